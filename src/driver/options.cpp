@@ -1,0 +1,100 @@
+#include "driver/options.h"
+
+#include <optional>
+
+#include "io/fatal.h"
+#include "io/string_conversion.h"
+
+namespace {
+
+struct RawValues {
+  std::optional<std::string> seed;
+  std::optional<std::string> n_iterations;
+  std::optional<std::string> k_max;
+};
+
+template <typename T>
+T numeric_value(const std::string& option, const std::string& text, const std::string& expected) {
+  const auto value = parse_exact<T>(text);
+  if (!value) fatal("alnsampler: option " + option + " needs " + expected + ", got \"" + text + "\"\n", -1);
+  return *value;
+}
+
+void check_numeric_values(const RawValues& raw, RunSettings& settings) {
+  if (raw.seed) settings.seed = numeric_value<unsigned int>("-s", *raw.seed, "a whole number from 0 to 4294967295");
+  if (raw.n_iterations) settings.n_iterations = numeric_value<long>("-n", *raw.n_iterations, "a whole number");
+  if (raw.k_max) {
+    settings.k_max = numeric_value<long>("-k", *raw.k_max, "a whole number of at least 1");
+    if (settings.k_max < 1) fatal("alnsampler: option -k needs a whole number of at least 1, got \"" + *raw.k_max + "\"\n", -1);
+  }
+}
+
+}  // namespace
+
+RunSettings parse_options(int argc, const char* const* argv) {
+  RunSettings settings;
+  RawValues raw;
+  for (int i = 0; i < argc; ++i) {
+    const std::string argument = argv[i];
+    const bool has_value = i + 1 < argc;
+    if (argument == "-h" || argument == "--help") {
+      settings.show_help = true;
+    } else if (argument == "--version") {
+      settings.show_version = true;
+    } else if (has_value && argument == "-s") {
+      raw.seed = argv[++i];
+    } else if (has_value && argument == "-r") {
+      settings.root_dir = argv[++i];
+    } else if (has_value && argument == "-n") {
+      raw.n_iterations = argv[++i];
+    } else if (has_value && argument == "-t") {
+      settings.test_case = argv[++i];
+    } else if (has_value && argument == "-d") {
+      settings.data_file = argv[++i];
+    } else if (has_value && argument == "-k") {
+      raw.k_max = argv[++i];
+    }
+  }
+  if (!settings.show_help && !settings.show_version) check_numeric_values(raw, settings);
+  return settings;
+}
+
+std::string usage_text() {
+  return R"(Usage: alnsampler [-s SEED] [-r ROOT_DIR] [-n ITERATIONS] [-t TEST_CASE] [-d DATA_FILE] [-k K_MAX]
+
+Bayesian sampler of the evolution of a DNA alignment along a fixed rooted
+binary tree: rate states along the alignment, a segmentation, event rates,
+per-segment frequencies and every ancestral value, one iteration at a time.
+
+Options (each followed by its value):
+  -s SEED        seed of the random generator, 0..4294967295 (default 3);
+                 also the prefix of every output file name
+  -r ROOT_DIR    folder holding data/ and results/, ending in "/" (default ./)
+  -n ITERATIONS  number of sampling iterations (default 1; 0 or less runs none)
+  -t TEST_CASE   test-case folder inside data/ and results/, ending in "/"
+                 (default test_case_23_6sp/)
+  -d DATA_FILE   alignment file inside the data folder (default data.txt)
+  -k K_MAX       largest number of segments, at least 1 and below the number
+                 of modelled columns (default 4)
+  -h, --help     print this text and exit
+  --version      print the version and exit
+
+Input, in ROOT_DIR/data/TEST_CASE:
+  tree.txt                           one branch per line: parent child length;
+                                     root 0, one pair of rows per internal node
+                                     in breadth-first order, left child first
+  map_from_leave_label_to_seq_id.txt one line per leaf: label sequence_id
+  DATA_FILE                          one line per alignment column, one value
+                                     per sequence id: 0 gap, 1-4 residues,
+                                     5 absent; only lines whose first value
+                                     (sequence 0) is 1-4 are modelled
+
+Output, in ROOT_DIR/results/TEST_CASE (which must exist), each name starting
+with SEED (existing files of the same names are replaced):
+  SEED_errors.txt, SEED_auxiliary_ouput.txt, SEED_post_para.txt,
+  SEED_post_dist_k.txt, SEED_rate_state_transitions.txt, and per iteration i:
+  SEED_from_tos_i.txt, SEED_deletions_i.txt, SEED_mutations_i.txt,
+  SEED_beta_shapes_i.txt, SEED_theta_shapes_i.txt,
+  SEED_map_column_to_rate_state_i.txt
+)";
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+
+// The settings of one run, as given on the command line.
+struct RunSettings {
+  unsigned int seed = 3;
+  std::string root_dir = "./";
+  long n_iterations = 1;
+  std::string test_case = "test_case_23_6sp/";
+  std::string data_file = "data.txt";
+  long k_max = 4;
+  bool show_help = false;
+  bool show_version = false;
+};
+
+// Reads the options -s, -r, -n, -t, -d, -k, each followed by its value, in any
+// order; an option given twice takes its last value, an unknown argument or an
+// option without a following value is ignored, and a value is never examined
+// as an option. -h/--help and --version ask for the usage text and the
+// version. A numeric value that is not entirely a number of the option's type
+// (a seed 0..4294967295, whole numbers for -n and -k, -k at least 1) ends the
+// run with status -1 and a message naming the option and the value.
+RunSettings parse_options(int argc, const char* const* argv);
+
+// The text printed by -h/--help.
+std::string usage_text();

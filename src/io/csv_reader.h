@@ -1,0 +1,105 @@
+#pragma once
+
+#include <fstream>
+#include <istream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "io/fatal.h"
+
+// Reads a whitespace-separated table from a stream. By rows, inner vector i
+// holds every value that could be extracted from line i, left to right, up to
+// the first failed extraction (a blank line gives an empty row). By columns,
+// inner vector j holds the j-th field of every line. The number of fields of
+// the first line decides whether the table is empty: if it has none, the run
+// ends with "empty file:" followed by `name`.
+template <typename T>
+class TableParser {
+ public:
+  TableParser(std::istream& stream, const std::string& name) : _stream(stream), _name(name) {}
+
+  std::vector<std::vector<T>> read(bool by_rows) {
+    std::string line;
+    std::getline(_stream, line);
+    field_count = static_cast<int>(extract_all(line).size());
+    if (field_count == 0) fatal("empty file:" + _name + "\n", -1);
+    line_count = 1;
+    while (std::getline(_stream, line)) ++line_count;
+    _stream.clear();
+    _stream.seekg(0);
+    return by_rows ? read_rows() : read_columns();
+  }
+
+  int line_count = 0;
+  int field_count = 0;
+
+ private:
+  static std::vector<T> extract_all(const std::string& line) {
+    std::istringstream fields(line);
+    std::vector<T> values;
+    T value{};
+    while (fields >> value) values.push_back(value);
+    return values;
+  }
+
+  std::vector<std::vector<T>> read_rows() {
+    std::vector<std::vector<T>> table(line_count);
+    std::string line;
+    for (int i = 0; i < line_count; ++i) {
+      std::getline(_stream, line);
+      table[i] = extract_all(line);
+    }
+    return table;
+  }
+
+  std::vector<std::vector<T>> read_columns() {
+    std::vector<std::vector<T>> table(field_count, std::vector<T>(line_count));
+    std::string line;
+    for (int i = 0; i < line_count; ++i) {
+      std::getline(_stream, line);
+      std::istringstream fields(line);
+      for (int j = 0; j < field_count; ++j) {
+        // A short line leaves the remaining cells value-initialised.
+        T value{};
+        if (fields >> value) table[j][i] = value;
+      }
+    }
+    return table;
+  }
+
+  std::istream& _stream;
+  const std::string& _name;
+};
+
+// A whitespace-separated table file. The file is opened at construction; if it
+// cannot be opened the run ends with "file not exist:" followed by the name.
+template <typename T>
+class CSVReader {
+ public:
+  explicit CSVReader(const std::string& file_name) : _file_name(file_name), _stream(file_name) {
+    if (!_stream.is_open()) fatal("file not exist:" + _file_name + "\n", -1);
+  }
+
+  // Reads the whole file by rows (true) or by columns (false) and returns a
+  // copy of the table.
+  std::vector<std::vector<T>> read(bool by_rows) {
+    TableParser<T> parser(_stream, _file_name);
+    _table = parser.read(by_rows);
+    _line_count = parser.line_count;
+    _field_count = parser.field_count;
+    _by_rows = by_rows;
+    return _table;
+  }
+
+  int line_count() const { return _line_count; }
+  int field_count() const { return _field_count; }
+
+ private:
+  std::string _file_name;
+  std::ifstream _stream;
+  int _line_count = 0;
+  int _field_count = 0;
+  bool _by_rows = true;
+  std::vector<std::vector<T>> _table;
+};

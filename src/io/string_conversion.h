@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cctype>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <type_traits>
+
+// Text of a value in default stream formatting (no precision, width or flags):
+// plain decimal digits for integers. Used for the seed and iteration numbers
+// that make up output file names.
+template <typename T>
+std::string to_string(const T& value) {
+  std::ostringstream stream;
+  stream << value;
+  return stream.str();
+}
+
+// Extracts one value of type T from the beginning of `text` by stream
+// extraction: leading white space is skipped and extraction stops at the first
+// character that cannot belong to the value; the rest is ignored. A text that
+// does not begin with a value yields a value-initialised T.
+template <typename T>
+T from_string(const std::string& text) {
+  std::istringstream stream(text);
+  T value{};
+  stream >> value;
+  return value;
+}
+
+// Strict conversion for values a user typed: the whole text must be one value
+// of type T, with no leading or trailing characters. Unsigned types refuse a
+// sign, integral types refuse a fraction or exponent, and out-of-range values
+// are refused. Returns nothing when the text is not such a value.
+template <typename T>
+std::optional<T> parse_exact(const std::string& text) {
+  if (text.empty() || std::isspace(static_cast<unsigned char>(text.front()))) return std::nullopt;
+  if constexpr (std::is_unsigned_v<T>) {
+    if (text.front() == '-' || text.front() == '+') return std::nullopt;
+  }
+  std::istringstream stream(text);
+  T value{};
+  stream >> value;
+  if (stream.fail()) return std::nullopt;
+  if (stream.peek() != std::char_traits<char>::eof()) return std::nullopt;
+  return value;
+}

@@ -1,0 +1,186 @@
+#include "io/tree_input.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+
+#include "io/csv_reader.h"
+#include "io/fatal.h"
+#include "io/string_conversion.h"
+
+namespace {
+
+[[noreturn]] void input_error(const std::string& path, std::size_t line, const std::string& what) {
+  fatal("Input error: " + path + " line " + to_string(line) + ": " + what + "\n", -1);
+}
+
+int parse_label(const std::string& word, const std::string& role, const std::string& path, std::size_t line) {
+  const auto label = parse_exact<int>(word);
+  if (!label) input_error(path, line, role + " label \"" + word + "\" is not an integer");
+  return *label;
+}
+
+double parse_length(const std::string& word, const std::string& path, std::size_t line) {
+  const auto length = parse_exact<double>(word);
+  if (!length || !std::isfinite(*length)) input_error(path, line, "branch length \"" + word + "\" is not a finite number");
+  if (*length < 0.0) input_error(path, line, "branch length \"" + word + "\" is negative");
+  return *length;
+}
+
+// Reads the branch table, remembering the file line of every branch for
+// later messages.
+void read_branches(const std::string& path, std::vector<int>& parents, std::vector<int>& children,
+                   std::vector<double>& lengths, std::vector<std::size_t>& lines) {
+  CSVReader<std::string> reader(path);
+  const auto rows = reader.read(true);
+  parents.clear();
+  children.clear();
+  lengths.clear();
+  lines.clear();
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const auto& words = rows[i];
+    if (words.empty()) continue;
+    const std::size_t line = i + 1;
+    if (words.size() < 3) {
+      input_error(path, line, "expected parent, child and branch length, found " + to_string(words.size()) + " word(s)");
+    }
+    parents.push_back(parse_label(words[0], "parent", path, line));
+    children.push_back(parse_label(words[1], "child", path, line));
+    lengths.push_back(parse_length(words[2], path, line));
+    lines.push_back(line);
+  }
+}
+
+void check_branch_labels(const std::string& path, const std::vector<int>& parents, const std::vector<int>& children,
+                         const std::vector<std::size_t>& lines) {
+  const int last_label = static_cast<int>(children.size());
+  const std::string range = " is outside 0.." + to_string(last_label);
+  if (parents.front() != 0) {
+    input_error(path, lines.front(), "the first branch must start at the root, label 0, not at " + to_string(parents.front()));
+  }
+  std::map<int, std::size_t> line_of_child;
+  for (std::size_t i = 0; i < parents.size(); ++i) {
+    if (parents[i] < 0 || parents[i] > last_label) input_error(path, lines[i], "parent label " + to_string(parents[i]) + range);
+    if (children[i] < 1 || children[i] > last_label) {
+      input_error(path, lines[i], "child label " + to_string(children[i]) + " is outside 1.." + to_string(last_label));
+    }
+    const auto [it, inserted] = line_of_child.emplace(children[i], lines[i]);
+    if (!inserted) {
+      input_error(path, lines[i], "child label " + to_string(children[i]) + " is already the child of line " + to_string(it->second));
+    }
+  }
+}
+
+void read_leaf_map(const std::string& path, std::size_t label_count, std::vector<int>& map, std::vector<std::size_t>& lines) {
+  CSVReader<int> reader(path);
+  const auto rows = reader.read(true);
+  map.assign(label_count, -1);
+  lines.assign(label_count, 0);
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const auto& row = rows[i];
+    if (row.empty()) continue;
+    const std::size_t line = i + 1;
+    if (row.size() < 2) input_error(path, line, "expected a leaf label and a sequence id, found " + to_string(row.size()) + " value(s)");
+    if (row[0] < 0 || static_cast<std::size_t>(row[0]) >= label_count) {
+      input_error(path, line, "label " + to_string(row[0]) + " is outside 0.." + to_string(label_count - 1));
+    }
+    map[row[0]] = row[1];
+    lines[row[0]] = line;
+  }
+}
+
+// Every leaf needs a sequence id, and the leaves' ids must be exactly
+// 0..(leaves-1): a column's leaf values are returned indexed by sequence id.
+void check_leaf_ids(const std::string& tree_path, const std::string& map_path, int last_internal_label,
+                    const std::vector<int>& map, const std::vector<std::size_t>& lines) {
+  const int leaf_count = static_cast<int>(map.size()) - 1 - last_internal_label;
+  std::vector<int> leaf_of_id(std::max(leaf_count, 0), -1);
+  for (int label = last_internal_label + 1; label < static_cast<int>(map.size()); ++label) {
+    if (map[label] == -1) {
+      fatal("Input error: " + map_path + ": leaf label " + to_string(label) + " of " + tree_path +
+                " has no sequence id\n", -1);
+    }
+    const int id = map[label];
+    if (id < 0 || id >= leaf_count) {
+      input_error(map_path, lines[label], "sequence id " + to_string(id) + " of leaf " + to_string(label) +
+                                              " is outside 0.." + to_string(leaf_count - 1));
+    }
+    if (leaf_of_id[id] != -1) {
+      input_error(map_path, lines[label], "sequence id " + to_string(id) + " is given to leaves " +
+                                              to_string(leaf_of_id[id]) + " and " + to_string(label));
+    }
+    leaf_of_id[id] = label;
+  }
+}
+
+void build_value_lists(std::vector<int>& nonempty_values, std::vector<int>& nonempty_value_index,
+                       std::vector<int>& all_values, std::vector<int>& all_value_index) {
+  nonempty_values = {1, 2, 3, 4};
+  nonempty_value_index.assign(5, 0);
+  for (std::size_t k = 0; k < nonempty_values.size(); ++k) nonempty_value_index[nonempty_values[k]] = static_cast<int>(k);
+  all_values = {0, 1, 2, 3, 4};
+  all_value_index.assign(5, 0);
+  for (std::size_t k = 0; k < all_values.size(); ++k) all_value_index[all_values[k]] = static_cast<int>(k);
+}
+
+void write_tree_report(std::ostream* out, const std::vector<int>& parents, const std::vector<int>& children,
+                       const std::vector<double>& lengths, const std::vector<int>& map) {
+  *out << "tree input info:\n" << "parents, children, lengths:\n";
+  for (std::size_t i = 0; i < parents.size(); ++i) {
+    *out << parents[i] << " " << children[i] << " " << lengths[i] << "\n";
+  }
+  *out << "mapping from leave labels to sequence id is:\n";
+  for (std::size_t i = 0; i < map.size(); ++i) {
+    if (map[i] != -1) *out << i << " " << map[i] << "\n";
+  }
+}
+
+}  // namespace
+
+void read_tree_parameters(const std::string& data_dir, std::vector<int>& parents, std::vector<int>& children,
+                          std::vector<double>& lengths, std::vector<int>& map_from_leave_label_to_seq_id,
+                          std::vector<int>& nonempty_values, std::vector<int>& nonempty_value_index,
+                          std::vector<int>& all_values, std::vector<int>& all_value_index, std::ostream*& out) {
+  const std::string tree_path = data_dir + "tree.txt";
+  const std::string map_path = data_dir + "map_from_leave_label_to_seq_id.txt";
+  std::vector<std::size_t> branch_lines;
+  read_branches(tree_path, parents, children, lengths, branch_lines);
+  check_branch_labels(tree_path, parents, children, branch_lines);
+
+  std::vector<std::size_t> map_lines;
+  read_leaf_map(map_path, children.size() + 1, map_from_leave_label_to_seq_id, map_lines);
+  const int last_internal_label = *std::max_element(parents.begin(), parents.end());
+  check_leaf_ids(tree_path, map_path, last_internal_label, map_from_leave_label_to_seq_id, map_lines);
+
+  build_value_lists(nonempty_values, nonempty_value_index, all_values, all_value_index);
+  if (out != nullptr) write_tree_report(out, parents, children, lengths, map_from_leave_label_to_seq_id);
+}
+
+std::size_t required_row_length(const std::vector<int>& parents, const std::vector<int>& map_from_leave_label_to_seq_id) {
+  const int last_internal_label = *std::max_element(parents.begin(), parents.end());
+  int largest_id = -1;
+  for (std::size_t label = last_internal_label + 1; label < map_from_leave_label_to_seq_id.size(); ++label) {
+    largest_id = std::max(largest_id, map_from_leave_label_to_seq_id[label]);
+  }
+  return static_cast<std::size_t>(largest_id + 1);
+}
+
+std::vector<std::vector<int>> keep_modelled_columns(const std::vector<std::vector<int>>& data_rows,
+                                                    const std::string& path, std::size_t row_length) {
+  std::vector<std::vector<int>> alignment;
+  for (std::size_t i = 0; i < data_rows.size(); ++i) {
+    const auto& row = data_rows[i];
+    if (row.empty() || row.front() < 1 || row.front() > 4) continue;
+    if (row.size() < row_length) {
+      input_error(path, i + 1, "the row holds " + to_string(row.size()) + " value(s), but the tree's leaves need " +
+                                   to_string(row_length));
+    }
+    for (std::size_t k = 0; k < row.size(); ++k) {
+      if (row[k] < 0 || row[k] > 5) {
+        input_error(path, i + 1, "value " + to_string(row[k]) + " of sequence " + to_string(k) + " is outside 0..5");
+      }
+    }
+    alignment.push_back(row);
+  }
+  return alignment;
+}

@@ -1,0 +1,1 @@
+#include "ratestates/emission_probs.h"

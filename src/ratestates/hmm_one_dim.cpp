@@ -1,0 +1,1 @@
+#include "ratestates/hmm_one_dim.h"

@@ -1,0 +1,1 @@
+#include "ratestates/rate_states.h"

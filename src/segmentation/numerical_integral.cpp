@@ -1,0 +1,1 @@
+#include "segmentation/partition_sampler.h"

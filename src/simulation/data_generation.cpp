@@ -1,0 +1,1 @@
+#include "simulation/data_generation.h"

@@ -1,0 +1,1 @@
+#include "simulation/rate_clustering.h"

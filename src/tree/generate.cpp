@@ -1,0 +1,2 @@
+// Simulation of one column along PhyTree.
+#include "tree/phy_tree.h"

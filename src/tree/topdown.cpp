@@ -1,0 +1,2 @@
+// Top-down ancestral sampling of PhyTree.
+#include "tree/phy_tree.h"

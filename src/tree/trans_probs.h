@@ -1,0 +1,24 @@
+#pragma once
+
+#include <vector>
+
+// Per-branch transition matrices for one set of event rates and value
+// frequencies. The matrix of the branch above the node labelled b is entry
+// b - 1; it is (n+1) x (n+1), row = parent value, column = child value, with
+// row/column 0 the empty value and k+1 the value nonempty_values[k].
+// A residue is deleted with probability 1 - exp(-delta t); an empty position
+// receives an inserted residue (drawn from the frequencies) with probability
+// 1 - exp(-iota t); a kept residue mutates by the equal-input model with
+// probability 1 - exp(-mu t). Entries that come out as 0.0 are floored to
+// 2.2250738585072014e-308, so no transition is impossible.
+class TransProbs {
+ public:
+  TransProbs(const std::vector<double>& freqs, double deletion_rate, double insertion_rate, double mutation_rate,
+             const std::vector<int>& nonempty_values, const std::vector<int>& children,
+             const std::vector<double>& lengths);
+
+  std::vector<std::vector<std::vector<double>>>& get_trans_probs() { return _trans_probs; }
+
+ private:
+  std::vector<std::vector<std::vector<double>>> _trans_probs;
+};

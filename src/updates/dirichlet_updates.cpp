@@ -1,0 +1,1 @@
+#include "updates/dirichlet_updates.h"

@@ -1,0 +1,1 @@
+#include "updates/rate_sampler.h"

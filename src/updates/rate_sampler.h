@@ -1,0 +1,68 @@
+#pragma once
+
+#include <deque>
+#include <ostream>
+#include <vector>
+
+#include "tree/phy_tree.h"
+
+// Metropolis sampler of one event rate (deletion, insertion or mutation) of
+// one rate state. On a branch of length t the event happens with probability
+// 1 - exp(-x t). Prior Gamma(shape 0.01, rate 0.01). Given the per-branch
+// event counts c_b and the exposure S = sum of (no-event counts z_b * t_b),
+// the log posterior is (a-1) ln x - b x + sum_b c_b ln(1 - exp(-x t_b)) - x S.
+// Steps are proposed on ln x with an adaptively tuned step size; when no event
+// was seen the exact gamma conditional is drawn instead.
+class RateSampler {
+ public:
+  // event_type: 0 deletions, 1 insertions, 2 mutations. The rate state is
+  // accepted for the record and not used.
+  RateSampler(int event_type, int steps_per_call, int rate_state);
+
+  // Recounts c_b, z_b, E and S from the indicators of the given columns'
+  // trees and returns a moment-style starting rate.
+  double compute_initial_rate(std::vector<PhyTree*>& trees, const std::vector<long>& columns, double mean_length,
+                              bool verbose, std::ostream* out);
+  // steps_per_call Metropolis steps from x (or one exact gamma draw when no
+  // event was seen); returns the new rate. With `log_prior` set, `out_value`
+  // is overwritten by the log prior density of the new rate.
+  double sample_rate(double x, double& out_value, std::ostream* trace, std::ostream* diag, bool log_prior,
+                     bool verbose);
+  // Records an acceptance indicator (1.0 / 0.0) in the window and adapts the
+  // step size; with record = false, resets every tuning setting instead.
+  void _tune_stepsize(double indicator, double& x, bool record, std::ostream* diag);
+
+  double step_size() const { return _step_size; }
+  double acceptance_rate() const { return _acceptance_rate; }
+  double total_events() const { return _total_events; }
+  double exposure() const { return _exposure; }
+  const std::vector<double>& event_counts() const { return _event_counts; }
+
+ private:
+  double _prior_shape = 0.01;
+  double _prior_rate = 0.01;
+  int _deletion_code = 0;
+  int _insertion_code = 1;
+  int _mutation_code = 2;
+  int _event_type;
+  double _initial_step_size = 1.0;
+  double _initial_adjustment_factor = 0.2;
+  double _initial_lower_step_bound = 0.02;
+  double _initial_upper_step_bound = 100.0;
+  double _initial_acceptance_rate = 0.0;
+  double _step_size = 1.0;
+  double _adjustment_factor = 0.2;
+  double _lower_step_bound = 0.02;
+  double _upper_step_bound = 100.0;
+  std::deque<double> _acceptance_window = std::deque<double>(10, 0.0);
+  int _window_length = 10;
+  double _acceptance_rate = 0.0;
+  double _lower_target = 0.25;
+  double _upper_target = 0.35;
+  int _steps_per_call;
+  int _node_count = 0;
+  std::vector<double> _branch_lengths;
+  std::vector<double> _event_counts;
+  double _total_events = 0.0;
+  double _exposure = 0.0;
+};

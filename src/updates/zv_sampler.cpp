@@ -1,0 +1,1 @@
+#include "updates/zv_sampler.h"

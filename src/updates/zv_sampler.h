@@ -1,0 +1,49 @@
+#pragma once
+
+#include <vector>
+
+#include "tree/phy_tree.h"
+
+// Sampler of the latent ancestral values. The roots of the column trees form
+// a Markov chain along the alignment (per-segment transition matrix built from
+// gammas, etas, betas and thetas), and each root emits its column's leaves
+// through the tree. Forward filtering over the chain, a backward draw of every
+// root, then a top-down draw of every other internal node given its root.
+class ZVSampler {
+ public:
+  ZVSampler();
+  ZVSampler(long num_columns, int num_values);
+  ZVSampler(const ZVSampler&) = default;
+  ZVSampler& operator=(const ZVSampler&) = default;
+
+  // Runs the tree likelihoods of every column with its rate state's rates and
+  // its segment's frequencies, then the forward recursion over the root chain.
+  // With `compute_log_likelihood`, stores ln P(alignment) in `log_likelihood`
+  // (ends the run with status 1 when it is minus infinity).
+  void forward(const std::vector<std::vector<long>>& from_tos, const std::vector<std::vector<double>>& thetas,
+               const std::vector<int>& column_rate_states, const std::vector<double>& deletion_rates,
+               const std::vector<double>& insertion_rates, const std::vector<double>& mutation_rates,
+               const std::vector<int>& children, const std::vector<double>& lengths,
+               const std::vector<int>& nonempty_values, std::vector<PhyTree*>& trees, const std::vector<int>& all_values,
+               const std::vector<double>& initial_value_probs, const std::vector<double>& gammas,
+               const std::vector<double>& etas, const std::vector<std::vector<std::vector<double>>>& betas,
+               double& log_likelihood, bool compute_log_likelihood);
+  // Draws every root value, last column first.
+  void backward_sample_ancestors(std::vector<PhyTree*>& trees, const std::vector<int>& all_values,
+                                 const std::vector<int>& all_value_index);
+  // Draws the other internal values and all indicators, column by column.
+  void sample_internal_nodes(const std::vector<std::vector<long>>& from_tos, std::vector<PhyTree*>& trees,
+                             const std::vector<int>& all_values, const std::vector<int>& all_value_index,
+                             const std::vector<int>& column_rate_states, const std::vector<double>& mutation_rates,
+                             const std::vector<std::vector<double>>& thetas);
+
+  const std::vector<std::vector<double>>& log_forward() const { return _log_forward; }
+  const std::vector<std::vector<bool>>& log_forward_valid() const { return _log_forward_valid; }
+
+ private:
+  long _num_columns = 0;
+  int _num_values = 0;
+  std::vector<std::vector<double>> _log_forward;
+  std::vector<std::vector<bool>> _log_forward_valid;
+  std::vector<std::vector<std::vector<double>>> _backward_weights;
+};

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// Result of running a command to completion.
+struct ProcessResult {
+  int exit_status = -1;  // 0..255, or -1 if the process did not exit normally
+  std::string out;
+  std::string err;
+};
+
+// Runs `program` with `arguments` (no shell involved in quoting: each
+// argument is passed as is) in `working_dir`, capturing both streams.
+ProcessResult run_process(const std::string& program, const std::vector<std::string>& arguments,
+                          const std::filesystem::path& working_dir = std::filesystem::current_path());
+
+// A fresh temporary folder, removed with everything in it on destruction.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return _path; }
+  // path() as text with a trailing "/", as the sampler's -r option wants it.
+  std::string dir() const { return _path.string() + "/"; }
+
+ private:
+  std::filesystem::path _path;
+};
+
+std::string read_file(const std::filesystem::path& path);
+void write_file(const std::filesystem::path& path, const std::string& text);
+std::vector<std::string> read_lines(const std::filesystem::path& path);
+
+// Path of the alnsampler executable under test.
+std::string sampler_executable();
