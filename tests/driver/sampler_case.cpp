@@ -1,0 +1,31 @@
+#include "driver/sampler_case.h"
+
+#include <algorithm>
+
+// Three leaves: root 0 -> 1, 2; 1 -> 3, 4. Leaves 2, 3, 4 hold sequences 0, 1, 2.
+const char* const SamplerCase::tree_text = "0 1 0.5\n0 2 0.25\n1 3 1\n1 4 2\n";
+const char* const SamplerCase::leaf_map_text = "2 0\n3 1\n4 2\n";
+const char* const SamplerCase::data_text =
+    "1 1 1\n2 2 3\n0 1 1\n3 0 3\n4 4 5\n5 2 2\n1 2 3\n2 2 2\n3 3 0\n4 1 4\n1 1 2\n";
+
+SamplerCase::SamplerCase() {
+  write_data("tree.txt", tree_text);
+  write_data("map_from_leave_label_to_seq_id.txt", leaf_map_text);
+  write_data("data.txt", data_text);
+  std::filesystem::create_directories(results_dir());
+}
+
+ProcessResult SamplerCase::run(const std::vector<std::string>& arguments) const {
+  std::vector<std::string> all{"-r", root(), "-t", "case/"};
+  all.insert(all.end(), arguments.begin(), arguments.end());
+  return run_process(sampler_executable(), all, _root.path());
+}
+
+std::vector<std::string> SamplerCase::result_files() const {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(results_dir())) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
