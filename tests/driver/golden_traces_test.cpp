@@ -1,0 +1,77 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <iomanip>
+#include <map>
+
+#include "driver/sampler_case.h"
+
+namespace {
+
+// 64-bit FNV-1a: enough to notice any change of a trace file.
+std::string fingerprint(const std::string& bytes) {
+  std::uint64_t hash = 14695981039346656037ull;
+  for (const unsigned char byte : bytes) {
+    hash ^= byte;
+    hash *= 1099511628211ull;
+  }
+  std::ostringstream text;
+  text << std::hex << std::setw(16) << std::setfill('0') << hash;
+  return text.str();
+}
+
+std::map<std::string, std::string> fingerprints(const std::filesystem::path& folder) {
+  std::map<std::string, std::string> prints;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    prints[entry.path().filename().string()] = fingerprint(read_file(entry.path()));
+  }
+  return prints;
+}
+
+std::map<std::string, std::string> read_golden(const std::filesystem::path& path) {
+  std::map<std::string, std::string> prints;
+  for (const auto& line : read_lines(path)) {
+    std::istringstream fields(line);
+    std::string print;
+    std::string name;
+    if (fields >> print >> name) prints[name] = print;
+  }
+  return prints;
+}
+
+// Runs the sampler on a copy of a shipped case and compares every output file
+// with the committed fingerprints. ALNSAMPLER_UPDATE_GOLDEN=1 rewrites them;
+// do that only for a deliberate change of behaviour.
+void check_golden(const std::string& case_name, const std::vector<std::string>& arguments, const std::string& golden) {
+  SamplerCase c;
+  const std::filesystem::path source = std::filesystem::path(ALNSAMPLER_SOURCE_DIR) / "data" / case_name;
+  for (const auto& entry : std::filesystem::directory_iterator(source)) {
+    std::filesystem::copy_file(entry.path(), c.data_dir() / entry.path().filename(),
+                               std::filesystem::copy_options::overwrite_existing);
+  }
+  const auto result = c.run(arguments);
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  const auto actual = fingerprints(c.results_dir());
+  const std::filesystem::path golden_path = std::filesystem::path(ALNSAMPLER_SOURCE_DIR) / "tests" / "golden" / golden;
+  if (std::getenv("ALNSAMPLER_UPDATE_GOLDEN") != nullptr) {
+    std::ofstream out(golden_path);
+    for (const auto& [name, print] : actual) out << print << "  " << name << "\n";
+    GTEST_SKIP() << "rewrote " << golden_path;
+  }
+  const auto expected = read_golden(golden_path);
+  ASSERT_FALSE(expected.empty()) << "no golden fingerprints in " << golden_path;
+  EXPECT_EQ(actual.size(), expected.size());
+  for (const auto& [name, print] : expected) {
+    const auto found = actual.find(name);
+    ASSERT_NE(found, actual.end()) << name << " was not written";
+    EXPECT_EQ(found->second, print) << name << " differs from the golden trace";
+  }
+}
+
+TEST(GoldenTraces, DefaultCaseSeed3TwentyIterations) {
+  check_golden("test_case_23_6sp", {"-s", "3", "-n", "20"}, "test_case_23_6sp_s3_n20.txt");
+}
+
+}  // namespace

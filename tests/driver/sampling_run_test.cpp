@@ -1,0 +1,175 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <set>
+#include <sstream>
+
+#include "driver/sampler_case.h"
+
+namespace {
+
+std::vector<std::vector<double>> numbers(const std::filesystem::path& path) {
+  std::vector<std::vector<double>> rows;
+  for (const auto& line : read_lines(path)) {
+    std::istringstream fields(line);
+    std::vector<double> row;
+    double value = 0.0;
+    while (fields >> value) row.push_back(value);
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+std::string file(const SamplerCase& c, const std::string& suffix, const std::string& seed = "3") {
+  return c.result_prefix(seed) + suffix;
+}
+
+constexpr long kept_columns = 9;  // rows of SamplerCase::data_text whose first value is 1..4
+
+TEST(SamplingRun, ThreeIterationsWriteEveryTraceFile) {
+  SamplerCase c;
+  const auto result = c.run({"-n", "3", "-k", "3"});
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_EQ(result.out + result.err, "");
+  const auto names = c.result_files();
+  EXPECT_EQ(names.size(), 23u);
+  for (const std::string stem :
+       {"_from_tos_", "_deletions_", "_mutations_", "_beta_shapes_", "_theta_shapes_", "_map_column_to_rate_state_"}) {
+    for (int i = 1; i <= 3; ++i) {
+      EXPECT_TRUE(std::filesystem::exists(file(c, stem + std::to_string(i) + ".txt"))) << stem << i;
+    }
+  }
+  EXPECT_EQ(read_lines(file(c, "_post_para.txt")).size(), 3u);
+  for (const auto& row : numbers(file(c, "_post_dist_k.txt"))) EXPECT_EQ(row.size(), 3u);
+  EXPECT_EQ(numbers(file(c, "_post_dist_k.txt")).size(), 3u);
+  const auto transitions = numbers(file(c, "_rate_state_transitions.txt"));
+  ASSERT_EQ(transitions.size(), 9u);
+  for (const auto& row : transitions) {
+    ASSERT_EQ(row.size(), 3u);
+    EXPECT_NEAR(row[0] + row[1] + row[2], 1.0, 1e-5);
+  }
+  for (int i = 1; i <= 3; ++i) {
+    const std::string n = std::to_string(i) + ".txt";
+    const auto segments = numbers(file(c, "_from_tos_" + n));
+    ASSERT_FALSE(segments.empty());
+    EXPECT_EQ(segments.front()[0], 0.0);
+    EXPECT_GE(segments.front()[1], 1.0);
+    EXPECT_EQ(segments.back()[1], kept_columns - 1.0);
+    for (std::size_t s = 1; s < segments.size(); ++s) EXPECT_EQ(segments[s][0], segments[s - 1][1] + 1);
+    for (const std::string stem : {"_deletions_", "_mutations_"}) {
+      const auto lines = read_lines(file(c, stem + n));
+      ASSERT_EQ(lines.size(), 4u);
+      EXPECT_EQ(lines[0], "#event_rate");
+      for (int s = 1; s <= 3; ++s) EXPECT_GT(std::stod(lines[s]), 0.0);
+    }
+    EXPECT_EQ(numbers(file(c, "_beta_shapes_" + n)).size(), 4 * segments.size());
+    EXPECT_EQ(numbers(file(c, "_theta_shapes_" + n)).size(), segments.size());
+    const auto states = numbers(file(c, "_map_column_to_rate_state_" + n));
+    EXPECT_EQ(states.size(), static_cast<std::size_t>(kept_columns));
+    for (const auto& state : states) EXPECT_TRUE(state[0] == 0 || state[0] == 1 || state[0] == 2);
+  }
+}
+
+TEST(SamplingRun, SameSeedReproducesEveryFileAndAnotherSeedDiffers) {
+  SamplerCase first;
+  SamplerCase second;
+  ASSERT_EQ(first.run({"-n", "4", "-s", "11"}).exit_status, 0);
+  ASSERT_EQ(second.run({"-n", "4", "-s", "11"}).exit_status, 0);
+  ASSERT_EQ(second.run({"-n", "4", "-s", "12"}).exit_status, 0);
+  for (const auto& name : first.result_files()) {
+    EXPECT_EQ(read_file(first.results_dir() / name), read_file(second.results_dir() / name)) << name;
+  }
+  EXPECT_EQ(second.result_files().size(), 2 * first.result_files().size());
+  EXPECT_NE(read_file(file(second, "_post_para.txt", "11")), read_file(file(second, "_post_para.txt", "12")));
+}
+
+TEST(SamplingRun, DroppedRowsTakeNoPartInTheRun) {
+  SamplerCase with_dropped_rows;
+  SamplerCase without;
+  without.write_data("data.txt", "1 1 1\n2 2 3\n3 0 3\n4 4 5\n1 2 3\n2 2 2\n3 3 0\n4 1 4\n1 1 2\n");
+  ASSERT_EQ(with_dropped_rows.run({"-n", "2"}).exit_status, 0);
+  ASSERT_EQ(without.run({"-n", "2"}).exit_status, 0);
+  for (const auto& name : without.result_files()) {
+    EXPECT_EQ(read_file(with_dropped_rows.results_dir() / name), read_file(without.results_dir() / name)) << name;
+  }
+}
+
+TEST(SamplingRun, NoIterationsStillBuildsTheSamplerState) {
+  SamplerCase c;
+  ASSERT_EQ(c.run({"-n", "-2"}).exit_status, 0);
+  EXPECT_EQ(c.result_files().size(), 5u);
+  EXPECT_EQ(read_file(file(c, "_rate_state_transitions.txt")), "");
+}
+
+// With one segment allowed and every leaf of every column holding the same
+// residue, the initial trees are fixed (no coin is tossed), so the first
+// iteration's segmentation, shape summaries and rate-state means follow from
+// the model's formulas alone.
+TEST(SamplingRun, FirstIterationOfAFullyConservedAlignment) {
+  SamplerCase c;
+  const std::vector<int> roots{1, 1, 2, 2, 2, 3, 1, 1};
+  std::string data;
+  for (const int r : roots) data += std::to_string(r) + " " + std::to_string(r) + " " + std::to_string(r) + "\n";
+  c.write_data("data.txt", data);
+  ASSERT_EQ(c.run({"-n", "1", "-k", "1"}).exit_status, 0);
+  const long length = static_cast<long>(roots.size());
+
+  EXPECT_EQ(read_file(file(c, "_from_tos_1.txt")), "0 " + std::to_string(length - 1) + "\n");
+
+  // Root transitions between adjacent columns, counted from column 2 on.
+  double counts[4][4] = {};
+  for (std::size_t i = 1; i < roots.size(); ++i) counts[roots[i - 1] - 1][roots[i] - 1] += 1;
+  // Dirichlet(1,1,1,1)-multinomial marginals, with the program's constant for
+  // ln Gamma(4): the transition rows first, then the (empty) value counts.
+  const double log_gamma_four = 1.791759;
+  double transition_term = 0.0;
+  std::ostringstream betas;
+  for (auto& row : counts) {
+    double sum = 0.0;
+    double log_terms = 0.0;
+    for (const double n : row) {
+      log_terms += std::lgamma(n + 1);
+      sum += n + 1;
+    }
+    transition_term += log_gamma_four + log_terms - std::lgamma(sum);
+    for (int k = 0; k < 4; ++k) betas << (row[k] + 1) / sum << (k == 3 ? "\n" : " ");
+  }
+  const double value_term = log_gamma_four + 0.0 - std::lgamma(4.0);
+  const double block = transition_term + value_term;
+  std::ostringstream marginal;
+  marginal << block << "\n";
+  EXPECT_EQ(read_file(file(c, "_post_dist_k.txt")), marginal.str());
+  EXPECT_EQ(read_file(file(c, "_beta_shapes_1.txt")), betas.str());
+  EXPECT_EQ(read_file(file(c, "_theta_shapes_1.txt")), "0.25 0.25 0.25 0.25\n");
+
+  // Every column starts in the conserved state 2: L-1 transitions 2 -> 2.
+  std::ostringstream means;
+  means << 1.0 / 3 << " " << 1.0 / 3 << " " << 1.0 / 3 << "\n" << 1.0 / 3 << " " << 1.0 / 3 << " " << 1.0 / 3 << "\n";
+  means << 1.0 / (length + 2) << " " << 1.0 / (length + 2) << " " << static_cast<double>(length) / (length + 2)
+        << "\n";
+  EXPECT_EQ(read_file(file(c, "_rate_state_transitions.txt")).substr(0, means.str().size()), means.str());
+}
+
+TEST(SamplingRun, FailedWriteInALaterIterationKeepsTheEarlierOnes) {
+  SamplerCase c;
+  std::filesystem::create_symlink("/dev/full", file(c, "_theta_shapes_2.txt"));
+  const auto result = c.run({"-n", "3"});
+  EXPECT_EQ(result.exit_status, 1);
+  EXPECT_EQ(result.err, "cannot write output file " + file(c, "_theta_shapes_2.txt") + "\n");
+  EXPECT_EQ(read_lines(file(c, "_post_para.txt")).size(), 1u);
+  EXPECT_EQ(read_lines(file(c, "_map_column_to_rate_state_1.txt")).size(), static_cast<std::size_t>(kept_columns));
+  EXPECT_EQ(read_lines(file(c, "_rate_state_transitions.txt")).size(), 3u);
+  EXPECT_FALSE(std::filesystem::exists(file(c, "_map_column_to_rate_state_2.txt")));
+}
+
+TEST(SamplingRun, FailedWriteOfTheLogProbabilityLine) {
+  SamplerCase c;
+  std::filesystem::create_symlink("/dev/full", file(c, "_post_para.txt"));
+  const auto result = c.run({"-n", "2"});
+  EXPECT_EQ(result.exit_status, 1);
+  EXPECT_EQ(result.err, "cannot write output file " + file(c, "_post_para.txt") + "\n");
+  EXPECT_TRUE(std::filesystem::exists(file(c, "_map_column_to_rate_state_1.txt")));
+  EXPECT_FALSE(std::filesystem::exists(file(c, "_from_tos_2.txt")));
+}
+
+}  // namespace
