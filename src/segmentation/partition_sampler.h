@@ -45,6 +45,11 @@ class PartitionSampler {
   double backward_weight(long p, long v, long u) const;      // _b[p][v-(p+1)][u-(p+1)]
   double log_position_prior(long p) const;                   // _log_position_prior[p]
 
+  // Test support only: overwrites the log likelihood of block u..v, so that
+  // `forward` and the draws can be checked against enumeration with
+  // arbitrary block likelihoods. The run never calls it.
+  void set_block_log_likelihood(long v, long u, double value);
+
  private:
   long _max_partitions = 0;
   long _num_columns = 0;
@@ -56,6 +61,13 @@ class PartitionSampler {
   std::vector<std::vector<std::vector<double>>> _b;
   std::vector<std::vector<double>> _f;
   std::vector<double> _log_position_prior;
+  // Lookup tables of the O(L^2) loops, filled with the very same C library
+  // calls on the same double arguments, so every value is bit-identical to
+  // calling them in place: lgamma(n + 1), lgamma(n + K) for whole counts n,
+  // and log(n) for n = 0..L.
+  std::vector<double> _lgamma_count_plus_one;
+  std::vector<double> _lgamma_total_plus_values;
+  std::vector<double> _log_whole;
   // Integrated event-rate marginal.
   int _num_branches = 0;
   double _rate_lower = 0.0;
@@ -77,4 +89,15 @@ class PartitionSampler {
   double _log_zero = 0.0;
   std::vector<double> _quad_nodes;
   std::vector<double> _quad_weights;
+
+  long _count_column(const std::vector<PhyTree*>& trees, const std::vector<int>& value_index, long column);
+  void _add_column_into_block(long column, long start);
+  double _dirichlet_multinomial_term(const std::vector<long>& counts) const;
+  double _block_term(long start) const;
+  void _extend_lgamma_tables(long largest_count);
+  void _forward_one_partition(std::ostream* out);
+  void _forward_partitions(long p, std::ostream* out);
+  void _forward_end_column(long p, long v, double position_weight, std::ostream* out);
+  double _log_lower_incomplete_gamma(double alpha, double x) const;
+  double _log_upper_quadrature(double alpha, double x) const;
 };
