@@ -20,6 +20,10 @@ class PartitionSampler {
   PartitionSampler(long max_partitions, long num_columns, int num_values, std::vector<PhyTree*>& trees);
   PartitionSampler(const PartitionSampler&) = default;
   PartitionSampler& operator=(const PartitionSampler&) = default;
+  // Assigning from a temporary hands the tables over instead of holding two
+  // copies of the O(P L^2) tables at once.
+  PartitionSampler(PartitionSampler&&) = default;
+  PartitionSampler& operator=(PartitionSampler&&) = default;
 
   // Log likelihood of every block u..v (1 <= u <= v <= L) from the trees'
   // root values and node indicators; [1][1] is never computed.
