@@ -138,7 +138,7 @@ TEST(PartitionSampler, DrawsFollowTheEnumeratedPosterior) {
     for (const double log_weight : log_weights) probabilities.push_back(std::exp(log_weight - log_total));
 
     std::vector<double> observed(log_weights.size(), 0.0);
-    for (int draw = 0; draw < 10000; ++draw) {
+    for (int draw = 0; draw < 5000; ++draw) {
       const long p = sampler.sample_number_partitions(nullptr);
       ASSERT_GE(p, 1);
       ASSERT_LE(p, config.max_partitions);
