@@ -26,7 +26,8 @@ void PartitionSampler::compute_single_blocks(std::vector<PhyTree*>& trees, const
     }
   }
   if (out != nullptr) {
-    *out << "\n in PartitionSampler::compute_single_blocks \n" << "_g\n";
+    *out << "\n in PartitionSampler::compute_single_blocks \n"
+         << "_g\n";
     write_vectors_two_dim(_g, out);
   }
 }

@@ -77,8 +77,8 @@ double PartitionSampler::_compute_numerical_integral(const std::vector<double>& 
   const double alpha = a + _prior_shape;
   const double beta = B + _prior_rate;
   const double x = beta * _rate_lower;
-  const double lower_piece = c + _log_prior_norm + std::lgamma(alpha) - alpha * std::log(beta) +
-                             _log_lower_incomplete_gamma(alpha, x);
+  const double lower_piece =
+      c + _log_prior_norm + std::lgamma(alpha) - alpha * std::log(beta) + _log_lower_incomplete_gamma(alpha, x);
 
   if (grid_piece > lower_piece) return grid_piece + std::log(std::exp(lower_piece - grid_piece) + 1);
   return lower_piece + std::log(std::exp(grid_piece - lower_piece) + 1);
@@ -101,7 +101,7 @@ double PartitionSampler::_log_lower_incomplete_gamma(double alpha, double x) con
     }
     return std::log(1 + terms) + alpha * std::log(x) - x - log_gamma_alpha_plus_one;
   }
-  if (alpha > 1) return _log_upper_quadrature(alpha, x);
+  if (alpha > 1) return _log_lower_gamma_by_quadrature(alpha, x);
   return 0;
 }
 
@@ -109,7 +109,7 @@ double PartitionSampler::_log_lower_incomplete_gamma(double alpha, double x) con
 // (t / a1)^a1 e^(a1 - t), to stay in range; q restores the scale.
 // x at or below the mode: the integral from xu up to x is P itself.
 // x above the mode: the integral from x up to xu is the upper tail 1 - P.
-double PartitionSampler::_log_upper_quadrature(double alpha, double x) const {
+double PartitionSampler::_log_lower_gamma_by_quadrature(double alpha, double x) const {
   const double a1 = alpha - 1;
   const double log_a1 = std::log(a1);
   const double sqrt_a1 = std::sqrt(a1);

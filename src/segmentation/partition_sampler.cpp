@@ -23,7 +23,8 @@ PartitionSampler::PartitionSampler(long max_partitions, long num_columns, int nu
   _g.resize(num_columns + 1);
   for (long v = 0; v <= num_columns; ++v) _g[v].assign(v + 1, 0.0);
   _value_counts.assign(num_columns + 1, std::vector<long>(num_values, 0));
-  _transition_counts.assign(num_columns + 1, std::vector<std::vector<long>>(num_values, std::vector<long>(num_values, 0)));
+  _transition_counts.assign(num_columns + 1,
+                            std::vector<std::vector<long>>(num_values, std::vector<long>(num_values, 0)));
   const long partition_entries = std::max(0L, max_partitions) + 1;
   _b.resize(partition_entries);
   _f.resize(partition_entries);
@@ -108,8 +109,7 @@ void PartitionSampler::_forward_end_column(long p, long v, double position_weigh
     }
   }
   if (!max_set) {
-    fatal("no max is initialized in PartitionSampler::forward!p: " + to_string(p) + "v: " + to_string(v),
-          -1);
+    fatal("no max is initialized in PartitionSampler::forward!p: " + to_string(p) + "v: " + to_string(v), -1);
   }
   double sum = 0.0;
   for (long u = p + 1; u <= v; ++u) {
@@ -176,8 +176,7 @@ std::vector<std::vector<long>> PartitionSampler::sample_partition_positions(long
   return from_tos;
 }
 
-double PartitionSampler::compute_post_para(const std::vector<std::vector<long>>& from_tos,
-                                           double& log_posterior_term) {
+double PartitionSampler::compute_post_para(const std::vector<std::vector<long>>& from_tos, double& log_posterior_term) {
   const double log_prior = _log_position_prior.at(from_tos.size());
   double log_likelihood = 0.0;
   for (const std::vector<long>& from_to : from_tos) log_likelihood += _g.at(from_to.at(1) + 1).at(from_to.at(0) + 1);

@@ -17,6 +17,9 @@
 class PartitionSampler {
  public:
   PartitionSampler();
+  // Allocates every table for P = max_partitions, L = num_columns and
+  // K = num_values; the trees are not read. Drawing needs 1 <= P <= L - 1
+  // (the run rejects a larger k_max at start-up).
   PartitionSampler(long max_partitions, long num_columns, int num_values, std::vector<PhyTree*>& trees);
   PartitionSampler(const PartitionSampler&) = default;
   PartitionSampler& operator=(const PartitionSampler&) = default;
@@ -40,14 +43,21 @@ class PartitionSampler {
   double compute_post_para(const std::vector<std::vector<long>>& from_tos, double& log_posterior_term);
 
   // Integrated event-rate marginal (a facility the sampling run does not use).
+  // branch_lengths: per child label, entry 0 (the root) unused; an empty list
+  // ends the run with "no length of tree branch is given! \n", status 1.
   void _pre_compute_constant_for_numerical_integral(const std::vector<double>& branch_lengths);
+  // ln of the integral over lambda in [0, 126] of the Gamma(0.1, 0.1) density
+  // times prod_b (1 - exp(-lambda t_b))^counts[b] times exp(-lambda B), with
+  // a = sum of counts[b] and c = sum of counts[b] ln t_b over b >= 1. Above
+  // 0.01 a 40-interval trapezoid sum, below it a gamma integral: accurate when
+  // the mass lies far below 0.01 or is spread over the grid.
   double _compute_numerical_integral(const std::vector<double>& counts, double& a, double& B, double& c);
 
   // Read access for tests and diagnostics.
-  double block_log_likelihood(long v, long u) const;         // _g[v][u]
-  double log_marginal(long p, long v) const;                 // _f[p][v-(p+1)]
-  double backward_weight(long p, long v, long u) const;      // _b[p][v-(p+1)][u-(p+1)]
-  double log_position_prior(long p) const;                   // _log_position_prior[p]
+  double block_log_likelihood(long v, long u) const;     // _g[v][u]
+  double log_marginal(long p, long v) const;             // _f[p][v-(p+1)]
+  double backward_weight(long p, long v, long u) const;  // _b[p][v-(p+1)][u-(p+1)]
+  double log_position_prior(long p) const;               // _log_position_prior[p]
 
   // Test support only: overwrites the log likelihood of block u..v, so that
   // `forward` and the draws can be checked against enumeration with
@@ -103,5 +113,5 @@ class PartitionSampler {
   void _forward_partitions(long p, std::ostream* out);
   void _forward_end_column(long p, long v, double position_weight, std::ostream* out);
   double _log_lower_incomplete_gamma(double alpha, double x) const;
-  double _log_upper_quadrature(double alpha, double x) const;
+  double _log_lower_gamma_by_quadrature(double alpha, double x) const;
 };

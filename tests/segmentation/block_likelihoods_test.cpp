@@ -45,7 +45,8 @@ BlockCounts recount(const std::vector<PhyTree*>& trees, long u, long v) {
     for (std::size_t label = 1; label < tree.nodes.size(); ++label) {
       const Node& node = *tree.nodes[label];
       if (node.value == 5) continue;
-      if (node.insertion == 1 || (node.deletion == 0 && node.bond == 0)) ++counts.values[nonempty_value_index[node.value]];
+      if (node.insertion == 1 || (node.deletion == 0 && node.bond == 0))
+        ++counts.values[nonempty_value_index[node.value]];
     }
   }
   return counts;

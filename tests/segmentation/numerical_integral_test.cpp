@@ -19,7 +19,8 @@ struct Events {
 // ln of Gamma(rate; 0.1, 0.1) * prod_b (1 - exp(-rate t_b))^(n_b) * exp(-rate B).
 double log_integrand(const Events& events, double rate) {
   double value = 0.1 * std::log(0.1) - std::lgamma(0.1) - 0.9 * std::log(rate) - 0.1 * rate - rate * events.exposure;
-  for (std::size_t b = 1; b < lengths.size(); ++b) value += events.counts[b] * std::log(-std::expm1(-rate * lengths[b]));
+  for (std::size_t b = 1; b < lengths.size(); ++b)
+    value += events.counts[b] * std::log(-std::expm1(-rate * lengths[b]));
   return value;
 }
 
@@ -129,8 +130,9 @@ TEST(NumericalIntegral, SmallRatesMatchAnAccurateQuadrature) {
 // bounded by the curvature of the integrand. (The errors seen are far
 // smaller, since these integrands vanish at both ends of the grid.)
 TEST(NumericalIntegral, LargeRatesMatchWithinTheTrapezoidError) {
-  for (const Events& events : {Events{{0, 2, 3, 1, 2, 4, 1, 3, 2, 1, 2}, 0.05}, Events{{0, 1, 0, 2, 0, 1, 0, 3, 0, 1, 0}, 0.0},
-                               Events{{0, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4}, 0.5}}) {
+  for (const Events& events :
+       {Events{{0, 2, 3, 1, 2, 4, 1, 3, 2, 1, 2}, 0.05}, Events{{0, 1, 0, 2, 0, 1, 0, 3, 0, 1, 0}, 0.0},
+        Events{{0, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4}, 0.5}}) {
     const double reference = reference_log_integral(events);
     const double bound = trapezoid_relative_error(events, reference);
     EXPECT_LT(bound, 0.1);

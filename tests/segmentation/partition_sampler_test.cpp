@@ -1,3 +1,5 @@
+#include "segmentation/partition_sampler.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +10,6 @@
 #include <sstream>
 #include <vector>
 
-#include "segmentation/partition_sampler.h"
 #include "support/statistics.h"
 
 namespace {
