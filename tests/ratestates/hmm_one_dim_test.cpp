@@ -102,21 +102,21 @@ void expect_sampled_paths_match_posterior(const Chain& chain, int draws) {
 TEST(HmmOneDim, SampledPathsFollowTheExactPosterior) {
   std::srand(12345);
   std::mt19937 engine(99);
-  expect_sampled_paths_match_posterior(random_chain(engine, 4), 100000);
-  expect_sampled_paths_match_posterior(floor_chain(), 100000);
+  expect_sampled_paths_match_posterior(random_chain(engine, 4), 60000);
+  expect_sampled_paths_match_posterior(floor_chain(), 60000);
   // Emission rows all equal: the path follows the prior chain.
   Chain flat = random_chain(engine, 4);
   for (auto& row : flat.emissions) row.assign(3, -1.5);
-  expect_sampled_paths_match_posterior(flat, 50000);
+  expect_sampled_paths_match_posterior(flat, 30000);
 }
 
 TEST(HmmOneDim, OneColumnDrawsFromInitialTimesEmission) {
   std::srand(777);
   expect_sampled_paths_match_posterior({{0.34, 0.33, 0.33}, {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, {{-2.0, -1.0, -1.5}}},
-                                       50000);
+                                       30000);
   // A zero initial probability still leaves the state its floored weight.
   expect_sampled_paths_match_posterior({{0.5, 0.0, 0.5}, {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, {{0.0, 708.0, 0.5}}},
-                                       50000);
+                                       30000);
 }
 
 // With every transition row equal, each column's state is drawn from its own
