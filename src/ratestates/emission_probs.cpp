@@ -24,7 +24,8 @@ double root_log_likelihood(const PhyTree& tree) {
 
 void compute_obs_emission_probs(std::vector<PhyTree*>& trees, const std::vector<int>& rate_state_labels,
                                 const std::vector<double>& deletion_rates, const std::vector<double>& insertion_rates,
-                                const std::vector<double>& mutation_rates, const std::vector<std::vector<long>>& from_tos,
+                                const std::vector<double>& mutation_rates,
+                                const std::vector<std::vector<long>>& from_tos,
                                 const std::vector<std::vector<double>>& thetas, const std::vector<int>& nonempty_values,
                                 const std::vector<int>& all_values, const std::vector<int>& children,
                                 const std::vector<double>& lengths, std::vector<std::vector<double>>& emission_probs,

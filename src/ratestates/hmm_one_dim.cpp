@@ -108,9 +108,9 @@ void HMM_OneDim::forward_summation() {
 void HMM_OneDim::backward_sampling(std::vector<int>& states) {
   for (long t = _length - 1; t >= 0; --t) {
     const auto column = static_cast<std::size_t>(t);
-    const std::vector<double>& weights =
-        t == _length - 1 ? _forward[column].at(0)
-                         : _forward[column].at(static_cast<std::size_t>(states.at(column + 1)));
+    const std::vector<double>& weights = t == _length - 1
+                                             ? _forward[column].at(0)
+                                             : _forward[column].at(static_cast<std::size_t>(states.at(column + 1)));
     Sampler<int, double> sampler(_state_labels, weights);
     states.at(column) = sampler.draw_w_replace(1)[0];
   }

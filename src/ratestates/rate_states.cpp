@@ -39,8 +39,7 @@ ColumnConservation column_conservation(PhyTree& tree, std::size_t n_residues,
   ColumnConservation column{std::vector<int>(n_residues, 0), true};
   for (const int value : tree.retrieve_leave_values()) {
     if (value >= 1 && value <= 4) {
-      column.residue_counts.at(static_cast<std::size_t>(nonempty_value_index.at(static_cast<std::size_t>(value)))) +=
-          1;
+      column.residue_counts.at(static_cast<std::size_t>(nonempty_value_index.at(static_cast<std::size_t>(value)))) += 1;
     } else if (value == 0) {
       column.complete = false;
     }
@@ -92,7 +91,9 @@ void initialize_rate_states(int n_rate_states, std::vector<PhyTree*>& trees, std
   const long n_leaves = trees.empty() ? 0 : static_cast<long>(trees.front()->retrieve_leave_values().size());
   std::vector<ColumnConservation> columns;
   columns.reserve(trees.size());
-  for (PhyTree* tree : trees) columns.push_back(column_conservation(*tree, nonempty_values.size(), nonempty_value_index));
+  for (PhyTree* tree : trees) {
+    columns.push_back(column_conservation(*tree, nonempty_values.size(), nonempty_value_index));
+  }
 
   column_rate_states.assign(trees.size(), 0);
   for (std::size_t c = 0; c < columns.size(); ++c) column_rate_states[c] = conservation_state(columns[c], n_leaves);

@@ -45,9 +45,9 @@ TEST(InitializeRateStates, ConservedColumnsGetHigherStates) {
   EXPECT_EQ(columns_of_state, (std::vector<std::vector<long>>{{3, 4, 7}, {2, 6}, {0, 1, 5, 8}}));
 
   // Fewer lists than the states the rule produces ends the run.
-  EXPECT_THROW(initialize_rate_states(2, set.trees, states, columns_of_state, nonempty_values, nonempty_value_index,
-                                      nullptr),
-               std::out_of_range);
+  EXPECT_THROW(
+      initialize_rate_states(2, set.trees, states, columns_of_state, nonempty_values, nonempty_value_index, nullptr),
+      std::out_of_range);
 }
 
 TEST(InitializeRateStates, WritesCountsStatesAndColumnLists) {
@@ -121,8 +121,7 @@ TEST(SampleRateStateTransitions, WritesPosteriorMeansOfEveryRow) {
 
   std::ostringstream one_column;
   sample_rate_state_transitions(3, {1}, transitions, &one_column);
-  EXPECT_EQ(one_column.str(),
-            "0.333333 0.333333 0.333333\n0.333333 0.333333 0.333333\n0.333333 0.333333 0.333333\n");
+  EXPECT_EQ(one_column.str(), "0.333333 0.333333 0.333333\n0.333333 0.333333 0.333333\n0.333333 0.333333 0.333333\n");
 
   EXPECT_THROW(sample_rate_state_transitions(3, {0, 3}, transitions, nullptr), std::out_of_range);
 }

@@ -49,8 +49,11 @@ double brute_force_log_lik(const PhyTree& tree, Node* node, int s, const Table& 
   std::vector<int> state(tree.nodes.size(), 0);
   state[node->_label] = s;
   for (Node* u : below) {
-    if (u->is_leaf()) state[u->_label] = u->value;
-    else free_nodes.push_back(u);
+    if (u->is_leaf()) {
+      state[u->_label] = u->value;
+    } else {
+      free_nodes.push_back(u);
+    }
   }
   std::vector<double> terms;
   std::vector<int> assignment(free_nodes.size(), 0);
@@ -122,7 +125,8 @@ std::vector<NodeTables> snapshot(const PhyTree& tree) {
     if (!node->subtree_lik.empty()) tables[label].subtree_lik = node->subtree_lik;
     if (!node->flag_subtree_lik_valid.empty()) tables[label].flags = node->flag_subtree_lik_valid;
     if (!node->top_down_sampling_probs.empty()) tables[label].weights = node->top_down_sampling_probs;
-    if (!node->top_down_sampling_probs_no_anc.empty()) tables[label].weights_no_anc = node->top_down_sampling_probs_no_anc;
+    if (!node->top_down_sampling_probs_no_anc.empty())
+      tables[label].weights_no_anc = node->top_down_sampling_probs_no_anc;
   }
   return tables;
 }
@@ -158,8 +162,7 @@ void expect_likelihoods(const PhyTree& tree, const Table& table, const std::vect
 // Row s of a present node's weights is P[s][j] * L_child(j) scaled to a
 // maximum of exactly 1 over the j with both factors positive; every other
 // entry, and every row without such a j, keeps its old value.
-void expect_weights(const PhyTree& tree, const Table& table, const std::vector<NodeTables>& before,
-                    bool no_anc) {
+void expect_weights(const PhyTree& tree, const Table& table, const std::vector<NodeTables>& before, bool no_anc) {
   for (Node* node : tree.nodes) {
     if (node == tree.root) continue;
     const Matrix& old = no_anc ? before[node->_label].weights_no_anc : before[node->_label].weights;
