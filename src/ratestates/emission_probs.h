@@ -8,11 +8,17 @@
 // Fills emission_probs[c][k] = ln P(leaf values of column c | rate state k):
 // for every segment, column and rate state, a bottom-up pass with the branch
 // matrices of that rate state's rates and the segment's frequencies, read at
-// the root's current value. Only the length of `rate_state_labels` is used.
-// With a non-null `out`, the finished matrix is written one row per column.
+// the root's current value (minus infinity if the leaves make that value
+// impossible). Only the length of `rate_state_labels` is used. Columns outside
+// every segment are left as they are; the trees keep the likelihood tables of
+// the last rate state. A segment bound beyond the trees or the matrix, or a
+// rate vector shorter than the labels, throws std::out_of_range (which ends
+// the run). With a non-null `out`, the finished matrix is written one row per
+// column.
 void compute_obs_emission_probs(std::vector<PhyTree*>& trees, const std::vector<int>& rate_state_labels,
                                 const std::vector<double>& deletion_rates, const std::vector<double>& insertion_rates,
-                                const std::vector<double>& mutation_rates, const std::vector<std::vector<long>>& from_tos,
+                                const std::vector<double>& mutation_rates,
+                                const std::vector<std::vector<long>>& from_tos,
                                 const std::vector<std::vector<double>>& thetas, const std::vector<int>& nonempty_values,
                                 const std::vector<int>& all_values, const std::vector<int>& children,
                                 const std::vector<double>& lengths, std::vector<std::vector<double>>& emission_probs,

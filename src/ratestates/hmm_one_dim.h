@@ -11,11 +11,16 @@ class HMM_OneDim {
              const std::vector<std::vector<double>>& transition_probs,
              const std::vector<std::vector<double>>& emission_probs);
 
-  // Fills the forward table. Negative or NaN probabilities, or a sum that is
-  // not positive, end the run with status -1.
+  // Fills the forward table; call once. A negative or NaN initial or
+  // transition probability, no states at all, or a negative or NaN sum of
+  // weights ends the run with status -1 and a fixed message. Emission and
+  // probability tables smaller than length x states throw std::out_of_range.
   void forward_summation();
   // Overwrites states[0 .. length-1] with a path drawn from its posterior,
-  // one rand() value per column from the last column to the first.
+  // one rand() value per column from the last column to the first; entries
+  // beyond length-1 are left alone. A one-column chain draws its state from
+  // initial probability times emission. A vector shorter than the length
+  // throws std::out_of_range.
   void backward_sampling(std::vector<int>& states);
 
  private:

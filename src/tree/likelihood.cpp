@@ -19,21 +19,22 @@ ChildFactor child_factor(Node* child, const std::vector<std::vector<double>>& p,
                          std::size_t position) {
   ChildFactor factor;
   if (child->value == 5) return factor;
-  std::vector<double> exponents(k, 0.0);
-  std::vector<bool> candidate(k, false);
+  // The candidates' exponents are parked in the weight row they will end up
+  // in, so the pass allocates nothing per node and state; entries of other
+  // states j are not touched.
+  const auto candidate = [&](std::size_t j) { return child->flag_subtree_lik_valid[j] && p[s][j] != 0.0; };
   bool found = false;
   for (std::size_t j = 0; j < k; ++j) {
-    if (!child->flag_subtree_lik_valid[j] || p[s][j] == 0.0) continue;
-    exponents[j] = std::log(p[s][j]) + child->subtree_lik[j];
-    candidate[j] = true;
-    if (!found || exponents[j] > factor.max) factor.max = exponents[j];
+    if (!candidate(j)) continue;
+    weights[s][j] = std::log(p[s][j]) + child->subtree_lik[j];
+    if (!found || weights[s][j] > factor.max) factor.max = weights[s][j];
     found = true;
   }
   factor.sum = 0.0;
   if (found) {
     for (std::size_t j = 0; j < k; ++j) {
-      if (!candidate[j]) continue;
-      weights[s][j] = std::exp(exponents[j] - factor.max);
+      if (!candidate(j)) continue;
+      weights[s][j] = std::exp(weights[s][j] - factor.max);
       factor.sum += weights[s][j];
     }
   } else {

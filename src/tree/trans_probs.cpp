@@ -17,7 +17,8 @@ TransProbs::TransProbs(const std::vector<double>& freqs, double deletion_rate, d
     const double p_ins = 1 - std::exp(-insertion_rate * t);
     const double p_mut = 1 - std::exp(-mutation_rate * t);
     auto& matrix = _trans_probs.at(children[b] - 1);
-    matrix.assign(n + 1, std::vector<double>(n + 1, 0.0));
+    matrix.resize(n + 1);
+    for (auto& row : matrix) row.assign(n + 1, 0.0);
     // The complements are taken of the computed probabilities and the
     // products formed in this order, so every entry is reproducible.
     matrix[0][0] = 1 - p_ins;

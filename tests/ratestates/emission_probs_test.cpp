@@ -1,0 +1,154 @@
+#include "ratestates/emission_probs.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "support/test_trees.h"
+#include "tree/trans_probs.h"
+
+namespace {
+
+using Matrix = std::vector<std::vector<double>>;
+
+const std::vector<int> nonempty_values{1, 2, 3, 4};
+const std::vector<int> all_values{0, 1, 2, 3, 4};
+const std::vector<int> rate_state_labels{0, 1, 2};
+constexpr double untouched = 99.0;
+
+// Six-leaf columns with their root values set directly (any internal value
+// other than 5 works for the likelihood; a node is 5 when both children are).
+struct Alignment {
+  TreeTable table = six_leaf_table();
+  std::vector<std::vector<int>> columns{
+      {1, 1, 2, 1, 1, 1}, {0, 3, 3, 5, 3, 4}, {4, 4, 4, 4, 4, 4}, {5, 5, 2, 0, 0, 1}, {2, 3, 4, 1, 0, 5}};
+  std::vector<int> root_values{1, 3, 0, 2, 4};
+
+  std::unique_ptr<PhyTree> make_tree(std::size_t c) const {
+    auto tree = table.make_tree(columns[c]);
+    for (int label = tree->last_internal_label; label >= 0; --label) {
+      Node* node = tree->nodes[label];
+      const bool absent = node->child_nodes[0]->value == 5 && node->child_nodes[1]->value == 5;
+      node->value = absent ? 5 : 1;
+    }
+    tree->root->value = root_values[c];
+    return tree;
+  }
+  TreeSet trees() const {
+    TreeSet set;
+    for (std::size_t c = 0; c < columns.size(); ++c) set.add(make_tree(c));
+    return set;
+  }
+};
+
+struct Rates {
+  std::vector<double> deletion{0.1, 0.5, 1.2};
+  std::vector<double> insertion{0.0, 0.2, 0.0};
+  std::vector<double> mutation{0.3, 1.0, 2.5};
+};
+
+const Matrix thetas{{0.1, 0.2, 0.3, 0.4}, {0.25, 0.25, 0.25, 0.25}, {0.7, 0.1, 0.1, 0.1}};
+
+// ln P(column | rate state k, segment frequencies) from a pass on a fresh tree.
+double reference_emission(const Alignment& alignment, std::size_t c, const std::vector<double>& freqs,
+                          const Rates& rates, std::size_t k) {
+  auto tree = alignment.make_tree(c);
+  TransProbs probs(freqs, rates.deletion[k], rates.insertion[k], rates.mutation[k], nonempty_values,
+                   alignment.table.children, alignment.table.lengths);
+  tree->bottomup(probs, all_values, nullptr);
+  return tree->root->subtree_lik.at(static_cast<std::size_t>(tree->root->value));
+}
+
+Matrix run(TreeSet& set, const Alignment& alignment, const Rates& rates, const std::vector<std::vector<long>>& from_tos,
+           std::ostream* out = nullptr) {
+  Matrix emissions(alignment.columns.size(), std::vector<double>(3, untouched));
+  compute_obs_emission_probs(set.trees, rate_state_labels, rates.deletion, rates.insertion, rates.mutation, from_tos,
+                             thetas, nonempty_values, all_values, alignment.table.children, alignment.table.lengths,
+                             emissions, out);
+  return emissions;
+}
+
+// Segment s covers its columns with thetas[s]; a one-column segment fills one
+// row; columns outside every segment keep their values.
+TEST(ComputeObsEmissionProbs, UsesTheSegmentFrequenciesAndTheStateRates) {
+  const Alignment alignment;
+  const Rates rates;
+  TreeSet set = alignment.trees();
+  const std::vector<std::vector<long>> from_tos{{0, 1}, {2, 2}, {3, 3}};
+  const Matrix emissions = run(set, alignment, rates, from_tos);
+  for (std::size_t s = 0; s < from_tos.size(); ++s) {
+    for (auto c = static_cast<std::size_t>(from_tos[s][0]); c <= static_cast<std::size_t>(from_tos[s][1]); ++c) {
+      for (std::size_t k = 0; k < 3; ++k) {
+        EXPECT_EQ(emissions[c][k], reference_emission(alignment, c, thetas[s], rates, k)) << c << " " << k;
+        EXPECT_LT(emissions[c][k], 0.0);
+      }
+      // The trees are left with the last rate state's likelihoods.
+      EXPECT_EQ(set.trees[c]->root->subtree_lik[alignment.root_values[c]], emissions[c][2]);
+    }
+  }
+  EXPECT_EQ(emissions[4], std::vector<double>(3, untouched));
+}
+
+TEST(ComputeObsEmissionProbs, EqualRatesGiveEqualRows) {
+  const Alignment alignment;
+  Rates rates;
+  rates.deletion.assign(3, 0.4);
+  rates.insertion.assign(3, 0.0);
+  rates.mutation.assign(3, 0.9);
+  TreeSet set = alignment.trees();
+  for (const auto& row : run(set, alignment, rates, {{0, 2}, {3, 4}})) {
+    EXPECT_EQ(row[0], row[1]);
+    EXPECT_EQ(row[0], row[2]);
+  }
+}
+
+TEST(ComputeObsEmissionProbs, WritesOneLinePerColumn) {
+  const Alignment alignment;
+  TreeSet set = alignment.trees();
+  std::ostringstream out;
+  const Matrix emissions = run(set, alignment, Rates{}, {{0, 1}, {2, 4}}, &out);
+  std::istringstream lines(out.str());
+  std::string line;
+  std::size_t c = 0;
+  for (; std::getline(lines, line); ++c) {
+    ASSERT_LT(c, emissions.size());
+    EXPECT_EQ(std::count(line.begin(), line.end(), ' '), 2) << line;
+    std::istringstream numbers(line);
+    for (const double expected : emissions[c]) {
+      double written = 0.0;
+      numbers >> written;
+      EXPECT_NEAR(written, expected, 1e-5 * std::fabs(expected));
+    }
+  }
+  EXPECT_EQ(c, emissions.size());
+  EXPECT_EQ(out.str().back(), '\n');
+}
+
+TEST(ComputeObsEmissionProbs, OutOfRangeIndicesEndTheRun) {
+  const Alignment alignment;
+  TreeSet set = alignment.trees();
+  EXPECT_THROW(run(set, alignment, Rates{}, {{0, 4}, {5, 5}}), std::out_of_range);
+  Rates short_rates;
+  short_rates.mutation.pop_back();
+  EXPECT_THROW(run(set, alignment, short_rates, {{0, 4}}), std::out_of_range);
+}
+
+// A leaf value outside the alphabet leaves no state of the root possible:
+// the column's log-likelihood is then minus infinity, not a stale number.
+TEST(ComputeObsEmissionProbs, ImpossibleColumnHasMinusInfinity) {
+  Alignment alignment;
+  alignment.columns[2][3] = 7;
+  TreeSet set = alignment.trees();
+  const Matrix emissions = run(set, alignment, Rates{}, {{0, 4}});
+  for (const double e : emissions[2]) EXPECT_EQ(e, -std::numeric_limits<double>::infinity());
+  for (const double e : emissions[1]) EXPECT_TRUE(std::isfinite(e));
+}
+
+}  // namespace

@@ -1,0 +1,189 @@
+#include "ratestates/hmm_one_dim.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <random>
+#include <stdexcept>
+#include <vector>
+
+#include "random/sampler.h"
+#include "support/statistics.h"
+
+namespace {
+
+using Matrix = std::vector<std::vector<double>>;
+
+struct Chain {
+  std::vector<double> initial;
+  Matrix transitions;
+  Matrix emissions;  // one row per column
+};
+
+// ln p with the chain's floor for a zero probability.
+double floored_log(double p) { return p == 0.0 ? std::log(2.2250738585072014e-308) : std::log(p); }
+
+// Exact posterior of every path, path index sum_t states[t] * K^t.
+std::vector<double> exact_path_posterior(const Chain& chain) {
+  const std::size_t n = chain.emissions.size();
+  const std::size_t k = chain.initial.size();
+  std::size_t paths = 1;
+  for (std::size_t t = 0; t < n; ++t) paths *= k;
+  std::vector<double> log_weights(paths);
+  for (std::size_t index = 0; index < paths; ++index) {
+    std::size_t rest = index;
+    std::size_t previous = 0;
+    double log_weight = 0.0;
+    for (std::size_t t = 0; t < n; ++t, rest /= k) {
+      const std::size_t state = rest % k;
+      log_weight += (t == 0 ? floored_log(chain.initial[state]) : floored_log(chain.transitions[previous][state])) +
+                    chain.emissions[t][state];
+      previous = state;
+    }
+    log_weights[index] = log_weight;
+  }
+  const double max = *std::max_element(log_weights.begin(), log_weights.end());
+  double total = 0.0;
+  for (double& w : log_weights) total += (w = std::exp(w - max));
+  for (double& w : log_weights) w /= total;
+  return log_weights;
+}
+
+// Frequencies of the sampled paths, each draw from a fresh forward pass.
+std::vector<double> sampled_path_counts(const Chain& chain, int draws) {
+  const auto n = static_cast<long>(chain.emissions.size());
+  const int k = static_cast<int>(chain.initial.size());
+  std::vector<double> counts(static_cast<std::size_t>(std::pow(k, n)), 0.0);
+  std::vector<int> states(static_cast<std::size_t>(n), 0);
+  for (int draw = 0; draw < draws; ++draw) {
+    HMM_OneDim hmm(n, k, chain.initial, chain.transitions, chain.emissions);
+    hmm.forward_summation();
+    hmm.backward_sampling(states);
+    std::size_t index = 0;
+    for (long t = n - 1; t >= 0; --t) index = index * static_cast<std::size_t>(k) + static_cast<std::size_t>(states[t]);
+    counts[index] += 1.0;
+  }
+  return counts;
+}
+
+Chain random_chain(std::mt19937& engine, int n) {
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  Chain chain{{0.5, 0.2, 0.3}, Matrix(3, std::vector<double>(3)), Matrix(n, std::vector<double>(3))};
+  for (auto& row : chain.transitions) {
+    double total = 0.0;
+    for (double& p : row) total += (p = 0.1 + unit(engine));
+    for (double& p : row) p /= total;
+  }
+  chain.transitions[1][2] = 0.0;
+  for (auto& row : chain.emissions) {
+    for (double& e : row) e = -4.0 * unit(engine);
+  }
+  return chain;
+}
+
+// State 1 has probability 0 at the start and from every state, but emissions
+// of about e^708 when it matters: its floored weight is then comparable to
+// the others, where ln 0 = -inf would give it none.
+Chain floor_chain() {
+  return {{0.5, 0.0, 0.5},
+          {{0.6, 0.0, 0.4}, {0.3, 0.0, 0.7}, {0.2, 0.0, 0.8}},
+          {{0.0, 708.0, 0.0}, {-1.0, 707.0, -2.0}, {-0.5, -1.0, 0.0}, {0.0, 0.0, 0.0}}};
+}
+
+void expect_sampled_paths_match_posterior(const Chain& chain, int draws) {
+  const std::vector<double> exact = exact_path_posterior(chain);
+  const std::vector<double> counts = sampled_path_counts(chain, draws);
+  EXPECT_GT(chi_square_test(counts, exact), 1e-6);
+}
+
+TEST(HmmOneDim, SampledPathsFollowTheExactPosterior) {
+  std::srand(12345);
+  std::mt19937 engine(99);
+  expect_sampled_paths_match_posterior(random_chain(engine, 4), 60000);
+  expect_sampled_paths_match_posterior(floor_chain(), 60000);
+  // Emission rows all equal: the path follows the prior chain.
+  Chain flat = random_chain(engine, 4);
+  for (auto& row : flat.emissions) row.assign(3, -1.5);
+  expect_sampled_paths_match_posterior(flat, 30000);
+}
+
+TEST(HmmOneDim, OneColumnDrawsFromInitialTimesEmission) {
+  std::srand(777);
+  expect_sampled_paths_match_posterior({{0.34, 0.33, 0.33}, {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, {{-2.0, -1.0, -1.5}}},
+                                       30000);
+  // A zero initial probability still leaves the state its floored weight.
+  expect_sampled_paths_match_posterior({{0.5, 0.0, 0.5}, {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, {{0.0, 708.0, 0.5}}},
+                                       30000);
+}
+
+// With every transition row equal, each column's state is drawn from its own
+// weights; one rand() value per column, the last column first.
+TEST(HmmOneDim, BackwardSamplingTakesOneDrawPerColumnFromTheLast) {
+  std::mt19937 engine(5);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  const long n = 12;
+  const std::vector<double> initial{0.34, 0.33, 0.33};
+  Chain chain{initial, Matrix(3, std::vector<double>(3, 1.0 / 3)), Matrix(n, std::vector<double>(3))};
+  for (auto& row : chain.emissions) {
+    for (double& e : row) e = -3.0 * unit(engine);
+  }
+  HMM_OneDim hmm(n, 3, chain.initial, chain.transitions, chain.emissions);
+  hmm.forward_summation();
+  std::vector<int> states(n + 2, 9);
+  std::srand(31);
+  hmm.backward_sampling(states);
+  const int next_value = std::rand();
+
+  std::srand(31);
+  const std::vector<int> labels{0, 1, 2};
+  for (long t = n - 1; t >= 0; --t) {
+    std::vector<double> weights(3);
+    for (int j = 0; j < 3; ++j) weights[j] = std::exp(chain.emissions[t][j]) * (t == 0 ? initial[j] : 1.0);
+    Sampler<int, double> sampler(labels, weights);
+    EXPECT_EQ(states[t], sampler.draw_w_replace(1)[0]) << "column " << t;
+  }
+  EXPECT_EQ(std::rand(), next_value);
+  EXPECT_EQ(states[n], 9);
+  EXPECT_EQ(states[n + 1], 9);
+
+  std::vector<int> too_short(n - 1, 0);
+  EXPECT_THROW(hmm.backward_sampling(too_short), std::out_of_range);
+}
+
+void run_forward(long n, int k, const std::vector<double>& initial, const Matrix& transitions,
+                 const Matrix& emissions) {
+  HMM_OneDim hmm(n, k, initial, transitions, emissions);
+  hmm.forward_summation();
+}
+
+TEST(HmmOneDimDeathTest, BadProbabilitiesEndTheRun) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const Matrix good{{0.5, 0.5, 0.0}, {0.2, 0.3, 0.5}, {0.1, 0.1, 0.8}};
+  const Matrix emissions(3, {-1.0, -2.0, -3.0});
+  const char* initial_message = "^error: initial state probability less than 0\\. exit!$";
+  const char* transition_message = "^error: state transition probability less than 0\\. exit!$";
+  EXPECT_EXIT(run_forward(3, 3, {0.5, -0.1, 0.6}, good, emissions), ::testing::ExitedWithCode(255), initial_message);
+  EXPECT_EXIT(run_forward(3, 3, {0.5, nan, 0.6}, good, emissions), ::testing::ExitedWithCode(255), initial_message);
+  Matrix negative = good;
+  negative[2][0] = -0.2;
+  EXPECT_EXIT(run_forward(3, 3, {0.4, 0.3, 0.3}, negative, emissions), ::testing::ExitedWithCode(255),
+              transition_message);
+  // Also for a single column, where no transition is ever taken.
+  EXPECT_EXIT(run_forward(1, 3, {0.4, 0.3, 0.3}, negative, emissions), ::testing::ExitedWithCode(255),
+              transition_message);
+  Matrix not_a_number = good;
+  not_a_number[0][2] = nan;
+  EXPECT_EXIT(run_forward(3, 3, {0.4, 0.3, 0.3}, not_a_number, emissions), ::testing::ExitedWithCode(255),
+              transition_message);
+  EXPECT_EXIT(run_forward(2, 0, {}, {}, Matrix(2)), ::testing::ExitedWithCode(255),
+              "^error: max in forward summation cannot be computed\\. exit!$");
+  Matrix bad_emissions = emissions;
+  bad_emissions[0][1] = nan;
+  EXPECT_EXIT(run_forward(3, 3, {0.4, 0.3, 0.3}, good, bad_emissions), ::testing::ExitedWithCode(255),
+              "^error: sum in forward summation less than 0\\. exit!$");
+}
+
+}  // namespace

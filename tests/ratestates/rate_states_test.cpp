@@ -1,0 +1,153 @@
+#include "ratestates/rate_states.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <sstream>
+#include <stdexcept>
+#include <vector>
+
+#include "random/variates.h"
+#include "support/statistics.h"
+#include "support/test_trees.h"
+
+namespace {
+
+using Matrix = std::vector<std::vector<double>>;
+
+const std::vector<int> nonempty_values{1, 2, 3, 4};
+const std::vector<int> nonempty_value_index{0, 0, 1, 2, 3};
+
+TreeSet six_leaf_columns(const std::vector<std::vector<int>>& columns) {
+  const TreeTable table = six_leaf_table();
+  TreeSet set;
+  for (const auto& column : columns) set.add(table.make_tree(column));
+  return set;
+}
+
+TEST(InitializeRateStates, ConservedColumnsGetHigherStates) {
+  TreeSet set = six_leaf_columns({
+      {1, 1, 1, 1, 1, 1},  // every leaf the same residue
+      {1, 1, 1, 1, 1, 2},  // all but one
+      {1, 1, 1, 1, 2, 3},  // all but two
+      {1, 1, 1, 2, 2, 3},
+      {0, 1, 1, 1, 1, 1},  // an empty leaf: never conserved
+      {5, 1, 1, 1, 1, 1},  // absent leaves count neither way
+      {5, 5, 4, 4, 4, 4},
+      {5, 5, 5, 3, 3, 3},
+      {4, 3, 4, 4, 4, 4},
+  });
+  std::vector<int> states;
+  std::vector<std::vector<long>> columns_of_state;
+  initialize_rate_states(3, set.trees, states, columns_of_state, nonempty_values, nonempty_value_index, nullptr);
+  EXPECT_EQ(states, (std::vector<int>{2, 2, 1, 0, 0, 2, 1, 0, 2}));
+  EXPECT_EQ(columns_of_state, (std::vector<std::vector<long>>{{3, 4, 7}, {2, 6}, {0, 1, 5, 8}}));
+
+  // Fewer lists than the states the rule produces ends the run.
+  EXPECT_THROW(
+      initialize_rate_states(2, set.trees, states, columns_of_state, nonempty_values, nonempty_value_index, nullptr),
+      std::out_of_range);
+}
+
+TEST(InitializeRateStates, WritesCountsStatesAndColumnLists) {
+  TreeSet set = six_leaf_columns({{1, 1, 1, 1, 1, 2}, {0, 3, 3, 3, 3, 3}});
+  std::vector<int> states;
+  std::vector<std::vector<long>> columns_of_state;
+  std::ostringstream out;
+  initialize_rate_states(3, set.trees, states, columns_of_state, nonempty_values, nonempty_value_index, &out);
+  EXPECT_EQ(out.str(),
+            "5 1 0 0\n0 0 5 0\n"  // residue counts per column
+            "2\n0\n"              // states
+            "1\n0\n"              // column lists; the empty one leaves no line
+            "rate_state:0\n1\nrate_state:1\nrate_state:2\n0\n");
+}
+
+// P(X <= x) for X ~ Beta(a, b) with integer a, b: P(Binomial(a+b-1, x) >= a).
+double beta_cdf(int a, int b, double x) {
+  const int n = a + b - 1;
+  double cdf = 0.0;
+  for (int k = a; k <= n; ++k) {
+    cdf += std::exp(std::lgamma(n + 1.0) - std::lgamma(k + 1.0) - std::lgamma(n - k + 1.0)) * std::pow(x, k) *
+           std::pow(1 - x, n - k);
+  }
+  return cdf;
+}
+
+// Path 0 0 1 2 2 0 has the pairs (0,0) (0,1) (1,2) (2,2) (2,0), the last one
+// included: every row is Dirichlet(1 + counts).
+TEST(SampleRateStateTransitions, RowsFollowDirichletOfAllPairCounts) {
+  const std::vector<int> path{0, 0, 1, 2, 2, 0};
+  const std::vector<std::vector<int>> parameters{{2, 2, 1}, {1, 1, 2}, {2, 1, 2}};
+  std::srand(2718);
+  const int draws = 20000;
+  std::vector<std::vector<std::vector<double>>> samples(3, std::vector<std::vector<double>>(3));
+  Matrix transitions;
+  for (int draw = 0; draw < draws; ++draw) {
+    sample_rate_state_transitions(3, path, transitions, nullptr);
+    ASSERT_EQ(transitions.size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+      for (int j = 0; j < 3; ++j) samples[i][j].push_back(transitions[i].at(j));
+    }
+  }
+  for (int i = 0; i < 3; ++i) {
+    const int total = parameters[i][0] + parameters[i][1] + parameters[i][2];
+    for (int j = 0; j < 3; ++j) {
+      const int a = parameters[i][j];
+      EXPECT_GT(ks_test(samples[i][j], [&](double x) { return beta_cdf(a, total - a, x); }), 1e-6)
+          << "row " << i << " entry " << j;
+    }
+  }
+
+  // The rows are drawn in order, one Dirichlet draw each.
+  std::srand(99);
+  sample_rate_state_transitions(3, path, transitions, nullptr);
+  std::srand(99);
+  for (int i = 0; i < 3; ++i) {
+    const std::vector<double> row_parameters(parameters[i].begin(), parameters[i].end());
+    EXPECT_EQ(transitions[i], sample_dirichlet(1, row_parameters)[0]);
+  }
+}
+
+TEST(SampleRateStateTransitions, WritesPosteriorMeansOfEveryRow) {
+  Matrix transitions;
+  std::ostringstream four_columns;
+  sample_rate_state_transitions(3, {0, 0, 1, 1}, transitions, &four_columns);
+  EXPECT_EQ(four_columns.str(), "0.4 0.4 0.2\n0.25 0.5 0.25\n0.333333 0.333333 0.333333\n");
+
+  std::ostringstream two_columns;
+  sample_rate_state_transitions(3, {2, 1}, transitions, &two_columns);
+  EXPECT_EQ(two_columns.str(), "0.333333 0.333333 0.333333\n0.333333 0.333333 0.333333\n0.25 0.5 0.25\n");
+
+  std::ostringstream one_column;
+  sample_rate_state_transitions(3, {1}, transitions, &one_column);
+  EXPECT_EQ(one_column.str(), "0.333333 0.333333 0.333333\n0.333333 0.333333 0.333333\n0.333333 0.333333 0.333333\n");
+
+  EXPECT_THROW(sample_rate_state_transitions(3, {0, 3}, transitions, nullptr), std::out_of_range);
+}
+
+TEST(ComputePostParaRateStates, SumsLogProbabilitiesOfAllTransitions) {
+  const Matrix transitions{{0.5, 0.3, 0.2}, {0.1, 0.6, 0.3}, {0.25, 0.25, 0.5}};
+  EXPECT_DOUBLE_EQ(compute_post_para_rate_states(3, {0, 0, 1, 1}, transitions),
+                   std::log(0.5) + std::log(0.3) + std::log(0.6));
+  EXPECT_DOUBLE_EQ(compute_post_para_rate_states(3, {2, 0}, transitions), std::log(0.25));
+  EXPECT_EQ(compute_post_para_rate_states(3, {1}, transitions), 0.0);
+  EXPECT_DOUBLE_EQ(compute_post_para_rate_states(3, {2, 2, 2, 1, 2}, transitions),
+                   2 * std::log(0.5) + std::log(0.25) + std::log(0.3));
+
+  // A zero probability on a counted transition adds the floor per count; on
+  // an uncounted one it does not matter; a negative one adds nothing.
+  Matrix with_zero = transitions;
+  with_zero[0][1] = 0.0;
+  with_zero[2][0] = 0.0;
+  const double log_floor = std::log(2.2250738585072014e-308);
+  EXPECT_DOUBLE_EQ(compute_post_para_rate_states(3, {0, 1, 0, 1, 1}, with_zero),
+                   2 * log_floor + std::log(0.1) + std::log(0.6));
+  Matrix with_negative = transitions;
+  with_negative[1][1] = -0.5;
+  EXPECT_DOUBLE_EQ(compute_post_para_rate_states(3, {0, 1, 1}, with_negative), std::log(0.3));
+
+  EXPECT_THROW(compute_post_para_rate_states(3, {0, 1, 3}, transitions), std::out_of_range);
+}
+
+}  // namespace

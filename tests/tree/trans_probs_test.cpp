@@ -1,0 +1,120 @@
+#include "tree/trans_probs.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+#include <random>
+#include <vector>
+
+#include "support/test_trees.h"
+
+namespace {
+
+constexpr double probability_floor = 2.2250738585072014e-308;
+const std::vector<int> nonempty_values{1, 2, 3, 4};
+
+std::vector<double> random_frequencies(std::mt19937& engine) {
+  std::uniform_real_distribution<double> unit(0.05, 1.0);
+  std::vector<double> freqs(4);
+  for (double& f : freqs) f = unit(engine);
+  const double total = std::accumulate(freqs.begin(), freqs.end(), 0.0);
+  for (double& f : freqs) f /= total;
+  return freqs;
+}
+
+// Model probability of child value `to` given parent value `from`, written
+// with the survival probabilities exp(-rate t) directly.
+double model_probability(int from, int to, double del, double ins, double mut, double t,
+                         const std::vector<double>& freqs) {
+  if (from == 0) return to == 0 ? std::exp(-ins * t) : (1 - std::exp(-ins * t)) * freqs[to - 1];
+  if (to == 0) return 1 - std::exp(-del * t);
+  const double kept = std::exp(-del * t);
+  const double unchanged = std::exp(-mut * t);
+  return kept * ((1 - unchanged) * freqs[to - 1] + (from == to ? unchanged : 0.0));
+}
+
+TEST(TransProbs, MatchesDeletionInsertionAndEqualInputModel) {
+  const TreeTable tree = six_leaf_table();
+  std::mt19937 engine(11);
+  std::uniform_real_distribution<double> rate(0.0, 3.0);
+  for (int trial = 0; trial < 50; ++trial) {
+    const std::vector<double> freqs = random_frequencies(engine);
+    const double del = rate(engine), ins = rate(engine), mut = rate(engine);
+    TransProbs probs(freqs, del, ins, mut, nonempty_values, tree.children, tree.lengths);
+    const auto& table = probs.get_trans_probs();
+    ASSERT_EQ(table.size(), tree.lengths.size());
+    for (std::size_t b = 0; b < tree.children.size(); ++b) {
+      const auto& matrix = table.at(tree.children[b] - 1);
+      ASSERT_EQ(matrix.size(), 5u);
+      for (int from = 0; from < 5; ++from) {
+        ASSERT_EQ(matrix[from].size(), 5u);
+        EXPECT_NEAR(std::accumulate(matrix[from].begin(), matrix[from].end(), 0.0), 1.0, 1e-12);
+        for (int to = 0; to < 5; ++to) {
+          const double expected = model_probability(from, to, del, ins, mut, tree.lengths[b], freqs);
+          EXPECT_NEAR(matrix[from][to], expected, 1e-14) << from << "->" << to;
+        }
+      }
+    }
+  }
+}
+
+TEST(TransProbs, ImpossibleTransitionsAreFloored) {
+  const std::vector<double> freqs{0.1, 0.2, 0.3, 0.4};
+  const std::vector<int> children{1, 2, 3};
+  {
+    // A branch of length 0 and a table with all rates 0: the identity, with
+    // every off-diagonal entry floored instead of 0.
+    const std::vector<double> lengths{0.0, 0.7, 1.3};
+    TransProbs zero_length(freqs, 0.4, 0.3, 0.9, nonempty_values, children, {0.0});
+    TransProbs zero_rates(freqs, 0.0, 0.0, 0.0, nonempty_values, children, lengths);
+    for (const auto* matrix : {&zero_length.get_trans_probs()[0], &zero_rates.get_trans_probs()[0],
+                               &zero_rates.get_trans_probs()[1], &zero_rates.get_trans_probs()[2]}) {
+      for (int from = 0; from < 5; ++from) {
+        for (int to = 0; to < 5; ++to) EXPECT_EQ((*matrix)[from][to], from == to ? 1.0 : probability_floor);
+      }
+    }
+  }
+  {
+    // No deletion: a residue never becomes empty, but keeps the floor.
+    TransProbs probs(freqs, 0.0, 0.5, 0.5, nonempty_values, {1}, {0.8});
+    for (int from = 1; from < 5; ++from) EXPECT_EQ(probs.get_trans_probs()[0][from][0], probability_floor);
+  }
+  {
+    // A value of frequency 0 is never inserted nor reached by a mutation, yet
+    // a residue already holding it stays with probability (1-p_mut)(1-p_del).
+    const double del = 0.5, ins = 0.7, mut = 1.1, t = 0.6;
+    TransProbs probs({0.3, 0.3, 0.0, 0.4}, del, ins, mut, nonempty_values, {1}, {t});
+    const auto& matrix = probs.get_trans_probs()[0];
+    EXPECT_EQ(matrix[0][3], probability_floor);
+    for (int from : {1, 2, 4}) EXPECT_EQ(matrix[from][3], probability_floor);
+    EXPECT_NEAR(matrix[3][3], std::exp(-mut * t) * std::exp(-del * t), 1e-15);
+  }
+}
+
+TEST(TransProbs, MatrixIsFoundByChildLabelWhateverTheRowOrder) {
+  const TreeTable tree = six_leaf_table();
+  const std::vector<double> freqs{0.4, 0.1, 0.2, 0.3};
+  TransProbs in_file_order(freqs, 0.3, 0.2, 1.5, nonempty_values, tree.children, tree.lengths);
+
+  std::vector<std::size_t> order(tree.children.size());
+  std::iota(order.begin(), order.end(), 0);
+  std::shuffle(order.begin(), order.end(), std::mt19937(5));
+  std::vector<int> children;
+  std::vector<double> lengths;
+  for (const std::size_t row : order) {
+    children.push_back(tree.children[row]);
+    lengths.push_back(tree.lengths[row]);
+  }
+  TransProbs shuffled(freqs, 0.3, 0.2, 1.5, nonempty_values, children, lengths);
+  EXPECT_EQ(shuffled.get_trans_probs(), in_file_order.get_trans_probs());
+  // And the entry of label b really is the matrix of b's own branch length.
+  const auto& table = shuffled.get_trans_probs();
+  for (std::size_t b = 0; b < tree.children.size(); ++b) {
+    const double t = tree.lengths[b];
+    EXPECT_NEAR(table[tree.children[b] - 1][2][0], 1 - std::exp(-0.3 * t), 1e-15);
+  }
+}
+
+}  // namespace
