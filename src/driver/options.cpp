@@ -41,6 +41,8 @@ RunSettings parse_options(int argc, const char* const* argv) {
       settings.show_help = true;
     } else if (argument == "--version") {
       settings.show_version = true;
+    } else if (argument == "--ancestors") {
+      settings.write_ancestors = true;
     } else if (has_value && argument == "-s") {
       raw.seed = argv[++i];
     } else if (has_value && argument == "-r") {
@@ -76,6 +78,8 @@ Options (each followed by its value):
   -d DATA_FILE   alignment file inside the data folder (default data.txt)
   -k K_MAX       largest number of segments, at least 1 and below the number
                  of modelled columns (default 4)
+  --ancestors    also write, per iteration, the sampled values of every
+                 column's internal nodes (SEED_ancestors_i.txt)
   -h, --help     print this text and exit
   --version      print the version and exit
 
@@ -96,5 +100,7 @@ with SEED (existing files of the same names are replaced):
   SEED_from_tos_i.txt, SEED_deletions_i.txt, SEED_mutations_i.txt,
   SEED_beta_shapes_i.txt, SEED_theta_shapes_i.txt,
   SEED_map_column_to_rate_state_i.txt
+  and with --ancestors SEED_ancestors_i.txt: one line per modelled column, the
+  values of the internal nodes in label order, the root first
 )";
 }

@@ -10,6 +10,7 @@ struct RunSettings {
   std::string test_case = "test_case_23_6sp/";
   std::string data_file = "data.txt";
   long k_max = 4;
+  bool write_ancestors = false;  // --ancestors: also write every column's internal values
   bool show_help = false;
   bool show_version = false;
 };
@@ -18,7 +19,7 @@ struct RunSettings {
 // order; an option given twice takes its last value, an unknown argument or an
 // option without a following value is ignored, and a value is never examined
 // as an option. -h/--help and --version ask for the usage text and the
-// version. A numeric value that is not entirely a number of the option's type
+// version; --ancestors asks for the internal values of every iteration. A numeric value that is not entirely a number of the option's type
 // (a seed 0..4294967295, whole numbers for -n and -k, -k at least 1) ends the
 // run with status -1 and a message naming the option and the value.
 RunSettings parse_options(int argc, const char* const* argv);

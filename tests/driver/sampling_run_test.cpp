@@ -173,3 +173,36 @@ TEST(SamplingRun, FailedWriteOfTheLogProbabilityLine) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SamplingRun, AncestorsOptionAddsOnlyTheAncestorFiles) {
+  SamplerCase plain;
+  SamplerCase with_ancestors;
+  ASSERT_EQ(plain.run({"-n", "3"}).exit_status, 0);
+  const auto result = with_ancestors.run({"-n", "3", "--ancestors"});
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  for (const auto& name : plain.result_files()) {
+    EXPECT_EQ(read_file(plain.results_dir() / name), read_file(with_ancestors.results_dir() / name)) << name;
+  }
+  EXPECT_EQ(with_ancestors.result_files().size(), plain.result_files().size() + 3);
+
+  // Leaves 2, 3, 4 hold sequences 0, 1, 2; internal nodes are 0 (root) and 1,
+  // the parent of leaves 3 and 4. No residue can sit below an empty node, and
+  // no root is empty.
+  const std::vector<std::vector<int>> kept{{1, 1, 1}, {2, 2, 3}, {3, 0, 3}, {4, 4, 5}, {1, 2, 3},
+                                           {2, 2, 2}, {3, 3, 0}, {4, 1, 4}, {1, 1, 2}};
+  for (int i = 1; i <= 3; ++i) {
+    const auto rows = numbers(with_ancestors.result_prefix() + "_ancestors_" + std::to_string(i) + ".txt");
+    ASSERT_EQ(rows.size(), kept.size());
+    for (std::size_t c = 0; c < rows.size(); ++c) {
+      ASSERT_EQ(rows[c].size(), 2u);
+      EXPECT_GE(rows[c][0], 1) << "root of column " << c;
+      EXPECT_LE(rows[c][0], 4);
+      const bool cherry_has_residue = (kept[c][1] >= 1 && kept[c][1] <= 4) || (kept[c][2] >= 1 && kept[c][2] <= 4);
+      if (cherry_has_residue) EXPECT_NE(rows[c][1], 0) << "column " << c;
+    }
+  }
+}
+
+}  // namespace
