@@ -67,8 +67,8 @@ void read_segment_parameters(const std::string& dir, std::size_t segment_count, 
   mutation_rates = read_first_row(dir + "mutation_rates.txt");
 }
 
-void write_data_generation_parameters(const std::vector<std::vector<long>>& from_tos,
-                                      const std::vector<double>& gammas, const std::vector<double>& etas,
+void write_data_generation_parameters(const std::vector<std::vector<long>>& from_tos, const std::vector<double>& gammas,
+                                      const std::vector<double>& etas,
                                       const std::vector<std::vector<std::vector<double>>>& betas,
                                       const std::vector<std::vector<double>>& thetas,
                                       const std::vector<double>& deletion_rates,
@@ -113,9 +113,10 @@ void generate_trees(std::vector<PhyTree*>& trees, const std::vector<int>& parent
                     const std::vector<double>& gammas, const std::vector<double>& etas,
                     const std::vector<std::vector<std::vector<double>>>& betas,
                     const std::vector<std::vector<double>>& thetas, const std::vector<double>& initial_state_probs,
-                    const std::vector<std::vector<double>>& state_transitions, const std::vector<double>& deletion_rates,
-                    const std::vector<double>& insertion_rates, const std::vector<double>& mutation_rates,
-                    const std::string& output_file, std::ostream* log, std::ostream* rate_state_out) {
+                    const std::vector<std::vector<double>>& state_transitions,
+                    const std::vector<double>& deletion_rates, const std::vector<double>& insertion_rates,
+                    const std::vector<double>& mutation_rates, const std::string& output_file, std::ostream* log,
+                    std::ostream* rate_state_out) {
   static const int empty_code = 1;
   const std::size_t column_count = static_cast<std::size_t>(from_tos.back().at(1) + 1);
   const std::vector<int> states = draw_rate_states(column_count, initial_state_probs, state_transitions);

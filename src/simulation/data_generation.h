@@ -34,8 +34,8 @@ void read_segment_parameters(const std::string& dir, std::size_t segment_count, 
 // "number of segments:", "gammas:", "etas:", "betas:", "thetas:",
 // "deletion_rates:", "insertion_rates:", "mutation_rates:", each header line
 // followed by its table.
-void write_data_generation_parameters(const std::vector<std::vector<long>>& from_tos,
-                                      const std::vector<double>& gammas, const std::vector<double>& etas,
+void write_data_generation_parameters(const std::vector<std::vector<long>>& from_tos, const std::vector<double>& gammas,
+                                      const std::vector<double>& etas,
                                       const std::vector<std::vector<std::vector<double>>>& betas,
                                       const std::vector<std::vector<double>>& thetas,
                                       const std::vector<double>& deletion_rates,
@@ -65,9 +65,10 @@ void generate_trees(std::vector<PhyTree*>& trees, const std::vector<int>& parent
                     const std::vector<double>& gammas, const std::vector<double>& etas,
                     const std::vector<std::vector<std::vector<double>>>& betas,
                     const std::vector<std::vector<double>>& thetas, const std::vector<double>& initial_state_probs,
-                    const std::vector<std::vector<double>>& state_transitions, const std::vector<double>& deletion_rates,
-                    const std::vector<double>& insertion_rates, const std::vector<double>& mutation_rates,
-                    const std::string& output_file, std::ostream* log, std::ostream* rate_state_out);
+                    const std::vector<std::vector<double>>& state_transitions,
+                    const std::vector<double>& deletion_rates, const std::vector<double>& insertion_rates,
+                    const std::vector<double>& mutation_rates, const std::string& output_file, std::ostream* log,
+                    std::ostream* rate_state_out);
 
 // One line per tree to each stream: values, deletions, insertions, bonds.
 void output_zvs(std::vector<PhyTree*>& trees, std::ostream* values, std::ostream* deletions, std::ostream* insertions,

@@ -54,8 +54,8 @@ void check_mandatory_files(const std::string& dir, bool needs_from_tos) {
     if (!exists(dir + name)) missing += (missing.empty() ? "" : ", ") + name;
   }
   if (!missing.empty()) {
-    fail(dir, "missing parameter file(s) " + missing + (needs_from_tos ? " (from_tos.txt may be replaced by --columns)" : "") +
-                  "; see alnsimulate --help");
+    fail(dir, "missing parameter file(s) " + missing +
+                  (needs_from_tos ? " (from_tos.txt may be replaced by --columns)" : "") + "; see alnsimulate --help");
   }
 }
 
@@ -90,8 +90,8 @@ void check_beta_rows(const std::string& dir, std::size_t segment_count) {
   const std::string path = dir + "betas.txt";
   const auto table = read_table<double>(path);
   if (table[0].size() != residue_count) {
-    fail(path, "line 1 holds " + to_string(table[0].size()) + " values; every row needs " +
-                   to_string(residue_count) + ", the weights of the next root value 1..4");
+    fail(path, "line 1 holds " + to_string(table[0].size()) + " values; every row needs " + to_string(residue_count) +
+                   ", the weights of the next root value 1..4");
   }
   const std::size_t needed = segment_count * residue_count;
   const std::size_t rows = used_rows(table);
@@ -123,8 +123,8 @@ void check_segment_probabilities(const std::string& path, const std::vector<doub
   }
   for (std::size_t s = 0; s < segments; ++s) {
     if (!(values[s] >= 0.0 && values[s] <= 1.0)) {
-      fail(path, "line 1: value " + to_string(values[s]) + " of segment " + to_string(s) +
-                     " is not a probability in [0, 1]");
+      fail(path,
+           "line 1: value " + to_string(values[s]) + " of segment " + to_string(s) + " is not a probability in [0, 1]");
     }
   }
 }
@@ -132,9 +132,9 @@ void check_segment_probabilities(const std::string& path, const std::vector<doub
 void check_betas(const std::string& path, const std::vector<std::vector<std::vector<double>>>& betas) {
   for (std::size_t s = 0; s < betas.size(); ++s) {
     for (std::size_t r = 0; r < residue_count; ++r) {
-      check_distribution(betas[s][r], residue_count, path,
-                         line(s * residue_count + r) + " (segment " + to_string(s) + ", after root value " +
-                             to_string(r + 1) + ")");
+      check_distribution(
+          betas[s][r], residue_count, path,
+          line(s * residue_count + r) + " (segment " + to_string(s) + ", after root value " + to_string(r + 1) + ")");
     }
   }
 }
@@ -142,7 +142,8 @@ void check_betas(const std::string& path, const std::vector<std::vector<std::vec
 void check_thetas(const std::string& path, const std::vector<std::vector<double>>& thetas, std::size_t segments) {
   const std::size_t rows = used_rows(thetas);
   if (rows != segments) {
-    fail(path, "holds " + to_string(rows) + " rows for " + to_string(segments) + " segment(s); give one row per segment");
+    fail(path,
+         "holds " + to_string(rows) + " rows for " + to_string(segments) + " segment(s); give one row per segment");
   }
   for (std::size_t s = 0; s < segments; ++s) {
     check_distribution(thetas[s], residue_count, path, line(s) + " (segment " + to_string(s) + ")");
@@ -284,8 +285,8 @@ GenerationParameters load_generation_parameters(const std::string& dir, std::opt
 }
 
 void write_generation_parameters(const GenerationParameters& p, std::ostream* out) {
-  write_data_generation_parameters(p.from_tos, p.gammas, p.etas, p.betas, p.thetas, p.deletion_rates,
-                                   p.insertion_rates, p.mutation_rates, out);
+  write_data_generation_parameters(p.from_tos, p.gammas, p.etas, p.betas, p.thetas, p.deletion_rates, p.insertion_rates,
+                                   p.mutation_rates, out);
   *out << "initial_rate_state_probs:\n";
   write_vector_row(p.initial_state_probs, out);
   *out << "rate_state_transitions:\n";

@@ -147,9 +147,8 @@ void write_truth(const std::string& truth_dir, std::vector<PhyTree*>& trees, con
   write_file(truth_dir + "modelled_columns.txt", [&](std::ostream* out) { write_vector_column(columns, out); });
   write_file(truth_dir + "modelled_rate_states.txt",
              [&](std::ostream* out) { write_vector_column(modelled_states, out); });
-  write_file(truth_dir + "modelled_from_tos.txt", [&](std::ostream* out) {
-    write_vectors_two_dim(modelled_from_tos(parameters.from_tos, columns), out);
-  });
+  write_file(truth_dir + "modelled_from_tos.txt",
+             [&](std::ostream* out) { write_vectors_two_dim(modelled_from_tos(parameters.from_tos, columns), out); });
   write_file(truth_dir + "parameters.txt", [&](std::ostream* out) {
     write_generation_parameters(parameters, out);
     *out << "seed:\n" << seed << "\n";
@@ -177,7 +176,8 @@ SimulateSettings parse_simulate_options(int argc, const char* const* argv) {
     if (is_option(argument, "-o", "--output")) settings.output_dir = as_folder(value);
     if (is_option(argument, "-c", "--columns")) {
       settings.columns = numeric_value<long>(argument, value, "a whole number of at least 1");
-      if (*settings.columns < 1) usage_error("option " + argument + " needs a whole number of at least 1, got \"" + value + "\"");
+      if (*settings.columns < 1)
+        usage_error("option " + argument + " needs a whole number of at least 1, got \"" + value + "\"");
     }
     if (is_option(argument, "-s", "--seed")) {
       settings.seed = numeric_value<unsigned int>(argument, value, "a whole number from 0 to 4294967295");
