@@ -118,7 +118,7 @@ void generate_trees(std::vector<PhyTree*>& trees, const std::vector<int>& parent
                     const std::vector<double>& mutation_rates, const std::string& output_file, std::ostream* log,
                     std::ostream* rate_state_out) {
   static const int empty_code = 1;
-  const std::size_t column_count = static_cast<std::size_t>(from_tos.back().at(1) + 1);
+  const std::size_t column_count = from_tos.empty() ? 0 : static_cast<std::size_t>(from_tos.back().at(1) + 1);
   const std::vector<int> states = draw_rate_states(column_count, initial_state_probs, state_transitions);
 
   trees.assign(column_count, nullptr);

@@ -75,10 +75,12 @@ Optional (the default applies when the file is absent):
                          0.025 0.95 0.025
                          0.025 0.025 0.95
   first_root_values.txt         first line: the values the first column's root
-                       can take, 0..4. Default: 1 2 3 4
+                       can take, 0..4 (0: the first column starts empty).
+                       Default: 1 2 3 4
+                         1 2 3 4
   first_root_weights.txt        first line: one weight per first-root value.
                        Default: equal weights.
-                         0.25 0.25 0.25 0.25
+                         0.4 0.1 0.1 0.4
   absent.txt           one stretch per line, "sequence_id first last": that
                        sequence's cells of columns first..last become absent
                        (5, missing data) in data.txt. Default: none.
