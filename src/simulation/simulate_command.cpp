@@ -1,0 +1,230 @@
+#include "simulation/simulate_command.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <vector>
+
+#include "io/fatal.h"
+#include "io/output_files.h"
+#include "io/string_conversion.h"
+#include "io/tree_input.h"
+#include "io/vector_writers.h"
+#include "simulation/data_generation.h"
+#include "simulation/generation_parameters.h"
+#include "tree/phy_tree.h"
+
+namespace {
+
+constexpr int absent_value = 5;
+
+[[noreturn]] void usage_error(const std::string& what) {
+  fatal("alnsimulate: " + what + "; see alnsimulate --help\n", -1);
+}
+
+std::string as_folder(const std::string& path) { return path.empty() || path.back() == '/' ? path : path + "/"; }
+
+bool is_option(const std::string& argument, const char* short_form, const char* long_form) {
+  return argument == short_form || argument == long_form;
+}
+
+template <typename T>
+T numeric_value(const std::string& option, const std::string& text, const std::string& expected) {
+  const auto value = parse_exact<T>(text);
+  if (!value) usage_error("option " + option + " needs " + expected + ", got \"" + text + "\"");
+  return *value;
+}
+
+// The branch table and leaf map of the tree folder, checked by the reader.
+struct TreeInput {
+  std::vector<int> parents;
+  std::vector<int> children;
+  std::vector<double> lengths;
+  std::vector<int> leaf_map;
+  std::vector<int> nonempty_values;
+  std::size_t leaf_count = 0;
+};
+
+TreeInput read_tree(const std::string& tree_dir) {
+  TreeInput tree;
+  std::vector<int> nonempty_value_index;
+  std::vector<int> all_values;
+  std::vector<int> all_value_index;
+  std::ostream* no_report = nullptr;
+  read_tree_parameters(tree_dir, tree.parents, tree.children, tree.lengths, tree.leaf_map, tree.nonempty_values,
+                       nonempty_value_index, all_values, all_value_index, no_report);
+  tree.leaf_count = required_row_length(tree.parents, tree.leaf_map);
+  return tree;
+}
+
+template <typename Writer>
+void write_file(const std::string& path, Writer write) {
+  std::ofstream stream;
+  open_output_file(path, stream, &std::cerr);
+  write(&stream);
+  close_output_file(stream, path);
+}
+
+void create_folder(const std::string& path) {
+  std::error_code error;
+  std::filesystem::create_directories(path, error);
+  if (error) fatal("alnsimulate: cannot create folder " + path + ": " + error.message() + "\n", 1);
+}
+
+// Regenerating a test case in place gives a tree folder equal to the output
+// folder; a file is then already where it belongs.
+void copy_input_file(const std::string& from, const std::string& to) {
+  std::error_code error;
+  if (std::filesystem::equivalent(from, to, error)) return;
+  std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, error);
+  if (error) fatal("alnsimulate: cannot copy " + from + " to " + to + ": " + error.message() + "\n", 1);
+}
+
+std::vector<std::vector<int>> observed_rows(const std::vector<PhyTree*>& trees,
+                                            const std::vector<AbsentStretch>& absent_stretches) {
+  std::vector<std::vector<int>> rows;
+  rows.reserve(trees.size());
+  for (PhyTree* tree : trees) rows.push_back(tree->retrieve_leave_values());
+  for (const auto& stretch : absent_stretches) {
+    for (long c = stretch.first_column; c <= stretch.last_column; ++c) rows[c][stretch.sequence_id] = absent_value;
+  }
+  return rows;
+}
+
+// The columns alnsampler keeps: those whose reference, sequence 0, holds a
+// residue.
+std::vector<long> modelled_columns(const std::vector<std::vector<int>>& rows) {
+  std::vector<long> columns;
+  for (std::size_t c = 0; c < rows.size(); ++c) {
+    if (rows[c][0] >= 1 && rows[c][0] <= 4) columns.push_back(static_cast<long>(c));
+  }
+  return columns;
+}
+
+// The true segments renumbered over the modelled columns; a segment without
+// a modelled column disappears.
+std::vector<std::vector<long>> modelled_from_tos(const std::vector<std::vector<long>>& from_tos,
+                                                 const std::vector<long>& columns) {
+  std::vector<std::vector<long>> segments;
+  std::size_t next = 0;
+  for (const auto& segment : from_tos) {
+    const std::size_t first = next;
+    while (next < columns.size() && columns[next] <= segment[1]) ++next;
+    if (next > first) segments.push_back({static_cast<long>(first), static_cast<long>(next - 1)});
+  }
+  return segments;
+}
+
+std::vector<int> parse_states(const std::string& text) {
+  std::istringstream stream(text);
+  std::vector<int> states;
+  int state = 0;
+  while (stream >> state) states.push_back(state);
+  return states;
+}
+
+void write_truth(const std::string& truth_dir, std::vector<PhyTree*>& trees, const GenerationParameters& parameters,
+                 const std::vector<int>& states, const std::vector<long>& columns, unsigned int seed) {
+  write_file(truth_dir + "rate_states.txt", [&](std::ostream* out) { write_vector_column(states, out); });
+  std::ofstream values;
+  std::ofstream deletions;
+  std::ofstream insertions;
+  std::ofstream bonds;
+  open_output_file(truth_dir + "values.txt", values, &std::cerr);
+  open_output_file(truth_dir + "deletions.txt", deletions, &std::cerr);
+  open_output_file(truth_dir + "insertions.txt", insertions, &std::cerr);
+  open_output_file(truth_dir + "bonds.txt", bonds, &std::cerr);
+  output_zvs(trees, &values, &deletions, &insertions, &bonds);
+  close_output_file(values, truth_dir + "values.txt");
+  close_output_file(deletions, truth_dir + "deletions.txt");
+  close_output_file(insertions, truth_dir + "insertions.txt");
+  close_output_file(bonds, truth_dir + "bonds.txt");
+
+  std::vector<int> modelled_states;
+  for (const long c : columns) modelled_states.push_back(states.at(c));
+  write_file(truth_dir + "modelled_columns.txt", [&](std::ostream* out) { write_vector_column(columns, out); });
+  write_file(truth_dir + "modelled_rate_states.txt",
+             [&](std::ostream* out) { write_vector_column(modelled_states, out); });
+  write_file(truth_dir + "modelled_from_tos.txt",
+             [&](std::ostream* out) { write_vectors_two_dim(modelled_from_tos(parameters.from_tos, columns), out); });
+  write_file(truth_dir + "parameters.txt", [&](std::ostream* out) {
+    write_generation_parameters(parameters, out);
+    *out << "seed:\n" << seed << "\n";
+  });
+}
+
+}  // namespace
+
+SimulateSettings parse_simulate_options(int argc, const char* const* argv) {
+  SimulateSettings settings;
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i];
+    if (is_option(argument, "-h", "--help")) {
+      settings.show_help = true;
+      continue;
+    }
+    const bool known = is_option(argument, "-p", "--parameters") || is_option(argument, "-T", "--tree") ||
+                       is_option(argument, "-o", "--output") || is_option(argument, "-c", "--columns") ||
+                       is_option(argument, "-s", "--seed");
+    if (!known) usage_error("unknown argument \"" + argument + "\"");
+    if (i + 1 >= argc) usage_error("option " + argument + " needs a value");
+    const std::string value = argv[++i];
+    if (is_option(argument, "-p", "--parameters")) settings.parameter_dir = as_folder(value);
+    if (is_option(argument, "-T", "--tree")) settings.tree_dir = as_folder(value);
+    if (is_option(argument, "-o", "--output")) settings.output_dir = as_folder(value);
+    if (is_option(argument, "-c", "--columns")) {
+      settings.columns = numeric_value<long>(argument, value, "a whole number of at least 1");
+      if (*settings.columns < 1)
+        usage_error("option " + argument + " needs a whole number of at least 1, got \"" + value + "\"");
+    }
+    if (is_option(argument, "-s", "--seed")) {
+      settings.seed = numeric_value<unsigned int>(argument, value, "a whole number from 0 to 4294967295");
+    }
+  }
+  if (settings.show_help) return settings;
+  if (settings.parameter_dir.empty()) usage_error("the parameter folder (-p) is missing");
+  if (settings.tree_dir.empty()) usage_error("the tree folder (-T) is missing");
+  if (settings.output_dir.empty()) usage_error("the output folder (-o) is missing");
+  return settings;
+}
+
+int run_simulation(const SimulateSettings& settings) {
+  const TreeInput tree = read_tree(settings.tree_dir);
+  const GenerationParameters parameters =
+      load_generation_parameters(settings.parameter_dir, settings.columns, tree.leaf_count);
+  const std::string truth_dir = settings.output_dir + "truth/";
+  create_folder(truth_dir);
+
+  std::srand(settings.seed);
+  std::vector<PhyTree*> trees;
+  std::ostringstream state_text;
+  generate_trees(trees, tree.parents, tree.children, tree.lengths, tree.leaf_map, tree.nonempty_values,
+                 parameters.first_root_values, parameters.from_tos, parameters.first_root_weights, parameters.gammas,
+                 parameters.etas, parameters.betas, parameters.thetas, parameters.initial_state_probs,
+                 parameters.state_transitions, parameters.deletion_rates, parameters.insertion_rates,
+                 parameters.mutation_rates, truth_dir + "leaves.txt", nullptr, &state_text);
+
+  const std::vector<std::vector<int>> rows = observed_rows(trees, parameters.absent_stretches);
+  write_file(settings.output_dir + "data.txt", [&](std::ostream* out) { write_vectors_two_dim(rows, out); });
+  copy_input_file(settings.tree_dir + "tree.txt", settings.output_dir + "tree.txt");
+  copy_input_file(settings.tree_dir + "map_from_leave_label_to_seq_id.txt",
+                  settings.output_dir + "map_from_leave_label_to_seq_id.txt");
+  write_truth(truth_dir, trees, parameters, parse_states(state_text.str()), modelled_columns(rows), settings.seed);
+
+  for (PhyTree*& t : trees) {
+    delete t;
+    t = nullptr;
+  }
+  return 0;
+}
+
+int run_simulate_command(int argc, const char* const* argv) {
+  const SimulateSettings settings = parse_simulate_options(argc, argv);
+  if (settings.show_help) {
+    std::cout << simulate_usage_text();
+    return 0;
+  }
+  return run_simulation(settings);
+}

@@ -1,0 +1,395 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <sstream>
+
+#include "random/sampler.h"
+#include "simulation/data_generation.h"
+#include "support/process.h"
+#include "support/statistics.h"
+#include "support/test_trees.h"
+
+namespace {
+
+const std::vector<int> residues{1, 2, 3, 4};
+
+// Every parameter of generate_trees besides the tree, with a harmless
+// default: one segment, one rate state, no events, no empty roots.
+struct Simulation {
+  TreeTable table = three_leaf_table();
+  std::vector<std::vector<long>> from_tos{{0, 99}};
+  std::vector<int> first_root_values = residues;
+  std::vector<double> first_root_weights{0.25, 0.25, 0.25, 0.25};
+  std::vector<double> gammas{0.0};
+  std::vector<double> etas{1.0};
+  std::vector<std::vector<std::vector<double>>> betas{
+      {{0.25, 0.25, 0.25, 0.25}, {0.25, 0.25, 0.25, 0.25}, {0.25, 0.25, 0.25, 0.25}, {0.25, 0.25, 0.25, 0.25}}};
+  std::vector<std::vector<double>> thetas{{0.25, 0.25, 0.25, 0.25}};
+  std::vector<double> initial_state_probs{1.0};
+  std::vector<std::vector<double>> state_transitions{{1.0}};
+  std::vector<double> deletion_rates{0.0};
+  std::vector<double> insertion_rates{0.0};
+  std::vector<double> mutation_rates{0.0};
+
+  // Results of run().
+  TreeSet trees;
+  std::vector<int> states;
+  std::vector<std::vector<int>> leaf_rows;
+
+  void run(unsigned int seed) {
+    TempDir dir;
+    const std::string output = (dir.path() / "leaves.txt").string();
+    std::ostringstream state_text;
+    std::vector<PhyTree*> raw;
+    std::srand(seed);
+    generate_trees(raw, table.parents, table.children, table.lengths, table.leaf_map, residues, first_root_values,
+                   from_tos, first_root_weights, gammas, etas, betas, thetas, initial_state_probs, state_transitions,
+                   deletion_rates, insertion_rates, mutation_rates, output, nullptr, &state_text);
+    trees = TreeSet();
+    for (PhyTree* tree : raw) trees.add(std::unique_ptr<PhyTree>(tree));
+    states.clear();
+    std::istringstream state_stream(state_text.str());
+    for (int state = 0; state_stream >> state;) states.push_back(state);
+    leaf_rows.clear();
+    for (const auto& line : read_lines(output)) {
+      std::istringstream fields(line);
+      leaf_rows.emplace_back();
+      for (int value = 0; fields >> value;) leaf_rows.back().push_back(value);
+    }
+  }
+
+  int root_value(std::size_t column) const { return trees.trees[column]->root->value; }
+};
+
+void expect_binomial(double events, double trials, double probability, const std::string& what) {
+  ASSERT_GT(trials, 0.0) << what;
+  const double standard_error = std::sqrt(probability * (1.0 - probability) / trials);
+  EXPECT_NEAR(events / trials, probability, 5.0 * standard_error + 1e-12) << what << " (" << trials << " trials)";
+}
+
+std::vector<double> normalised(const std::vector<double>& row) {
+  double total = 0.0;
+  for (const double value : row) total += value;
+  std::vector<double> result;
+  for (const double value : row) result.push_back(value / total);
+  return result;
+}
+
+// Per branch: deletions among residues below a residue, and mutation events
+// among kept residues, against 1 - exp(-rate t); mutated residues against the
+// frequencies they are drawn from.
+TEST(Generation, BranchEventsFollowTheirRatesAndMutationsTheFrequencies) {
+  const TreeTable table = random_table(8, 3);
+  auto tree = table.make_tree();
+  const double deletion_rate = 0.4;
+  const double mutation_rate = 1.5;
+  const std::vector<double> thetas{0.1, 0.2, 0.3, 0.4};
+  Sampler<int, double> value_sampler(residues, thetas);
+  Sampler<int, double> root_sampler(residues, std::vector<double>{0.25, 0.25, 0.25, 0.25});
+  Sampler<int, double> unused({0, 1}, std::vector<double>{0.5, 0.5});
+
+  const std::size_t node_count = tree->nodes.size();
+  std::vector<double> deletions(node_count, 0.0), residue_parents(node_count, 0.0);
+  std::vector<double> mutations(node_count, 0.0), kept(node_count, 0.0);
+  std::vector<double> mutated_values(4, 0.0);
+  std::srand(11);
+  for (int column = 0; column < 20000; ++column) {
+    tree->generate_data(-1, unused, unused, root_sampler, deletion_rate, 0.0, mutation_rate, value_sampler, 1);
+    for (std::size_t label = 1; label < node_count; ++label) {
+      const Node* node = tree->nodes[label];
+      if (node->parent->value == 0) {
+        ASSERT_EQ(node->value, 0);
+        ASSERT_EQ(node->insertion, 0);
+        continue;
+      }
+      residue_parents[label] += 1.0;
+      if (node->deletion == 1) {
+        ASSERT_EQ(node->value, 0);
+        deletions[label] += 1.0;
+        continue;
+      }
+      kept[label] += 1.0;
+      if (node->bond == 0) {
+        mutations[label] += 1.0;
+        mutated_values[node->value - 1] += 1.0;
+      } else {
+        ASSERT_EQ(node->value, node->parent->value);
+      }
+    }
+  }
+  for (std::size_t label = 1; label < node_count; ++label) {
+    const double t = tree->nodes[label]->length;
+    expect_binomial(deletions[label], residue_parents[label], 1.0 - std::exp(-deletion_rate * t),
+                    "deletions above node " + std::to_string(label));
+    expect_binomial(mutations[label], kept[label], 1.0 - std::exp(-mutation_rate * t),
+                    "mutations above node " + std::to_string(label));
+  }
+  EXPECT_GT(chi_square_test(mutated_values, thetas), 1e-6);
+}
+
+// A state k is kept for a run of length l with probability A[k][k]^(l-1)
+// (1 - A[k][k]), and left for j with probability A[k][j] / (1 - A[k][k]).
+TEST(Generation, RateStateRunsFollowTheTransitionMatrix) {
+  Simulation simulation;
+  simulation.from_tos = {{0, 19999}};
+  simulation.initial_state_probs = {0.2, 0.3, 0.5};
+  simulation.state_transitions = {{0.9, 0.06, 0.04}, {0.2, 0.7, 0.1}, {0.25, 0.25, 0.5}};
+  simulation.deletion_rates.assign(3, 0.0);
+  simulation.insertion_rates.assign(3, 0.0);
+  simulation.mutation_rates.assign(3, 0.0);
+  simulation.run(23);
+  const auto& states = simulation.states;
+  ASSERT_EQ(states.size(), 20000u);
+
+  const std::size_t bins = 10;
+  std::vector<std::vector<double>> run_lengths(3, std::vector<double>(bins, 0.0));
+  std::vector<std::vector<double>> exits(3, std::vector<double>(3, 0.0));
+  std::size_t run_start = 0;
+  for (std::size_t c = 1; c < states.size(); ++c) {
+    if (states[c] == states[c - 1]) continue;
+    run_lengths[states[c - 1]][std::min(c - run_start, bins) - 1] += 1.0;
+    exits[states[c - 1]][states[c]] += 1.0;
+    run_start = c;
+  }
+  for (int k = 0; k < 3; ++k) {
+    const double stay = simulation.state_transitions[k][k];
+    std::vector<double> probabilities;
+    for (std::size_t l = 1; l < bins; ++l) probabilities.push_back(std::pow(stay, l - 1.0) * (1.0 - stay));
+    probabilities.push_back(std::pow(stay, bins - 1.0));
+    EXPECT_GT(chi_square_test(run_lengths[k], probabilities), 1e-6) << "run lengths of state " << k;
+
+    std::vector<double> observed, expected;
+    for (int j = 0; j < 3; ++j) {
+      if (j == k) continue;
+      observed.push_back(exits[k][j]);
+      expected.push_back(simulation.state_transitions[k][j] / (1.0 - stay));
+    }
+    EXPECT_GT(chi_square_test(observed, expected), 1e-6) << "exits of state " << k;
+  }
+}
+
+// The whole path is drawn first, so it is what the bare chain gives for the
+// seed, whatever the trees then draw.
+TEST(Generation, RateStatesAreDrawnBeforeAnyTree) {
+  Simulation simulation;
+  simulation.from_tos = {{0, 29}, {30, 59}};
+  simulation.gammas = {0.3, 0.3};
+  simulation.etas = {0.5, 0.5};
+  simulation.betas.push_back(simulation.betas[0]);
+  simulation.thetas.push_back(simulation.thetas[0]);
+  simulation.initial_state_probs = {0.5, 0.5};
+  simulation.state_transitions = {{0.6, 0.4}, {0.3, 0.7}};
+  simulation.deletion_rates = {0.5, 2.0};
+  simulation.insertion_rates = {0.0, 0.0};
+  simulation.mutation_rates = {1.0, 3.0};
+  simulation.run(5);
+
+  std::srand(5);
+  Sampler<int, double> first({0, 1}, simulation.initial_state_probs);
+  std::vector<Sampler<int, double>> rows{{{0, 1}, simulation.state_transitions[0]},
+                                         {{0, 1}, simulation.state_transitions[1]}};
+  std::vector<int> expected{first.draw_w_replace(1)[0]};
+  while (expected.size() < 60) expected.push_back(rows[expected.back()].draw_w_replace(1)[0]);
+  EXPECT_EQ(simulation.states, expected);
+}
+
+// The root takes one draw; then, in preorder, every node takes u1, a kept
+// residue u2, and a mutation one draw of its new value. With certain
+// mutations every node takes three draws, and the leaves' values are read
+// off the generator's stream at fixed positions.
+TEST(Generation, DrawsFollowThePreorderOfTheTree) {
+  const TreeTable table = three_leaf_table();  // preorder 1, 3, 4, 2
+  auto tree = table.make_tree();
+  Sampler<int, double> value_sampler(residues, std::vector<double>{0.25, 0.25, 0.25, 0.25});
+  Sampler<int, double> unused({0, 1}, std::vector<double>{0.5, 0.5});
+
+  std::srand(99);
+  std::vector<int> stream;
+  for (int i = 0; i < 14; ++i) stream.push_back(std::rand());
+  const auto value_of = [](int r) { return 1 + std::min(3, static_cast<int>(r / 2147483647.0 * 4.0)); };
+
+  std::srand(99);
+  tree->generate_data(-1, unused, unused, value_sampler, 0.0, 0.0, 1e300, value_sampler, 1);
+  EXPECT_EQ(tree->root->value, value_of(stream[0]));
+  EXPECT_EQ(tree->nodes[1]->value, value_of(stream[3]));
+  EXPECT_EQ(tree->nodes[3]->value, value_of(stream[6]));
+  EXPECT_EQ(tree->nodes[4]->value, value_of(stream[9]));
+  EXPECT_EQ(tree->nodes[2]->value, value_of(stream[12]));
+  EXPECT_EQ(std::rand(), stream[13]);
+
+  // Certain deletions below the root: one u1 per node and nothing else.
+  std::srand(99);
+  tree->generate_data(-1, unused, unused, value_sampler, 1e300, 0.0, 1.0, value_sampler, 1);
+  EXPECT_EQ(tree->retrieve_leave_values(), std::vector<int>({0, 0, 0}));
+  EXPECT_EQ(std::rand(), stream[5]);
+}
+
+TEST(Generation, WithAllRatesZeroEveryNodeCopiesItsRoot) {
+  Simulation simulation;
+  simulation.table = random_table(6, 8);
+  simulation.from_tos = {{0, 299}};
+  simulation.gammas = {0.3};
+  simulation.etas = {0.5};
+  simulation.run(7);
+  int empty_roots = 0;
+  for (std::size_t c = 0; c < simulation.trees.trees.size(); ++c) {
+    const PhyTree& tree = *simulation.trees.trees[c];
+    const int root = tree.root->value;
+    empty_roots += root == 0;
+    for (std::size_t label = 1; label < tree.nodes.size(); ++label) {
+      const Node* node = tree.nodes[label];
+      ASSERT_EQ(node->value, root);
+      ASSERT_EQ(node->deletion, root == 0 ? -1 : 0);
+      ASSERT_EQ(node->insertion, root == 0 ? 0 : -1);
+      ASSERT_EQ(node->bond, root == 0 ? -1 : 1);
+    }
+    ASSERT_EQ(simulation.leaf_rows[c], std::vector<int>(6, root));
+  }
+  EXPECT_GT(empty_roots, 0);
+  EXPECT_LT(empty_roots, 300);
+}
+
+TEST(Generation, EtasZeroKeepEveryColumnEmptyAfterTheFirstEmptyRoot) {
+  Simulation simulation;
+  simulation.from_tos = {{0, 199}};
+  simulation.gammas = {0.05};
+  simulation.etas = {0.0};
+  simulation.mutation_rates = {2.0};
+  simulation.run(3);
+  std::size_t first_empty = 0;
+  while (first_empty < 200 && simulation.root_value(first_empty) != 0) ++first_empty;
+  ASSERT_GT(first_empty, 0u);
+  ASSERT_LT(first_empty, 200u);
+  for (std::size_t c = first_empty; c < 200; ++c) {
+    EXPECT_EQ(simulation.root_value(c), 0);
+    EXPECT_EQ(simulation.leaf_rows[c], std::vector<int>(3, 0));
+  }
+}
+
+// With gammas 1 every column after a residue root is empty, yet the first
+// column draws its root from the first-root weights and never from emptiness.
+TEST(Generation, TheFirstColumnNeverStartsEmpty) {
+  Simulation simulation;
+  simulation.from_tos = {{0, 1}};
+  simulation.gammas = {1.0};
+  simulation.etas = {0.0};
+  simulation.first_root_values = {0, 3};
+  simulation.first_root_weights = {0.0, 1.0};
+  for (unsigned int seed = 1; seed <= 50; ++seed) {
+    simulation.run(seed);
+    EXPECT_EQ(simulation.root_value(0), 3);
+    EXPECT_EQ(simulation.root_value(1), 0);
+  }
+}
+
+// betas send every residue to 1 and thetas give only 4: a root that follows
+// an empty root is 4, one that follows a residue is 1.
+TEST(Generation, ARootAfterAnEmptyRootComesFromThetas) {
+  Simulation simulation;
+  simulation.from_tos = {{0, 999}};
+  simulation.gammas = {0.3};
+  simulation.etas = {0.6};
+  simulation.first_root_values = {2};
+  simulation.first_root_weights = {1.0};
+  simulation.betas = {{{1, 0, 0, 0}, {1, 0, 0, 0}, {1, 0, 0, 0}, {1, 0, 0, 0}}};
+  simulation.thetas = {{0, 0, 0, 1}};
+  simulation.run(13);
+  EXPECT_EQ(simulation.root_value(0), 2);
+  int after_empty = 0;
+  for (std::size_t c = 1; c < 1000; ++c) {
+    const int previous = simulation.root_value(c - 1);
+    const int root = simulation.root_value(c);
+    if (root == 0) continue;
+    EXPECT_EQ(root, previous == 0 ? 4 : 1) << "column " << c;
+    after_empty += previous == 0;
+  }
+  EXPECT_GT(after_empty, 50);
+}
+
+// Two segments with their own gammas, etas, betas and thetas: every
+// transition into a column follows the parameters of that column's segment.
+TEST(Generation, TheRootChainFollowsTheParametersOfEachSegment) {
+  Simulation simulation;
+  simulation.from_tos = {{0, 9999}, {10000, 19999}};
+  simulation.gammas = {0.15, 0.05};
+  simulation.etas = {0.4, 0.7};
+  simulation.betas = {{{0.7, 0.1, 0.1, 0.1}, {0.1, 0.6, 0.2, 0.1}, {0.05, 0.05, 0.8, 0.1}, {0.2, 0.2, 0.2, 0.4}},
+                      {{0.1, 0.7, 0.1, 0.1}, {0.1, 0.1, 0.7, 0.1}, {0.1, 0.1, 0.1, 0.7}, {0.7, 0.1, 0.1, 0.1}}};
+  simulation.thetas = {{0.1, 0.2, 0.3, 0.4}, {0.4, 0.3, 0.2, 0.1}};
+  simulation.run(31);
+
+  for (std::size_t s = 0; s < 2; ++s) {
+    std::vector<std::vector<double>> next(5, std::vector<double>(5, 0.0));
+    const std::size_t from = std::max<std::size_t>(simulation.from_tos[s][0], 1);
+    for (std::size_t c = from; c <= static_cast<std::size_t>(simulation.from_tos[s][1]); ++c) {
+      next[simulation.root_value(c - 1)][simulation.root_value(c)] += 1.0;
+    }
+    const std::string segment = "segment " + std::to_string(s);
+    double after_residue = 0.0, emptied = 0.0;
+    for (int r = 1; r <= 4; ++r) {
+      for (int v = 0; v <= 4; ++v) after_residue += next[r][v];
+      emptied += next[r][0];
+      const std::vector<double> residue_counts(next[r].begin() + 1, next[r].end());
+      EXPECT_GT(chi_square_test(residue_counts, simulation.betas[s][r - 1]), 1e-6) << segment << " after " << r;
+    }
+    expect_binomial(emptied, after_residue, simulation.gammas[s], segment + ": emptied roots");
+    double after_empty = 0.0;
+    for (int v = 0; v <= 4; ++v) after_empty += next[0][v];
+    expect_binomial(after_empty - next[0][0], after_empty, simulation.etas[s], segment + ": refilled roots");
+    const std::vector<double> refilled(next[0].begin() + 1, next[0].end());
+    EXPECT_GT(chi_square_test(refilled, normalised(simulation.thetas[s])), 1e-6) << segment << " after empty";
+  }
+}
+
+TEST(Generation, ReadsTheEightParameterFilesAndEchoesThem) {
+  TempDir dir;
+  write_file(dir.path() / "from_tos.txt", "0 4\n5 9\n");
+  write_file(dir.path() / "gammas.txt", "0.1 0.2\n");
+  write_file(dir.path() / "etas.txt", "0.5 0.6\n");
+  // Two values on the first row: blocks of two rows per segment.
+  write_file(dir.path() / "betas.txt", "0.9 0.1\n0.2 0.8\n0.3 0.7\n0.6 0.4\n");
+  write_file(dir.path() / "thetas.txt", "0.5 0.5\n0.25 0.75\n");
+  write_file(dir.path() / "deletion_rates.txt", "0.1 0.2 0.3\nignored\n");
+  write_file(dir.path() / "insertion_rates.txt", "0 0 0");
+  write_file(dir.path() / "mutation_rates.txt", "1 2 3\n");
+  std::vector<std::vector<long>> from_tos;
+  std::vector<double> gammas, etas, deletion_rates, insertion_rates, mutation_rates;
+  std::vector<std::vector<std::vector<double>>> betas;
+  std::vector<std::vector<double>> thetas;
+  std::ostringstream echo;
+  read_data_generation_parameters(dir.dir(), from_tos, gammas, etas, betas, thetas, deletion_rates, insertion_rates,
+                                  mutation_rates, &echo);
+
+  EXPECT_EQ(from_tos, (std::vector<std::vector<long>>{{0, 4}, {5, 9}}));
+  EXPECT_EQ(betas, (std::vector<std::vector<std::vector<double>>>{{{0.9, 0.1}, {0.2, 0.8}}, {{0.3, 0.7}, {0.6, 0.4}}}));
+  EXPECT_EQ(deletion_rates, (std::vector<double>{0.1, 0.2, 0.3}));
+  EXPECT_EQ(echo.str(),
+            "segmentation regions:\n0 4\n5 9\nnumber of segments:\n2\ngammas:\n0.1 0.2\netas:\n0.5 0.6\n"
+            "betas:\n0.9 0.1\n0.2 0.8\n0.3 0.7\n0.6 0.4\nthetas:\n0.5 0.5\n0.25 0.75\n"
+            "deletion_rates:\n0.1 0.2 0.3\ninsertion_rates:\n0 0 0\nmutation_rates:\n1 2 3\n");
+}
+
+TEST(Generation, OutputZvsWritesOneLinePerTreeToEachStream) {
+  const TreeTable table = three_leaf_table();
+  TreeSet trees;
+  for (int offset = 0; offset < 2; ++offset) {
+    auto tree = table.make_tree();
+    for (Node* node : tree->nodes) {
+      node->value = (node->_label + offset) % 5;
+      node->deletion = offset;
+      node->insertion = -1;
+      node->bond = node->_label == 0 ? -1 : 1 - offset;
+    }
+    trees.add(std::move(tree));
+  }
+  std::ostringstream values, deletions, insertions, bonds;
+  output_zvs(trees.trees, &values, &deletions, &insertions, &bonds);
+  EXPECT_EQ(values.str(), "0 1  leaves: 2 3 4 \n1 2  leaves: 3 4 0 \n");
+  EXPECT_EQ(deletions.str(), "0 0 0 0 0 \n1 1 1 1 1 \n");
+  EXPECT_EQ(insertions.str(), "-1 -1 -1 -1 -1 \n-1 -1 -1 -1 -1 \n");
+  EXPECT_EQ(bonds.str(), "-1 1 1 1 1 \n-1 0 0 0 0 \n");
+}
+
+}  // namespace

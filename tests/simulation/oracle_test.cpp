@@ -1,0 +1,60 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <iostream>
+
+#include "simulation/rate_state_oracle.h"
+#include "support/process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path source_dir = ALNSAMPLER_SOURCE_DIR;
+const fs::path default_case = source_dir / "data" / "test_case_23_6sp";
+const fs::path default_parameters = source_dir / "data" / "simulation" / "test_case_23_6sp";
+const fs::path recovery_dir = fs::path(ALNSAMPLER_TEST_DATA_DIR) / "recovery_16_leaves";
+
+ProcessResult simulate(const fs::path& parameters, const fs::path& tree, const fs::path& output,
+                       const std::string& seed) {
+  return run_process(ALNSIMULATE_EXECUTABLE,
+                     {"-p", parameters.string(), "-T", tree.string(), "-o", output.string(), "-s", seed});
+}
+
+double oracle_agreement(const fs::path& case_dir, const fs::path& parameter_dir, std::size_t leaf_count) {
+  const auto parameters = read_parameters(parameter_dir, leaf_count);
+  const CaseTruth truth = read_case_truth(case_dir, parameters);
+  return fraction_equal(oracle_rate_states(truth, parameters), truth.rate_states);
+}
+
+// The shipped default case is exactly what its parameter folder and seed
+// give: a change of the generator (or of its draw order) shows up here and
+// asks for the case, and the sampler's golden traces, to be regenerated.
+TEST(DefaultCase, IsReproducibleFromItsParameterFolder) {
+  const auto record = read_lines(default_case / "truth" / "parameters.txt");
+  ASSERT_GE(record.size(), 2u);
+  ASSERT_EQ(record[record.size() - 2], "seed:");
+  TempDir dir;
+  const ProcessResult result = simulate(default_parameters, default_case, dir.path(), record.back());
+  ASSERT_EQ(result.exit_status, 0) << result.err;
+  for (const char* name :
+       {"data.txt", "map_from_leave_label_to_seq_id.txt", "tree.txt", "truth/rate_states.txt", "truth/values.txt",
+        "truth/deletions.txt", "truth/bonds.txt", "truth/parameters.txt", "truth/modelled_rate_states.txt"}) {
+    EXPECT_EQ(read_file(dir.path() / name), read_file(default_case / name)) << name;
+  }
+}
+
+// With every generating parameter known, the rate state of almost every
+// modelled column can be told from its leaves: the three states of the
+// shipped cases are far enough apart to be worth sampling.
+TEST(DefaultCase, TrueParametersTellTheRateStatesApart) {
+  EXPECT_GE(oracle_agreement(default_case, default_parameters, 6), 0.95);
+}
+
+TEST(RecoveryCase, TrueParametersTellTheRateStatesApart) {
+  TempDir dir;
+  ASSERT_EQ(simulate(recovery_dir / "parameters", recovery_dir / "tree", dir.path(), "11").exit_status, 0);
+  EXPECT_GE(oracle_agreement(dir.path(), recovery_dir / "parameters", 16), 0.95);
+}
+
+}  // namespace
