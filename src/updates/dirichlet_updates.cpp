@@ -1,1 +1,100 @@
 #include "updates/dirichlet_updates.h"
+
+#include <cmath>
+#include <iostream>
+
+#include "io/fatal.h"
+#include "io/vector_writers.h"
+#include "random/variates.h"
+
+namespace {
+
+bool is_residue(int value) { return value >= 1 && value <= 4; }
+
+int root_value(std::vector<PhyTree*>& trees, long column) { return trees.at(column)->root->value; }
+
+// The model keeps a root non-empty for good once it is: root emptying and
+// re-filling probabilities are fixed at zero. A change either way means the
+// ancestral values are corrupt, so the run stops. The non-empty to empty case
+// also shows the offending column on standard output.
+void check_root_transition(std::vector<PhyTree*>& trees, long column, int previous, int current) {
+  if (is_residue(previous) && current == 0) {
+    std::cout << current;
+    write_vector_row(trees.at(column)->retrieve_leave_values(), &std::cout);
+    std::cout.flush();
+    fatal("transition from non-empty to empty occurs unexpectedly! \n", -1);
+  }
+  if (previous == 0 && is_residue(current)) fatal("transition from empty to non-empty occurs unexpectedly! \n", -1);
+}
+
+// Each entry divided by the sum of all entries, separated by " ", ended by "\n".
+void write_normalised_row(const std::vector<double>& counts, std::ostream* out) {
+  double total = 0.0;
+  for (const double count : counts) total += count;
+  for (std::size_t j = 0; j < counts.size(); ++j) *out << counts[j] / total << (j + 1 == counts.size() ? "\n" : " ");
+}
+
+// A node whose residue arose on its own branch: inserted below an empty
+// parent, or mutated below a residue (deletion 0 and bond 0).
+bool holds_new_residue(const Node& node) { return node.insertion == 1 || (node.deletion == 0 && node.bond == 0); }
+
+}  // namespace
+
+void sample_gammas_etas_betas(std::vector<PhyTree*>& trees, const std::vector<std::vector<long>>& from_tos,
+                              std::vector<std::vector<std::vector<double>>>& betas, int n,
+                              const std::vector<int>& nonempty_value_index, std::ostream* out) {
+  for (std::size_t s = 0; s < from_tos.size(); ++s) {
+    // Pseudo-count 1 in every cell: the flat Dirichlet prior of every row.
+    std::vector<std::vector<double>> counts(n, std::vector<double>(n, 1.0));
+    // Every transition belongs to the segment of the column it leads into,
+    // so a segment starting at f > 0 counts the pair (f - 1, f).
+    for (long c = from_tos[s].at(0); c <= from_tos[s].at(1); ++c) {
+      if (c == 0) continue;
+      const int previous = root_value(trees, c - 1);
+      const int current = root_value(trees, c);
+      check_root_transition(trees, c, previous, current);
+      if (is_residue(previous) && is_residue(current)) {
+        counts.at(nonempty_value_index.at(previous)).at(nonempty_value_index.at(current)) += 1.0;
+      }
+    }
+    if (out != nullptr) {
+      for (const auto& row : counts) write_normalised_row(row, out);
+    }
+    for (int i = 0; i < n; ++i) betas.at(s).at(i) = sample_dirichlet(1, counts[i])[0];
+  }
+}
+
+void sample_thetas(std::vector<PhyTree*>& trees, const std::vector<std::vector<long>>& from_tos,
+                   std::vector<std::vector<double>>& thetas, int n, const std::vector<int>& nonempty_value_index,
+                   std::ostream* out) {
+  for (std::size_t s = 0; s < from_tos.size(); ++s) {
+    std::vector<double> counts(n, 1.0);
+    for (long c = from_tos[s].at(0); c <= from_tos[s].at(1); ++c) {
+      const int current = root_value(trees, c);
+      if (c > 0 && root_value(trees, c - 1) == 0 && is_residue(current)) {
+        counts.at(nonempty_value_index.at(current)) += 1.0;
+      }
+      const auto& nodes = trees.at(c)->nodes;
+      for (std::size_t label = 1; label < nodes.size(); ++label) {
+        if (holds_new_residue(*nodes[label])) counts.at(nonempty_value_index.at(nodes[label]->value)) += 1.0;
+      }
+    }
+    if (out != nullptr) write_normalised_row(counts, out);
+    thetas.at(s) = sample_dirichlet(1, counts)[0];
+  }
+}
+
+std::vector<double> sample_cluster_proportions(const std::vector<std::vector<long>>& clusters, double& log_density,
+                                               std::ostream* out, bool add_log_density) {
+  std::vector<double> parameters;
+  parameters.reserve(clusters.size());
+  for (const auto& members : clusters) parameters.push_back(1.0 + static_cast<double>(members.size()));
+  std::vector<double> proportions = sample_dirichlet(1, parameters)[0];
+  write_vector_row(parameters, out);
+  if (add_log_density) {
+    for (std::size_t k = 0; k < parameters.size(); ++k) {
+      log_density += (parameters[k] - 1) * std::log(proportions[k]);
+    }
+  }
+  return proportions;
+}

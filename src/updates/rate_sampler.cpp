@@ -1,1 +1,171 @@
 #include "updates/rate_sampler.h"
+
+#include <cmath>
+#include <ios>
+#include <iomanip>
+
+#include "random/variates.h"
+
+namespace {
+
+// Diagnostic and verbose lines use two significant decimals in scientific
+// notation; the setting stays on the stream afterwards.
+std::ostream& short_scientific(std::ostream& out) { return out << std::scientific << std::setprecision(2); }
+
+}  // namespace
+
+RateSampler::RateSampler(int event_type, int steps_per_call, int /*rate_state*/)
+    : _event_type(event_type), _steps_per_call(steps_per_call) {}
+
+// The indicator that describes this sampler's event on the branch above a node:
+// `deletion` and `insertion` are 1 for the event, `bond` is 0 for a mutation.
+int RateSampler::_event_indicator(const Node& node) const {
+  if (_event_type == _deletion_code) return node.deletion;
+  if (_event_type == _insertion_code) return node.insertion;
+  if (_event_type == _mutation_code) return node.bond == -1 ? -1 : 1 - node.bond;
+  return -1;
+}
+
+double RateSampler::compute_initial_rate(std::vector<PhyTree*>& trees, const std::vector<long>& columns,
+                                         double mean_length, bool verbose, std::ostream* out) {
+  _total_events = 0.0;
+  _exposure = 0.0;
+  double no_event_total = 0.0;
+  _node_count = static_cast<int>(trees.at(0)->nodes.size());
+  _branch_lengths.assign(_node_count, 0.0);
+  _event_counts.assign(_node_count, 0.0);
+
+  for (int b = 1; b < _node_count; ++b) {
+    _branch_lengths[b] = trees.at(0)->nodes.at(b)->length;
+    double no_events = 0.0;
+    for (const long column : columns) {
+      const int indicator = _event_indicator(*trees.at(column)->nodes.at(b));
+      if (indicator == 1) _event_counts[b] += 1;
+      if (indicator == 0) no_events += 1;
+    }
+    _total_events = _total_events + _event_counts[b];
+    _exposure = _exposure + no_events * _branch_lengths[b];
+    no_event_total = no_event_total + no_events;
+    if (out != nullptr && verbose) {
+      short_scientific(*out) << _event_counts[b] << "\t" << no_events * _branch_lengths[b] << "\t"
+                             << _branch_lengths[b] << "\t" << no_events << "\n";
+    }
+  }
+  if (out != nullptr) {
+    *out << "_event_type:" << _event_type << "_deletion_event:" << _deletion_code << "\n";
+    short_scientific(*out) << _total_events << "\t" << _exposure << "\t" << mean_length << "\t" << no_event_total
+                           << "\n";
+  }
+
+  // With few events the gamma posterior mean ignoring the saturation of
+  // 1 - exp(-x t) is good enough; otherwise match the no-event fraction q to
+  // exp(-x m) on a branch of mean length.
+  const double observed = no_event_total + _total_events + 0.0001;
+  const double event_fraction = (_total_events + 0.0001) / observed;
+  if (event_fraction < 0.1) return (_total_events + _prior_shape) / (_exposure + _prior_rate);
+  double no_event_fraction = (no_event_total + 0.0001) / observed;
+  if (no_event_fraction == 1.0) no_event_fraction = 0.9999;
+  return std::log(no_event_fraction) * (-1 / mean_length);
+}
+
+// Log-likelihood ratio of the event counts between rates x_new and x:
+// sum_b c_b [ln(1 - exp(-x_new t_b)) - ln(1 - exp(-x t_b))]. Branches without
+// events contribute exactly 0 and are skipped, so that a branch of length 0
+// (where both logs are -inf) cannot turn the sum into not-a-number.
+double RateSampler::_event_log_ratio(double x_new, double x) const {
+  double ratio = 0.0;
+  for (int b = 1; b < _node_count; ++b) {
+    if (_event_counts[b] == 0.0) continue;
+    const double t = _branch_lengths[b];
+    ratio += _event_counts[b] * (std::log(1 - std::exp(-x_new * t)) - std::log(1 - std::exp(-x * t)));
+  }
+  return ratio;
+}
+
+double RateSampler::sample_rate(double x, double& out_value, std::ostream* trace, std::ostream* diag, bool log_prior,
+                                bool verbose) {
+  const double x0 = x;
+  const double posterior_rate = _exposure + _prior_rate;
+  int steps_done = 0;
+  int accepted = 0;
+  if (_total_events == 0.0) {
+    // No event anywhere: the likelihood is exp(-x S) and the posterior is an
+    // exact gamma, drawn directly; the tuning starts afresh next time.
+    x = sample_gamma(1, _prior_shape, posterior_rate)[0];
+    for (int step = 0; step < _steps_per_call; ++step) _tune_stepsize(-1.0, x, false, diag);
+  } else {
+    for (int step = 0; step < _steps_per_call; ++step) {
+      const double epsilon = sample_normal(1, 0.0, _step_size)[0];
+      const double proposal = std::exp(std::log(x) + epsilon);
+      // The walk is symmetric on ln x, so the ratio of densities of x picks up
+      // the Jacobian x'/x: the prior's (a - 1) ln(x'/x) becomes a ln(x'/x).
+      const double log_ratio = _prior_shape * std::log(proposal / x) +
+                               (_event_log_ratio(proposal, x) - (proposal - x) * posterior_rate);
+      bool accept = log_ratio >= 0;
+      if (!accept) {
+        const double u = sample_unif(1, 0.0, 1.0)[0];
+        accept = u == 0.0 || std::log(u) < log_ratio;
+      }
+      if (accept) {
+        x = proposal;
+        ++accepted;
+      }
+      _tune_stepsize(accept ? 1.0 : 0.0, x, true, diag);
+    }
+    steps_done = _steps_per_call;
+  }
+
+  if (log_prior) out_value = (_prior_shape - 1) * std::log(x) - x * _prior_rate;
+  if (trace != nullptr) {
+    if (verbose) {
+      short_scientific(*trace) << x << "\t" << x0 << "\t" << steps_done << "\t" << accepted << "\t" << _step_size
+                               << "\n";
+    } else {
+      *trace << x << "\n";
+    }
+  }
+  return x;
+}
+
+void RateSampler::_tune_stepsize(double indicator, double& x, bool record, std::ostream* diag) {
+  if (!record) {
+    for (auto& entry : _acceptance_window) entry = 0.0;
+    _step_size = _initial_step_size;
+    _adjustment_factor = _initial_adjustment_factor;
+    _lower_step_bound = _initial_lower_step_bound;
+    _upper_step_bound = _initial_upper_step_bound;
+    _acceptance_rate = _initial_acceptance_rate;
+    if (diag != nullptr) short_scientific(*diag) << x << "\t" << -1 << "\t" << -1 << "\t" << -1 << "\n";
+    return;
+  }
+
+  const double oldest = _acceptance_window.front();
+  _acceptance_window.pop_front();
+  _acceptance_window.push_back(indicator);
+  const double n = _window_length;
+  _acceptance_rate = (n * _acceptance_rate - oldest + indicator) / n;
+
+  // Shrink or grow the step by the factor while it stays inside its bounds.
+  // At a bound only the bound moves (by a factor 10) and the factor is
+  // halved or doubled, so the step changes again from the next adjustment.
+  if (_acceptance_rate < _lower_target) {
+    if (_step_size > _lower_step_bound && _adjustment_factor < 1) {
+      _step_size = _step_size - _adjustment_factor * _step_size;
+    } else if (_step_size > 0) {
+      _lower_step_bound = _lower_step_bound / 10;
+      _adjustment_factor = _adjustment_factor * 0.5;
+      if (_lower_step_bound < 1e-300) _lower_step_bound = 1e-300;
+    }
+  } else if (_acceptance_rate > _upper_target) {
+    if (_step_size < _upper_step_bound) {
+      _step_size = _step_size + _step_size * _adjustment_factor;
+    } else {
+      _upper_step_bound = _upper_step_bound * 10;
+      _adjustment_factor = _adjustment_factor + _adjustment_factor;
+      if (_upper_step_bound > 1e+300) _upper_step_bound = 1e+300;
+    }
+  }
+  if (diag != nullptr) {
+    short_scientific(*diag) << x << "\t" << indicator << "\t" << _acceptance_rate << "\t" << _step_size << "\n";
+  }
+}

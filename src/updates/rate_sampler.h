@@ -11,8 +11,9 @@
 // 1 - exp(-x t). Prior Gamma(shape 0.01, rate 0.01). Given the per-branch
 // event counts c_b and the exposure S = sum of (no-event counts z_b * t_b),
 // the log posterior is (a-1) ln x - b x + sum_b c_b ln(1 - exp(-x t_b)) - x S.
-// Steps are proposed on ln x with an adaptively tuned step size; when no event
-// was seen the exact gamma conditional is drawn instead.
+// Steps are proposed on ln x with an adaptively tuned step size (the
+// acceptance ratio carries the Jacobian x'/x of that change of variable); when
+// no event was seen the exact gamma conditional is drawn instead.
 class RateSampler {
  public:
   // event_type: 0 deletions, 1 insertions, 2 mutations. The rate state is
@@ -39,6 +40,12 @@ class RateSampler {
   const std::vector<double>& event_counts() const { return _event_counts; }
 
  private:
+  // This sampler's indicator on the branch above `node`: 1 event, 0 no event,
+  // -1 not applicable.
+  int _event_indicator(const Node& node) const;
+  // sum_b c_b [ln(1 - exp(-x_new t_b)) - ln(1 - exp(-x t_b))].
+  double _event_log_ratio(double x_new, double x) const;
+
   double _prior_shape = 0.01;
   double _prior_rate = 0.01;
   int _deletion_code = 0;

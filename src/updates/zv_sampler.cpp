@@ -1,1 +1,194 @@
 #include "updates/zv_sampler.h"
+
+#include <cmath>
+#include <optional>
+
+#include "io/fatal.h"
+#include "random/sampler.h"
+#include "tree/trans_probs.h"
+
+namespace {
+
+using Matrix = std::vector<std::vector<double>>;
+
+// Root transition matrix of one segment, over positions of all_values: an
+// empty root stays empty with 1 - e and fills with e * theta; a non-empty one
+// empties with g and otherwise moves by the segment's beta row.
+Matrix root_transitions(const std::vector<int>& all_values, const std::vector<double>& thetas, const Matrix& betas,
+                        double gamma, double eta) {
+  const std::size_t m = all_values.size();
+  Matrix transitions(m, std::vector<double>(m, 0.0));
+  for (std::size_t r = 0; r < m; ++r) {
+    for (std::size_t s = 0; s < m; ++s) {
+      const bool from_empty = all_values[r] == 0;
+      const bool to_empty = all_values[s] == 0;
+      if (from_empty && to_empty) {
+        transitions[r][s] = 1 - eta;
+      } else if (from_empty) {
+        transitions[r][s] = eta * thetas.at(s - 1);
+      } else if (to_empty) {
+        transitions[r][s] = gamma;
+      } else {
+        transitions[r][s] = (1 - gamma) * betas.at(r - 1).at(s - 1);
+      }
+    }
+  }
+  return transitions;
+}
+
+// Draws one position's value from all_values with the given weights.
+int draw_value(const std::vector<int>& all_values, const std::vector<double>& weights) {
+  Sampler<int, double> sampler(all_values, weights);
+  return sampler.draw_w_replace(1)[0];
+}
+
+}  // namespace
+
+ZVSampler::ZVSampler() = default;
+
+ZVSampler::ZVSampler(long num_columns, int num_values)
+    : _num_columns(num_columns),
+      _num_values(num_values),
+      _log_forward(num_columns, std::vector<double>(num_values, 0.0)),
+      _log_forward_valid(num_columns, std::vector<bool>(num_values, false)),
+      _backward_weights(num_columns, Matrix(num_values, std::vector<double>(num_values, 0.0))) {}
+
+void ZVSampler::forward(const std::vector<std::vector<long>>& from_tos, const std::vector<std::vector<double>>& thetas,
+                        const std::vector<int>& column_rate_states, const std::vector<double>& deletion_rates,
+                        const std::vector<double>& insertion_rates, const std::vector<double>& mutation_rates,
+                        const std::vector<int>& children, const std::vector<double>& lengths,
+                        const std::vector<int>& nonempty_values, std::vector<PhyTree*>& trees,
+                        const std::vector<int>& all_values, const std::vector<double>& initial_value_probs,
+                        const std::vector<double>& gammas, const std::vector<double>& etas,
+                        const std::vector<std::vector<std::vector<double>>>& betas, double& log_likelihood,
+                        bool compute_log_likelihood) {
+  // No random draw happens here, so the tree likelihoods, the matrices and
+  // the recursion can be interleaved segment by segment without changing any
+  // result. Branch probabilities depend only on the segment and the rate
+  // state, so each pair is built once.
+  for (std::size_t k = 0; k < from_tos.size(); ++k) {
+    const Matrix transitions =
+        root_transitions(all_values, thetas.at(k), betas.at(k), gammas.at(0), etas.at(0));
+    std::vector<std::optional<TransProbs>> branch_probs(deletion_rates.size());
+    for (long c = from_tos[k].at(0); c <= from_tos[k].at(1); ++c) {
+      const int r = column_rate_states.at(c);
+      auto& probs = branch_probs.at(r);
+      if (!probs) {
+        probs.emplace(thetas[k], deletion_rates.at(r), insertion_rates.at(r), mutation_rates.at(r), nonempty_values,
+                      children, lengths);
+      }
+      trees.at(c)->bottomup(*probs, all_values, nullptr);
+      if (c == 0) {
+        _forward_first_column(*trees[0]->root, initial_value_probs);
+      } else {
+        _forward_column(c, *trees[c]->root, transitions);
+      }
+    }
+  }
+  const long last = from_tos.empty() ? 0 : from_tos.back().at(1);
+  if (compute_log_likelihood && last >= 1) log_likelihood = _log_likelihood(last);
+}
+
+// Column 0: the first root's distribution times the likelihood of its leaves.
+void ZVSampler::_forward_first_column(const Node& root, const std::vector<double>& initial_value_probs) {
+  auto& valid = _log_forward_valid.at(0);
+  auto& log_forward = _log_forward.at(0);
+  for (std::size_t s = 0; s < valid.size(); ++s) {
+    valid[s] = root.flag_subtree_lik_valid.at(s) && initial_value_probs.at(s) != 0.0;
+    if (valid[s]) log_forward[s] = root.subtree_lik[s] + std::log(initial_value_probs[s]);
+  }
+}
+
+// One step of the forward recursion: for every root value s of column c,
+// sum over the previous root value r of T[r][s] * alpha[c - 1][r], taken
+// around the largest exponent. The terms, kept as the backward weights, are
+// exactly the unnormalised probabilities of r given s at column c.
+void ZVSampler::_forward_column(long c, const Node& root, const Matrix& transitions) {
+  const auto& previous_valid = _log_forward_valid.at(c - 1);
+  const auto& previous = _log_forward.at(c - 1);
+  auto& valid = _log_forward_valid.at(c);
+  auto& log_forward = _log_forward.at(c);
+  auto& weights = _backward_weights.at(c);
+  const std::size_t m = valid.size();
+  std::vector<double> exponents(m, 0.0);
+  std::vector<bool> candidate(m, false);
+  for (std::size_t s = 0; s < m; ++s) {
+    double max = 0.0;
+    bool found = false;
+    for (std::size_t r = 0; r < m; ++r) {
+      candidate[r] = previous_valid[r] && transitions[r][s] != 0.0;
+      if (!candidate[r]) continue;
+      exponents[r] = std::log(transitions[r][s]) + previous[r];
+      if (!found || exponents[r] > max) max = exponents[r];
+      found = true;
+    }
+    double sum = 0.0;
+    for (std::size_t r = 0; r < m; ++r) {
+      weights[r][s] = candidate[r] ? std::exp(exponents[r] - max) : 0.0;
+      sum += weights[r][s];
+    }
+    valid[s] = found && root.flag_subtree_lik_valid.at(s) && sum != 0.0;
+    if (valid[s]) log_forward[s] = (std::log(sum) + root.subtree_lik[s]) + max;
+  }
+}
+
+// ln P(alignment) = ln sum_s alpha[last][s], around the largest valid term.
+double ZVSampler::_log_likelihood(long last) {
+  const auto& valid = _log_forward_valid.at(last);
+  const auto& log_forward = _log_forward.at(last);
+  double max = 0.0;
+  bool found = false;
+  for (std::size_t s = 0; s < valid.size(); ++s) {
+    if (!valid[s]) continue;
+    if (!found || log_forward[s] > max) max = log_forward[s];
+    found = true;
+  }
+  if (!found) fatal("error: observed data log-likelihood is negative infinity. \n", 1);
+  double sum = 0.0;
+  for (std::size_t s = 0; s < valid.size(); ++s) {
+    if (valid[s]) sum += std::exp(log_forward[s] - max);
+  }
+  return std::log(sum) + max;
+}
+
+void ZVSampler::backward_sample_ancestors(std::vector<PhyTree*>& trees, const std::vector<int>& all_values,
+                                          const std::vector<int>& all_value_index) {
+  if (_num_columns == 0) return;
+  const long last = _num_columns - 1;
+  const auto& valid = _log_forward_valid.at(last);
+  const auto& log_forward = _log_forward.at(last);
+  double max = 0.0;
+  bool found = false;
+  for (std::size_t s = 0; s < valid.size(); ++s) {
+    if (!valid[s]) continue;
+    if (!found || log_forward[s] > max) max = log_forward[s];
+    found = true;
+  }
+  std::vector<double> weights(valid.size(), 1.0);
+  if (found) {
+    for (std::size_t s = 0; s < valid.size(); ++s) weights[s] = valid[s] ? std::exp(log_forward[s] - max) : 0.0;
+  }
+  int value = draw_value(all_values, weights);
+  trees.at(last)->root->value = value;
+
+  for (long c = last; c >= 1; --c) {
+    const auto& column_weights = _backward_weights.at(c);
+    const std::size_t s = all_value_index.at(value);
+    for (std::size_t r = 0; r < weights.size(); ++r) weights[r] = column_weights.at(r).at(s);
+    value = draw_value(all_values, weights);
+    trees.at(c - 1)->root->value = value;
+  }
+}
+
+void ZVSampler::sample_internal_nodes(const std::vector<std::vector<long>>& from_tos, std::vector<PhyTree*>& trees,
+                                      const std::vector<int>& all_values, const std::vector<int>& all_value_index,
+                                      const std::vector<int>& column_rate_states,
+                                      const std::vector<double>& mutation_rates,
+                                      const std::vector<std::vector<double>>& thetas) {
+  for (std::size_t k = 0; k < from_tos.size(); ++k) {
+    for (long c = from_tos[k].at(0); c <= from_tos[k].at(1); ++c) {
+      trees.at(c)->topdown(all_values, all_value_index, mutation_rates.at(column_rate_states.at(c)), thetas.at(k),
+                           nullptr);
+    }
+  }
+}

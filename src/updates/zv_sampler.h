@@ -41,6 +41,15 @@ class ZVSampler {
   const std::vector<std::vector<bool>>& log_forward_valid() const { return _log_forward_valid; }
 
  private:
+  // Column 0 of the recursion, from the first root's distribution.
+  void _forward_first_column(const Node& root, const std::vector<double>& initial_value_probs);
+  // Column c >= 1 through the transition matrix of its segment; also fills
+  // the backward weights of column c.
+  void _forward_column(long c, const Node& root, const std::vector<std::vector<double>>& transitions);
+  // ln P(alignment) from the last column; ends the run with status 1 when no
+  // root value of that column is possible.
+  double _log_likelihood(long last);
+
   long _num_columns = 0;
   int _num_values = 0;
   std::vector<std::vector<double>> _log_forward;

@@ -1,0 +1,256 @@
+#include "updates/rate_sampler.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "random/variates.h"
+#include "support/statistics.h"
+#include "support/test_trees.h"
+
+namespace {
+
+constexpr int deletions = 0;
+constexpr int insertions = 1;
+constexpr int mutations = 2;
+
+// Column trees of the four-leaf tree (branch lengths 0.1 .. 0.6 above labels
+// 1 .. 6) whose indicator for one event type is set per column and label:
+// events[c][b] = 1 event, 0 no event, -1 not applicable.
+struct IndicatorColumns {
+  TreeSet set;
+  std::vector<long> columns;
+
+  IndicatorColumns(int event_type, const std::vector<std::vector<int>>& events) {
+    const TreeTable table = four_leaf_table();
+    for (std::size_t c = 0; c < events.size(); ++c) {
+      auto tree = table.make_tree();
+      for (std::size_t b = 1; b < tree->nodes.size(); ++b) {
+        Node& node = *tree->nodes[b];
+        const int e = events[c][b];
+        node.deletion = event_type == deletions ? e : -1;
+        node.insertion = event_type == insertions ? e : -1;
+        node.bond = event_type == mutations ? (e == -1 ? -1 : 1 - e) : -1;
+      }
+      set.add(std::move(tree));
+      columns.push_back(static_cast<long>(c));
+    }
+  }
+};
+
+// Per label (entry 0 is the root): 3 events in total over branches 1, 3, 6,
+// and every other observed indicator a non-event.
+std::vector<std::vector<int>> sparse_events(int column_count) {
+  std::vector<std::vector<int>> events(column_count, std::vector<int>{-1, 0, 0, 0, 0, 0, 0});
+  events[0][1] = 1;
+  events[1][3] = 1;
+  events[2][6] = 1;
+  events[3][2] = -1;  // not applicable: counts for neither side
+  return events;
+}
+
+}  // namespace
+
+TEST(RateSampler, InitialRateFromFewEventsOfEveryType) {
+  for (const int type : {deletions, insertions, mutations}) {
+    IndicatorColumns data(type, sparse_events(10));
+    RateSampler sampler(type, 10, 0);
+    std::ostringstream report;
+    const double start = sampler.compute_initial_rate(data.set.trees, data.columns, 0.35, false, &report);
+
+    EXPECT_EQ(sampler.event_counts(), (std::vector<double>{0, 1, 0, 1, 0, 0, 1}));
+    EXPECT_EQ(sampler.total_events(), 3.0);
+    // S = sum of z_b t_b; the no-event total is 56.
+    const double exposure = 9 * 0.1 + 9 * 0.2 + 9 * 0.3 + 10 * 0.4 + 10 * 0.5 + 9 * 0.6;
+    EXPECT_NEAR(sampler.exposure(), exposure, 1e-12);
+    EXPECT_NEAR(start, (3 + 0.01) / (exposure + 0.01), 1e-12);
+    EXPECT_EQ(report.str(), "_event_type:" + std::to_string(type) + "_deletion_event:0\n" +
+                                "3.00e+00\t1.98e+01\t3.50e-01\t5.60e+01\n");
+  }
+}
+
+TEST(RateSampler, InitialRateWhenEveryObservedBranchShowsAnEvent) {
+  IndicatorColumns data(deletions, {{-1, 1, 1, -1, 1, 1, 1}, {-1, 1, -1, 1, 1, 1, 1}});
+  RateSampler sampler(deletions, 10, 0);
+  const double start = sampler.compute_initial_rate(data.set.trees, data.columns, 0.25, false, nullptr);
+  EXPECT_EQ(sampler.total_events(), 10.0);
+  EXPECT_EQ(sampler.exposure(), 0.0);
+  EXPECT_NEAR(start, -std::log(0.0001 / (10 + 0.0001)) / 0.25, 1e-12);
+}
+
+TEST(RateSampler, InitialRateWithoutColumns) {
+  IndicatorColumns data(mutations, {{-1, 1, 1, 1, 1, 1, 1}});
+  RateSampler sampler(mutations, 10, 2);
+  const double start = sampler.compute_initial_rate(data.set.trees, {}, 0.5, false, nullptr);
+  EXPECT_EQ(sampler.total_events(), 0.0);
+  EXPECT_EQ(sampler.exposure(), 0.0);
+  EXPECT_DOUBLE_EQ(start, -std::log(0.9999) / 0.5);
+}
+
+TEST(RateSampler, VerboseCountsListEveryBranch) {
+  IndicatorColumns data(deletions, {{-1, 1, 0, 0, -1, 0, 1}});
+  RateSampler sampler(deletions, 10, 0);
+  std::ostringstream report;
+  sampler.compute_initial_rate(data.set.trees, data.columns, 0.35, true, &report);
+  EXPECT_EQ(report.str(),
+            "1.00e+00\t0.00e+00\t1.00e-01\t0.00e+00\n"
+            "0.00e+00\t2.00e-01\t2.00e-01\t1.00e+00\n"
+            "0.00e+00\t3.00e-01\t3.00e-01\t1.00e+00\n"
+            "0.00e+00\t0.00e+00\t4.00e-01\t0.00e+00\n"
+            "0.00e+00\t5.00e-01\t5.00e-01\t1.00e+00\n"
+            "1.00e+00\t0.00e+00\t6.00e-01\t0.00e+00\n"
+            "_event_type:0_deletion_event:0\n"
+            "2.00e+00\t1.00e+00\t3.50e-01\t3.00e+00\n");
+}
+
+// Without any event the posterior is Gamma(a, S + b): one exact draw, the
+// tuning reset, one plain trace line and the log prior as out-value.
+TEST(RateSampler, NoEventDrawsExactGammaAndResetsTuning) {
+  IndicatorColumns data(deletions, std::vector<std::vector<int>>(4, {-1, 0, 0, 0, 0, 0, 0}));
+  RateSampler sampler(deletions, 10, 0);
+  double x = 0.5;
+  for (int i = 0; i < 3; ++i) sampler._tune_stepsize(1.0, x, true, nullptr);
+  ASSERT_NE(sampler.step_size(), 1.0);
+  sampler.compute_initial_rate(data.set.trees, data.columns, 0.35, false, nullptr);
+
+  std::srand(99);
+  const double expected = sample_gamma(1, 0.01, sampler.exposure() + 0.01)[0];
+  const int next_rand = std::rand();
+  std::srand(99);
+  std::ostringstream trace;
+  std::ostringstream diag;
+  double out_value = 7.0;
+  const double drawn = sampler.sample_rate(0.5, out_value, &trace, &diag, true, false);
+  EXPECT_EQ(std::rand(), next_rand);
+  EXPECT_EQ(drawn, expected);
+  EXPECT_EQ(out_value, (0.01 - 1) * std::log(drawn) - drawn * 0.01);
+  std::ostringstream line;
+  line << drawn << "\n";
+  EXPECT_EQ(trace.str(), line.str());
+  EXPECT_EQ(sampler.step_size(), 1.0);
+  EXPECT_EQ(sampler.acceptance_rate(), 0.0);
+  // One reset line per step, the rate in short scientific notation.
+  std::ostringstream reset_line;
+  reset_line << std::scientific;
+  reset_line.precision(2);
+  reset_line << drawn << "\t-1\t-1\t-1\n";
+  std::string expected_diag;
+  for (int i = 0; i < 10; ++i) expected_diag += reset_line.str();
+  EXPECT_EQ(diag.str(), expected_diag);
+}
+
+// After a reset one acceptance in a window of ten gives a rate of 0.1 and
+// shrinks the step by the factor 0.2; three acceptances stop the shrinking.
+// At the lower bound a call only moves the bound and halves the factor.
+TEST(RateSampler, StepSizeAdaptsToTheAcceptanceWindow) {
+  RateSampler sampler(mutations, 10, 0);
+  double x = 0.3;
+  std::ostringstream diag;
+  sampler._tune_stepsize(-1.0, x, false, nullptr);
+  sampler._tune_stepsize(1.0, x, true, &diag);
+  EXPECT_EQ(diag.str(), "3.00e-01\t1.00e+00\t1.00e-01\t8.00e-01\n");
+  EXPECT_DOUBLE_EQ(sampler.acceptance_rate(), 0.1);
+  EXPECT_DOUBLE_EQ(sampler.step_size(), 0.8);
+  sampler._tune_stepsize(1.0, x, true, nullptr);
+  EXPECT_DOUBLE_EQ(sampler.step_size(), 0.64);
+  sampler._tune_stepsize(1.0, x, true, nullptr);
+  EXPECT_DOUBLE_EQ(sampler.acceptance_rate(), 0.3);
+  EXPECT_DOUBLE_EQ(sampler.step_size(), 0.64);
+  sampler._tune_stepsize(1.0, x, true, nullptr);
+  EXPECT_DOUBLE_EQ(sampler.step_size(), 0.64 * 1.2);
+  // Oldest entries leave the window: ten rejections bring the rate back to 0.
+  for (int i = 0; i < 10; ++i) sampler._tune_stepsize(0.0, x, true, nullptr);
+  EXPECT_NEAR(sampler.acceptance_rate(), 0.0, 1e-12);
+
+  sampler._tune_stepsize(-1.0, x, false, nullptr);
+  for (int i = 0; i < 18; ++i) sampler._tune_stepsize(0.0, x, true, nullptr);
+  const double at_bound = sampler.step_size();
+  EXPECT_NEAR(at_bound, std::pow(0.8, 18), 1e-12);  // first step at or below 0.02
+  sampler._tune_stepsize(0.0, x, true, nullptr);
+  EXPECT_EQ(sampler.step_size(), at_bound);
+  sampler._tune_stepsize(0.0, x, true, nullptr);
+  EXPECT_DOUBLE_EQ(sampler.step_size(), at_bound * 0.9);
+}
+
+TEST(RateSampler, WritesOneTraceLinePerCall) {
+  IndicatorColumns data(mutations, sparse_events(10));
+  RateSampler sampler(mutations, 10, 0);
+  const double start = sampler.compute_initial_rate(data.set.trees, data.columns, 0.35, false, nullptr);
+  std::srand(5);
+  std::ostringstream trace;
+  trace << "#event_rate\n";
+  double out_value = 0.0;
+  const double x = sampler.sample_rate(start, out_value, &trace, nullptr, true, false);
+  std::ostringstream expected;
+  expected << "#event_rate\n" << x << "\n";
+  EXPECT_EQ(trace.str(), expected.str());
+  EXPECT_EQ(out_value, (0.01 - 1) * std::log(x) - x * 0.01);
+
+  std::ostringstream verbose;
+  double untouched = 4.0;
+  const double y = sampler.sample_rate(x, untouched, &verbose, nullptr, false, true);
+  EXPECT_EQ(untouched, 4.0);
+  std::ostringstream line;
+  line << std::scientific;
+  line.precision(2);
+  line << y << "\t" << x << "\t10\t";
+  EXPECT_EQ(verbose.str().rfind(line.str(), 0), 0u) << verbose.str();
+}
+
+// The chain's draws against the exact posterior of the rate,
+// x^(a-1) e^(-b x) prod_b (1 - e^(-x t_b))^c_b e^(-x S), normalised by
+// numerical integration. Three events make the posterior far from the prior,
+// so leaving out the proposal's Jacobian (sampling posterior / x) fails.
+TEST(RateSampler, DrawsFollowTheExactPosterior) {
+  IndicatorColumns data(deletions, sparse_events(10));
+  RateSampler sampler(deletions, 10, 0);
+  double x = sampler.compute_initial_rate(data.set.trees, data.columns, 0.35, false, nullptr);
+  const std::vector<double> counts = sampler.event_counts();
+  const double exposure = sampler.exposure();
+  const std::vector<double> lengths{0.0, 0.1, 0.2, 0.3, 0.4, 0.5, 0.6};
+
+  // Density of u = ln x on a grid: x^a e^(-x (S + b)) prod (1 - e^(-x t))^c.
+  const double low = -14.0;
+  const double high = 3.0;
+  const int cells = 40000;
+  const double width = (high - low) / cells;
+  std::vector<double> cdf(cells + 1, 0.0);
+  auto density = [&](double u) {
+    const double v = std::exp(u);
+    double log_density = 0.01 * u - v * (exposure + 0.01);
+    for (std::size_t b = 1; b < counts.size(); ++b) log_density += counts[b] * std::log(-std::expm1(-v * lengths[b]));
+    return std::exp(log_density);
+  };
+  double previous = density(low);
+  for (int i = 1; i <= cells; ++i) {
+    const double current = density(low + i * width);
+    cdf[i] = cdf[i - 1] + 0.5 * (previous + current) * width;
+    previous = current;
+  }
+  const double total = cdf[cells];
+  auto posterior_cdf = [&](double draw) {
+    const double position = (std::log(draw) - low) / width;
+    if (position <= 0) return 0.0;
+    if (position >= cells) return 1.0;
+    const int i = static_cast<int>(position);
+    return (cdf[i] + (position - i) * (cdf[i + 1] - cdf[i])) / total;
+  };
+
+  std::srand(20240611);
+  double out_value = 0.0;
+  for (int i = 0; i < 200; ++i) x = sampler.sample_rate(x, out_value, nullptr, nullptr, true, false);
+  // The tuning adapts for ever on a window of recent steps, which shifts the
+  // chain's stationary distribution slightly (about +0.3% on the mean here,
+  // visible only with about a million draws); 5000 well-thinned draws test
+  // the kernel without seeing that, and a missing Jacobian still gives p = 0.
+  std::vector<double> draws;
+  for (int i = 0; i < 5000; ++i) {
+    for (int thin = 0; thin < 10; ++thin) x = sampler.sample_rate(x, out_value, nullptr, nullptr, true, false);
+    draws.push_back(x);
+  }
+  EXPECT_GT(ks_test(draws, posterior_cdf), 1e-6);
+}

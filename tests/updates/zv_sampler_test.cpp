@@ -1,0 +1,283 @@
+#include "updates/zv_sampler.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "random/sampler.h"
+#include "support/statistics.h"
+#include "support/test_trees.h"
+#include "tree/trans_probs.h"
+
+namespace {
+
+const std::vector<int> all_values{0, 1, 2, 3, 4};
+const std::vector<int> all_value_index{0, 1, 2, 3, 4};
+const std::vector<int> nonempty_values{1, 2, 3, 4};
+
+using Matrix = std::vector<std::vector<double>>;
+
+// Everything the latent sampler is given, on the three-leaf tree
+// (root 0 -> node 1, leaf 2; node 1 -> leaves 3, 4; leaf ids 0, 1, 2).
+struct LatentModel {
+  TreeTable table = three_leaf_table();
+  std::vector<std::vector<int>> columns;
+  std::vector<std::vector<long>> from_tos;
+  std::vector<std::vector<double>> thetas{{0.1, 0.2, 0.3, 0.4}, {0.4, 0.3, 0.2, 0.1}};
+  std::vector<Matrix> betas{
+      {{0.7, 0.1, 0.1, 0.1}, {0.2, 0.5, 0.2, 0.1}, {0.1, 0.1, 0.6, 0.2}, {0.25, 0.25, 0.25, 0.25}},
+      {{0.4, 0.3, 0.2, 0.1}, {0.1, 0.8, 0.05, 0.05}, {0.3, 0.3, 0.3, 0.1}, {0.1, 0.2, 0.3, 0.4}}};
+  std::vector<int> rate_states;
+  std::vector<double> deletion_rates{0.3, 0.6};
+  std::vector<double> insertion_rates{0.2, 0.1};
+  std::vector<double> mutation_rates{0.5, 1.2};
+  std::vector<double> initial_value_probs{0.2, 0.2, 0.2, 0.2, 0.2};
+  std::vector<double> gammas{0.1};
+  std::vector<double> etas{0.3};
+  TreeSet set;
+  std::vector<std::vector<Matrix>> column_probs;  // branch matrices per column
+
+  // Call once every parameter is set.
+  void build_trees() {
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+      set.add(table.make_tree(columns[c]));
+      column_probs.push_back(probs_of(c).get_trans_probs());
+    }
+  }
+
+  std::size_t segment_of(std::size_t c) const {
+    for (std::size_t k = 0; k < from_tos.size(); ++k) {
+      if (static_cast<long>(c) <= from_tos[k][1]) return k;
+    }
+    return from_tos.size();
+  }
+
+  TransProbs probs_of(std::size_t c) const {
+    const int r = rate_states[c];
+    return TransProbs(thetas[segment_of(c)], deletion_rates[r], insertion_rates[r], mutation_rates[r],
+                      nonempty_values, table.children, table.lengths);
+  }
+
+  // P(leaves of column c, node 1 = v | root = z), straight from the branch
+  // matrices.
+  double tree_joint(std::size_t c, int z, int v) const {
+    const auto& p = column_probs[c];
+    const auto& leaves = columns[c];
+    return p[0][z][v] * p[1][z][leaves[0]] * p[2][v][leaves[1]] * p[3][v][leaves[2]];
+  }
+
+  double root_transition(std::size_t c, int from, int to) const {
+    const std::size_t k = segment_of(c);
+    if (from == 0) return to == 0 ? 1 - etas[0] : etas[0] * thetas[k][to - 1];
+    return to == 0 ? gammas[0] : (1 - gammas[0]) * betas[k][from - 1][to - 1];
+  }
+
+  // Exact joint probability of the roots z and the node-1 values v of every
+  // column together with all leaves.
+  double joint(const std::vector<int>& z, const std::vector<int>& v) const {
+    double p = initial_value_probs[z[0]] * tree_joint(0, z[0], v[0]);
+    for (std::size_t c = 1; c < z.size(); ++c) p *= root_transition(c, z[c - 1], z[c]) * tree_joint(c, z[c], v[c]);
+    return p;
+  }
+
+  double root_marginal(const std::vector<int>& z) const {
+    double total = 0.0;
+    std::vector<int> v(z.size(), 0);
+    while (true) {
+      total += joint(z, v);
+      std::size_t c = 0;
+      while (c < v.size() && ++v[c] == 5) v[c++] = 0;
+      if (c == v.size()) return total;
+    }
+  }
+
+  void forward(ZVSampler& sampler, double& log_likelihood, bool compute) {
+    sampler.forward(from_tos, thetas, rate_states, deletion_rates, insertion_rates, mutation_rates, table.children,
+                    table.lengths, nonempty_values, set.trees, all_values, initial_value_probs, gammas, etas, betas,
+                    log_likelihood, compute);
+  }
+
+  void update(ZVSampler& sampler) {
+    double log_likelihood = 0.0;
+    forward(sampler, log_likelihood, true);
+    sampler.backward_sample_ancestors(set.trees, all_values, all_value_index);
+    sampler.sample_internal_nodes(from_tos, set.trees, all_values, all_value_index, rate_states, mutation_rates,
+                                  thetas);
+  }
+};
+
+// Three columns in two segments with two rate states, roots free to empty
+// (gamma 0.1) and refill (eta 0.3), and insertions allowed.
+LatentModel three_column_model() {
+  LatentModel model;
+  model.columns = {{1, 1, 2}, {0, 3, 3}, {2, 0, 0}};
+  model.from_tos = {{0, 1}, {2, 2}};
+  model.rate_states = {0, 1, 0};
+  model.build_trees();
+  return model;
+}
+
+// Index of a sequence of values 0..4, first value the fastest.
+std::size_t sequence_index(const std::vector<int>& values) {
+  std::size_t index = 0;
+  for (auto it = values.rbegin(); it != values.rend(); ++it) index = 5 * index + *it;
+  return index;
+}
+
+std::vector<int> sequence_at(std::size_t index, std::size_t length) {
+  std::vector<int> values(length);
+  for (auto& value : values) {
+    value = static_cast<int>(index % 5);
+    index /= 5;
+  }
+  return values;
+}
+
+}  // namespace
+
+// ln P(alignment) from the forward recursion equals the log of the sum over
+// all 125 root sequences (and all node-1 values) of the exact joint, and the
+// roots drawn backwards follow P(roots | alignment).
+TEST(LatentSampler, MatchesBruteForceOverRootSequences) {
+  LatentModel model = three_column_model();
+  std::vector<double> posterior(125, 0.0);
+  double total = 0.0;
+  for (std::size_t i = 0; i < posterior.size(); ++i) {
+    posterior[i] = model.root_marginal(sequence_at(i, 3));
+    total += posterior[i];
+  }
+  for (double& p : posterior) p /= total;
+
+  ZVSampler sampler(3, 5);
+  double log_likelihood = 0.0;
+  model.forward(sampler, log_likelihood, true);
+  EXPECT_NEAR(log_likelihood, std::log(total), 1e-10);
+
+  std::vector<double> observed(125, 0.0);
+  std::srand(77);
+  for (int i = 0; i < 100000; ++i) {
+    sampler.backward_sample_ancestors(model.set.trees, all_values, all_value_index);
+    std::vector<int> roots;
+    for (PhyTree* tree : model.set.trees) roots.push_back(tree->root->value);
+    observed[sequence_index(roots)] += 1;
+  }
+  EXPECT_GT(chi_square_test(observed, posterior), 1e-6);
+}
+
+// One whole update (forward, backward roots, top-down internal nodes) with the
+// run's settings: roots never empty, no insertions. The joint draw of all
+// roots and node-1 values follows the exact posterior, which checks that
+// every column gets its own rate state's mutation rate and its segment's
+// frequencies.
+TEST(LatentSampler, FullUpdateFollowsTheJointPosterior) {
+  LatentModel model;
+  model.columns = {{1, 1, 2}, {3, 0, 0}, {2, 4, 4}};
+  model.from_tos = {{0, 1}, {2, 2}};
+  model.rate_states = {1, 0, 1};
+  model.insertion_rates = {0.0, 0.0};
+  model.gammas = {0.0};
+  model.etas = {0.0};
+  model.initial_value_probs = {0.0, 0.25, 0.25, 0.25, 0.25};
+  model.build_trees();
+
+  const std::size_t cells = 15625;  // roots z0..z2 then node-1 values v0..v2
+  std::vector<double> exact(cells, 0.0);
+  double total = 0.0;
+  for (std::size_t i = 0; i < cells; ++i) {
+    const std::vector<int> values = sequence_at(i, 6);
+    exact[i] = model.joint({values[0], values[1], values[2]}, {values[3], values[4], values[5]});
+    total += exact[i];
+  }
+  for (double& p : exact) p /= total;
+
+  // Bonds between equal residues, per column, label and residue: how many
+  // were drawn and how many came out 1.
+  std::vector<double> equal(3 * 5 * 5, 0.0);
+  std::vector<double> kept(3 * 5 * 5, 0.0);
+  ZVSampler sampler;
+  sampler = ZVSampler(3, 5);
+  std::vector<double> observed(cells, 0.0);
+  std::srand(2024);
+  for (int i = 0; i < 50000; ++i) {
+    model.update(sampler);
+    std::vector<int> values;
+    for (PhyTree* tree : model.set.trees) values.push_back(tree->root->value);
+    for (PhyTree* tree : model.set.trees) values.push_back(tree->nodes[1]->value);
+    observed[sequence_index(values)] += 1;
+    for (std::size_t c = 0; c < 3; ++c) {
+      for (std::size_t label = 1; label < 5; ++label) {
+        const Node& node = *model.set.trees[c]->nodes[label];
+        if (node.value == 0 || node.value != node.parent->value) continue;
+        equal[25 * c + 5 * label + node.value] += 1;
+        kept[25 * c + 5 * label + node.value] += node.bond;
+      }
+    }
+  }
+  EXPECT_GT(chi_square_test(observed, exact), 1e-6);
+
+  // A bond is 1 with probability e / (e + (1 - e) theta[v]), e = exp(-mu t),
+  // with the column's own mutation rate and its segment's frequencies.
+  double statistic = 0.0;
+  int bond_cells = 0;
+  for (std::size_t cell = 0; cell < equal.size(); ++cell) {
+    if (equal[cell] < 50) continue;
+    const std::size_t c = cell / 25;
+    const std::size_t label = cell % 25 / 5;
+    const std::size_t value = cell % 5;
+    const double e = std::exp(-model.mutation_rates[model.rate_states[c]] * model.table.lengths[label - 1]);
+    const double p = e / (e + (1 - e) * model.thetas[model.segment_of(c)][value - 1]);
+    statistic += (kept[cell] - equal[cell] * p) * (kept[cell] - equal[cell] * p) / (equal[cell] * p * (1 - p));
+    ++bond_cells;
+  }
+  EXPECT_GE(bond_cells, 6);
+  EXPECT_GT(chi_square_p_value(statistic, bond_cells), 1e-6);
+}
+
+TEST(LatentSampler, SingleColumn) {
+  LatentModel model;
+  model.columns = {{2, 2, 0}};
+  model.from_tos = {{0, 0}};
+  model.rate_states = {1};
+  model.build_trees();
+
+  ZVSampler sampler(1, 5);
+  double log_likelihood = 123.0;
+  model.forward(sampler, log_likelihood, true);
+  EXPECT_EQ(log_likelihood, 123.0);
+
+  std::vector<double> weights(5, 0.0);
+  for (int z = 0; z < 5; ++z) {
+    const double p = model.root_marginal({z});
+    EXPECT_NEAR(sampler.log_forward()[0][z], std::log(p), 1e-12);
+    weights[z] = p;
+  }
+  // A copy carries the tables and draws exactly as the original does.
+  ZVSampler copy;
+  copy = sampler;
+  for (unsigned seed = 1; seed <= 20; ++seed) {
+    std::srand(seed);
+    Sampler<int, double> reference(all_values, weights);
+    const int expected = reference.draw_w_replace(1)[0];
+    std::srand(seed);
+    copy.backward_sample_ancestors(model.set.trees, all_values, all_value_index);
+    EXPECT_EQ(model.set.trees[0]->root->value, expected);
+  }
+}
+
+// A last column whose every root value is impossible (a wholly absent column)
+// leaves the data log-likelihood at minus infinity.
+TEST(LatentSamplerDeathTest, ImpossibleAlignmentEndsTheRun) {
+  LatentModel model = three_column_model();
+  for (Node* node : model.set.trees[2]->nodes) node->value = 5;
+  ZVSampler sampler(3, 5);
+  double log_likelihood = 0.0;
+  EXPECT_EXIT(model.forward(sampler, log_likelihood, true), ::testing::ExitedWithCode(1),
+              ::testing::Matcher<const std::string&>(
+                  std::string("error: observed data log-likelihood is negative infinity. \n")));
+  // Without the request nothing is checked.
+  model.forward(sampler, log_likelihood, false);
+  EXPECT_EQ(log_likelihood, 0.0);
+}
