@@ -96,9 +96,8 @@ void latent_update(benchmark::State& state, const BranchTable& table) {
     benchmark::DoNotOptimize(log_likelihood);
   }
   state.SetItemsProcessed(state.iterations() * columns);
-  state.counters["per_column"] =
-      benchmark::Counter(static_cast<double>(columns), benchmark::Counter::kIsIterationInvariantRate |
-                                                           benchmark::Counter::kInvert);
+  state.counters["per_column"] = benchmark::Counter(
+      static_cast<double>(columns), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
   for (PhyTree* tree : trees) delete tree;
 }
 

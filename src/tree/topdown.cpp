@@ -55,8 +55,8 @@ void set_indicators(Node& node, int parent_value, const std::vector<int>& all_va
 // drawn; within a node the value is drawn before the bond. An absent node
 // (value 5) ends its branch of the walk: nothing below it is visited and it
 // consumes no random draw.
-void PhyTree::topdown(const std::vector<int>& all_values, const std::vector<int>& all_value_index,
-                      double mutation_rate, const std::vector<double>& freqs, std::ostream* out) {
+void PhyTree::topdown(const std::vector<int>& all_values, const std::vector<int>& all_value_index, double mutation_rate,
+                      const std::vector<double>& freqs, std::ostream* out) {
   std::vector<Node*> queue;
   queue.reserve(_bfs_order.size());
   for (Node* child : root->child_nodes) {

@@ -1,8 +1,8 @@
 #include "updates/rate_sampler.h"
 
 #include <cmath>
-#include <ios>
 #include <iomanip>
+#include <ios>
 
 #include "random/variates.h"
 
@@ -47,8 +47,8 @@ double RateSampler::compute_initial_rate(std::vector<PhyTree*>& trees, const std
     _exposure = _exposure + no_events * _branch_lengths[b];
     no_event_total = no_event_total + no_events;
     if (out != nullptr && verbose) {
-      short_scientific(*out) << _event_counts[b] << "\t" << no_events * _branch_lengths[b] << "\t"
-                             << _branch_lengths[b] << "\t" << no_events << "\n";
+      short_scientific(*out) << _event_counts[b] << "\t" << no_events * _branch_lengths[b] << "\t" << _branch_lengths[b]
+                             << "\t" << no_events << "\n";
     }
   }
   if (out != nullptr) {
@@ -99,8 +99,8 @@ double RateSampler::sample_rate(double x, double& out_value, std::ostream* trace
       const double proposal = std::exp(std::log(x) + epsilon);
       // The walk is symmetric on ln x, so the ratio of densities of x picks up
       // the Jacobian x'/x: the prior's (a - 1) ln(x'/x) becomes a ln(x'/x).
-      const double log_ratio = _prior_shape * std::log(proposal / x) +
-                               (_event_log_ratio(proposal, x) - (proposal - x) * posterior_rate);
+      const double log_ratio =
+          _prior_shape * std::log(proposal / x) + (_event_log_ratio(proposal, x) - (proposal - x) * posterior_rate);
       bool accept = log_ratio >= 0;
       if (!accept) {
         const double u = sample_unif(1, 0.0, 1.0)[0];

@@ -67,8 +67,7 @@ void ZVSampler::forward(const std::vector<std::vector<long>>& from_tos, const st
   // result. Branch probabilities depend only on the segment and the rate
   // state, so each pair is built once.
   for (std::size_t k = 0; k < from_tos.size(); ++k) {
-    const Matrix transitions =
-        root_transitions(all_values, thetas.at(k), betas.at(k), gammas.at(0), etas.at(0));
+    const Matrix transitions = root_transitions(all_values, thetas.at(k), betas.at(k), gammas.at(0), etas.at(0));
     std::vector<std::optional<TransProbs>> branch_probs(deletion_rates.size());
     for (long c = from_tos[k].at(0); c <= from_tos[k].at(1); ++c) {
       const int r = column_rate_states.at(c);

@@ -24,10 +24,11 @@ class ZVSampler {
                const std::vector<int>& column_rate_states, const std::vector<double>& deletion_rates,
                const std::vector<double>& insertion_rates, const std::vector<double>& mutation_rates,
                const std::vector<int>& children, const std::vector<double>& lengths,
-               const std::vector<int>& nonempty_values, std::vector<PhyTree*>& trees, const std::vector<int>& all_values,
-               const std::vector<double>& initial_value_probs, const std::vector<double>& gammas,
-               const std::vector<double>& etas, const std::vector<std::vector<std::vector<double>>>& betas,
-               double& log_likelihood, bool compute_log_likelihood);
+               const std::vector<int>& nonempty_values, std::vector<PhyTree*>& trees,
+               const std::vector<int>& all_values, const std::vector<double>& initial_value_probs,
+               const std::vector<double>& gammas, const std::vector<double>& etas,
+               const std::vector<std::vector<std::vector<double>>>& betas, double& log_likelihood,
+               bool compute_log_likelihood);
   // Draws every root value, last column first.
   void backward_sample_ancestors(std::vector<PhyTree*>& trees, const std::vector<int>& all_values,
                                  const std::vector<int>& all_value_index);

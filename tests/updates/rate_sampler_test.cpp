@@ -201,6 +201,26 @@ TEST(RateSampler, WritesOneTraceLinePerCall) {
   EXPECT_EQ(verbose.str().rfind(line.str(), 0), 0u) << verbose.str();
 }
 
+// A branch of length 0 never shows an event; its zero count must not turn the
+// acceptance ratio into not-a-number (ln 0 - ln 0), which would freeze the chain.
+TEST(RateSampler, ZeroLengthBranchDoesNotFreezeTheChain) {
+  IndicatorColumns data(deletions, sparse_events(10));
+  for (PhyTree* tree : data.set.trees) tree->nodes[5]->length = 0.0;
+  RateSampler sampler(deletions, 10, 0);
+  const double start = sampler.compute_initial_rate(data.set.trees, data.columns, 0.35, false, nullptr);
+  std::srand(12);
+  double out_value = 0.0;
+  double x = start;
+  int moves = 0;
+  for (int i = 0; i < 20; ++i) {
+    const double next = sampler.sample_rate(x, out_value, nullptr, nullptr, true, false);
+    ASSERT_TRUE(std::isfinite(next));
+    moves += next != x;
+    x = next;
+  }
+  EXPECT_GT(moves, 10);
+}
+
 // The chain's draws against the exact posterior of the rate,
 // x^(a-1) e^(-b x) prod_b (1 - e^(-x t_b))^c_b e^(-x S), normalised by
 // numerical integration. Three events make the posterior far from the prior,

@@ -57,8 +57,8 @@ struct LatentModel {
 
   TransProbs probs_of(std::size_t c) const {
     const int r = rate_states[c];
-    return TransProbs(thetas[segment_of(c)], deletion_rates[r], insertion_rates[r], mutation_rates[r],
-                      nonempty_values, table.children, table.lengths);
+    return TransProbs(thetas[segment_of(c)], deletion_rates[r], insertion_rates[r], mutation_rates[r], nonempty_values,
+                      table.children, table.lengths);
   }
 
   // P(leaves of column c, node 1 = v | root = z), straight from the branch
@@ -100,9 +100,8 @@ struct LatentModel {
                     log_likelihood, compute);
   }
 
-  void update(ZVSampler& sampler) {
-    double log_likelihood = 0.0;
-    forward(sampler, log_likelihood, true);
+  // The draws that follow a forward pass: roots, then the other internal nodes.
+  void draw_latent_values(ZVSampler& sampler) {
     sampler.backward_sample_ancestors(set.trees, all_values, all_value_index);
     sampler.sample_internal_nodes(from_tos, set.trees, all_values, all_value_index, rate_states, mutation_rates,
                                   thetas);
@@ -167,8 +166,9 @@ TEST(LatentSampler, MatchesBruteForceOverRootSequences) {
   EXPECT_GT(chi_square_test(observed, posterior), 1e-6);
 }
 
-// One whole update (forward, backward roots, top-down internal nodes) with the
-// run's settings: roots never empty, no insertions. The joint draw of all
+// Whole updates (forward, backward roots, top-down internal nodes) with the
+// run's settings: roots never empty, no insertions. The forward tables depend
+// only on the leaves and the parameters, so one forward pass serves all draws. The joint draw of all
 // roots and node-1 values follows the exact posterior, which checks that
 // every column gets its own rate state's mutation rate and its segment's
 // frequencies.
@@ -200,9 +200,11 @@ TEST(LatentSampler, FullUpdateFollowsTheJointPosterior) {
   ZVSampler sampler;
   sampler = ZVSampler(3, 5);
   std::vector<double> observed(cells, 0.0);
+  double log_likelihood = 0.0;
+  model.forward(sampler, log_likelihood, true);
   std::srand(2024);
-  for (int i = 0; i < 50000; ++i) {
-    model.update(sampler);
+  for (int i = 0; i < 30000; ++i) {
+    model.draw_latent_values(sampler);
     std::vector<int> values;
     for (PhyTree* tree : model.set.trees) values.push_back(tree->root->value);
     for (PhyTree* tree : model.set.trees) values.push_back(tree->nodes[1]->value);
