@@ -1,0 +1,152 @@
+"""Layout of the Tracer logs, the tracks and their coordinates."""
+
+import math
+import os
+import re
+import subprocess
+import sys
+
+import pytest
+
+from trace_files import Iteration, read_tsv
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ALNPREPARE = os.path.join(HERE, "..", "..", "alnprepare", "alnprepare")
+
+
+def check_tracer_rules(text):
+    """What Tracer needs: one header row, tabs, an integer state column with constant spacing.
+
+    Returns the rows as lists of fields.
+    """
+    assert text.endswith("\n") and "\r" not in text
+    lines = text[:-1].split("\n")
+    header = lines[0].split("\t")
+    assert header[0] == "state"
+    assert len(set(header)) == len(header)
+    assert all(re.fullmatch(r"[A-Za-z_][A-Za-z0-9_]*", name) for name in header)
+    rows = [line.split("\t") for line in lines[1:]]
+    assert rows, "a log without samples"
+    for row in rows:
+        assert len(row) == len(header)
+        assert re.fullmatch(r"[0-9]+", row[0])
+        for field in row[1:]:
+            assert field == field.strip() and math.isfinite(float(field))
+    states = [int(row[0]) for row in rows]
+    steps = {after - before for before, after in zip(states, states[1:])}
+    assert len(steps) <= 1 and all(step > 0 for step in steps)
+    return header, rows
+
+
+def test_tracer_logs_of_two_chains_of_different_lengths(case, run):
+    case.modelled_data(3)
+    chain_3 = [Iteration([0, 1, 2], log_probability=-1000.5 - i, deletion=(0.01, 0.02, 1.5e-07),
+                         mutation=(0.000123457, 1.0 + i, 20.0), from_tos=[(0, 1), (2, 2)][: 1 + i % 2]
+                         if i % 2 else [(0, 2)]) for i in range(6)]
+    chain_4 = [Iteration([0, 1, 2], log_probability=-2000.25 - i) for i in range(4)]
+    case.write_run(3, chain_3)
+    case.write_run(4, chain_4)
+    assert run(seeds=(3, 4), burnin="0.5")[0] == 0
+    header, rows = check_tracer_rules(case.read_output("trace.log"))
+    assert header == ["state", "log_probability", "segments", "deletion_rate_0", "deletion_rate_1",
+                      "deletion_rate_2", "mutation_rate_0", "mutation_rate_1", "mutation_rate_2"]
+    # Three kept draws of seed 3, then two of seed 4, numbered 1..5.
+    assert [row[0] for row in rows] == ["1", "2", "3", "4", "5"]
+    assert [row[1] for row in rows] == ["-1003.5", "-1004.5", "-1005.5", "-2002.25", "-2003.25"]
+    assert [row[2] for row in rows] == ["2", "1", "2", "1", "1"]
+    assert rows[0][3:] == ["0.01", "0.02", "1.5e-07", "0.000123457", "4", "20"]
+    for seed, length in ((3, 6), (4, 4)):
+        _, rows = check_tracer_rules(case.read_output(f"trace_{seed}.log"))
+        assert [int(row[0]) for row in rows] == list(range(1, length + 1))
+
+
+def states_with_slowest_probabilities(quarters):
+    """Four iterations whose columns sit in state 0 the given number of times out of 4."""
+    return [Iteration([0 if i < q else 2 for q in quarters]) for i in range(4)]
+
+
+def test_tracks_follow_the_reference_coordinates_of_columns_tsv(case, run):
+    # Modelled columns at alignment positions 2 3 5 6 7 9; reference
+    # coordinate 4 is a reference N (counted, not modelled).
+    case.write_columns([(2, 1), (3, 2), (5, 3), (6, 5), (7, 6), (9, 7)])
+    with open(os.path.join(case.data_dir, "sequences.tsv"), "w") as handle:
+        handle.write("seq_id\tname\tleaf_label\n0\thuman\t3\n1\tchimp\t4\n")
+    case.write_run(3, states_with_slowest_probabilities([4, 3, 4, 4, 4, 2]))
+    status, out, err = run()
+    assert status == 0, err
+    assert "positions from " + os.path.join(case.data_dir, "columns.tsv") in out
+    rows = case.table("columns.tsv")
+    assert [(row["alignment_position"], row["reference_position"]) for row in rows] == [
+        ("2", "1"), ("3", "2"), ("5", "3"), ("6", "5"), ("7", "6"), ("9", "7")]
+    wig = case.read_output("rate_states.wig").splitlines()
+    assert wig[0].startswith("track type=wiggle_0 ") and "slowest rate state" in wig[0]
+    assert "reference coordinates" in wig[0]
+    assert wig[1] == "variableStep chrom=human span=1"
+    assert wig[2:] == ["1 1", "2 0.75", "3 1", "5 1", "6 1", "7 0.5"]
+    # BED: from 0, end excluded; the unmodelled coordinate 4 splits a run,
+    # and 0.5 is not above the threshold.
+    assert case.read_output("conserved.bed") == "human\t0\t3\tconserved\t917\nhuman\t4\t6\tconserved\t1000\n"
+
+
+def test_without_columns_tsv_positions_are_data_rows(case, run):
+    case.write_data([[1, 1], [0, 1], [5, 2], [2, 2], [3, 0], [0, 0]])
+    case.write_run(3, states_with_slowest_probabilities([4, 4, 0]))
+    status, out, _ = run()
+    assert status == 0
+    assert "no columns.tsv" in out and "line numbers of the modelled rows" in out
+    rows = case.table("columns.tsv")
+    assert [(row["alignment_position"], row["reference_position"]) for row in rows] == [
+        ("1", "1"), ("4", "4"), ("5", "5")]
+    wig = case.read_output("rate_states.wig").splitlines()
+    assert "data.txt line numbers" in wig[0]
+    assert wig[1] == "variableStep chrom=case span=1"
+    assert wig[2:] == ["1 1", "4 1", "5 0"]
+    # Line 2 and 3 are not modelled, so lines 1 and 4 make two runs.
+    assert case.read_output("conserved.bed") == "case\t0\t1\tconserved\t1000\ncase\t3\t4\tconserved\t1000\n"
+    assert case.read_output("report.txt").splitlines()[0] == out.splitlines()[0]
+
+
+def test_data_file_option_reads_another_alignment(case, run):
+    case.write_data([[1, 1]] * 5)
+    with open(os.path.join(case.data_dir, "other.txt"), "w") as handle:
+        handle.write("0 1\n4 4\n4 4\n")
+    case.write_run(3, states_with_slowest_probabilities([4, 4]))
+    assert run("--data-file", "other.txt")[0] == 0
+    assert [row["alignment_position"] for row in case.table("columns.tsv")] == ["2", "3"]
+
+
+FASTA = """>ref
+-ACgT-NAC--Gt
+>a
+AACGTTTACGAGT
+>b
+A-CGTTTACGAGT
+"""
+
+
+def test_track_coordinates_of_a_case_prepared_by_alnprepare(tmp_path, case, run):
+    pytest.importorskip("Bio", reason="alnprepare needs python3-biopython")
+    (tmp_path / "aln.fasta").write_text(FASTA)
+    (tmp_path / "tree.nwk").write_text("((ref:0.1,a:0.2):0.05,b:0.3);\n")
+    done = subprocess.run([sys.executable, ALNPREPARE, "--alignment", "aln.fasta", "--tree", "tree.nwk",
+                           "--root-dir", case.root, "--case", case.name, "--force"],
+                          cwd=tmp_path, capture_output=True, text=True, check=False)
+    assert done.returncode == 0, done.stderr
+    reference = FASTA.splitlines()[1].upper()
+    expected = []
+    coordinate = 0
+    for position, character in enumerate(reference, start=1):
+        coordinate += character != "-"
+        if character in "ACGT":
+            expected.append((position, coordinate))
+    assert len(read_tsv(os.path.join(case.data_dir, "columns.tsv"))) == len(expected) == 8
+    case.write_run(3, states_with_slowest_probabilities([4, 4, 4, 4, 4, 4, 1, 4]))
+    assert run()[0] == 0
+    wig = case.read_output("rate_states.wig").splitlines()
+    assert wig[1] == "variableStep chrom=ref span=1"
+    assert [int(line.split()[0]) for line in wig[2:]] == [r for _, r in expected]
+    rows = case.table("columns.tsv")
+    assert [(int(row["alignment_position"]), int(row["reference_position"])) for row in rows] == expected
+    # Reference coordinates 1-4 (A C G T); the N at 5 breaks the run; 6-7 (A C); 8 (G) is at 0.25; 9 (T).
+    assert case.read_output("conserved.bed") == (
+        "ref\t0\t4\tconserved\t1000\nref\t5\t7\tconserved\t1000\nref\t8\t9\tconserved\t1000\n")
