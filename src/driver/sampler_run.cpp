@@ -1,6 +1,7 @@
 #include "driver/sampler_run.h"
 
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -10,16 +11,31 @@
 #include "io/output_files.h"
 #include "io/string_conversion.h"
 #include "io/tree_input.h"
+#include "io/vector_writers.h"
+#include "ratestates/emission_probs.h"
+#include "ratestates/hmm_one_dim.h"
+#include "ratestates/rate_states.h"
+#include "segmentation/partition_sampler.h"
 #include "tree/phy_tree.h"
+#include "updates/dirichlet_updates.h"
+#include "updates/rate_sampler.h"
+#include "updates/zv_sampler.h"
 
 namespace {
 
-// Everything a run owns, from the fixed hyper-parameters to the trees.
+constexpr int deletion_event = 0;
+constexpr int mutation_event = 2;
+constexpr int rate_steps_per_call = 10;
+
+// Everything a run owns, from the fixed hyper-parameters to the trees and the
+// sampler state, and the steps of the run in their fixed order.
 class SamplerRun {
  public:
   explicit SamplerRun(const RunSettings& settings) : _settings(settings) {}
 
   void start_up();
+  void set_up_samplers();
+  void run_iterations();
   void tear_down();
 
  private:
@@ -27,6 +43,18 @@ class SamplerRun {
   void read_inputs();
   void check_sizes();
   void build_trees();
+
+  void run_iteration(long iteration);
+  void sample_segmentation();
+  void sample_event_rates(long iteration, const std::string& stem, std::vector<RateSampler*>& samplers,
+                          std::vector<double>& rates);
+  void sample_shapes(long iteration);
+  void sample_rate_states(long iteration);
+  void sample_latent_values();
+  void write_ancestors(long iteration);
+  // Opens a per-iteration file, lets `write` fill it, and closes it, so that
+  // the file is complete on disk before the next step begins.
+  void write_iteration_file(const std::string& stem, long iteration, const std::function<void(std::ostream*)>& write);
 
   const RunSettings& _settings;
   std::string _seed_text;
@@ -55,6 +83,29 @@ class SamplerRun {
   std::vector<std::vector<int>> _data_rows;
   std::vector<std::vector<int>> _alignment;
   std::vector<PhyTree*> _trees;
+
+  // Sampler state carried between iterations.
+  PartitionSampler _segmentation;
+  std::vector<std::vector<double>> _emission_probs;
+  std::vector<int> _column_rate_states;
+  std::vector<std::vector<long>> _rate_state_columns;
+  std::vector<double> _deletion_rates;
+  std::vector<double> _insertion_rates;
+  std::vector<double> _mutation_rates;
+  std::vector<RateSampler*> _deletion_samplers;
+  std::vector<RateSampler*> _mutation_samplers;
+  ZVSampler _latent_sampler;
+
+  // Rebuilt within every iteration.
+  std::vector<std::vector<long>> _from_tos;
+  std::vector<double> _gammas;
+  std::vector<double> _etas;
+  std::vector<std::vector<std::vector<double>>> _betas;
+  std::vector<std::vector<double>> _thetas;
+  std::vector<std::vector<double>> _state_transitions;
+  double _log_posterior = 0.0;
+  double _segmentation_out = 0.0;
+  double _latent_out = 0.0;
 };
 
 void SamplerRun::form_paths() {
@@ -75,7 +126,8 @@ void SamplerRun::read_inputs() {
 
   CSVReader<int> reader(_data_path);
   _data_rows = reader.read(true);
-  _alignment = keep_modelled_columns(_data_rows, _data_path, required_row_length(_parents, _map_from_leave_label_to_seq_id));
+  _alignment =
+      keep_modelled_columns(_data_rows, _data_path, required_row_length(_parents, _map_from_leave_label_to_seq_id));
 }
 
 // The segmentation needs a first segment of two columns and more columns than
@@ -84,11 +136,13 @@ void SamplerRun::check_sizes() {
   const long columns = static_cast<long>(_alignment.size());
   if (columns < 2) {
     fatal("Input error: " + _data_path + " has " + to_string(columns) +
-              " modelled column(s) (rows whose first value is 1..4); at least 2 are needed\n", -1);
+              " modelled column(s) (rows whose first value is 1..4); at least 2 are needed\n",
+          -1);
   }
   if (_settings.k_max >= columns) {
     fatal("Input error: k_max " + to_string(_settings.k_max) + " must be below the number of modelled columns (" +
-              to_string(columns) + ") of " + _data_path + "\n", -1);
+              to_string(columns) + ") of " + _data_path + "\n",
+          -1);
   }
 }
 
@@ -116,7 +170,154 @@ void SamplerRun::start_up() {
   build_trees();
 }
 
+// Builds the sampler state; no random number is drawn here.
+void SamplerRun::set_up_samplers() {
+  const int nonempty_count = static_cast<int>(_nonempty_values.size());
+  const int value_count = static_cast<int>(_all_values.size());
+  const long columns = static_cast<long>(_trees.size());
+
+  _segmentation = PartitionSampler(_settings.k_max, columns, nonempty_count, _trees);
+  _emission_probs.assign(columns, std::vector<double>(_n_rate_states, 0.0));
+  _column_rate_states.assign(columns, -1);
+  initialize_rate_states(_n_rate_states, _trees, _column_rate_states, _rate_state_columns, _nonempty_values,
+                         _nonempty_value_index, nullptr);
+  _deletion_rates.assign(_n_rate_states, -1.0);
+  _insertion_rates.assign(_n_rate_states, -1.0);
+  _mutation_rates.assign(_n_rate_states, -1.0);
+  _deletion_samplers.assign(_n_rate_states, nullptr);
+  _mutation_samplers.assign(_n_rate_states, nullptr);
+  for (int s = 0; s < _n_rate_states; ++s) {
+    _deletion_samplers[s] = new RateSampler(deletion_event, rate_steps_per_call, s);
+    _mutation_samplers[s] = new RateSampler(mutation_event, rate_steps_per_call, s);
+  }
+  _latent_sampler = ZVSampler(columns, value_count);
+}
+
+void SamplerRun::write_iteration_file(const std::string& stem, long iteration,
+                                      const std::function<void(std::ostream*)>& write) {
+  const std::string path = _files.iteration_path(stem, iteration);
+  std::ofstream file;
+  open_output_file(path, file, _files.error_ptr);
+  write(&file);
+  close_output_file(file, path);
+}
+
+void SamplerRun::sample_segmentation() {
+  _segmentation.compute_single_blocks(_trees, _nonempty_value_index, nullptr);
+  _segmentation.forward(nullptr);
+  const long k = _segmentation.sample_number_partitions(_files.post_dist_k_ptr);
+  check_output_file(_files.post_dist_k, _files.path("_post_dist_k.txt"));
+  _from_tos = _segmentation.sample_partition_positions(k, nullptr);
+  _log_posterior = _segmentation.compute_post_para(_from_tos, _segmentation_out);
+}
+
+// In iteration 1 each rate starts from the sampler's moment-style value; from
+// then on from the rate of the previous iteration. The starting value is
+// recomputed every time because the call also refreshes the sampler's counts.
+void SamplerRun::sample_event_rates(long iteration, const std::string& stem, std::vector<RateSampler*>& samplers,
+                                    std::vector<double>& rates) {
+  write_iteration_file(stem, iteration, [&](std::ostream* file) {
+    *file << "#event_rate\n";
+    for (int s = 0; s < _n_rate_states; ++s) {
+      double out_value = 0.0;
+      const double initial_rate =
+          samplers[s]->compute_initial_rate(_trees, _rate_state_columns[s], _branch_length_mean, false, nullptr);
+      if (rates[s] == -1.0) rates[s] = initial_rate;
+      rates[s] = samplers[s]->sample_rate(rates[s], out_value, file, nullptr, true, false);
+      _log_posterior += out_value;
+    }
+  });
+}
+
+void SamplerRun::sample_shapes(long iteration) {
+  const std::size_t segments = _from_tos.size();
+  const int nonempty_count = static_cast<int>(_nonempty_values.size());
+  _gammas.assign(1, 0.0);
+  _etas.assign(1, 0.0);
+  _betas.assign(segments, std::vector<std::vector<double>>(nonempty_count));
+  write_iteration_file("_beta_shapes_", iteration, [&](std::ostream* file) {
+    sample_gammas_etas_betas(_trees, _from_tos, _betas, nonempty_count, _nonempty_value_index, file);
+  });
+  _thetas.assign(segments, std::vector<double>());
+  write_iteration_file("_theta_shapes_", iteration, [&](std::ostream* file) {
+    sample_thetas(_trees, _from_tos, _thetas, nonempty_count, _nonempty_value_index, file);
+  });
+}
+
+void SamplerRun::sample_rate_states(long iteration) {
+  sample_rate_state_transitions(_n_rate_states, _column_rate_states, _state_transitions,
+                                _files.rate_state_transitions_ptr);
+  check_output_file(_files.rate_state_transitions, _files.path("_rate_state_transitions.txt"));
+  compute_obs_emission_probs(_trees, _rate_state_labels, _deletion_rates, _insertion_rates, _mutation_rates, _from_tos,
+                             _thetas, _nonempty_values, _all_values, _children, _lengths, _emission_probs, nullptr);
+  {
+    HMM_OneDim hmm(static_cast<long>(_trees.size()), _n_rate_states, _initial_state_probs, _state_transitions,
+                   _emission_probs);
+    hmm.forward_summation();
+    hmm.backward_sampling(_column_rate_states);
+    write_iteration_file("_map_column_to_rate_state_", iteration,
+                         [&](std::ostream* file) { write_vector_column(_column_rate_states, file); });
+    _rate_state_columns.assign(_n_rate_states, std::vector<long>());
+    for (std::size_t c = 0; c < _column_rate_states.size(); ++c) {
+      _rate_state_columns.at(_column_rate_states[c]).push_back(static_cast<long>(c));
+    }
+    _log_posterior += compute_post_para_rate_states(_n_rate_states, _column_rate_states, _state_transitions);
+  }
+}
+
+void SamplerRun::sample_latent_values() {
+  _latent_sampler.forward(_from_tos, _thetas, _column_rate_states, _deletion_rates, _insertion_rates, _mutation_rates,
+                          _children, _lengths, _nonempty_values, _trees, _all_values, _initial_value_probs, _gammas,
+                          _etas, _betas, _latent_out, true);
+  _log_posterior += _latent_out;
+  _latent_sampler.backward_sample_ancestors(_trees, _all_values, _all_value_index);
+  _latent_sampler.sample_internal_nodes(_from_tos, _trees, _all_values, _all_value_index, _column_rate_states,
+                                        _mutation_rates, _thetas);
+}
+
+// One iteration: segmentation, event rates, shapes, rate states, latent
+// values, in this order; every sampled quantity is on disk before the next
+// update starts, and the iteration's log-probability total closes it.
+// The sampled internal values of every column, root first, for users who want
+// the ancestral sequences themselves; the traces of the model are unchanged.
+void SamplerRun::write_ancestors(long iteration) {
+  write_iteration_file("_ancestors_", iteration, [&](std::ostream* file) {
+    std::vector<int> values;
+    for (PhyTree* tree : _trees) {
+      values.clear();
+      for (int label = 0; label <= tree->last_internal_label; ++label) values.push_back(tree->nodes[label]->value);
+      write_vector_row(values, file);
+    }
+  });
+}
+
+void SamplerRun::run_iteration(long iteration) {
+  _segmentation_out = 0.0;
+  _latent_out = 0.0;
+  sample_segmentation();
+  write_iteration_file("_from_tos_", iteration, [&](std::ostream* file) { write_vectors_two_dim(_from_tos, file); });
+  sample_event_rates(iteration, "_deletions_", _deletion_samplers, _deletion_rates);
+  _insertion_rates.assign(_n_rate_states, 0.0);
+  sample_event_rates(iteration, "_mutations_", _mutation_samplers, _mutation_rates);
+  sample_shapes(iteration);
+  sample_rate_states(iteration);
+  sample_latent_values();
+  if (_settings.write_ancestors) write_ancestors(iteration);
+  _files.post_para << _log_posterior << "\n";
+  check_output_file(_files.post_para, _files.path("_post_para.txt"));
+}
+
+void SamplerRun::run_iterations() {
+  for (long iteration = 1; iteration <= _settings.n_iterations; ++iteration) run_iteration(iteration);
+}
+
 void SamplerRun::tear_down() {
+  for (int s = 0; s < _n_rate_states; ++s) {
+    delete _deletion_samplers[s];
+    _deletion_samplers[s] = nullptr;
+    delete _mutation_samplers[s];
+    _mutation_samplers[s] = nullptr;
+  }
   close_output_file(_files.post_para, _files.path("_post_para.txt"));
   close_output_file(_files.post_dist_k, _files.path("_post_dist_k.txt"));
   for (PhyTree*& tree : _trees) {
@@ -133,6 +334,8 @@ void SamplerRun::tear_down() {
 int run_sampler(const RunSettings& settings) {
   auto run = std::make_unique<SamplerRun>(settings);
   run->start_up();
+  run->set_up_samplers();
+  run->run_iterations();
   run->tear_down();
   return 0;
 }

@@ -48,6 +48,7 @@ void check_golden(const std::string& case_name, const std::vector<std::string>& 
   SamplerCase c;
   const std::filesystem::path source = std::filesystem::path(ALNSAMPLER_SOURCE_DIR) / "data" / case_name;
   for (const auto& entry : std::filesystem::directory_iterator(source)) {
+    if (!entry.is_regular_file()) continue;
     std::filesystem::copy_file(entry.path(), c.data_dir() / entry.path().filename(),
                                std::filesystem::copy_options::overwrite_existing);
   }

@@ -200,7 +200,9 @@ TEST(SamplingRun, AncestorsOptionAddsOnlyTheAncestorFiles) {
       EXPECT_GE(rows[c][0], 1) << "root of column " << c;
       EXPECT_LE(rows[c][0], 4);
       const bool cherry_has_residue = (kept[c][1] >= 1 && kept[c][1] <= 4) || (kept[c][2] >= 1 && kept[c][2] <= 4);
-      if (cherry_has_residue) EXPECT_NE(rows[c][1], 0) << "column " << c;
+      if (cherry_has_residue) {
+        EXPECT_NE(rows[c][1], 0) << "column " << c;
+      }
     }
   }
 }
