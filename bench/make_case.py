@@ -3,7 +3,10 @@
 with LEAVES leaves in the sampler's row order, and COLUMNS alignment columns
 evolved down it with three rate classes, deletions and a few missing cells.
 
-usage: make_case.py ROOT_DIR CASE_NAME LEAVES COLUMNS [SEED]
+usage: make_case.py ROOT_DIR CASE_NAME LEAVES COLUMNS [SEED] [REFERENCE_GAPS]
+
+With REFERENCE_GAPS 1 the reference (sequence 0) keeps its simulated gaps, so
+some rows are not modelled, as in a real alignment; by default every row is.
 """
 import math
 import os
@@ -49,6 +52,7 @@ def evolve(rows, leaf_labels, rng, mutation, deletion):
 def main():
     root, case, leaves, columns = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
     rng = random.Random(int(sys.argv[5]) if len(sys.argv) > 5 else 1)
+    reference_gaps = len(sys.argv) > 6 and sys.argv[6] == "1"
     folder = os.path.join(root, "data", case)
     os.makedirs(folder, exist_ok=True)
     os.makedirs(os.path.join(root, "results", case), exist_ok=True)
@@ -64,7 +68,8 @@ def main():
             if rng.random() < 0.02:
                 state = rng.randrange(3)
             row = evolve(rows, leaf_labels, rng, *rates[state])
-            row[0] = row[0] or rng.randint(1, 4)
+            if not reference_gaps:
+                row[0] = row[0] or rng.randint(1, 4)
             if rng.random() < 0.01:
                 row[rng.randrange(1, leaves)] = 5
             f.write(" ".join(map(str, row)) + "\n")

@@ -75,4 +75,8 @@ TEST(GoldenTraces, DefaultCaseSeed3TwentyIterations) {
   check_golden("test_case_23_6sp", {"-s", "3", "-n", "20"}, "test_case_23_6sp_s3_n20.txt");
 }
 
+TEST(GoldenTraces, SixteenLeavesThreeThousandColumns) {
+  check_golden("golden_16_leaves", {"-s", "5", "-n", "5", "-k", "4"}, "golden_16_leaves_s5_n5.txt");
+}
+
 }  // namespace
