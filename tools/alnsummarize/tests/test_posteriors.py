@@ -144,6 +144,19 @@ def test_root_and_ancestor_posteriors(case, run):
     assert floats(table[3], "p_gap", "p_A", "p_C", "p_G", "p_T") == [0, 0, 1, 0, 0]
 
 
+def test_absent_internal_nodes_are_their_own_value(case, run):
+    # A node whose leaves are all missing data holds 5 (absent): written as N.
+    case.modelled_data(2)
+    case.write_run(3, [Iteration([0, 0], ancestors=[[1, 5], [2, 3]]) for _ in range(4)])
+    status, out, err = run(seeds=(3,))
+    assert status == 0, err
+    table = case.table("ancestors.tsv")
+    assert [(row["node"], row["column"], row["most_probable"]) for row in table] == [
+        ("0", "0", "A"), ("0", "1", "C"), ("1", "0", "N"), ("1", "1", "G")]
+    assert floats(table[2], "p_gap", "p_absent") == [0, 1]
+    assert case.read_output("ancestors.fasta").splitlines()[-1] == "NG"
+
+
 def test_ancestor_titles_name_the_sequences_below(case, run):
     case.modelled_data(2)
     # Root 0 over node 1 and leaf 2; node 1 over leaves 3 and 4; leaves listed left to right.
