@@ -30,8 +30,8 @@ columns=$(awk '$1 >= 1 && $1 <= 4' "$here/../data/test_case_23_6sp/data.txt" | w
 echo "| case | modelled columns | leaves | CPU seconds per iteration | peak MB |"
 echo "|---|---|---|---|---|"
 run_case test_case_23_6sp 6 "$columns"
-for spec in "6 2000" "6 8000" "32 2000"; do
-  set -- $spec
+for shape in "6 2000" "6 8000" "32 2000"; do
+  set -- $shape
   name="gen_${1}x${2}"
   "$here/make_case.py" "$work" "$name" "$1" "$2"
   run_case "$name" "$1" "$2"

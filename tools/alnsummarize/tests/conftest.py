@@ -12,8 +12,8 @@ SCRIPT = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))
 def load_script():
     """The alnsummarize script imported as a module (it has no .py suffix)."""
     loader = importlib.machinery.SourceFileLoader("alnsummarize", SCRIPT)
-    spec = importlib.util.spec_from_loader("alnsummarize", loader)
-    module = importlib.util.module_from_spec(spec)
+    module_spec = importlib.util.spec_from_loader("alnsummarize", loader)
+    module = importlib.util.module_from_spec(module_spec)
     loader.exec_module(module)
     return module
 
