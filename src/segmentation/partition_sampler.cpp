@@ -47,6 +47,8 @@ double PartitionSampler::backward_weight(long p, long v, long u) const {
   return _b.at(p).at(v - (p + 1)).at(u - (p + 1));
 }
 
+std::vector<double> PartitionSampler::backward_weights(long p, long v) const { return _b.at(p).at(v - (p + 1)); }
+
 double PartitionSampler::log_position_prior(long p) const { return _log_position_prior.at(p); }
 
 void PartitionSampler::set_block_log_likelihood(long v, long u, double value) { _g.at(v).at(u) = value; }

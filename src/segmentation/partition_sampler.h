@@ -57,6 +57,8 @@ class PartitionSampler {
   double block_log_likelihood(long v, long u) const;     // _g[v][u]
   double log_marginal(long p, long v) const;             // _f[p][v-(p+1)]
   double backward_weight(long p, long v, long u) const;  // _b[p][v-(p+1)][u-(p+1)]
+  // The whole row of weights of start columns u = p+1..v.
+  std::vector<double> backward_weights(long p, long v) const;
   double log_position_prior(long p) const;               // _log_position_prior[p]
 
   // Test support only: overwrites the log likelihood of block u..v, so that
