@@ -39,13 +39,13 @@ struct RecordedCase {
 // to 6, residue-poor and residue-rich trees, and arbitrary block values whose
 // spread drives most backward weights below the range of exp.
 const std::vector<RecordedCase> recorded_cases{
-    {3, 1, 1, 0, 101, 1001, 0.7, 0.0},     {3, 2, 2, 1, 102, 1002, 0.7, 0.0},
-    {4, 3, 3, 2, 103, 1003, 0.5, 0.0},     {5, 4, 5, 4, 104, 1004, 0.9, 0.0},
-    {6, 5, 7, 6, 105, 1005, 0.7, 0.0},     {3, 6, 8, 3, 106, 1006, 0.5, 0.0},
-    {7, 7, 13, 4, 107, 1007, 0.9, 0.0},    {6, 8, 24, 6, 108, 1008, 0.7, 0.0},
-    {4, 9, 24, 2, 109, 1009, 0.7, 40.0},   {9, 10, 40, 3, 110, 1010, 0.5, 0.0},
-    {6, 11, 75, 4, 111, 1011, 0.9, 0.0},   {12, 12, 150, 6, 112, 1012, 0.7, 0.0},
-    {6, 13, 300, 4, 113, 1013, 0.9, 0.0},  {5, 14, 280, 5, 114, 1014, 0.95, 0.0},
+    {3, 1, 1, 0, 101, 1001, 0.7, 0.0},       {3, 2, 2, 1, 102, 1002, 0.7, 0.0},
+    {4, 3, 3, 2, 103, 1003, 0.5, 0.0},       {5, 4, 5, 4, 104, 1004, 0.9, 0.0},
+    {6, 5, 7, 6, 105, 1005, 0.7, 0.0},       {3, 6, 8, 3, 106, 1006, 0.5, 0.0},
+    {7, 7, 13, 4, 107, 1007, 0.9, 0.0},      {6, 8, 24, 6, 108, 1008, 0.7, 0.0},
+    {4, 9, 24, 2, 109, 1009, 0.7, 40.0},     {9, 10, 40, 3, 110, 1010, 0.5, 0.0},
+    {6, 11, 75, 4, 111, 1011, 0.9, 0.0},     {12, 12, 150, 6, 112, 1012, 0.7, 0.0},
+    {6, 13, 300, 4, 113, 1013, 0.9, 0.0},    {5, 14, 280, 5, 114, 1014, 0.95, 0.0},
     {8, 15, 120, 4, 115, 1015, 0.7, 3000.0}, {5, 16, 16, 5, 116, 1016, 0.7, 3000.0},
 };
 
@@ -187,7 +187,8 @@ void record_draws(std::ostream& out, PartitionSampler& sampler, long columns, lo
     record_from_tos(out, sampler, from_tos);
     if (diagnostics) out << "diagnostics sample_partition_positions:" << positions_text.str() << "\n";
   }
-  for (long p = 1; p <= max_partitions; ++p) record_from_tos(out, sampler, sampler.sample_partition_positions(p, nullptr));
+  for (long p = 1; p <= max_partitions; ++p)
+    record_from_tos(out, sampler, sampler.sample_partition_positions(p, nullptr));
   out << "next uniform " << hex(draw_unit_uniform()) << "\n";
 }
 
