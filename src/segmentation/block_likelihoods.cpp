@@ -37,8 +37,8 @@ void BlockLikelihoods::count_columns(const std::vector<PhyTree*>& trees, const s
   }
   // No count, and no row total, of any block exceeds everything counted.
   _extend_lgamma_tables(counted);
-  std::erase_if(_set_values, [this](const auto& entry) { return _is_computed(entry.first.first, entry.first.second); });
   _counted = true;
+  std::erase_if(_set_values, [this](const auto& entry) { return _is_computed(entry.first.first, entry.first.second); });
 }
 
 // Root values of consecutive columns are the partition's Markov chain; new
@@ -146,19 +146,20 @@ void BlockLikelihoods::_fill_computed_row(long v, long lowest, std::vector<doubl
   const double* lgamma_total_plus_values = _lgamma_total_plus_values.data();
   const double empty_row_term =
       dirichlet_multinomial_term<fixed_values>(top, top, values, lgamma_count_plus_one, lgamma_total_plus_values);
-  std::vector<double> terms(values + 1, empty_row_term);
+  std::vector<double> terms(values, empty_row_term);
+  const long value_offset = static_cast<long>(values) * values;
+  const long* value_top = top + value_offset;
   for (long u = v; u >= lowest; --u) {
     const long* bottom = &_cumulative_counts[(u - 1) * width];
     const int changed = _transition_row[u];
     const long offset = static_cast<long>(changed) * values;
     terms[changed] = dirichlet_multinomial_term<fixed_values>(top + offset, bottom + offset, values,
                                                               lgamma_count_plus_one, lgamma_total_plus_values);
-    const long value_offset = static_cast<long>(values) * values;
-    terms[values] = dirichlet_multinomial_term<fixed_values>(top + value_offset, bottom + value_offset, values,
-                                                             lgamma_count_plus_one, lgamma_total_plus_values);
+    const double value_term = dirichlet_multinomial_term<fixed_values>(value_top, bottom + value_offset, values,
+                                                                       lgamma_count_plus_one, lgamma_total_plus_values);
     double transition_term = 0.0;
     for (int j = 0; j < values; ++j) transition_term += terms[j];
-    row[u] = transition_term + terms[values];
+    row[u] = transition_term + value_term;
   }
 }
 

@@ -33,8 +33,10 @@ class PartitionSampler {
   PartitionSampler(PartitionSampler&&) = default;
   PartitionSampler& operator=(PartitionSampler&&) = default;
 
-  // Log likelihood of every block u..v (1 <= u <= v <= L) from the trees'
-  // root values and node indicators; [1][1] is never computed.
+  // Counts every column's root transition and new values from the trees'
+  // root values and node indicators, after which the log likelihood of every
+  // block u..v (1 <= u <= v <= L; [1][1] is never computed) is available in
+  // O(K^2) time; with a stream, writes the whole table of them.
   void compute_single_blocks(std::vector<PhyTree*>& trees, const std::vector<int>& value_index, std::ostream* out);
   // Log marginal of every prefix in every number of partitions, and what the
   // boundary draws need to rebuild their weights. The draws and the backward

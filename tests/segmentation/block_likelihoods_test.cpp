@@ -150,7 +150,10 @@ TEST(BlockLikelihoods, RowSweepGivesEverySingleBlockBitForBit) {
   for (long c = 0; c < columns; ++c) set.add(table.make_tree());
   for (PhyTree* tree : set.trees) randomise_nodes(*tree, engine);
   BlockLikelihoods blocks(columns, num_values);
+  blocks.set_block(30, 2, 4.5);
+  EXPECT_EQ(blocks.block(30, 2), 4.5);
   blocks.count_columns(set.trees, nonempty_value_index);
+  EXPECT_NE(blocks.block(30, 2), 4.5);
   blocks.set_block(20, 7, 1.5);
   blocks.set_block(1, 1, -2.5);
   std::vector<double> row(columns + 1, 0.0);
