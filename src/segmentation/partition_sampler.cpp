@@ -82,9 +82,12 @@ void PartitionSampler::forward(std::ostream* out) {
   _forward_g = _g;
   _forward_done = true;
   std::vector<double> blocks(_num_columns + 1, 0.0);
+  // The terms t(u) of every p at the current end column, and their maxima.
   std::vector<std::vector<double>> terms(_f.size(), std::vector<double>(_num_columns + 1, 0.0));
+  std::vector<double*> row_of;
+  for (std::vector<double>& row : terms) row_of.push_back(row.data());
   std::vector<double> max_terms(_f.size(), 0.0);
-  for (long v = 2; v <= _num_columns; ++v) _forward_end_column(v, blocks, terms, max_terms);
+  for (long v = 2; v <= _num_columns; ++v) _forward_end_column(v, blocks, row_of, max_terms);
   if (out != nullptr) _write_forward_diagnostics(*out);
 }
 
@@ -92,7 +95,7 @@ void PartitionSampler::forward(std::ostream* out) {
 // running sum of logarithms of whole numbers, so no binomial coefficient is
 // ever formed; the order (D + ln a) - ln b is part of the result's bits. The
 // sum of the weights exp(t(u) - M) runs over u in increasing order.
-void PartitionSampler::_forward_end_column(long v, std::vector<double>& blocks, std::vector<std::vector<double>>& terms,
+void PartitionSampler::_forward_end_column(long v, std::vector<double>& blocks, const std::vector<double*>& row_of,
                                            std::vector<double>& max_terms) {
   _forward_g.fill_row(v, 1, blocks);
   if (_max_partitions >= 1) _f[1][v - 2] = blocks[1];
@@ -105,21 +108,21 @@ void PartitionSampler::_forward_end_column(long v, std::vector<double>& blocks, 
   for (long first = 2; first <= last; first += max_chains) {
     switch (std::min<long>(max_chains, last - first + 1)) {
       case 4:
-        _last_partition_terms<4>(first, v, blocks, terms, max_terms);
+        _last_partition_terms<4>(first, v, blocks, &row_of[first], &max_terms[first]);
         break;
       case 3:
-        _last_partition_terms<3>(first, v, blocks, terms, max_terms);
+        _last_partition_terms<3>(first, v, blocks, &row_of[first], &max_terms[first]);
         break;
       case 2:
-        _last_partition_terms<2>(first, v, blocks, terms, max_terms);
+        _last_partition_terms<2>(first, v, blocks, &row_of[first], &max_terms[first]);
         break;
       default:
-        _last_partition_terms<1>(first, v, blocks, terms, max_terms);
+        _last_partition_terms<1>(first, v, blocks, &row_of[first], &max_terms[first]);
     }
   }
   for (long p = 2; p <= last; ++p) {
     const long x = v - (p + 1);
-    const double* row = terms[p].data();
+    const double* row = row_of[p];
     double sum = 0.0;
     for (long i = 0; i <= x; ++i) sum += std::exp(row[i] - max_terms[p]);
     _f[p][x] = std::log(sum) + max_terms[p];
@@ -127,39 +130,36 @@ void PartitionSampler::_forward_end_column(long v, std::vector<double>& blocks, 
   }
 }
 
-// For each p = first..first+chains-1: terms[p][u-(p+1)] = t(u) =
+// For each p = first + c, c = 0..chains-1: rows[c][u-(p+1)] = t(u) =
 // _f[p-1][u-p-1] + g(u..v) + E(u) for u = p+1..v, where E(u) = ln C(u-3, p-2)
 // - ln C(v-2, p-1) starts from D(p, v) and is carried as a running sum
-// (E + ln a) - ln b; max_terms[p] = their maximum M (the first candidate sets
+// (E + ln a) - ln b; max_terms[c] = their maximum M (the first candidate sets
 // it, only a strictly greater one replaces it). Each p's running sum is a
 // chain of dependent additions; taking several p side by side lets them run
 // in parallel, and each p still sees exactly its own operations in its own
 // order, so one p alone (the boundary draws) gets the same bits.
 template <int chains>
-void PartitionSampler::_last_partition_terms(long first, long v, const std::vector<double>& blocks,
-                                             std::vector<std::vector<double>>& terms,
-                                             std::vector<double>& max_terms) const {
+void PartitionSampler::_last_partition_terms(long first, long v, const std::vector<double>& blocks, double* const* rows,
+                                             double* max_terms) const {
   const long last = first + chains - 1;
   if (v < last + 1) {
     fatal("no max is initialized in PartitionSampler::forward!p: " + to_string(last) + "v: " + to_string(v), -1);
   }
   const double* log_whole = _log_whole.data();
   const double* previous[chains];
-  double* row[chains];
   double start_weight[chains];
   double max_term[chains];
   // Each p on its own until every p of the group is past its first start.
   for (int c = 0; c < chains; ++c) {
     const long p = first + c;
     previous[c] = _f[p - 1].data();
-    row[c] = terms[p].data();
     start_weight[c] = _position_weights[p][v - (p + 1)];
     max_term[c] = previous[c][0] + blocks[p + 1] + start_weight[c];
-    row[c][0] = max_term[c];
+    rows[c][0] = max_term[c];
     for (long u = p + 2; u <= std::min(v, last + 1); ++u) {
       start_weight[c] = start_weight[c] + log_whole[u - 3] - log_whole[u - p - 1];
       const double term = previous[c][u - p - 1] + blocks[u] + start_weight[c];
-      row[c][u - (p + 1)] = term;
+      rows[c][u - (p + 1)] = term;
       max_term[c] = term > max_term[c] ? term : max_term[c];
     }
   }
@@ -168,11 +168,11 @@ void PartitionSampler::_last_partition_terms(long first, long v, const std::vect
       const long p = first + c;
       start_weight[c] = start_weight[c] + log_whole[u - 3] - log_whole[u - p - 1];
       const double term = previous[c][u - p - 1] + blocks[u] + start_weight[c];
-      row[c][u - (p + 1)] = term;
+      rows[c][u - (p + 1)] = term;
       max_term[c] = term > max_term[c] ? term : max_term[c];
     }
   }
-  for (int c = 0; c < chains; ++c) max_terms[first + c] = max_term[c];
+  for (int c = 0; c < chains; ++c) max_terms[c] = max_term[c];
 }
 
 // Given that columns 1..v hold p partitions, the weight of the start u of
@@ -188,11 +188,10 @@ std::vector<double> PartitionSampler::backward_weights(long p, long v) const {
   if (!_forward_done || p == 1) return weights;
   std::vector<double> blocks(v + 1, 0.0);
   _forward_g.fill_row(v, p + 1, blocks);
-  std::vector<std::vector<double>> terms(p + 1);
-  terms[p].assign(v - p, 0.0);
-  std::vector<double> max_terms(p + 1, 0.0);
-  _last_partition_terms<1>(p, v, blocks, terms, max_terms);
-  for (long i = 0; i < v - p; ++i) weights[i] = std::exp(terms[p][i] - max_terms[p]);
+  double* row = weights.data();
+  double max_term = 0.0;
+  _last_partition_terms<1>(p, v, blocks, &row, &max_term);
+  for (double& weight : weights) weight = std::exp(weight - max_term);
   return weights;
 }
 

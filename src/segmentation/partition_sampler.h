@@ -120,11 +120,11 @@ class PartitionSampler {
   std::vector<double> _quad_nodes;
   std::vector<double> _quad_weights;
 
-  void _forward_end_column(long v, std::vector<double>& blocks, std::vector<std::vector<double>>& terms,
+  void _forward_end_column(long v, std::vector<double>& blocks, const std::vector<double*>& row_of,
                            std::vector<double>& max_terms);
   template <int chains>
-  void _last_partition_terms(long first, long v, const std::vector<double>& blocks,
-                             std::vector<std::vector<double>>& terms, std::vector<double>& max_terms) const;
+  void _last_partition_terms(long first, long v, const std::vector<double>& blocks, double* const* rows,
+                             double* max_terms) const;
   void _write_forward_diagnostics(std::ostream& out) const;
   double _log_lower_incomplete_gamma(double alpha, double x) const;
   double _log_lower_gamma_by_quadrature(double alpha, double x) const;
