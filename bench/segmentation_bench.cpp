@@ -1,11 +1,14 @@
 // One full segmentation step of the sampling run (block likelihoods, forward
 // recursion, draw of the number of partitions, draw of the boundaries) on the
-// shipped default tree, with k_max = 4. Reports the process's peak resident
-// memory as a counter; run one size per process for a clean figure:
-//   segmentation_bench --benchmark_filter='/2000$'
+// shipped default tree, with k_max = 4, next to its floor: L (L-1) / 2 * k_max
+// calls of exp in a tight loop, about what the forward recursion must make.
+// Reports the process's peak resident memory as a counter; run one size per
+// process for a clean figure:
+//   /usr/bin/time -v segmentation_bench --benchmark_filter='BM_SegmentationStep/20000$'
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <random>
 #include <vector>
@@ -44,10 +47,12 @@ std::vector<PhyTree*> make_trees(long columns) {
   return trees;
 }
 
+constexpr long max_partitions = 4;
+
 void BM_SegmentationStep(benchmark::State& state) {
   const long columns = state.range(0);
   std::vector<PhyTree*> trees = make_trees(columns);
-  PartitionSampler sampler(4, columns, 4, trees);
+  PartitionSampler sampler(max_partitions, columns, 4, trees);
   std::srand(1);
   for (auto _ : state) {
     sampler.compute_single_blocks(trees, nonempty_value_index, nullptr);
@@ -62,6 +67,23 @@ void BM_SegmentationStep(benchmark::State& state) {
   for (PhyTree* tree : trees) delete tree;
 }
 
+// L (L-1) / 2 * k_max exponentials of arguments in [-20, 0], read from a row
+// of L values as the recursion reads its terms, summed.
+void BM_ExpFloor(benchmark::State& state) {
+  const long columns = state.range(0);
+  std::vector<double> arguments(columns);
+  for (long i = 0; i < columns; ++i) arguments[i] = -20.0 * static_cast<double>(i % 997) / 997.0;
+  const long rows = (columns - 1) / 2 * max_partitions;
+  for (auto _ : state) {
+    double sum = 0.0;
+    for (long row = 0; row < rows; ++row) {
+      for (const double argument : arguments) sum += std::exp(argument);
+    }
+    benchmark::DoNotOptimize(sum);
+  }
+}
+
 }  // namespace
 
-BENCHMARK(BM_SegmentationStep)->Arg(500)->Arg(2000)->Arg(8000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SegmentationStep)->Arg(2000)->Arg(8000)->Arg(20000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ExpFloor)->Arg(2000)->Arg(8000)->Arg(20000)->Unit(benchmark::kMillisecond);

@@ -1,111 +1,78 @@
+#include "segmentation/block_likelihoods.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <limits>
+#include <stdexcept>
 
 #include "io/vector_writers.h"
-#include "segmentation/partition_sampler.h"
 
-// A block's likelihood, with the partition's transition rows and its
-// distribution of new values integrated out under flat Dirichlet priors, is a
-// product of Dirichlet-multinomial marginals of count tables. The tables of
-// block u..v are those of block u..v-1 plus column v's, so sweeping the end
-// column v upwards and the start column u downwards costs one K x K and one K
-// addition per block.
-void PartitionSampler::compute_single_blocks(std::vector<PhyTree*>& trees, const std::vector<int>& value_index,
-                                             std::ostream* out) {
-  long counted_so_far = 0;
-  for (long v = 1; v <= _num_columns; ++v) {
-    counted_so_far += _count_column(trees, value_index, v);
-    // No count (and no row total) of a block ending at v exceeds everything
-    // counted in columns 1..v.
-    _extend_lgamma_tables(counted_so_far);
-    for (long u = v; u >= 1; --u) {
-      if (u != v) _add_column_into_block(v, u);
-      if (u == 1 && v == 1) continue;
-      _g[v][u] = _block_term(u);
-    }
-  }
-  if (out != nullptr) {
-    *out << "\n in PartitionSampler::compute_single_blocks \n"
-         << "_g\n";
-    write_vectors_two_dim(_g, out);
-  }
+BlockLikelihoods::BlockLikelihoods(long num_columns, int num_values)
+    : _num_columns(num_columns), _num_values(num_values) {
+  _cumulative_counts.assign((num_columns + 1) * _row_width(), 0L);
+  _transition_row.assign(num_columns + 1, 0);
 }
 
-// Column c's own counts, written as row c of both tables. Root values of
-// consecutive columns are the partition's Markov chain; new values are the
-// nodes that carry an insertion or neither a deletion nor a bond (a mutation
-// below a residue), plus a residue root that follows an empty root.
-long PartitionSampler::_count_column(const std::vector<PhyTree*>& trees, const std::vector<int>& value_index,
-                                     long column) {
-  std::vector<std::vector<long>>& transitions = _transition_counts[column];
-  std::vector<long>& values = _value_counts[column];
-  for (std::vector<long>& row : transitions) std::fill(row.begin(), row.end(), 0L);
-  std::fill(values.begin(), values.end(), 0L);
+// Row c of the cumulative table is row c-1 plus column c's own counts, so
+// the counts of block u..v are row v minus row u-1. A column adds at most one
+// transition count; its row is kept, because only that row's term and the
+// value term of a block can change when the block grows by that column.
+void BlockLikelihoods::count_columns(const std::vector<PhyTree*>& trees, const std::vector<int>& value_index) {
+  const long width = _row_width();
+  std::vector<long> column_counts(width, 0L);
   long counted = 0;
+  for (long c = 1; c <= _num_columns; ++c) {
+    _count_column(trees, value_index, c, column_counts);
+    long* cumulative = &_cumulative_counts[c * width];
+    const long* previous = cumulative - width;
+    for (long at = 0; at < width; ++at) {
+      cumulative[at] = previous[at] + column_counts[at];
+      counted += column_counts[at];
+    }
+    _transition_row[c] = 0;
+    for (long at = 0; at < static_cast<long>(_num_values) * _num_values; ++at) {
+      if (column_counts[at] != 0) _transition_row[c] = static_cast<int>(at / _num_values);
+    }
+  }
+  // No count, and no row total, of any block exceeds everything counted.
+  _extend_lgamma_tables(counted);
+  _counted = true;
+  std::erase_if(_set_values, [this](const auto& entry) { return _is_computed(entry.first.first, entry.first.second); });
+}
+
+// Root values of consecutive columns are the partition's Markov chain; new
+// values are the nodes that carry an insertion or neither a deletion nor a
+// bond (a mutation below a residue), plus a residue root that follows an
+// empty root. Column 1 has no previous column.
+void BlockLikelihoods::_count_column(const std::vector<PhyTree*>& trees, const std::vector<int>& value_index,
+                                     long column, std::vector<long>& counts) const {
+  std::fill(counts.begin(), counts.end(), 0L);
+  auto index = [&](int value) {
+    const int at = value_index.at(value);
+    if (at < 0 || at >= _num_values) throw std::out_of_range("value index outside the count table");
+    return static_cast<long>(at);
+  };
+  long* value_counts = &counts[static_cast<std::size_t>(_num_values) * _num_values];
   const PhyTree* tree = trees.at(column - 1);
   const int root_value = tree->root->value;
   const bool root_is_residue = 1 <= root_value && root_value <= 4;
   if (column >= 2) {
     const int previous_root_value = trees.at(column - 2)->root->value;
     if (1 <= previous_root_value && previous_root_value <= 4 && root_is_residue) {
-      ++transitions.at(value_index.at(previous_root_value)).at(value_index.at(root_value));
-      ++counted;
+      ++counts[index(previous_root_value) * _num_values + index(root_value)];
     }
-    if (previous_root_value == 0 && root_is_residue) {
-      ++values.at(value_index.at(root_value));
-      ++counted;
-    }
+    if (previous_root_value == 0 && root_is_residue) ++value_counts[index(root_value)];
   }
   for (std::size_t label = 1; label < tree->nodes.size(); ++label) {
     const Node* node = tree->nodes.at(label);
     if (node->value == 5) continue;
-    if (node->insertion == 1 || (node->deletion == 0 && node->bond == 0)) {
-      ++values.at(value_index.at(node->value));
-      ++counted;
-    }
+    if (node->insertion == 1 || (node->deletion == 0 && node->bond == 0)) ++value_counts[index(node->value)];
   }
-  return counted;
-}
-
-void PartitionSampler::_add_column_into_block(long column, long start) {
-  const std::vector<std::vector<long>>& column_transitions = _transition_counts[column];
-  std::vector<std::vector<long>>& block_transitions = _transition_counts[start];
-  for (int j = 0; j < _num_values; ++j) {
-    for (int k = 0; k < _num_values; ++k) block_transitions[j][k] += column_transitions[j][k];
-  }
-  const std::vector<long>& column_values = _value_counts[column];
-  std::vector<long>& block_values = _value_counts[start];
-  for (int k = 0; k < _num_values; ++k) block_values[k] += column_values[k];
-}
-
-// Every transition row, then the value counts; each row's term is summed from
-// zero and the rows are added in order, which fixes the bits of the result.
-double PartitionSampler::_block_term(long start) const {
-  double transition_term = 0.0;
-  for (const std::vector<long>& row : _transition_counts[start]) transition_term += _dirichlet_multinomial_term(row);
-  const double value_term = _dirichlet_multinomial_term(_value_counts[start]);
-  return transition_term + value_term;
-}
-
-// ln Gamma(K) + sum_k ln Gamma(n_k + 1) - ln Gamma(sum_k (n_k + 1)): the log
-// probability of the counts under a Dirichlet(1, ..., 1) multinomial. The sum
-// of the (n_k + 1) is a whole number n + K, exact in double, so looking up
-// lgamma(n + K) gives the same bits as the call. log_six stands for
-// ln Gamma(4) as a short literal, used whatever K is.
-double PartitionSampler::_dirichlet_multinomial_term(const std::vector<long>& counts) const {
-  static const double log_six = 1.791759;
-  double log_gamma_sum = 0.0;
-  long total = 0;
-  for (const long count : counts) {
-    log_gamma_sum += _lgamma_count_plus_one[count];
-    total += count;
-  }
-  return log_six + log_gamma_sum - _lgamma_total_plus_values[total];
 }
 
 // Grows geometrically, so the tables settle after the first iteration.
-void PartitionSampler::_extend_lgamma_tables(long largest_count) {
+void BlockLikelihoods::_extend_lgamma_tables(long largest_count) {
   const std::size_t old_size = _lgamma_count_plus_one.size();
   if (static_cast<long>(old_size) > largest_count) return;
   const std::size_t new_size = std::max(static_cast<std::size_t>(largest_count) + 1, 2 * old_size);
@@ -114,5 +81,112 @@ void PartitionSampler::_extend_lgamma_tables(long largest_count) {
   for (std::size_t n = old_size; n < new_size; ++n) {
     _lgamma_count_plus_one[n] = std::lgamma(static_cast<double>(n) + 1);
     _lgamma_total_plus_values[n] = std::lgamma(static_cast<double>(n + _num_values));
+  }
+}
+
+namespace {
+
+// ln Gamma(K) + sum_k ln Gamma(n_k + 1) - ln Gamma(sum_k (n_k + 1)): the log
+// probability of one row of counts n_k = top[k] - bottom[k] under a
+// Dirichlet(1, ..., 1) multinomial. The sum of the (n_k + 1) is the whole
+// number n + K, exact in double, so looking up lgamma(n + K) gives the bits
+// of the call. The sum starts from 0 and runs over k in order; log_six stands
+// for ln Gamma(4) as a short literal, used whatever K is. A fixed K (> 0) only
+// lets the compiler unroll the loop: the operations are the same.
+template <int fixed_values>
+double dirichlet_multinomial_term(const long* top, const long* bottom, int num_values,
+                                  const double* lgamma_count_plus_one, const double* lgamma_total_plus_values) {
+  static const double log_six = 1.791759;
+  const int values = fixed_values > 0 ? fixed_values : num_values;
+  double log_gamma_sum = 0.0;
+  long total = 0;
+  for (int k = 0; k < values; ++k) {
+    const long count = top[k] - bottom[k];
+    log_gamma_sum += lgamma_count_plus_one[count];
+    total += count;
+  }
+  return log_six + log_gamma_sum - lgamma_total_plus_values[total];
+}
+
+}  // namespace
+
+double BlockLikelihoods::_row_term(long v, long u, int row) const {
+  const long offset = static_cast<long>(row) * _num_values;
+  return dirichlet_multinomial_term<0>(&_cumulative_counts[v * _row_width() + offset],
+                                       &_cumulative_counts[(u - 1) * _row_width() + offset], _num_values,
+                                       _lgamma_count_plus_one.data(), _lgamma_total_plus_values.data());
+}
+
+bool BlockLikelihoods::_is_computed(long v, long u) const { return _counted && v >= 2 && u >= 1; }
+
+// Every transition row's term added in row order onto 0, then the value
+// term: that order fixes the bits of the result.
+double BlockLikelihoods::block(long v, long u) const {
+  if (v < 0 || v > _num_columns || u < 0 || u > v) throw std::out_of_range("block outside 0 <= u <= v <= L");
+  const auto set = _set_values.find({v, u});
+  if (set != _set_values.end()) return set->second;
+  if (!_is_computed(v, u)) return 0.0;
+  double transition_term = 0.0;
+  for (int row = 0; row < _num_values; ++row) transition_term += _row_term(v, u, row);
+  return transition_term + _row_term(v, u, _num_values);
+}
+
+// Sweeping the start u downwards from v, block u..v differs from block
+// u+1..v only in column u's transition row and in the value counts; every
+// other row's term is the same function of the same counts, so it is kept,
+// and the sum is taken exactly as in `block`. Both terms are recomputed for
+// every u, changed or not, which keeps the loop free of data-dependent
+// branches.
+template <int fixed_values>
+void BlockLikelihoods::_fill_computed_row(long v, long lowest, std::vector<double>& row) const {
+  const int values = fixed_values > 0 ? fixed_values : _num_values;
+  const long width = _row_width();
+  const long* top = &_cumulative_counts[v * width];
+  const double* lgamma_count_plus_one = _lgamma_count_plus_one.data();
+  const double* lgamma_total_plus_values = _lgamma_total_plus_values.data();
+  const double empty_row_term =
+      dirichlet_multinomial_term<fixed_values>(top, top, values, lgamma_count_plus_one, lgamma_total_plus_values);
+  std::vector<double> terms(values, empty_row_term);
+  const long value_offset = static_cast<long>(values) * values;
+  const long* value_top = top + value_offset;
+  for (long u = v; u >= lowest; --u) {
+    const long* bottom = &_cumulative_counts[(u - 1) * width];
+    const int changed = _transition_row[u];
+    const long offset = static_cast<long>(changed) * values;
+    terms[changed] = dirichlet_multinomial_term<fixed_values>(top + offset, bottom + offset, values,
+                                                              lgamma_count_plus_one, lgamma_total_plus_values);
+    const double value_term = dirichlet_multinomial_term<fixed_values>(value_top, bottom + value_offset, values,
+                                                                       lgamma_count_plus_one, lgamma_total_plus_values);
+    double transition_term = 0.0;
+    for (int j = 0; j < values; ++j) transition_term += terms[j];
+    row[u] = transition_term + value_term;
+  }
+}
+
+void BlockLikelihoods::fill_row(long v, long lowest, std::vector<double>& row) const {
+  if (!_is_computed(v, lowest)) {
+    std::fill(row.begin() + lowest, row.begin() + v + 1, 0.0);
+  } else if (_num_values == 4) {
+    _fill_computed_row<4>(v, lowest, row);
+  } else {
+    _fill_computed_row<0>(v, lowest, row);
+  }
+  const auto first = _set_values.lower_bound({v, lowest});
+  const auto last = _set_values.upper_bound({v, std::numeric_limits<long>::max()});
+  for (auto set = first; set != last; ++set) row[set->first.second] = set->second;
+}
+
+void BlockLikelihoods::set_block(long v, long u, double value) {
+  if (v < 0 || v > _num_columns || u < 0 || u > v) throw std::out_of_range("block outside 0 <= u <= v <= L");
+  _set_values[{v, u}] = value;
+}
+
+void BlockLikelihoods::write_table(std::ostream& out) const {
+  std::vector<double> row;
+  for (long v = 0; v <= _num_columns; ++v) {
+    row.assign(v + 1, 0.0);
+    row[0] = block(v, 0);
+    if (v >= 1) fill_row(v, 1, row);
+    write_vector_row(row, &out);
   }
 }

@@ -4,129 +4,216 @@
 #include <cmath>
 #include <cstddef>
 #include <ios>
+#include <stdexcept>
 
 #include "io/fatal.h"
 #include "io/string_conversion.h"
 #include "io/vector_writers.h"
 #include "random/sampler.h"
 
+namespace {
+
+// Partitions whose terms are computed side by side.
+constexpr long max_chains = 4;
+
+}  // namespace
+
 PartitionSampler::PartitionSampler() = default;
 
 // Every table is allocated here once and overwritten in place every
-// iteration. _b[0] and _f[0] stand for zero partitions and stay empty. A P
-// beyond L - 1 (which the run rejects at start-up) leaves the extra entries
-// empty rather than failing on a negative size.
+// iteration. _f[0] and _position_weights[0] stand for zero partitions and
+// stay empty. A P beyond L - 1 (which the run rejects at start-up) leaves the
+// extra entries empty rather than failing on a negative size.
 PartitionSampler::PartitionSampler(long max_partitions, long num_columns, int num_values,
                                    std::vector<PhyTree*>& /*trees*/)
-    : _max_partitions(max_partitions), _num_columns(num_columns), _num_values(num_values) {
+    : _max_partitions(max_partitions),
+      _num_columns(num_columns),
+      _num_values(num_values),
+      _g(num_columns, num_values),
+      _forward_g(num_columns, num_values) {
   for (long p = 1; p <= max_partitions; ++p) _partition_numbers.push_back(p);
-  _g.resize(num_columns + 1);
-  for (long v = 0; v <= num_columns; ++v) _g[v].assign(v + 1, 0.0);
-  _value_counts.assign(num_columns + 1, std::vector<long>(num_values, 0));
-  _transition_counts.assign(num_columns + 1,
-                            std::vector<std::vector<long>>(num_values, std::vector<long>(num_values, 0)));
   const long partition_entries = std::max(0L, max_partitions) + 1;
-  _b.resize(partition_entries);
   _f.resize(partition_entries);
+  _position_weights.resize(partition_entries);
   for (long p = 1; p < partition_entries; ++p) {
     const long end_columns = std::max(0L, num_columns - p);
     _f[p].assign(end_columns, 0.0);
-    _b[p].resize(end_columns);
-    for (long x = 0; x < end_columns; ++x) _b[p][x].assign(x + 1, 0.0);
+    _position_weights[p].assign(end_columns, 0.0);
   }
   _log_position_prior.assign(partition_entries, 0.0);
   _log_whole.resize(num_columns + 1);
   for (long n = 0; n <= num_columns; ++n) _log_whole[n] = std::log(static_cast<double>(n));
 }
 
-double PartitionSampler::block_log_likelihood(long v, long u) const { return _g.at(v).at(u); }
+void PartitionSampler::compute_single_blocks(std::vector<PhyTree*>& trees, const std::vector<int>& value_index,
+                                             std::ostream* out) {
+  _g.count_columns(trees, value_index);
+  if (out == nullptr) return;
+  *out << "\n in PartitionSampler::compute_single_blocks \n"
+       << "_g\n";
+  _g.write_table(*out);
+}
+
+double PartitionSampler::block_log_likelihood(long v, long u) const { return _g.block(v, u); }
 
 double PartitionSampler::log_marginal(long p, long v) const { return _f.at(p).at(v - (p + 1)); }
 
 double PartitionSampler::backward_weight(long p, long v, long u) const {
-  return _b.at(p).at(v - (p + 1)).at(u - (p + 1));
+  return backward_weights(p, v).at(u - (p + 1));
 }
 
 double PartitionSampler::log_position_prior(long p) const { return _log_position_prior.at(p); }
 
-void PartitionSampler::set_block_log_likelihood(long v, long u, double value) { _g.at(v).at(u) = value; }
+void PartitionSampler::set_block_log_likelihood(long v, long u, double value) { _g.set_block(v, u, value); }
 
 // _f[p][v-(p+1)] is the log of the mean, over the C(v-2, p-1) admissible
 // placements of p partitions on columns 1..v, of the product of the blocks'
 // likelihoods. Splitting off the last partition u..v gives
 //   mean(1..v, p) = sum_u mean(1..u-1, p-1) g(u..v) C(u-3, p-2) / C(v-2, p-1),
 // so the binomial ratio is the position weight of the start column u.
+//
+// The end column v is the outer loop: the blocks u..v are computed once, as
+// one row, for every p. Every (p, v) still gets exactly the sums and maxima
+// of the recursion taken p by p, since it reads only _f[p-1] at end columns
+// before v. The block likelihoods are kept as they are now, so that the
+// boundary draws rebuild the weights of this call.
 void PartitionSampler::forward(std::ostream* out) {
   if (out != nullptr) *out << "\n in PartitionSampler::forward \n";
-  for (long p = 1; p <= _max_partitions; ++p) {
-    if (p == 1) {
-      _forward_one_partition(out);
-    } else {
-      _forward_partitions(p, out);
-    }
-  }
-}
-
-void PartitionSampler::_forward_one_partition(std::ostream* out) {
-  for (long v = 2; v <= _num_columns; ++v) {
-    _f[1][v - 2] = _g[v][1];
-    if (out == nullptr) continue;
-    *out << "number of partitions p=" << 1 << " v:" << v << " _f.at(p).at(v-(p+1)):" << _f[1][v - 2] << "\n";
-    if (v == _num_columns) *out << "number of partitions p=" << 1 << " log prob=" << _f[1][v - 2] << "\n";
-  }
+  _forward_g = _g;
+  _forward_done = true;
+  std::vector<double> blocks(_num_columns + 1, 0.0);
+  // The terms t(u) of every p at the current end column, and their maxima.
+  std::vector<std::vector<double>> terms(_f.size(), std::vector<double>(_num_columns + 1, 0.0));
+  std::vector<double*> row_of;
+  for (std::vector<double>& row : terms) row_of.push_back(row.data());
+  std::vector<double> max_terms(_f.size(), 0.0);
+  for (long v = 2; v <= _num_columns; ++v) _forward_end_column(v, blocks, row_of, max_terms);
+  if (out != nullptr) _write_forward_diagnostics(*out);
 }
 
 // D(p, v) = -ln C(v-2, p-1) is carried from one end column to the next as a
 // running sum of logarithms of whole numbers, so no binomial coefficient is
-// ever formed; the order (D + ln a) - ln b is part of the result's bits.
-void PartitionSampler::_forward_partitions(long p, std::ostream* out) {
-  double position_weight = 0.0;
-  for (long v = p + 1; v <= _num_columns; ++v) {
-    if (v > p + 1) position_weight = position_weight + _log_whole[v - p - 1] - _log_whole[v - 2];
-    _forward_end_column(p, v, position_weight, out);
+// ever formed; the order (D + ln a) - ln b is part of the result's bits. The
+// sum of the weights exp(t(u) - M) runs over u in increasing order.
+void PartitionSampler::_forward_end_column(long v, std::vector<double>& blocks, const std::vector<double*>& row_of,
+                                           std::vector<double>& max_terms) {
+  _forward_g.fill_row(v, 1, blocks);
+  if (_max_partitions >= 1) _f[1][v - 2] = blocks[1];
+  const long last = std::min(_max_partitions, v - 1);
+  for (long p = 2; p <= last; ++p) {
+    const long x = v - (p + 1);
+    std::vector<double>& position_weights = _position_weights[p];
+    position_weights[x] = x == 0 ? 0.0 : position_weights[x - 1] + _log_whole[v - p - 1] - _log_whole[v - 2];
+  }
+  for (long first = 2; first <= last; first += max_chains) {
+    switch (std::min<long>(max_chains, last - first + 1)) {
+      case 4:
+        _last_partition_terms<4>(first, v, blocks, &row_of[first], &max_terms[first]);
+        break;
+      case 3:
+        _last_partition_terms<3>(first, v, blocks, &row_of[first], &max_terms[first]);
+        break;
+      case 2:
+        _last_partition_terms<2>(first, v, blocks, &row_of[first], &max_terms[first]);
+        break;
+      default:
+        _last_partition_terms<1>(first, v, blocks, &row_of[first], &max_terms[first]);
+    }
+  }
+  for (long p = 2; p <= last; ++p) {
+    const long x = v - (p + 1);
+    const double* row = row_of[p];
+    double sum = 0.0;
+    for (long i = 0; i <= x; ++i) sum += std::exp(row[i] - max_terms[p]);
+    _f[p][x] = std::log(sum) + max_terms[p];
+    if (v == _num_columns) _log_position_prior[p] = _position_weights[p][x];
   }
 }
 
-// The first pass leaves each log term t(u) in the weight row and finds their
-// maximum M (first candidate sets it, only a strictly greater one replaces
-// it); the second turns the row into exp(t(u) - M), whose largest entry is 1,
-// and sums it. Keeping t(u) in the row gives the same bits as recomputing it.
-void PartitionSampler::_forward_end_column(long p, long v, double position_weight, std::ostream* out) {
-  const long x = v - (p + 1);
-  std::vector<double>& weights = _b[p][x];
-  const std::vector<double>& previous = _f[p - 1];
-  const std::vector<double>& blocks = _g[v];
-  double start_weight = position_weight;
+// For each p = first + c, c = 0..chains-1: rows[c][u-(p+1)] = t(u) =
+// _f[p-1][u-p-1] + g(u..v) + E(u) for u = p+1..v, where E(u) = ln C(u-3, p-2)
+// - ln C(v-2, p-1) starts from D(p, v) and is carried as a running sum
+// (E + ln a) - ln b; max_terms[c] = their maximum M (the first candidate sets
+// it, only a strictly greater one replaces it). Each p's running sum is a
+// chain of dependent additions; taking several p side by side lets them run
+// in parallel, and each p still sees exactly its own operations in its own
+// order, so one p alone (the boundary draws) gets the same bits.
+template <int chains>
+void PartitionSampler::_last_partition_terms(long first, long v, const std::vector<double>& blocks, double* const* rows,
+                                             double* max_terms) const {
+  const long last = first + chains - 1;
+  if (v < last + 1) {
+    fatal("no max is initialized in PartitionSampler::forward!p: " + to_string(last) + "v: " + to_string(v), -1);
+  }
+  const double* log_whole = _log_whole.data();
+  const double* previous[chains];
+  double start_weight[chains];
+  double max_term[chains];
+  // Each p on its own until every p of the group is past its first start.
+  for (int c = 0; c < chains; ++c) {
+    const long p = first + c;
+    previous[c] = _f[p - 1].data();
+    start_weight[c] = _position_weights[p][v - (p + 1)];
+    max_term[c] = previous[c][0] + blocks[p + 1] + start_weight[c];
+    rows[c][0] = max_term[c];
+    for (long u = p + 2; u <= std::min(v, last + 1); ++u) {
+      start_weight[c] = start_weight[c] + log_whole[u - 3] - log_whole[u - p - 1];
+      const double term = previous[c][u - p - 1] + blocks[u] + start_weight[c];
+      rows[c][u - (p + 1)] = term;
+      max_term[c] = term > max_term[c] ? term : max_term[c];
+    }
+  }
+  for (long u = last + 2; u <= v; ++u) {
+    for (int c = 0; c < chains; ++c) {
+      const long p = first + c;
+      start_weight[c] = start_weight[c] + log_whole[u - 3] - log_whole[u - p - 1];
+      const double term = previous[c][u - p - 1] + blocks[u] + start_weight[c];
+      rows[c][u - (p + 1)] = term;
+      max_term[c] = term > max_term[c] ? term : max_term[c];
+    }
+  }
+  for (int c = 0; c < chains; ++c) max_terms[c] = max_term[c];
+}
+
+// Given that columns 1..v hold p partitions, the weight of the start u of
+// the last one is exp(t(u) - M), largest entry 1. The terms are rebuilt from
+// the block likelihoods, _f and D(p, v) of the last forward by the very code
+// that forward ran, so every weight has the bits forward summed. Rows of one
+// partition, and every row before the first forward, are all 0.0.
+std::vector<double> PartitionSampler::backward_weights(long p, long v) const {
+  if (p < 1 || p > _max_partitions || v < p + 1 || v > _num_columns) {
+    throw std::out_of_range("no backward weights for p = " + to_string(p) + ", v = " + to_string(v));
+  }
+  std::vector<double> weights(v - p, 0.0);
+  if (!_forward_done || p == 1) return weights;
+  std::vector<double> blocks(v + 1, 0.0);
+  _forward_g.fill_row(v, p + 1, blocks);
+  double* row = weights.data();
   double max_term = 0.0;
-  bool max_set = false;
-  for (long u = p + 1; u <= v; ++u) {
-    if (u > p + 1) start_weight = start_weight + _log_whole[u - 3] - _log_whole[u - p - 1];
-    const double term = previous[u - p - 1] + blocks[u] + start_weight;
-    weights[u - (p + 1)] = term;
-    if (!max_set || term > max_term) {
-      max_term = term;
-      max_set = true;
+  _last_partition_terms<1>(p, v, blocks, &row, &max_term);
+  for (double& weight : weights) weight = std::exp(weight - max_term);
+  return weights;
+}
+
+// The lines the recursion taken p by p would have written, in its order. The
+// weight lines (end column L only) switch the stream to scientific notation
+// for good.
+void PartitionSampler::_write_forward_diagnostics(std::ostream& out) const {
+  for (long p = 1; p <= _max_partitions; ++p) {
+    for (long v = p + 1; v <= _num_columns; ++v) {
+      const long x = v - (p + 1);
+      if (p >= 2 && v == _num_columns) {
+        const std::vector<double> weights = backward_weights(p, v);
+        for (long u = p + 1; u <= v; ++u) {
+          out << std::scientific << "number of partitions p=" << p << " v:" << v << " u:" << u
+              << " _f.at(p-1).at(u-1):" << _f[p - 1][u - p - 1] << " _b.at(p).at(v).at(u):" << weights[u - (p + 1)]
+              << "\n";
+        }
+      }
+      out << "number of partitions p=" << p << " v:" << v << " _f.at(p).at(v-(p+1)):" << _f[p][x] << "\n";
+      if (v == _num_columns) out << "number of partitions p=" << p << " log prob=" << _f[p][x] << "\n";
     }
   }
-  if (!max_set) {
-    fatal("no max is initialized in PartitionSampler::forward!p: " + to_string(p) + "v: " + to_string(v), -1);
-  }
-  double sum = 0.0;
-  for (long u = p + 1; u <= v; ++u) {
-    const long i = u - (p + 1);
-    weights[i] = std::exp(weights[i] - max_term);
-    sum += weights[i];
-    if (v != _num_columns) continue;
-    if (u == p + 1) _log_position_prior[p] = position_weight;
-    if (out != nullptr) {
-      *out << std::scientific << "number of partitions p=" << p << " v:" << v << " u:" << u
-           << " _f.at(p-1).at(u-1):" << previous[u - p - 1] << " _b.at(p).at(v).at(u):" << weights[i] << "\n";
-    }
-  }
-  _f[p][x] = std::log(sum) + max_term;
-  if (out == nullptr) return;
-  *out << "number of partitions p=" << p << " v:" << v << " _f.at(p).at(v-(p+1)):" << _f[p][x] << "\n";
-  if (v == _num_columns) *out << "number of partitions p=" << p << " log prob=" << _f[p][x] << "\n";
 }
 
 // The prior on p is uniform, so the posterior of p is proportional to the
@@ -150,16 +237,17 @@ long PartitionSampler::sample_number_partitions(std::ostream* out) {
   return p;
 }
 
-// Given that columns 1..v hold k partitions, row _b[k][v-(k+1)] weighs every
-// start u = k+1..v of the last one; placing the last partition first and
-// walking back leaves exactly the same problem on columns 1..u-1.
+// Given that columns 1..v hold k partitions, the backward row (k, v) weighs
+// every start u = k+1..v of the last one; placing the last partition first
+// and walking back leaves exactly the same problem on columns 1..u-1. Only
+// the p - 1 rows visited are rebuilt, O(L) work each.
 std::vector<std::vector<long>> PartitionSampler::sample_partition_positions(long p, std::ostream* out) {
   std::vector<std::vector<long>> from_tos(p, std::vector<long>(2, 0));
   long past_end = _num_columns + 1;
   for (long k = p; k >= 2; --k) {
     const long v = past_end - 1;
     from_tos.at(k - 1).at(1) = past_end - 2;
-    const std::vector<double>& weights = _b.at(k).at(v - (k + 1));
+    const std::vector<double> weights = backward_weights(k, v);
     std::vector<long> starts;
     for (long u = k + 1; u <= v; ++u) starts.push_back(u);
     Sampler<long, double> sampler(starts, weights);
@@ -179,7 +267,7 @@ std::vector<std::vector<long>> PartitionSampler::sample_partition_positions(long
 double PartitionSampler::compute_post_para(const std::vector<std::vector<long>>& from_tos, double& log_posterior_term) {
   const double log_prior = _log_position_prior.at(from_tos.size());
   double log_likelihood = 0.0;
-  for (const std::vector<long>& from_to : from_tos) log_likelihood += _g.at(from_to.at(1) + 1).at(from_to.at(0) + 1);
+  for (const std::vector<long>& from_to : from_tos) log_likelihood += _g.block(from_to.at(1) + 1, from_to.at(0) + 1);
   log_posterior_term = log_prior + log_likelihood;
   return log_prior;
 }

@@ -3,6 +3,7 @@
 #include <ostream>
 #include <vector>
 
+#include "segmentation/block_likelihoods.h"
 #include "tree/phy_tree.h"
 
 // Exact sampler of the segmentation of the alignment's L columns into p
@@ -14,6 +15,11 @@
 // product of Dirichlet-multinomial marginals of its count tables.
 //
 // Columns are numbered 1..L inside the class; from_tos pairs are 0-based.
+//
+// Memory is O(P L + L K^2): block likelihoods are computed from cumulative
+// count tables when needed, and the backward weights of an end column are
+// recomputed, bit for bit as `forward` computed them, only for the rows that
+// a boundary draw visits.
 class PartitionSampler {
  public:
   PartitionSampler();
@@ -23,20 +29,23 @@ class PartitionSampler {
   PartitionSampler(long max_partitions, long num_columns, int num_values, std::vector<PhyTree*>& trees);
   PartitionSampler(const PartitionSampler&) = default;
   PartitionSampler& operator=(const PartitionSampler&) = default;
-  // Assigning from a temporary hands the tables over instead of holding two
-  // copies of the O(P L^2) tables at once.
+  // Assigning from a temporary hands the tables over instead of copying them.
   PartitionSampler(PartitionSampler&&) = default;
   PartitionSampler& operator=(PartitionSampler&&) = default;
 
-  // Log likelihood of every block u..v (1 <= u <= v <= L) from the trees'
-  // root values and node indicators; [1][1] is never computed.
+  // Counts every column's root transition and new values from the trees'
+  // root values and node indicators, after which the log likelihood of every
+  // block u..v (1 <= u <= v <= L; [1][1] is never computed) is available in
+  // O(K^2) time; with a stream, writes the whole table of them.
   void compute_single_blocks(std::vector<PhyTree*>& trees, const std::vector<int>& value_index, std::ostream* out);
-  // Log marginal of every prefix in every number of partitions, and the
-  // weights for drawing the boundaries backwards.
+  // Log marginal of every prefix in every number of partitions, and what the
+  // boundary draws need to rebuild their weights. The draws and the backward
+  // weights keep to the block likelihoods of this call until the next one.
   void forward(std::ostream* out);
   // Draws p in 1..P; with a stream, writes the row of log marginals and flushes.
   long sample_number_partitions(std::ostream* out);
   // Draws the boundaries of p partitions from the last back to the first.
+  // Throws std::out_of_range for p > P.
   std::vector<std::vector<long>> sample_partition_positions(long p, std::ostream* out);
   // Returns the log position prior of the drawn p; `log_posterior_term`
   // receives that prior plus the drawn blocks' log likelihoods.
@@ -53,11 +62,20 @@ class PartitionSampler {
   // the mass lies far below 0.01 or is spread over the grid.
   double _compute_numerical_integral(const std::vector<double>& counts, double& a, double& B, double& c);
 
-  // Read access for tests and diagnostics.
-  double block_log_likelihood(long v, long u) const;     // _g[v][u]
-  double log_marginal(long p, long v) const;             // _f[p][v-(p+1)]
-  double backward_weight(long p, long v, long u) const;  // _b[p][v-(p+1)][u-(p+1)]
-  double log_position_prior(long p) const;               // _log_position_prior[p]
+  // Read access for tests and diagnostics; indices out of range throw
+  // std::out_of_range.
+  // Log likelihood of block u..v, 0 <= u <= v <= L (0.0 where never computed).
+  double block_log_likelihood(long v, long u) const;
+  // Log marginal of columns 1..v in p partitions, p + 1 <= v <= L.
+  double log_marginal(long p, long v) const;
+  // Unnormalised probability, as of the last `forward`, that the last of p
+  // partitions of columns 1..v is u..v (largest weight of a row 1; 0.0 for
+  // p = 1 and before the first `forward`). One entry costs as much as its
+  // row: O(v) work.
+  double backward_weight(long p, long v, long u) const;
+  // The whole row of weights of start columns u = p+1..v.
+  std::vector<double> backward_weights(long p, long v) const;
+  double log_position_prior(long p) const;  // -ln C(L-2, p-1) after `forward`
 
   // Test support only: overwrites the log likelihood of block u..v, so that
   // `forward` and the draws can be checked against enumeration with
@@ -69,18 +87,16 @@ class PartitionSampler {
   long _num_columns = 0;
   int _num_values = 0;
   std::vector<long> _partition_numbers;
-  std::vector<std::vector<double>> _g;
-  std::vector<std::vector<long>> _value_counts;
-  std::vector<std::vector<std::vector<long>>> _transition_counts;
-  std::vector<std::vector<std::vector<double>>> _b;
+  // Block log likelihoods of the current trees, and as of the last forward.
+  BlockLikelihoods _g;
+  BlockLikelihoods _forward_g;
   std::vector<std::vector<double>> _f;
+  // D(p, v) = -ln C(v-2, p-1) at [p][v-(p+1)], exactly as the forward pass
+  // carried it from one end column to the next.
+  std::vector<std::vector<double>> _position_weights;
+  bool _forward_done = false;
   std::vector<double> _log_position_prior;
-  // Lookup tables of the O(L^2) loops, filled with the very same C library
-  // calls on the same double arguments, so every value is bit-identical to
-  // calling them in place: lgamma(n + 1), lgamma(n + K) for whole counts n,
-  // and log(n) for n = 0..L.
-  std::vector<double> _lgamma_count_plus_one;
-  std::vector<double> _lgamma_total_plus_values;
+  // log(n) for n = 0..L, filled with the calls the recursion makes.
   std::vector<double> _log_whole;
   // Integrated event-rate marginal.
   int _num_branches = 0;
@@ -104,14 +120,12 @@ class PartitionSampler {
   std::vector<double> _quad_nodes;
   std::vector<double> _quad_weights;
 
-  long _count_column(const std::vector<PhyTree*>& trees, const std::vector<int>& value_index, long column);
-  void _add_column_into_block(long column, long start);
-  double _dirichlet_multinomial_term(const std::vector<long>& counts) const;
-  double _block_term(long start) const;
-  void _extend_lgamma_tables(long largest_count);
-  void _forward_one_partition(std::ostream* out);
-  void _forward_partitions(long p, std::ostream* out);
-  void _forward_end_column(long p, long v, double position_weight, std::ostream* out);
+  void _forward_end_column(long v, std::vector<double>& blocks, const std::vector<double*>& row_of,
+                           std::vector<double>& max_terms);
+  template <int chains>
+  void _last_partition_terms(long first, long v, const std::vector<double>& blocks, double* const* rows,
+                             double* max_terms) const;
+  void _write_forward_diagnostics(std::ostream& out) const;
   double _log_lower_incomplete_gamma(double alpha, double x) const;
   double _log_lower_gamma_by_quadrature(double alpha, double x) const;
 };

@@ -8,6 +8,7 @@
 #include <map>
 #include <random>
 #include <sstream>
+#include <stdexcept>
 #include <vector>
 
 #include "support/statistics.h"
@@ -224,4 +225,31 @@ TEST(PartitionSampler, DiagnosticStreamsCarryTheirFixedText) {
   std::ostringstream positions_text;
   sampler.sample_partition_positions(2, &positions_text);
   EXPECT_EQ(positions_text.str(), "\n in sample_partition_positions: \n0 1\n2 2\n");
+}
+
+// The backward weights are rebuilt when asked for, from what the last forward
+// saw: changing the blocks afterwards changes neither the weights nor the
+// draws until forward runs again. Before any forward, and for one partition,
+// every weight is 0.
+TEST(PartitionSampler, BackwardWeightsKeepToTheLastForward) {
+  std::mt19937 engine(13);
+  PartitionSampler sampler = random_blocks_sampler(3, 9, engine);
+  EXPECT_EQ(sampler.backward_weights(3, 9), std::vector<double>(6, 0.0));
+  sampler.forward(nullptr);
+  const std::vector<double> weights = sampler.backward_weights(3, 9);
+  EXPECT_EQ(sampler.backward_weights(1, 9), std::vector<double>(8, 0.0));
+  EXPECT_EQ(*std::max_element(weights.begin(), weights.end()), 1.0);
+  std::srand(5);
+  const FromTos before = sampler.sample_partition_positions(3, nullptr);
+
+  for (long u = 1; u <= 9; ++u) sampler.set_block_log_likelihood(9, u, -3.0 * u);
+  EXPECT_EQ(sampler.backward_weights(3, 9), weights);
+  std::srand(5);
+  EXPECT_EQ(sampler.sample_partition_positions(3, nullptr), before);
+
+  sampler.forward(nullptr);
+  EXPECT_NE(sampler.backward_weights(3, 9), weights);
+  EXPECT_THROW(sampler.backward_weights(4, 9), std::out_of_range);
+  EXPECT_THROW(sampler.backward_weights(3, 3), std::out_of_range);
+  EXPECT_THROW(sampler.backward_weight(3, 9, 3), std::out_of_range);
 }
