@@ -3,23 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <sstream>
 
 #include "io/tree_input.h"
 #include "support/process.h"
 #include "tree/trans_probs.h"
 
 namespace {
-
-std::vector<std::vector<int>> read_int_rows(const std::filesystem::path& path) {
-  std::vector<std::vector<int>> rows;
-  for (const auto& line : read_lines(path)) {
-    std::istringstream fields(line);
-    rows.emplace_back();
-    for (int value = 0; fields >> value;) rows.back().push_back(value);
-  }
-  return rows;
-}
 
 double log_sum_exp(const std::vector<double>& terms) {
   const double top = *std::max_element(terms.begin(), terms.end());
@@ -83,9 +72,9 @@ CaseTruth read_case_truth(const std::filesystem::path& case_dir, const Generatio
   read_tree_parameters(case_dir.string() + "/", truth.table.parents, truth.table.children, truth.table.lengths,
                        truth.table.leaf_map, nonempty_values, nonempty_value_index, all_values, all_value_index,
                        no_report);
-  const auto data = read_int_rows(case_dir / "data.txt");
-  const auto values = read_int_rows(case_dir / "truth" / "values.txt");
-  const auto states = read_int_rows(case_dir / "truth" / "rate_states.txt");
+  const auto data = read_rows<int>(case_dir / "data.txt");
+  const auto values = read_rows<int>(case_dir / "truth" / "values.txt");
+  const auto states = read_rows<int>(case_dir / "truth" / "rate_states.txt");
   for (std::size_t c = 0; c < data.size(); ++c) {
     if (data[c].empty() || data[c][0] < 1 || data[c][0] > 4) continue;
     truth.modelled_columns.push_back(static_cast<long>(c));

@@ -8,7 +8,7 @@ import sys
 
 import pytest
 
-from trace_files import Iteration, read_tsv
+from trace_files import Iteration
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ALNPREPARE = os.path.join(HERE, "..", "..", "alnprepare", "alnprepare")
@@ -69,8 +69,7 @@ def test_tracks_follow_the_reference_coordinates_of_columns_tsv(case, run):
     # Modelled columns at alignment positions 2 3 5 6 7 9; reference
     # coordinate 4 is a reference N (counted, not modelled).
     case.write_columns([(2, 1), (3, 2), (5, 3), (6, 5), (7, 6), (9, 7)])
-    with open(os.path.join(case.data_dir, "sequences.tsv"), "w") as handle:
-        handle.write("seq_id\tname\tleaf_label\n0\thuman\t3\n1\tchimp\t4\n")
+    case.write_text("sequences.tsv", "seq_id\tname\tleaf_label\n0\thuman\t3\n1\tchimp\t4\n")
     case.write_run(3, states_with_slowest_probabilities([4, 3, 4, 4, 4, 2]))
     status, out, err = run()
     assert status == 0, err
@@ -108,20 +107,13 @@ def test_without_columns_tsv_positions_are_data_rows(case, run):
 
 def test_data_file_option_reads_another_alignment(case, run):
     case.write_data([[1, 1]] * 5)
-    with open(os.path.join(case.data_dir, "other.txt"), "w") as handle:
-        handle.write("0 1\n4 4\n4 4\n")
+    case.write_data([[0, 1], [4, 4], [4, 4]], name="other.txt")
     case.write_run(3, states_with_slowest_probabilities([4, 4]))
     assert run("--data-file", "other.txt")[0] == 0
     assert [row["alignment_position"] for row in case.table("columns.tsv")] == ["2", "3"]
 
 
-FASTA = """>ref
--ACgT-NAC--Gt
->a
-AACGTTTACGAGT
->b
-A-CGTTTACGAGT
-"""
+FASTA = ">ref\n-ACgT-NAC--Gt\n>a\nAACGTTTACGAGT\n>b\nA-CGTTTACGAGT\n"
 
 
 def test_track_coordinates_of_a_case_prepared_by_alnprepare(tmp_path, case, run):
@@ -133,13 +125,7 @@ def test_track_coordinates_of_a_case_prepared_by_alnprepare(tmp_path, case, run)
                           cwd=tmp_path, capture_output=True, text=True, check=False)
     assert done.returncode == 0, done.stderr
     reference = FASTA.splitlines()[1].upper()
-    expected = []
-    coordinate = 0
-    for position, character in enumerate(reference, start=1):
-        coordinate += character != "-"
-        if character in "ACGT":
-            expected.append((position, coordinate))
-    assert len(read_tsv(os.path.join(case.data_dir, "columns.tsv"))) == len(expected) == 8
+    expected = [(p, p - reference[:p].count("-")) for p, c in enumerate(reference, start=1) if c in "ACGT"]
     case.write_run(3, states_with_slowest_probabilities([4, 4, 4, 4, 4, 4, 1, 4]))
     assert run()[0] == 0
     wig = case.read_output("rate_states.wig").splitlines()
@@ -147,6 +133,3 @@ def test_track_coordinates_of_a_case_prepared_by_alnprepare(tmp_path, case, run)
     assert [int(line.split()[0]) for line in wig[2:]] == [r for _, r in expected]
     rows = case.table("columns.tsv")
     assert [(int(row["alignment_position"]), int(row["reference_position"])) for row in rows] == expected
-    # Reference coordinates 1-4 (A C G T); the N at 5 breaks the run; 6-7 (A C); 8 (G) is at 0.25; 9 (T).
-    assert case.read_output("conserved.bed") == (
-        "ref\t0\t4\tconserved\t1000\nref\t5\t7\tconserved\t1000\nref\t8\t9\tconserved\t1000\n")
