@@ -2,6 +2,7 @@
 
 import os
 import random
+import re
 
 import pytest
 
@@ -63,9 +64,10 @@ def test_report_counts(ws):
     fasta = ">a\nACGTACG-\n>b\nAC-TN?GT\n"
     status, out, err = ws.run(fasta, "(a:1,b:1);")
     assert status == 0, err
-    for line in ("sequences         2 (reference 'a')", "columns           8", "modelled columns  7",
-                 "gap fraction      0.1250", "absent fraction   0.1250"):
-        assert line in out
+    # The counts matter, not the spacing that lines them up.
+    for label, value in (("sequences", "2 (reference 'a')"), ("columns", "8"), ("modelled columns", "7"),
+                         ("gap fraction", "0.1250"), ("absent fraction", "0.1250")):
+        assert re.search(rf"^\s*{label} +{re.escape(value)}", out, re.M), label
     assert "alnsampler -r " in out and " -t case/" in out
 
 
