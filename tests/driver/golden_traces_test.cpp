@@ -30,17 +30,6 @@ std::map<std::string, std::string> fingerprints(const std::filesystem::path& fol
   return prints;
 }
 
-std::map<std::string, std::string> read_golden(const std::filesystem::path& path) {
-  std::map<std::string, std::string> prints;
-  for (const auto& line : read_lines(path)) {
-    std::istringstream fields(line);
-    std::string print;
-    std::string name;
-    if (fields >> print >> name) prints[name] = print;
-  }
-  return prints;
-}
-
 // Runs the sampler on a copy of a shipped case and compares every output file
 // with the committed fingerprints. ALNSAMPLER_UPDATE_GOLDEN=1 rewrites them;
 // do that only for a deliberate change of behaviour.
@@ -61,7 +50,10 @@ void check_golden(const std::string& case_name, const std::vector<std::string>& 
     for (const auto& [name, print] : actual) out << print << "  " << name << "\n";
     GTEST_SKIP() << "rewrote " << golden_path;
   }
-  const auto expected = read_golden(golden_path);
+  std::map<std::string, std::string> expected;  // name -> fingerprint, from lines "fingerprint  name"
+  for (const auto& row : read_rows<std::string>(golden_path)) {
+    if (row.size() == 2) expected[row[1]] = row[0];
+  }
   ASSERT_FALSE(expected.empty()) << "no golden fingerprints in " << golden_path;
   EXPECT_EQ(actual.size(), expected.size());
   for (const auto& [name, print] : expected) {

@@ -4,22 +4,14 @@
 
 namespace {
 
-struct InputCase {
-  const char* file;
-  const char* text;
-  const char* message;  // the expected end of the error line
-};
-
-// Runs -n 0 with one input file replaced and checks status -1 and the message.
-void expect_input_error(const InputCase& input) {
-  SamplerCase c;
-  c.write_data(input.file, input.text);
-  const auto result = c.run({"-n", "0"});
-  EXPECT_EQ(result.exit_status, 255) << input.file << ": " << input.text;
-  EXPECT_NE(result.err.find(input.message), std::string::npos) << "got: " << result.err;
-}
-
-TEST(InputErrors, TreeFile) {
+// Runs -n 0 with one input file replaced: status -1 and a message holding the
+// given text.
+TEST(InputErrors, EveryFaultOfAnInputFileIsNamed) {
+  struct InputCase {
+    const char* file;
+    const char* text;
+    const char* message;
+  };
   for (const InputCase& input : std::vector<InputCase>{
            {"tree.txt", "0 1 0.5\n0 2\n1 3 1\n1 4 2\n", "tree.txt line 2: expected parent, child and branch length"},
            {"tree.txt", "0 1 0.5\n0 2 0.25\n1 3 -0.2\n1 4 2\n", "tree.txt line 3: branch length \"-0.2\" is negative"},
@@ -29,9 +21,26 @@ TEST(InputErrors, TreeFile) {
            {"tree.txt", "1 0 0.5\n1 2 0.25\n0 3 1\n0 4 2\n", "tree.txt line 1: the first branch must start at the root"},
            {"tree.txt", "0 1 0.5\n0 2 0.25\n1 3 1\n1 3 2\n", "tree.txt line 4: child label 3 is already the child of line 3"},
            {"tree.txt", "\n0 1 0.5\n", "empty file:"},
+           {"map_from_leave_label_to_seq_id.txt", "2 0\n3\n4 2\n", "line 2: expected a leaf label and a sequence id"},
+           {"map_from_leave_label_to_seq_id.txt", "2 0\n3 1\n", "leaf label 4 of "},
+           {"map_from_leave_label_to_seq_id.txt", "2 0\n3 1\n4 1\n", "line 3: sequence id 1 is given to leaves 3 and 4"},
+           {"map_from_leave_label_to_seq_id.txt", "2 0\n3 1\n4 3\n", "line 3: sequence id 3 of leaf 4 is outside 0..2"},
+           {"map_from_leave_label_to_seq_id.txt", "2 0\n3 1\n7 2\n", "line 3: label 7 is outside 0..4"},
+           {"data.txt", "1 1 1\n2 2\n3 3 3\n", "data.txt line 2: the row holds 2 value(s), but the tree's leaves need 3"},
+           {"data.txt", "1 1 1\n2 7 2\n3 3 3\n", "data.txt line 2: value 7 of sequence 1 is outside 0..5"},
+           {"data.txt", "1 1 1\n0 1 1\n5 1 1\n", "has 1 modelled column(s)"},
+           {"data.txt", "", "empty file:"},
        }) {
-    expect_input_error(input);
+    SamplerCase c;
+    c.write_data(input.file, input.text);
+    const auto result = c.run({"-n", "0"});
+    EXPECT_EQ(result.exit_status, 255) << input.file << ": " << input.text;
+    EXPECT_NE(result.err.find(input.message), std::string::npos) << "got: " << result.err;
   }
+  SamplerCase c;
+  const auto missing = c.run({"-d", "nothing.txt", "-n", "0"});
+  EXPECT_EQ(missing.exit_status, 255);
+  EXPECT_EQ(missing.err, "file not exist:" + c.root() + "data/case/nothing.txt\n");
 }
 
 TEST(InputErrors, TreeRowsOutOfOrder) {
@@ -42,33 +51,6 @@ TEST(InputErrors, TreeRowsOutOfOrder) {
   const auto result = c.run({"-n", "0", "-k", "1"});
   EXPECT_EQ(result.exit_status, 255);
   EXPECT_EQ(result.err, "tree nodes input order has problem.\ni:2 parents.at(i):2 p->_label:1\n");
-}
-
-TEST(InputErrors, LeafMapFile) {
-  for (const InputCase& input : std::vector<InputCase>{
-           {"map_from_leave_label_to_seq_id.txt", "2 0\n3\n4 2\n", "line 2: expected a leaf label and a sequence id"},
-           {"map_from_leave_label_to_seq_id.txt", "2 0\n3 1\n", "leaf label 4 of "},
-           {"map_from_leave_label_to_seq_id.txt", "2 0\n3 1\n4 1\n", "line 3: sequence id 1 is given to leaves 3 and 4"},
-           {"map_from_leave_label_to_seq_id.txt", "2 0\n3 1\n4 3\n", "line 3: sequence id 3 of leaf 4 is outside 0..2"},
-           {"map_from_leave_label_to_seq_id.txt", "2 0\n3 1\n7 2\n", "line 3: label 7 is outside 0..4"},
-       }) {
-    expect_input_error(input);
-  }
-}
-
-TEST(InputErrors, DataFile) {
-  for (const InputCase& input : std::vector<InputCase>{
-           {"data.txt", "1 1 1\n2 2\n3 3 3\n", "data.txt line 2: the row holds 2 value(s), but the tree's leaves need 3"},
-           {"data.txt", "1 1 1\n2 7 2\n3 3 3\n", "data.txt line 2: value 7 of sequence 1 is outside 0..5"},
-           {"data.txt", "1 1 1\n0 1 1\n5 1 1\n", "has 1 modelled column(s)"},
-           {"data.txt", "", "empty file:"},
-       }) {
-    expect_input_error(input);
-  }
-  SamplerCase c;
-  const auto missing = c.run({"-d", "nothing.txt", "-n", "0"});
-  EXPECT_EQ(missing.exit_status, 255);
-  EXPECT_EQ(missing.err, "file not exist:" + c.root() + "data/case/nothing.txt\n");
 }
 
 TEST(InputErrors, KMaxMustBeBelowTheColumnCount) {

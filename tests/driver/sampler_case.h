@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -10,7 +11,18 @@
 // leaf map and alignment, and an empty ROOT/results/case/.
 class SamplerCase {
  public:
-  SamplerCase();
+  // Three leaves: root 0 -> 1, 2; 1 -> 3, 4. Leaves 2, 3, 4 hold sequences 0, 1, 2.
+  static constexpr const char* tree_text = "0 1 0.5\n0 2 0.25\n1 3 1\n1 4 2\n";
+  static constexpr const char* leaf_map_text = "2 0\n3 1\n4 2\n";
+  static constexpr const char* data_text =
+      "1 1 1\n2 2 3\n0 1 1\n3 0 3\n4 4 5\n5 2 2\n1 2 3\n2 2 2\n3 3 0\n4 1 4\n1 1 2\n";
+
+  SamplerCase() {
+    write_data("tree.txt", tree_text);
+    write_data("map_from_leave_label_to_seq_id.txt", leaf_map_text);
+    write_data("data.txt", data_text);
+    std::filesystem::create_directories(results_dir());
+  }
 
   std::filesystem::path data_dir() const { return _root.path() / "data" / "case"; }
   std::filesystem::path results_dir() const { return _root.path() / "results" / "case"; }
@@ -19,14 +31,23 @@ class SamplerCase {
   std::string result_prefix(const std::string& seed = "3") const { return root() + "results/case/" + seed; }
 
   void write_data(const std::string& name, const std::string& text) const { write_file(data_dir() / name, text); }
-  // Runs the sampler with -r ROOT -t case/ followed by `arguments`.
-  ProcessResult run(const std::vector<std::string>& arguments) const;
-  // Names of the files in the results folder, sorted.
-  std::vector<std::string> result_files() const;
 
-  static const char* const tree_text;
-  static const char* const leaf_map_text;
-  static const char* const data_text;
+  // Runs the sampler with -r ROOT -t case/ followed by `arguments`.
+  ProcessResult run(const std::vector<std::string>& arguments) const {
+    std::vector<std::string> all{"-r", root(), "-t", "case/"};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return run_process(sampler_executable(), all, _root.path());
+  }
+
+  // Names of the files in the results folder, sorted.
+  std::vector<std::string> result_files() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(results_dir())) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
 
  private:
   TempDir _root;

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <functional>
 #include <regex>
 #include <sstream>
+#include <utility>
 
 #include "support/process.h"
 
@@ -11,35 +11,22 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::vector<int>> read_int_rows(const fs::path& path) {
-  std::vector<std::vector<int>> rows;
-  for (const auto& line : read_lines(path)) {
-    std::istringstream fields(line);
-    rows.emplace_back();
-    for (int value = 0; fields >> value;) rows.back().push_back(value);
-  }
-  return rows;
-}
-
-// A root folder holding a tree folder, a parameter folder and the
-// data/ and results/ folders the sampler expects.
+// A root folder holding a tree folder, a parameter folder (two segments, two
+// rate states) and the data/ and results/ folders the sampler expects.
 class SimulationFolders {
  public:
   SimulationFolders() {
     write_file(tree() / "tree.txt", "0 1 0.5\n0 2 0.25\n1 3 1\n1 4 2\n");
     write_file(tree() / "map_from_leave_label_to_seq_id.txt", "2 0\n3 1\n4 2\n");
-    write_parameter("from_tos.txt", "0 59\n60 119\n");
-    write_parameter("gammas.txt", "0.05 0.1\n");
-    write_parameter("etas.txt", "0.5 0.5\n");
-    write_parameter("betas.txt",
-                    "0.7 0.1 0.1 0.1\n0.1 0.7 0.1 0.1\n0.1 0.1 0.7 0.1\n0.1 0.1 0.1 0.7\n"
-                    "0.1 0.7 0.1 0.1\n0.1 0.1 0.7 0.1\n0.1 0.1 0.1 0.7\n0.7 0.1 0.1 0.1\n");
-    write_parameter("thetas.txt", "0.4 0.3 0.2 0.1\n0.1 0.2 0.3 0.4\n");
-    write_parameter("deletion_rates.txt", "0.1 1\n");
-    write_parameter("insertion_rates.txt", "0 0\n");
-    write_parameter("mutation_rates.txt", "0.2 3\n");
-    write_parameter("initial_rate_state_probs.txt", "0.5 0.5\n");
-    write_parameter("rate_state_transitions.txt", "0.9 0.1\n0.2 0.8\n");
+    for (const auto& [name, text] : std::vector<std::pair<const char*, const char*>>{
+             {"from_tos.txt", "0 59\n60 119\n"}, {"gammas.txt", "0.05 0.1\n"}, {"etas.txt", "0.5 0.5\n"},
+             {"betas.txt", "0.7 0.1 0.1 0.1\n0.1 0.7 0.1 0.1\n0.1 0.1 0.7 0.1\n0.1 0.1 0.1 0.7\n"
+                           "0.1 0.7 0.1 0.1\n0.1 0.1 0.7 0.1\n0.1 0.1 0.1 0.7\n0.7 0.1 0.1 0.1\n"},
+             {"thetas.txt", "0.4 0.3 0.2 0.1\n0.1 0.2 0.3 0.4\n"}, {"deletion_rates.txt", "0.1 1\n"},
+             {"insertion_rates.txt", "0 0\n"}, {"mutation_rates.txt", "0.2 3\n"},
+             {"initial_rate_state_probs.txt", "0.5 0.5\n"}, {"rate_state_transitions.txt", "0.9 0.1\n0.2 0.8\n"}}) {
+      write_parameter(name, text);
+    }
   }
 
   fs::path tree() const { return _root.path() / "tree"; }
@@ -48,14 +35,17 @@ class SimulationFolders {
   fs::path truth(const std::string& name) const { return output() / "truth" / name; }
   std::string root() const { return _root.dir(); }
 
-  void write_parameter(const std::string& name, const std::string& text) const {
-    write_file(parameters() / name, text);
+  // A null text removes the file.
+  void write_parameter(const std::string& name, const char* text) const {
+    if (text == nullptr) {
+      fs::remove(parameters() / name);
+    } else {
+      write_file(parameters() / name, text);
+    }
   }
-  void remove_parameter(const std::string& name) const { fs::remove(parameters() / name); }
 
-  ProcessResult simulate(const std::vector<std::string>& extra = {}, const std::string& seed = "9") const {
-    std::vector<std::string> arguments{"-p", parameters().string(), "-T", tree().string(),
-                                       "-o", output().string(),     "-s", seed};
+  ProcessResult simulate(const std::vector<std::string>& extra = {}) const {
+    std::vector<std::string> arguments{"-p", parameters().string(), "-T", tree().string(), "-o", output().string()};
     arguments.insert(arguments.end(), extra.begin(), extra.end());
     return run_process(ALNSIMULATE_EXECUTABLE, arguments);
   }
@@ -71,11 +61,13 @@ TEST(Alnsimulate, WritesATestCaseThatTheSamplerReadsAsIs) {
   ASSERT_EQ(result.exit_status, 0) << result.err;
   EXPECT_EQ(result.err, "");
 
-  const auto data = read_int_rows(folders.output() / "data.txt");
-  const auto leaves = read_int_rows(folders.truth("leaves.txt"));
+  const auto data = read_rows<int>(folders.output() / "data.txt");
+  const auto leaves = read_rows<int>(folders.truth("leaves.txt"));
   ASSERT_EQ(data.size(), 120u);
   ASSERT_EQ(leaves.size(), 120u);
-  std::vector<long> modelled;
+  std::vector<std::string> modelled, modelled_states;
+  const auto states = read_lines(folders.truth("rate_states.txt"));
+  ASSERT_EQ(states.size(), 120u);
   for (std::size_t c = 0; c < data.size(); ++c) {
     ASSERT_EQ(data[c].size(), 3u);
     for (std::size_t k = 0; k < 3; ++k) {
@@ -83,28 +75,17 @@ TEST(Alnsimulate, WritesATestCaseThatTheSamplerReadsAsIs) {
       EXPECT_EQ(data[c][k], absent ? 5 : leaves[c][k]) << "column " << c << " sequence " << k;
       EXPECT_LE(leaves[c][k], 4);
     }
-    if (data[c][0] >= 1 && data[c][0] <= 4) modelled.push_back(static_cast<long>(c));
+    if (data[c][0] < 1 || data[c][0] > 4) continue;
+    modelled.push_back(std::to_string(c));
+    modelled_states.push_back(states[c]);
   }
   EXPECT_LT(modelled.size(), 117u);
-
-  const auto states = read_lines(folders.truth("rate_states.txt"));
-  ASSERT_EQ(states.size(), 120u);
-  std::vector<std::string> modelled_states;
-  std::vector<std::string> modelled_lines;
-  for (const long c : modelled) {
-    modelled_states.push_back(states[c]);
-    modelled_lines.push_back(std::to_string(c));
-  }
-  EXPECT_EQ(read_lines(folders.truth("modelled_columns.txt")), modelled_lines);
+  EXPECT_EQ(read_lines(folders.truth("modelled_columns.txt")), modelled);
   EXPECT_EQ(read_lines(folders.truth("modelled_rate_states.txt")), modelled_states);
-  const auto segments = read_int_rows(folders.truth("modelled_from_tos.txt"));
+  const auto segments = read_rows<int>(folders.truth("modelled_from_tos.txt"));
   ASSERT_EQ(segments.size(), 2u);
   EXPECT_EQ(segments[0][0], 0);
   EXPECT_EQ(segments[1][1], static_cast<int>(modelled.size()) - 1);
-  for (const char* name : {"values.txt", "deletions.txt", "insertions.txt", "bonds.txt"}) {
-    EXPECT_EQ(read_lines(folders.truth(name)).size(), 120u) << name;
-  }
-  EXPECT_EQ(read_file(folders.output() / "tree.txt"), read_file(folders.tree() / "tree.txt"));
 
   fs::create_directories(fs::path(folders.root()) / "results" / "case");
   const ProcessResult sampler = run_process(sampler_executable(), {"-r", folders.root(), "-t", "case/", "-n", "1"});
@@ -113,7 +94,7 @@ TEST(Alnsimulate, WritesATestCaseThatTheSamplerReadsAsIs) {
 
 TEST(Alnsimulate, ColumnsReplaceAMissingSegmentationByOneSegment) {
   SimulationFolders folders;
-  folders.remove_parameter("from_tos.txt");
+  folders.write_parameter("from_tos.txt", nullptr);
   folders.write_parameter("gammas.txt", "0\n");
   folders.write_parameter("etas.txt", "1\n");
   folders.write_parameter("betas.txt", "1 0 0 0\n0 1 0 0\n0 0 1 0\n0 0 0 1\n\n");
@@ -124,145 +105,65 @@ TEST(Alnsimulate, ColumnsReplaceAMissingSegmentationByOneSegment) {
   EXPECT_EQ(read_lines(folders.truth("parameters.txt"))[1], "0 29");
 }
 
-TEST(Alnsimulate, TheSameSeedGivesTheSameCaseAndAnotherSeedAnotherOne) {
-  SimulationFolders first;
-  SimulationFolders second;
-  ASSERT_EQ(first.simulate().exit_status, 0);
-  ASSERT_EQ(second.simulate().exit_status, 0);
-  EXPECT_EQ(read_file(first.output() / "data.txt"), read_file(second.output() / "data.txt"));
-  for (const char* name : {"rate_states.txt", "values.txt", "deletions.txt", "bonds.txt", "parameters.txt"}) {
-    EXPECT_EQ(read_file(first.truth(name)), read_file(second.truth(name))) << name;
-  }
-  ASSERT_EQ(second.simulate({}, "10").exit_status, 0);
-  EXPECT_NE(read_file(first.output() / "data.txt"), read_file(second.output() / "data.txt"));
-}
-
 TEST(Alnsimulate, HelpExplainsEveryFile) {
   const ProcessResult result = run_process(ALNSIMULATE_EXECUTABLE, {"--help"});
   EXPECT_EQ(result.exit_status, 0);
-  for (const char* name : {"from_tos.txt",
-                           "gammas.txt",
-                           "etas.txt",
-                           "betas.txt",
-                           "thetas.txt",
-                           "deletion_rates.txt",
-                           "insertion_rates.txt",
-                           "mutation_rates.txt",
-                           "initial_rate_state_probs.txt",
-                           "rate_state_transitions.txt",
-                           "first_root_values.txt",
-                           "first_root_weights.txt",
-                           "absent.txt",
-                           "tree.txt",
-                           "map_from_leave_label_to_seq_id.txt",
-                           "data.txt",
-                           "truth/rate_states.txt",
-                           "truth/values.txt",
-                           "truth/modelled_rate_states.txt",
-                           "Example"}) {
-    EXPECT_NE(result.out.find(name), std::string::npos) << name;
-  }
+  std::istringstream names(
+      "from_tos.txt gammas.txt etas.txt betas.txt thetas.txt deletion_rates.txt insertion_rates.txt "
+      "mutation_rates.txt initial_rate_state_probs.txt rate_state_transitions.txt first_root_values.txt "
+      "first_root_weights.txt absent.txt tree.txt map_from_leave_label_to_seq_id.txt data.txt truth/rate_states.txt "
+      "truth/values.txt truth/modelled_rate_states.txt Example");
+  for (std::string name; names >> name;) EXPECT_NE(result.out.find(name), std::string::npos) << name;
 }
 
-struct RejectedInput {
-  std::string what;
-  std::function<void(const SimulationFolders&)> change;
-  std::vector<std::string> extra_arguments;
-  std::string message;  // regular expression
-};
-
+// Every fault in the inputs ends with status -1 and a message, before any
+// file of the case is written.
 TEST(Alnsimulate, RejectsInconsistentInputBeforeSimulating) {
-  const std::vector<RejectedInput> cases{
-      {"missing file",
-       [](const auto& f) { f.remove_parameter("gammas.txt"); },
-       {},
-       "parameters/: missing parameter file\\(s\\) gammas.txt; see alnsimulate --help"},
-      {"no segmentation",
-       [](const auto& f) { f.remove_parameter("from_tos.txt"); },
-       {},
+  struct Rejected {
+    const char* file;  // parameter file to change, or "" for none
+    const char* text;  // its new text; null removes it
+    std::vector<std::string> arguments;
+    const char* message;  // regular expression
+  };
+  const std::vector<Rejected> cases{
+      {"gammas.txt", nullptr, {}, "parameters/: missing parameter file\\(s\\) gammas.txt; see alnsimulate --help"},
+      {"from_tos.txt", nullptr, {},
        "missing parameter file\\(s\\) from_tos.txt \\(from_tos.txt may be replaced by --columns\\)"},
-      {"segment without gamma",
-       [](const auto& f) { f.write_parameter("gammas.txt", "0.05\n0.1\n"); },
-       {},
+      {"gammas.txt", "0.05\n0.1\n", {},
        "gammas.txt: line 1 holds 1 values for 2 segment\\(s\\); give one per segment, all on the first line"},
-      {"segment without betas",
-       [](const auto& f) { f.write_parameter("betas.txt", "1 0 0 0\n0 1 0 0\n"); },
-       {},
-       "betas.txt: holds 2 rows; 2 segment\\(s\\) need 8"},
-      {"segment without thetas",
-       [](const auto& f) { f.write_parameter("thetas.txt", "0.4 0.3 0.2 0.1\n"); },
-       {},
-       "thetas.txt: holds 1 rows for 2 segment\\(s\\)"},
-      {"thetas off 1",
-       [](const auto& f) { f.write_parameter("thetas.txt", "0.4 0.3 0.2 0.1\n0.1 0.2 0.3 0.3\n"); },
-       {},
+      {"betas.txt", "1 0 0 0\n0 1 0 0\n", {}, "betas.txt: holds 2 rows; 2 segment\\(s\\) need 8"},
+      {"thetas.txt", "0.4 0.3 0.2 0.1\n", {}, "thetas.txt: holds 1 rows for 2 segment\\(s\\)"},
+      {"thetas.txt", "0.4 0.3 0.2 0.1\n0.1 0.2 0.3 0.3\n", {},
        "thetas.txt: line 2 \\(segment 1\\): values sum to 0.9, expected 1"},
-      {"betas off 1",
-       [](const auto& f) {
-         f.write_parameter("betas.txt", "1 0 0 0\n0 1 0 0\n0 0 1 0\n0 0 0 1\n1 0 0 0\n0 1 0 0\n0 0 1 0\n0 0 0 2\n");
-       },
-       {},
+      {"betas.txt", "1 0 0 0\n0 1 0 0\n0 0 1 0\n0 0 0 1\n1 0 0 0\n0 1 0 0\n0 0 1 0\n0 0 0 2\n", {},
        "betas.txt: line 8 \\(segment 1, after root value 4\\): values sum to 2, expected 1"},
-      {"transitions off 1",
-       [](const auto& f) { f.write_parameter("rate_state_transitions.txt", "0.9 0.2\n0.2 0.8\n"); },
-       {},
+      {"rate_state_transitions.txt", "0.9 0.2\n0.2 0.8\n", {},
        "rate_state_transitions.txt: line 1 \\(after rate state 0\\): values sum to 1.1, expected 1"},
-      {"gamma above 1",
-       [](const auto& f) { f.write_parameter("gammas.txt", "0.05 1.5\n"); },
-       {},
-       "gammas.txt: line 1: value 1.5 of segment 1 is not a probability in \\[0, 1\\]"},
-      {"insertions",
-       [](const auto& f) { f.write_parameter("insertion_rates.txt", "0 0.1\n"); },
-       {},
+      {"gammas.txt", "0.05 1.5\n", {}, "gammas.txt: line 1: value 1.5 of segment 1 is not a probability in \\[0, 1\\]"},
+      {"insertion_rates.txt", "0 0.1\n", {},
        "insertion_rates.txt: rate state 1 has insertion rate 0.1; the generator cannot simulate insertions"},
-      {"rate without state",
-       [](const auto& f) { f.write_parameter("mutation_rates.txt", "0.2 3 9\n"); },
-       {},
-       "mutation_rates.txt: line 1 holds 3 rates for 2 rate state\\(s\\)"},
-      {"negative rate",
-       [](const auto& f) { f.write_parameter("deletion_rates.txt", "0.1 -1\n"); },
-       {},
-       "deletion_rates.txt: rate -1 of rate state 1 is not a finite number >= 0"},
-      {"gap in segments",
-       [](const auto& f) { f.write_parameter("from_tos.txt", "0 59\n61 119\n"); },
-       {},
-       "from_tos.txt: line 2: segment starts at column 61, expected 60"},
-      {"columns disagree",
-       [](const auto&) {},
-       {"-c", "100"},
-       "from_tos.txt: the segments cover 120 columns but --columns asks for 100"},
-      {"first root weights",
-       [](const auto& f) { f.write_parameter("first_root_weights.txt", "0.5 0.5\n"); },
-       {},
+      {"mutation_rates.txt", "0.2 3 9\n", {}, "mutation_rates.txt: line 1 holds 3 rates for 2 rate state\\(s\\)"},
+      {"deletion_rates.txt", "0.1 -1\n", {}, "deletion_rates.txt: rate -1 of rate state 1 is not a finite number >= 0"},
+      {"from_tos.txt", "0 59\n61 119\n", {}, "from_tos.txt: line 2: segment starts at column 61, expected 60"},
+      {"", "", {"-c", "100"}, "from_tos.txt: the segments cover 120 columns but --columns asks for 100"},
+      {"first_root_weights.txt", "0.5 0.5\n", {},
        "first_root_weights.txt: line 1 \\(one weight per first-root value\\) holds 2 values, expected 4"},
-      {"absent sequence",
-       [](const auto& f) { f.write_parameter("absent.txt", "3 0 4\n"); },
-       {},
-       "absent.txt: line 1: sequence id 3 is not 0..2"},
-      {"absent columns",
-       [](const auto& f) { f.write_parameter("absent.txt", "0 0 4\n1 100 120\n"); },
-       {},
+      {"absent.txt", "3 0 4\n", {}, "absent.txt: line 1: sequence id 3 is not 0..2"},
+      {"absent.txt", "0 0 4\n1 100 120\n", {},
        "absent.txt: line 2: columns 100..120 are not an ordered stretch within 0..119"},
-      {"unknown argument",
-       [](const auto&) {},
-       {"-x", "1"},
-       "^alnsimulate: unknown argument \"-x\"; see alnsimulate --help\n$"},
-      {"bad seed",
-       [](const auto&) {},
-       {"-s", "abc"},
-       "^alnsimulate: option -s needs a whole number from 0 to 4294967295, got \"abc\""},
-      {"option without value", [](const auto&) {}, {"-c"}, "^alnsimulate: option -c needs a value"},
+      {"", "", {"-x", "1"}, "^alnsimulate: unknown argument \"-x\"; see alnsimulate --help\n$"},
+      {"", "", {"-s", "abc"}, "^alnsimulate: option -s needs a whole number from 0 to 4294967295, got \"abc\""},
+      {"", "", {"-c"}, "^alnsimulate: option -c needs a value"},
   };
   for (const auto& rejected : cases) {
-    SCOPED_TRACE(rejected.what);
+    SCOPED_TRACE(rejected.message);
     SimulationFolders folders;
-    rejected.change(folders);
-    const ProcessResult result = folders.simulate(rejected.extra_arguments);
+    if (*rejected.file != '\0') folders.write_parameter(rejected.file, rejected.text);
+    const ProcessResult result = folders.simulate(rejected.arguments);
     EXPECT_EQ(result.exit_status, 255);
     EXPECT_TRUE(std::regex_search(result.err, std::regex(rejected.message))) << result.err;
     EXPECT_FALSE(fs::exists(folders.output() / "data.txt"));
   }
-
   const ProcessResult no_output = run_process(ALNSIMULATE_EXECUTABLE, {"-p", "p", "-T", "t"});
   EXPECT_EQ(no_output.exit_status, 255);
   EXPECT_EQ(no_output.err, "alnsimulate: the output folder (-o) is missing; see alnsimulate --help\n");

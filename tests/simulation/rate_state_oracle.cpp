@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <sstream>
 
 #include "io/tree_input.h"
 #include "support/process.h"
@@ -11,43 +10,29 @@
 
 namespace {
 
-std::vector<std::vector<int>> read_int_rows(const std::filesystem::path& path) {
-  std::vector<std::vector<int>> rows;
-  for (const auto& line : read_lines(path)) {
-    std::istringstream fields(line);
-    rows.emplace_back();
-    for (int value = 0; fields >> value;) rows.back().push_back(value);
-  }
-  return rows;
-}
-
-double log_sum_exp(const std::vector<double>& terms) {
-  const double top = *std::max_element(terms.begin(), terms.end());
-  if (top == -std::numeric_limits<double>::infinity()) return top;
-  double sum = 0.0;
-  for (const double term : terms) sum += std::exp(term - top);
-  return top + std::log(sum);
-}
-
 using Matrix = std::vector<std::vector<double>>;
 
-Matrix multiply(const Matrix& a, const Matrix& b) {
-  Matrix product(a.size(), std::vector<double>(b[0].size(), 0.0));
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    for (std::size_t k = 0; k < b.size(); ++k) {
-      for (std::size_t j = 0; j < b[0].size(); ++j) product[i][j] += a[i][k] * b[k][j];
+// The square matrix m to the power `exponent` >= 0.
+Matrix power(const Matrix& m, long exponent) {
+  Matrix result(m.size(), std::vector<double>(m.size(), 0.0));
+  for (std::size_t i = 0; i < m.size(); ++i) result[i][i] = 1.0;
+  for (long e = 0; e < exponent; ++e) {
+    Matrix product(m.size(), std::vector<double>(m.size(), 0.0));
+    for (std::size_t i = 0; i < m.size(); ++i) {
+      for (std::size_t k = 0; k < m.size(); ++k) {
+        for (std::size_t j = 0; j < m.size(); ++j) product[i][j] += result[i][k] * m[k][j];
+      }
     }
-  }
-  return product;
-}
-
-Matrix log_power(const Matrix& matrix, long power) {
-  Matrix result = matrix;
-  for (long p = 1; p < power; ++p) result = multiply(result, matrix);
-  for (auto& row : result) {
-    for (double& value : row) value = std::log(value);
+    result = product;
   }
   return result;
+}
+
+// Scales to sum 1: forward and backward messages only matter up to a factor.
+void normalise(std::vector<double>& p) {
+  double total = 0.0;
+  for (const double value : p) total += value;
+  for (double& value : p) value /= total;
 }
 
 // ln P(leaves | root value, rate state k) for every modelled column.
@@ -83,9 +68,9 @@ CaseTruth read_case_truth(const std::filesystem::path& case_dir, const Generatio
   read_tree_parameters(case_dir.string() + "/", truth.table.parents, truth.table.children, truth.table.lengths,
                        truth.table.leaf_map, nonempty_values, nonempty_value_index, all_values, all_value_index,
                        no_report);
-  const auto data = read_int_rows(case_dir / "data.txt");
-  const auto values = read_int_rows(case_dir / "truth" / "values.txt");
-  const auto states = read_int_rows(case_dir / "truth" / "rate_states.txt");
+  const auto data = read_rows<int>(case_dir / "data.txt");
+  const auto values = read_rows<int>(case_dir / "truth" / "values.txt");
+  const auto states = read_rows<int>(case_dir / "truth" / "rate_states.txt");
   for (std::size_t c = 0; c < data.size(); ++c) {
     if (data[c].empty() || data[c][0] < 1 || data[c][0] > 4) continue;
     truth.modelled_columns.push_back(static_cast<long>(c));
@@ -101,38 +86,39 @@ CaseTruth read_case_truth(const std::filesystem::path& case_dir, const Generatio
 
 std::vector<int> oracle_rate_states(const CaseTruth& truth, const GenerationParameters& p) {
   const Matrix e = emissions(truth, p);
-  const std::size_t n = e.size();
-  const std::size_t states = p.initial_state_probs.size();
-  std::vector<Matrix> log_steps(n);
-  for (std::size_t c = 1; c < n; ++c) {
-    log_steps[c] = log_power(p.state_transitions, truth.modelled_columns[c] - truth.modelled_columns[c - 1]);
+  const std::size_t n = e.size(), states = p.initial_state_probs.size();
+  // Each column's likelihoods relative to its most likely state, so that none underflows.
+  Matrix likelihood(n);
+  for (std::size_t c = 0; c < n; ++c) {
+    const double top = *std::max_element(e[c].begin(), e[c].end());
+    for (const double log_value : e[c]) likelihood[c].push_back(std::exp(log_value - top));
   }
-  Matrix forward(n, std::vector<double>(states)), backward(n, std::vector<double>(states, 0.0));
-  const long first_gap = truth.modelled_columns[0];
-  std::vector<double> first = p.initial_state_probs;
-  for (long g = 0; g < first_gap; ++g) first = multiply({first}, p.state_transitions)[0];
-  for (std::size_t k = 0; k < states; ++k) forward[0][k] = std::log(first[k]) + e[0][k];
-  for (std::size_t c = 1; c < n; ++c) {
+  // steps[c]: transitions from the state of the previous modelled column (or
+  // from the initial distribution) over every generated column up to c.
+  std::vector<Matrix> steps(n);
+  for (std::size_t c = 0; c < n; ++c) {
+    steps[c] = power(p.state_transitions, truth.modelled_columns[c] - (c == 0 ? 0 : truth.modelled_columns[c - 1]));
+  }
+  Matrix forward(n, std::vector<double>(states, 0.0)), backward(n, std::vector<double>(states, 0.0));
+  for (std::size_t c = 0; c < n; ++c) {
+    const std::vector<double>& before = c == 0 ? p.initial_state_probs : forward[c - 1];
     for (std::size_t k = 0; k < states; ++k) {
-      std::vector<double> terms;
-      for (std::size_t j = 0; j < states; ++j) terms.push_back(forward[c - 1][j] + log_steps[c][j][k]);
-      forward[c][k] = log_sum_exp(terms) + e[c][k];
+      for (std::size_t j = 0; j < states; ++j) forward[c][k] += before[j] * steps[c][j][k] * likelihood[c][k];
     }
+    normalise(forward[c]);
   }
+  backward[n - 1].assign(states, 1.0);
   for (std::size_t c = n - 1; c > 0; --c) {
     for (std::size_t j = 0; j < states; ++j) {
-      std::vector<double> terms;
-      for (std::size_t k = 0; k < states; ++k) terms.push_back(log_steps[c][j][k] + e[c][k] + backward[c][k]);
-      backward[c - 1][j] = log_sum_exp(terms);
+      for (std::size_t k = 0; k < states; ++k) backward[c - 1][j] += steps[c][j][k] * likelihood[c][k] * backward[c][k];
     }
+    normalise(backward[c - 1]);
   }
   std::vector<int> modes(n);
   for (std::size_t c = 0; c < n; ++c) {
-    std::size_t best = 0;
-    for (std::size_t k = 1; k < states; ++k) {
-      if (forward[c][k] + backward[c][k] > forward[c][best] + backward[c][best]) best = k;
-    }
-    modes[c] = static_cast<int>(best);
+    std::vector<double> posterior(states);
+    for (std::size_t k = 0; k < states; ++k) posterior[k] = forward[c][k] * backward[c][k];
+    modes[c] = static_cast<int>(std::max_element(posterior.begin(), posterior.end()) - posterior.begin());
   }
   return modes;
 }

@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <iostream>
 #include <numeric>
-#include <sstream>
 
 #include "simulation/rate_state_oracle.h"
 #include "support/process.h"
@@ -29,13 +28,10 @@ const std::string sampler_seed = "7";
 constexpr double min_rate_state_agreement = 0.85;
 constexpr double min_right_segment_count = 0.5;
 
+// Every number of a trace file (a "#event_rate" heading gives none).
 std::vector<double> read_numbers(const fs::path& path) {
   std::vector<double> numbers;
-  for (const auto& line : read_lines(path)) {
-    if (!line.empty() && line[0] == '#') continue;
-    std::istringstream fields(line);
-    for (double value = 0.0; fields >> value;) numbers.push_back(value);
-  }
+  for (const auto& row : read_rows<double>(path)) numbers.insert(numbers.end(), row.begin(), row.end());
   return numbers;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,18 @@ class TempDir {
 std::string read_file(const std::filesystem::path& path);
 void write_file(const std::filesystem::path& path, const std::string& text);
 std::vector<std::string> read_lines(const std::filesystem::path& path);
+// One row per line of the values that `>>` reads off it, up to the first word
+// that is not a T (so a "#event_rate" line gives an empty row).
+template <typename T>
+std::vector<std::vector<T>> read_rows(const std::filesystem::path& path) {
+  std::vector<std::vector<T>> rows;
+  for (const auto& line : read_lines(path)) {
+    std::istringstream fields(line);
+    rows.emplace_back();
+    for (T value{}; fields >> value;) rows.back().push_back(value);
+  }
+  return rows;
+}
 
 // Path of the alnsampler executable under test.
 std::string sampler_executable();

@@ -2,8 +2,9 @@
 
 #include <vector>
 
-// Upper tail probability of a chi-square statistic with `dof` degrees of
-// freedom (regularised upper incomplete gamma Q(dof/2, x/2)).
+// Upper tail probability of a chi-square statistic with `dof` (a whole
+// number >= 1) degrees of freedom: the regularised upper incomplete gamma
+// Q(dof/2, statistic/2).
 double chi_square_p_value(double statistic, double dof);
 
 // Pearson's statistic of observed counts against expected probabilities

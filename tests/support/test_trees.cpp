@@ -1,6 +1,5 @@
 #include "support/test_trees.h"
 
-#include <deque>
 #include <random>
 
 TreeTable three_leaf_table() {
@@ -24,51 +23,32 @@ TreeTable six_leaf_table() {
 // breadth-first order the tree reader requires: internal nodes first.
 TreeTable random_table(int leaves, unsigned seed) {
   std::mt19937 engine(seed);
-  struct Shape {
-    int left = -1;
-    int right = -1;
-  };
-  std::vector<Shape> shape(1);
-  std::vector<int> open_leaves{0};
-  while (static_cast<int>(open_leaves.size()) < leaves) {
-    std::uniform_int_distribution<std::size_t> pick(0, open_leaves.size() - 1);
-    const std::size_t at = pick(engine);
-    const int node = open_leaves[at];
-    shape[node].left = static_cast<int>(shape.size());
-    shape[node].right = static_cast<int>(shape.size()) + 1;
-    shape.resize(shape.size() + 2);
-    open_leaves.erase(open_leaves.begin() + static_cast<long>(at));
-    open_leaves.push_back(shape[node].left);
-    open_leaves.push_back(shape[node].right);
+  std::vector<std::vector<int>> children(1);  // empty for a leaf
+  std::vector<int> open{0};
+  while (static_cast<int>(open.size()) < leaves) {
+    const std::size_t at = std::uniform_int_distribution<std::size_t>(0, open.size() - 1)(engine);
+    const int left = static_cast<int>(children.size());
+    children[open[at]] = {left, left + 1};
+    children.resize(children.size() + 2);
+    open.erase(open.begin() + static_cast<long>(at));
+    open.push_back(left);
+    open.push_back(left + 1);
   }
-  const int internal_count = leaves - 1;
-  std::vector<int> label(shape.size(), -1);
-  int next_internal = 0;
-  int next_leaf = internal_count;
-  std::deque<int> queue{0};
-  std::vector<int> bfs;
-  while (!queue.empty()) {
-    const int node = queue.front();
-    queue.pop_front();
-    bfs.push_back(node);
-    const bool internal = shape[node].left >= 0;
-    label[node] = internal ? next_internal++ : next_leaf++;
-    if (internal) {
-      queue.push_back(shape[node].left);
-      queue.push_back(shape[node].right);
-    }
-  }
+  std::vector<int> bfs{0};
+  for (std::size_t i = 0; i < bfs.size(); ++i) bfs.insert(bfs.end(), children[bfs[i]].begin(), children[bfs[i]].end());
+  std::vector<int> label(children.size());
+  int next_internal = 0, next_leaf = leaves - 1;
+  for (const int node : bfs) label[node] = children[node].empty() ? next_leaf++ : next_internal++;
   TreeTable table;
   std::uniform_real_distribution<double> length(0.01, 1.0);
   for (const int node : bfs) {
-    if (shape[node].left < 0) continue;
-    for (const int child : {shape[node].left, shape[node].right}) {
+    for (const int child : children[node]) {
       table.parents.push_back(label[node]);
       table.children.push_back(label[child]);
       table.lengths.push_back(length(engine));
     }
   }
-  table.leaf_map.assign(shape.size(), -1);
-  for (int l = internal_count; l < static_cast<int>(shape.size()); ++l) table.leaf_map[l] = l - internal_count;
+  table.leaf_map.assign(children.size(), -1);
+  for (int l = leaves - 1; l < static_cast<int>(children.size()); ++l) table.leaf_map[l] = l - (leaves - 1);
   return table;
 }

@@ -1,33 +1,18 @@
-import importlib.machinery
-import importlib.util
 import os
+import sys
 
 import pytest
 
-SCRIPT = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "alnprepare")
-
-
-def load_script():
-    """The alnprepare script imported as a module (it has no .py suffix)."""
-    loader = importlib.machinery.SourceFileLoader("alnprepare", SCRIPT)
-    module_spec = importlib.util.spec_from_loader("alnprepare", loader)
-    module = importlib.util.module_from_spec(module_spec)
-    loader.exec_module(module)
-    return module
-
-
-@pytest.fixture(scope="session")
-def ap():
-    return load_script()
+TOOL_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+SCRIPT = os.path.join(TOOL_DIR, "alnprepare")
+sys.path.insert(0, TOOL_DIR)
 
 
 class Workspace:
     """A temporary folder with helpers to write inputs and run alnprepare in-process."""
 
-    def __init__(self, path, module, capsys):
-        self.path = path
-        self.module = module
-        self.capsys = capsys
+    def __init__(self, path, capsys):
+        self.path, self.capsys = path, capsys
         self.root = os.path.join(path, "root")
 
     def write(self, name, text):
@@ -36,20 +21,21 @@ class Workspace:
             handle.write(text)
         return full
 
-    def data_dir(self, case="case"):
-        return os.path.join(self.root, "data", case)
+    def data_dir(self):
+        return os.path.join(self.root, "data", "case")
 
     def run(self, fasta, newick, *extra, case="case/", alignment_name="aln.fasta"):
         """Write the inputs, run main; returns (status, stdout, stderr)."""
-        alignment = self.write(alignment_name, fasta)
-        tree = self.write("tree.nwk", newick)
-        argv = ["--alignment", alignment, "--tree", tree, "--root-dir", self.root + "/", "--case", case]
+        argv = ["--alignment", self.write(alignment_name, fasta), "--tree", self.write("tree.nwk", newick),
+                "--root-dir", self.root + "/", "--case", case]
         return self.main(argv + list(extra))
 
     def main(self, argv):
+        import alnprepare
+
         self.capsys.readouterr()
         try:
-            status = self.module.main(argv)
+            status = alnprepare.main(argv)
         except SystemExit as exit_:
             status = exit_.code
         captured = self.capsys.readouterr()
@@ -57,5 +43,5 @@ class Workspace:
 
 
 @pytest.fixture
-def ws(tmp_path, ap, capsys):
-    return Workspace(str(tmp_path), ap, capsys)
+def ws(tmp_path, capsys):
+    return Workspace(str(tmp_path), capsys)

@@ -1,4 +1,4 @@
-"""Prepare a small case with the real executable, then run alnsampler on it."""
+"""Prepare a small case with the real executable, then run alnsampler on the command it prints."""
 
 import os
 import shlex
@@ -10,65 +10,34 @@ import pytest
 from case_files import check_sampler_rules
 from conftest import SCRIPT
 
-FASTA = """>human
-ACGTACGTTAGC-ATGCAAGTCCGATNACGT
->chimp
-ACGTACGTTAGC-ATGCAAGTCCGATTACGT
->gorilla
-ACGAACGTTAGCAATGC--GTCCGTTTACGA
->orangutan
-ACGAACTTTAG?AATGCAAGTCAGTTTACGA
->macaque
-ACTAACTTTAGCAATGCAAGTCAGTTTGCGA
-"""
+FASTA = (">human\nACGTACGTTAGC-ATGCAAGTCCGATNACGT\n>chimp\nACGTACGTTAGC-ATGCAAGTCCGATTACGT\n"
+         ">gorilla\nACGAACGTTAGCAATGC--GTCCGTTTACGA\n>orangutan\nACGAACTTTAG?AATGCAAGTCAGTTTACGA\n"
+         ">macaque\nACTAACTTTAGCAATGCAAGTCAGTTTGCGA\n")
+SHORT_FASTA = "".join(line if line.startswith(">") else line[:4] + "\n" for line in FASTA.splitlines(keepends=True))
 NEWICK = "(((human:0.01,chimp:0.012):0.004,gorilla:0.02):0.01,orangutan:0.04,macaque:0.08);\n"
-
 SAMPLER = os.environ.get("ALNSAMPLER", "")
-needs_sampler = pytest.mark.skipif(
-    not SAMPLER,
-    reason="ALNSAMPLER is unset: CTest sets it to the alnsampler executable once that target is built",
-)
 
 
-def prepare(tmp_path, fasta=FASTA, *extra):
+@pytest.mark.skipif(not SAMPLER, reason="ALNSAMPLER is unset: CTest sets it to the alnsampler executable")
+@pytest.mark.parametrize("fasta,command,columns,warning", [
+    (FASTA, "alnsampler -r work/ -t primates/", 31, ""),
+    # Four modelled columns: the segment limit must stay below that.
+    (SHORT_FASTA, "alnsampler -r work/ -t primates/ -k 3", 4, "only 4 modelled columns: the sampler's default -k 4"),
+])
+def test_sampler_runs_the_printed_command(tmp_path, fasta, command, columns, warning):
     (tmp_path / "aln.fasta").write_text(fasta)
     (tmp_path / "tree.nwk").write_text(NEWICK)
-    command = [sys.executable, SCRIPT, "--alignment", "aln.fasta", "--tree", "tree.nwk",
-               "--outgroup", "macaque", "--root-dir", "work/", "--case", "primates/", *extra]
-    done = subprocess.run(command, cwd=tmp_path, capture_output=True, text=True, check=False)
+    done = subprocess.run([sys.executable, SCRIPT, "--alignment", "aln.fasta", "--tree", "tree.nwk", "--outgroup",
+                           "macaque", "--root-dir", "work/", "--case", "primates/"],
+                          cwd=tmp_path, capture_output=True, text=True, check=False)
     assert done.returncode == 0, done.stderr
-    return done.stdout.strip().splitlines()[-1].strip()
-
-
-def test_prepared_files_satisfy_the_sampler_input_rules(tmp_path):
-    next_command = prepare(tmp_path)
-    assert next_command == "alnsampler -r work/ -t primates/"
+    assert warning in done.stderr
+    assert done.stdout.strip().splitlines()[-1].strip() == command
     data_dir = tmp_path / "work" / "data" / "primates"
-    leaf_map = check_sampler_rules(str(data_dir))
-    assert len(leaf_map) == 5
-    assert (tmp_path / "work" / "results" / "primates").is_dir()
-    assert len((data_dir / "data.txt").read_text().splitlines()) == 31
+    assert len(check_sampler_rules(str(data_dir))) == 5
+    assert len((data_dir / "data.txt").read_text().splitlines()) == columns
 
-
-def run_sampler(tmp_path, next_command, iterations):
-    words = shlex.split(next_command)
-    assert words[0] == "alnsampler"
-    return subprocess.run([SAMPLER, *words[1:], "-n", str(iterations)], cwd=tmp_path,
-                          capture_output=True, text=True, timeout=120, check=False)
-
-
-@needs_sampler
-def test_sampler_runs_on_the_prepared_case(tmp_path):
-    done = run_sampler(tmp_path, prepare(tmp_path), 2)
-    assert done.returncode == 0, done.stderr
-    results = tmp_path / "work" / "results" / "primates"
-    assert len((results / "3_post_para.txt").read_text().splitlines()) == 2
-
-
-@needs_sampler
-def test_sampler_runs_the_suggested_command_on_a_short_alignment(tmp_path):
-    short = "".join(line[:4] + "\n" if not line.startswith(">") else line + "\n" for line in FASTA.splitlines())
-    next_command = prepare(tmp_path, short)
-    assert next_command.endswith("-k 3")
-    done = run_sampler(tmp_path, next_command, 2)
-    assert done.returncode == 0, done.stderr
+    sampled = subprocess.run([SAMPLER, *shlex.split(command)[1:], "-n", "2"], cwd=tmp_path,
+                             capture_output=True, text=True, timeout=120, check=False)
+    assert sampled.returncode == 0, sampled.stderr
+    assert len((tmp_path / "work" / "results" / "primates" / "3_post_para.txt").read_text().splitlines()) == 2

@@ -1,14 +1,13 @@
-"""The executable on hand-made traces, and the whole path: simulate, sample, summarise."""
+"""The executable: its error status, and the whole path: simulate, sample, summarise, plot."""
 
 import os
 import subprocess
 import sys
 
-import numpy as np
 import pytest
 
 from conftest import SCRIPT
-from trace_files import Iteration, read_tsv, write
+from trace_files import read_tsv, write
 
 PLOTS = ("traces.png", "segments.png", "rate_states.png", "root_confidence.png")
 TABLES = ("columns.tsv", "segments.tsv", "rates.tsv", "ancestors.fasta", "ancestors.tsv", "trace.log",
@@ -32,39 +31,13 @@ def check_image(path):
     assert float(pixels[..., :3].std()) > 0.01, f"{path} is blank"
 
 
-def test_executable_writes_every_file_and_plot(case):
-    case.modelled_data(40)
-    rng = np.random.default_rng(31)
-    for seed in (3, 4):
-        iterations = []
-        for _ in range(60):
-            mutation = tuple(float(m) for m in rng.permutation([0.1, 1.0, 10.0]) * rng.uniform(0.9, 1.1, 3))
-            # Columns 0-9 sit in the slowest state: a conserved run.
-            states = [int(np.argmin(mutation))] * 10 + [int(s) for s in rng.integers(0, 3, 30)]
-            cut = int(rng.integers(2, 39))
-            iterations.append(Iteration(states, mutation=mutation, from_tos=[(0, cut - 1), (cut, 39)],
-                                        log_probability=float(-500 + rng.standard_normal()),
-                                        ancestors=[[int(v) for v in rng.integers(0, 5, 3)] for _ in range(40)]))
-        case.write_run(seed, iterations)
-    done = summarise(case.root, case.name, (3, 4), case.out)
-    assert done.returncode == 0, done.stderr
-    assert "relabelling reordered the rate states in" in done.stdout
-    assert "warning: effective sample size below 100" in done.stderr
-    for name in TABLES + PLOTS:
-        assert os.path.getsize(case.output(name)) > 0, name
-    for name in PLOTS:
-        check_image(case.output(name))
-
-
 def test_executable_reports_errors_with_status_one(case):
     done = summarise(case.root, case.name, (9,), case.out)
     assert done.returncode == 1
     assert done.stderr.startswith("alnsummarize: error: no run of seed 9")
 
 
-# ---------------------------------------------------------------------------
-# Simulate a case, run two chains with --ancestors, summarise.
-# ---------------------------------------------------------------------------
+# The whole path: simulate a case, run two chains with --ancestors, summarise.
 
 SAMPLER = os.environ.get("ALNSAMPLER", "")
 SIMULATOR = os.environ.get("ALNSIMULATE", "")
@@ -74,34 +47,30 @@ needs_programs = pytest.mark.skipif(
     " executables; CTest sets them once both targets are built",
 )
 
-TREE = ["0 1 0.08", "0 2 0.12", "1 3 0.05", "1 4 0.1", "2 5 0.2", "2 6 0.15",
-        "3 7 0.07", "3 8 0.09", "4 9 0.11", "4 10 0.06"]
-LEAF_MAP = ["5 0", "6 1", "7 2", "8 3", "9 4", "10 5"]
-PARAMETERS = {
-    "gammas.txt": ["0.02"],
-    "etas.txt": ["0.5"],
-    "betas.txt": ["0.7 0.1 0.1 0.1", "0.1 0.7 0.1 0.1", "0.1 0.1 0.7 0.1", "0.1 0.1 0.1 0.7"],
-    "thetas.txt": ["0.3 0.2 0.2 0.3"],
-    "deletion_rates.txt": ["0.05 0.2 0.6"],
-    "insertion_rates.txt": ["0 0 0"],
-    "mutation_rates.txt": ["0.05 0.3 1.5"],
+# A six-leaf tree, three rate states, one segment.
+FILES = {
+    "tree/tree.txt": "0 1 0.08\n0 2 0.12\n1 3 0.05\n1 4 0.1\n2 5 0.2\n2 6 0.15\n3 7 0.07\n3 8 0.09\n4 9 0.11\n4 10 0.06",
+    "tree/map_from_leave_label_to_seq_id.txt": "5 0\n6 1\n7 2\n8 3\n9 4\n10 5",
+    "parameters/gammas.txt": "0.02",
+    "parameters/etas.txt": "0.5",
+    "parameters/betas.txt": "0.7 0.1 0.1 0.1\n0.1 0.7 0.1 0.1\n0.1 0.1 0.7 0.1\n0.1 0.1 0.1 0.7",
+    "parameters/thetas.txt": "0.3 0.2 0.2 0.3",
+    "parameters/deletion_rates.txt": "0.05 0.2 0.6",
+    "parameters/insertion_rates.txt": "0 0 0",
+    "parameters/mutation_rates.txt": "0.05 0.3 1.5",
 }
-COLUMNS = 300
-ITERATIONS = 200
+COLUMNS, ITERATIONS = 300, 200
 
 
 def run_program(command, cwd):
     done = subprocess.run(command, cwd=cwd, capture_output=True, text=True, timeout=600, check=False)
     assert done.returncode == 0, f"{' '.join(command)}\n{done.stdout}\n{done.stderr}"
-    return done
 
 
 @needs_programs
 def test_simulated_root_sequence_is_recovered(tmp_path):
-    for name, lines in PARAMETERS.items():
-        write(str(tmp_path / "parameters" / name), lines)
-    write(str(tmp_path / "tree" / "tree.txt"), TREE)
-    write(str(tmp_path / "tree" / "map_from_leave_label_to_seq_id.txt"), LEAF_MAP)
+    for name, text in FILES.items():
+        write(str(tmp_path / name), text.split("\n"))
     root = str(tmp_path / "root") + "/"
     case_dir = os.path.join(root, "data", "sim") + "/"
     run_program([SIMULATOR, "-p", "parameters/", "-T", "tree/", "-o", case_dir, "-c", str(COLUMNS), "-s", "11"],
@@ -124,5 +93,7 @@ def test_simulated_root_sequence_is_recovered(tmp_path):
     assert [int(row["alignment_position"]) for row in rows] == [line + 1 for line in modelled]
     agree = sum("-ACGT"[int(true_roots[line])] == row["root_most_probable"] for line, row in zip(modelled, rows))
     assert agree >= 0.75 * len(rows), f"root agrees in {agree} of {len(rows)} columns"
+    for name in TABLES:
+        assert os.path.getsize(os.path.join(out, name)) > 0, name
     for name in PLOTS:
         check_image(os.path.join(out, name))

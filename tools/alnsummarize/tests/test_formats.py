@@ -8,34 +8,25 @@ import sys
 
 import pytest
 
-from trace_files import Iteration, read_tsv
+from trace_files import Iteration
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ALNPREPARE = os.path.join(HERE, "..", "..", "alnprepare", "alnprepare")
 
 
-def check_tracer_rules(text):
-    """What Tracer needs: one header row, tabs, an integer state column with constant spacing.
+TRACER_HEADER = ["state", "log_probability", "segments", "deletion_rate_0", "deletion_rate_1", "deletion_rate_2",
+                 "mutation_rate_0", "mutation_rate_1", "mutation_rate_2"]
 
-    Returns the rows as lists of fields.
-    """
+
+def tracer_rows(text):
+    """The samples of a Tracer log, checked for what Tracer needs: one header row, tabs, numbers."""
     assert text.endswith("\n") and "\r" not in text
-    lines = text[:-1].split("\n")
-    header = lines[0].split("\t")
-    assert header[0] == "state"
-    assert len(set(header)) == len(header)
-    assert all(re.fullmatch(r"[A-Za-z_][A-Za-z0-9_]*", name) for name in header)
-    rows = [line.split("\t") for line in lines[1:]]
-    assert rows, "a log without samples"
+    header, *rows = [line.split("\t") for line in text[:-1].split("\n")]
+    assert header == TRACER_HEADER and rows
     for row in rows:
-        assert len(row) == len(header)
-        assert re.fullmatch(r"[0-9]+", row[0])
-        for field in row[1:]:
-            assert field == field.strip() and math.isfinite(float(field))
-    states = [int(row[0]) for row in rows]
-    steps = {after - before for before, after in zip(states, states[1:])}
-    assert len(steps) <= 1 and all(step > 0 for step in steps)
-    return header, rows
+        assert len(row) == len(header) and re.fullmatch(r"[0-9]+", row[0])
+        assert all(field == field.strip() and math.isfinite(float(field)) for field in row[1:])
+    return rows
 
 
 def test_tracer_logs_of_two_chains_of_different_lengths(case, run):
@@ -47,16 +38,15 @@ def test_tracer_logs_of_two_chains_of_different_lengths(case, run):
     case.write_run(3, chain_3)
     case.write_run(4, chain_4)
     assert run(seeds=(3, 4), burnin="0.5")[0] == 0
-    header, rows = check_tracer_rules(case.read_output("trace.log"))
-    assert header == ["state", "log_probability", "segments", "deletion_rate_0", "deletion_rate_1",
-                      "deletion_rate_2", "mutation_rate_0", "mutation_rate_1", "mutation_rate_2"]
-    # Three kept draws of seed 3, then two of seed 4, numbered 1..5.
+    rows = tracer_rows(case.read_output("trace.log"))
+    # Three kept draws of seed 3, then two of seed 4, numbered 1..5: Tracer
+    # needs states that count up evenly.
     assert [row[0] for row in rows] == ["1", "2", "3", "4", "5"]
     assert [row[1] for row in rows] == ["-1003.5", "-1004.5", "-1005.5", "-2002.25", "-2003.25"]
     assert [row[2] for row in rows] == ["2", "1", "2", "1", "1"]
     assert rows[0][3:] == ["0.01", "0.02", "1.5e-07", "0.000123457", "4", "20"]
     for seed, length in ((3, 6), (4, 4)):
-        _, rows = check_tracer_rules(case.read_output(f"trace_{seed}.log"))
+        rows = tracer_rows(case.read_output(f"trace_{seed}.log"))
         assert [int(row[0]) for row in rows] == list(range(1, length + 1))
 
 
@@ -69,8 +59,7 @@ def test_tracks_follow_the_reference_coordinates_of_columns_tsv(case, run):
     # Modelled columns at alignment positions 2 3 5 6 7 9; reference
     # coordinate 4 is a reference N (counted, not modelled).
     case.write_columns([(2, 1), (3, 2), (5, 3), (6, 5), (7, 6), (9, 7)])
-    with open(os.path.join(case.data_dir, "sequences.tsv"), "w") as handle:
-        handle.write("seq_id\tname\tleaf_label\n0\thuman\t3\n1\tchimp\t4\n")
+    case.write_text("sequences.tsv", "seq_id\tname\tleaf_label\n0\thuman\t3\n1\tchimp\t4\n")
     case.write_run(3, states_with_slowest_probabilities([4, 3, 4, 4, 4, 2]))
     status, out, err = run()
     assert status == 0, err
@@ -108,20 +97,13 @@ def test_without_columns_tsv_positions_are_data_rows(case, run):
 
 def test_data_file_option_reads_another_alignment(case, run):
     case.write_data([[1, 1]] * 5)
-    with open(os.path.join(case.data_dir, "other.txt"), "w") as handle:
-        handle.write("0 1\n4 4\n4 4\n")
+    case.write_data([[0, 1], [4, 4], [4, 4]], name="other.txt")
     case.write_run(3, states_with_slowest_probabilities([4, 4]))
     assert run("--data-file", "other.txt")[0] == 0
     assert [row["alignment_position"] for row in case.table("columns.tsv")] == ["2", "3"]
 
 
-FASTA = """>ref
--ACgT-NAC--Gt
->a
-AACGTTTACGAGT
->b
-A-CGTTTACGAGT
-"""
+FASTA = ">ref\n-ACgT-NAC--Gt\n>a\nAACGTTTACGAGT\n>b\nA-CGTTTACGAGT\n"
 
 
 def test_track_coordinates_of_a_case_prepared_by_alnprepare(tmp_path, case, run):
@@ -133,13 +115,7 @@ def test_track_coordinates_of_a_case_prepared_by_alnprepare(tmp_path, case, run)
                           cwd=tmp_path, capture_output=True, text=True, check=False)
     assert done.returncode == 0, done.stderr
     reference = FASTA.splitlines()[1].upper()
-    expected = []
-    coordinate = 0
-    for position, character in enumerate(reference, start=1):
-        coordinate += character != "-"
-        if character in "ACGT":
-            expected.append((position, coordinate))
-    assert len(read_tsv(os.path.join(case.data_dir, "columns.tsv"))) == len(expected) == 8
+    expected = [(p, p - reference[:p].count("-")) for p, c in enumerate(reference, start=1) if c in "ACGT"]
     case.write_run(3, states_with_slowest_probabilities([4, 4, 4, 4, 4, 4, 1, 4]))
     assert run()[0] == 0
     wig = case.read_output("rate_states.wig").splitlines()
@@ -147,6 +123,3 @@ def test_track_coordinates_of_a_case_prepared_by_alnprepare(tmp_path, case, run)
     assert [int(line.split()[0]) for line in wig[2:]] == [r for _, r in expected]
     rows = case.table("columns.tsv")
     assert [(int(row["alignment_position"]), int(row["reference_position"])) for row in rows] == expected
-    # Reference coordinates 1-4 (A C G T); the N at 5 breaks the run; 6-7 (A C); 8 (G) is at 0.25; 9 (T).
-    assert case.read_output("conserved.bed") == (
-        "ref\t0\t4\tconserved\t1000\nref\t5\t7\tconserved\t1000\nref\t8\t9\tconserved\t1000\n")

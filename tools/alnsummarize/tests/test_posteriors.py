@@ -36,13 +36,10 @@ def test_burnin_drops_leading_iterations_of_each_chain(case, run):
     case.modelled_data(2)
     case.write_run(3, [Iteration([2, 2])] * 3 + [Iteration([0, 1])])
     case.write_run(4, [Iteration([2, 2])] * 2 + [Iteration([1, 1])] * 2)
-    # A fraction: 3 of 4 iterations dropped from each chain.
-    assert run(seeds=(3, 4), burnin="0.75")[0] == 0
-    assert [floats(row, *STATES) for row in case.table("columns.tsv")] == [[0.5, 0.5, 0], [0, 1, 0]]
-    # A whole number of iterations: the same.
-    assert run(seeds=(3, 4), burnin="3")[0] == 0
-    assert [floats(row, *STATES) for row in case.table("columns.tsv")] == [[0.5, 0.5, 0], [0, 1, 0]]
-    # The default burn-in is a quarter: 1 of 4.
+    # A fraction of each chain, or a whole number of iterations: 3 of 4 dropped.
+    for burnin in ("0.75", "3"):
+        assert run(seeds=(3, 4), burnin=burnin)[0] == 0
+        assert [floats(row, *STATES) for row in case.table("columns.tsv")] == [[0.5, 0.5, 0], [0, 1, 0]]
     status, out, _ = run(seeds=(3, 4), burnin="0.25")
     assert "burn-in 1, kept 3" in out
     assert floats(case.table("columns.tsv")[0], *STATES) == pytest.approx([1 / 6, 2 / 6, 0.5], abs=1e-6)
@@ -160,12 +157,9 @@ def test_absent_internal_nodes_are_their_own_value(case, run):
 def test_ancestor_titles_name_the_sequences_below(case, run):
     case.modelled_data(2)
     # Root 0 over node 1 and leaf 2; node 1 over leaves 3 and 4; leaves listed left to right.
-    with open(case.data_dir + "tree.txt", "w") as handle:
-        handle.write("0 1 0.1\n0 2 0.2\n1 3 0.1\n1 4 0.1\n")
-    with open(case.data_dir + "map_from_leave_label_to_seq_id.txt", "w") as handle:
-        handle.write("2 0\n3 1\n4 2\n")
-    with open(case.data_dir + "sequences.tsv", "w") as handle:
-        handle.write("seq_id\tname\tleaf_label\n0\thuman\t2\n1\tchimp\t3\n2\tgorilla\t4\n")
+    case.write_text("tree.txt", "0 1 0.1\n0 2 0.2\n1 3 0.1\n1 4 0.1\n")
+    case.write_text("map_from_leave_label_to_seq_id.txt", "2 0\n3 1\n4 2\n")
+    case.write_text("sequences.tsv", "seq_id\tname\tleaf_label\n0\thuman\t2\n1\tchimp\t3\n2\tgorilla\t4\n")
     case.write_run(3, [Iteration([0, 0], ancestors=[[1, 2], [3, 4]])])
     assert run()[0] == 0
     titles = [line for line in case.read_output("ancestors.fasta").splitlines() if line.startswith(">")]

@@ -11,9 +11,7 @@ import os
 
 def cpp(value):
     """A number as a default-formatted C++ stream prints it."""
-    if isinstance(value, int):
-        return str(value)
-    return "%g" % value
+    return str(value) if isinstance(value, int) else "%g" % value
 
 
 def write(path, lines):
@@ -26,8 +24,7 @@ def read_tsv(path):
     """The rows of a tab-separated table with a header, as dicts of text."""
     with open(path, encoding="utf-8") as handle:
         lines = handle.read().splitlines()
-    header = lines[0].split("\t")
-    return [dict(zip(header, line.split("\t"))) for line in lines[1:]]
+    return [dict(zip(lines[0].split("\t"), line.split("\t"))) for line in lines[1:]]
 
 
 class Iteration:
@@ -35,26 +32,20 @@ class Iteration:
 
     def __init__(self, states, mutation=(0.1, 1.0, 10.0), deletion=(0.01, 0.1, 1.0), from_tos=None,
                  log_probability=-100.0, log_marginals=(0.0, -1.0, -2.0, -3.0), ancestors=None):
-        self.states = list(states)
-        self.mutation = mutation
-        self.deletion = deletion
+        self.states, self.mutation, self.deletion = list(states), mutation, deletion
         self.from_tos = from_tos if from_tos is not None else [(0, len(self.states) - 1)]
-        self.log_probability = log_probability
-        self.log_marginals = log_marginals
-        self.ancestors = ancestors
+        self.log_probability, self.log_marginals, self.ancestors = log_probability, log_marginals, ancestors
 
 
 class Case:
     """ROOT/data/NAME/, ROOT/results/NAME/ and an output folder in a temporary directory."""
 
     def __init__(self, base, name="case/"):
-        self.root = os.path.join(base, "root") + "/"
-        self.name = name
+        self.root, self.name, self.out = os.path.join(base, "root") + "/", name, os.path.join(base, "summary")
         self.data_dir = os.path.join(self.root, "data", name)
         self.results_dir = os.path.join(self.root, "results", name)
-        self.out = os.path.join(base, "summary")
-        os.makedirs(self.data_dir, exist_ok=True)
-        os.makedirs(self.results_dir, exist_ok=True)
+        os.makedirs(self.data_dir)
+        os.makedirs(self.results_dir)
 
     def result(self, seed, suffix):
         return os.path.join(self.results_dir, f"{seed}{suffix}")
@@ -62,8 +53,7 @@ class Case:
     def write_run(self, seed, iterations):
         """Every file the sampler (with --ancestors where given) leaves for these iterations."""
         write(self.result(seed, "_post_para.txt"), [cpp(it.log_probability) for it in iterations])
-        write(self.result(seed, "_post_dist_k.txt"),
-              [" ".join(cpp(value) for value in it.log_marginals) for it in iterations])
+        write(self.result(seed, "_post_dist_k.txt"), [" ".join(map(cpp, it.log_marginals)) for it in iterations])
         write(self.result(seed, "_rate_state_transitions.txt"), ["0.9 0.05 0.05"] * (3 * len(iterations)))
         for number, it in enumerate(iterations, start=1):
             write(self.result(seed, f"_from_tos_{number}.txt"), [f"{a} {b}" for a, b in it.from_tos])
@@ -71,18 +61,20 @@ class Case:
             write(self.result(seed, f"_mutations_{number}.txt"), ["#event_rate"] + [cpp(r) for r in it.mutation])
             write(self.result(seed, f"_map_column_to_rate_state_{number}.txt"), [str(s) for s in it.states])
             if it.ancestors is not None:
-                write(self.result(seed, f"_ancestors_{number}.txt"),
-                      [" ".join(str(value) for value in row) for row in it.ancestors])
+                write(self.result(seed, f"_ancestors_{number}.txt"), [" ".join(map(str, row)) for row in it.ancestors])
 
-    def write_data(self, rows):
-        """data.txt: one line per alignment column, one value per sequence."""
-        write(os.path.join(self.data_dir, "data.txt"), [" ".join(str(v) for v in row) for row in rows])
+    def write_data(self, rows, name="data.txt"):
+        """An alignment file: one line per alignment column, one value per sequence."""
+        write(os.path.join(self.data_dir, name), [" ".join(map(str, row)) for row in rows])
+
+    def write_text(self, name, text):
+        with open(os.path.join(self.data_dir, name), "w", encoding="utf-8") as handle:
+            handle.write(text)
 
     def write_columns(self, positions):
         """columns.tsv as alnprepare writes it, from (alignment position, reference position) pairs."""
-        write(os.path.join(self.data_dir, "columns.tsv"),
-              ["column\talignment_position\treference_position"]
-              + [f"{column}\t{a}\t{r}" for column, (a, r) in enumerate(positions)])
+        self.write_text("columns.tsv", "column\talignment_position\treference_position\n"
+                        + "".join(f"{column}\t{a}\t{r}\n" for column, (a, r) in enumerate(positions)))
 
     def modelled_data(self, n_columns):
         """A data.txt whose rows are all modelled."""
