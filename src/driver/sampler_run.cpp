@@ -16,6 +16,7 @@
 #include "ratestates/hmm_one_dim.h"
 #include "ratestates/rate_states.h"
 #include "segmentation/partition_sampler.h"
+#include "tree/likelihood_engine.h"
 #include "tree/phy_tree.h"
 #include "updates/dirichlet_updates.h"
 #include "updates/rate_sampler.h"
@@ -95,6 +96,8 @@ class SamplerRun {
   std::vector<RateSampler*> _deletion_samplers;
   std::vector<RateSampler*> _mutation_samplers;
   ZVSampler _latent_sampler;
+  // Tree likelihoods shared by the emission step and the latent sampler.
+  std::unique_ptr<LikelihoodEngine> _engine;
 
   // Rebuilt within every iteration.
   std::vector<std::vector<long>> _from_tos;
@@ -191,6 +194,7 @@ void SamplerRun::set_up_samplers() {
     _mutation_samplers[s] = new RateSampler(mutation_event, rate_steps_per_call, s);
   }
   _latent_sampler = ZVSampler(columns, value_count);
+  _engine = std::make_unique<LikelihoodEngine>(_trees, _settings.threads);
 }
 
 void SamplerRun::write_iteration_file(const std::string& stem, long iteration,
@@ -248,8 +252,8 @@ void SamplerRun::sample_rate_states(long iteration) {
   sample_rate_state_transitions(_n_rate_states, _column_rate_states, _state_transitions,
                                 _files.rate_state_transitions_ptr);
   check_output_file(_files.rate_state_transitions, _files.path("_rate_state_transitions.txt"));
-  compute_obs_emission_probs(_trees, _rate_state_labels, _deletion_rates, _insertion_rates, _mutation_rates, _from_tos,
-                             _thetas, _nonempty_values, _all_values, _children, _lengths, _emission_probs, nullptr);
+  compute_obs_emission_probs(_trees, *_engine, _rate_state_labels, _deletion_rates, _insertion_rates, _mutation_rates,
+                             _from_tos, _thetas, _nonempty_values, _children, _lengths, _emission_probs, nullptr);
   {
     HMM_OneDim hmm(static_cast<long>(_trees.size()), _n_rate_states, _initial_state_probs, _state_transitions,
                    _emission_probs);
@@ -267,11 +271,11 @@ void SamplerRun::sample_rate_states(long iteration) {
 
 void SamplerRun::sample_latent_values() {
   _latent_sampler.forward(_from_tos, _thetas, _column_rate_states, _deletion_rates, _insertion_rates, _mutation_rates,
-                          _children, _lengths, _nonempty_values, _trees, _all_values, _initial_value_probs, _gammas,
+                          _children, _lengths, _nonempty_values, *_engine, _all_values, _initial_value_probs, _gammas,
                           _etas, _betas, _latent_out, true);
   _log_posterior += _latent_out;
   _latent_sampler.backward_sample_ancestors(_trees, _all_values, _all_value_index);
-  _latent_sampler.sample_internal_nodes(_from_tos, _trees, _all_values, _all_value_index, _column_rate_states,
+  _latent_sampler.sample_internal_nodes(_from_tos, *_engine, _trees, _all_value_index, _column_rate_states,
                                         _mutation_rates, _thetas);
 }
 
@@ -312,6 +316,7 @@ void SamplerRun::run_iterations() {
 }
 
 void SamplerRun::tear_down() {
+  _engine.reset();
   for (int s = 0; s < _n_rate_states; ++s) {
     delete _deletion_samplers[s];
     _deletion_samplers[s] = nullptr;
