@@ -132,14 +132,17 @@ void LikelihoodEngine::evaluate_patterns() {
   }
 }
 
-const PatternTables& LikelihoodEngine::root_tables(long column, int rate_state) const {
+const PatternTables& LikelihoodEngine::node_tables(long column, int rate_state, int node) const {
   const int segment = _segment_of_column.at(static_cast<std::size_t>(column));
   if (!_evaluated || segment < 0) throw std::out_of_range("column outside the evaluated segments");
   if (rate_state < 0 || static_cast<std::size_t>(rate_state) >= _rate_states) {
     throw std::out_of_range("rate state without evaluated tables");
   }
   const PatternSlots& slots = _slots[segment];
-  return table(segment, rate_state).tables(slots.slot(0, _patterns.id(static_cast<std::size_t>(column), 0)));
+  if (node < 0 || static_cast<std::size_t>(node) >= _topology.size() || _topology.is_leaf(node)) {
+    throw std::out_of_range("node without likelihood tables");
+  }
+  return table(segment, rate_state).tables(slots.slot(node, _patterns.id(static_cast<std::size_t>(column), node)));
 }
 
 void LikelihoodEngine::sample_internal_nodes(const std::vector<std::vector<long>>& from_tos,

@@ -47,7 +47,10 @@ class LikelihoodEngine {
 
   // The root's tables of a column under a rate state, from the last
   // evaluate(); the column must lie in one of its segments.
-  const PatternTables& root_tables(long column, int rate_state) const;
+  const PatternTables& root_tables(long column, int rate_state) const { return node_tables(column, rate_state, 0); }
+  // The tables of any internal node (by breadth-first number) of a column;
+  // an absent node's tables hold no valid state.
+  const PatternTables& node_tables(long column, int rate_state, int node) const;
   static bool valid(const PatternTables& tables, int state) { return ((tables.valid >> state) & 1u) != 0; }
 
   // Draws the internal values below every (already drawn) root and all
