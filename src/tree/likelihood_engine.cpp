@@ -51,7 +51,8 @@ LikelihoodEngine::LikelihoodEngine(const std::vector<PhyTree*>& trees, int threa
       _patterns(_topology, trees),
       _pool(std::max(threads, 1)),
       _walk_values(_topology.size(), 0),
-      _walk_skipped(_topology.size(), 0) {}
+      _walk_skipped(_topology.size(), 0),
+      _walk_tables(_topology.size(), nullptr) {}
 
 void LikelihoodEngine::evaluate(const std::vector<std::vector<long>>& from_tos,
                                 const std::vector<std::vector<double>>& thetas,
@@ -179,6 +180,18 @@ void LikelihoodEngine::topdown(long column, PhyTree& tree, const PatternLikeliho
                                const PatternSlots& slots, const std::vector<double>& no_mutation,
                                const std::vector<int>& all_value_index, const std::vector<double>& freqs) {
   const auto c = static_cast<std::size_t>(column);
+  // The tables of a column's patterns lie scattered over the (segment, rate
+  // state) table; asking for all of them before the walk lets their memory
+  // loads overlap instead of stalling one draw after the other.
+  for (int v = 1; v < static_cast<int>(_topology.size()); ++v) {
+    if (_topology.is_leaf(v)) continue;
+    const PatternTables* tables = &likelihoods.tables(slots.slot(v, _patterns.id(c, v)));
+    _walk_tables[v] = tables;
+    const char* bytes = reinterpret_cast<const char*>(tables->top_down_weights.data());
+    for (std::size_t offset = 0; offset < sizeof(tables->top_down_weights); offset += 64) {
+      __builtin_prefetch(bytes + offset);
+    }
+  }
   _walk_values[0] = static_cast<std::int8_t>(tree.root->value);
   _walk_skipped[0] = 0;
   for (int v = 1; v < static_cast<int>(_topology.size()); ++v) {
@@ -191,8 +204,8 @@ void LikelihoodEngine::topdown(long column, PhyTree& tree, const PatternLikeliho
     _walk_skipped[v] = 0;
     const int parent_value = _walk_values[p];
     if (!_topology.is_leaf(v)) {
-      const PatternTables& tables = likelihoods.tables(slots.slot(v, _patterns.id(c, v)));
-      const double* row = tables.top_down_weights.data() + all_value_index.at(parent_value) * likelihood_states;
+      const double* row =
+          _walk_tables[v]->top_down_weights.data() + all_value_index.at(parent_value) * likelihood_states;
       node.value = static_cast<int>(draw_weighted_index(row, likelihood_states));
     }
     set_branch_indicators(node, parent_value, no_mutation[v], all_value_index, freqs);

@@ -99,9 +99,10 @@ class LikelihoodEngine {
   bool _evaluated = false;
   Arguments _arguments;
   std::size_t _rate_states = 0;
-  std::vector<int> _segment_of_column;      // -1 outside every segment
-  std::vector<PatternSlots> _slots;         // [segment]
-  std::vector<PatternLikelihoods> _tables;  // [segment * rate states + rate state]
-  std::vector<std::int8_t> _walk_values;    // per node, one column's top-down walk
-  std::vector<std::uint8_t> _walk_skipped;  // per node
+  std::vector<int> _segment_of_column;             // -1 outside every segment
+  std::vector<PatternSlots> _slots;                // [segment]
+  std::vector<PatternLikelihoods> _tables;         // [segment * rate states + rate state]
+  std::vector<std::int8_t> _walk_values;           // per node, one column's top-down walk
+  std::vector<std::uint8_t> _walk_skipped;         // per node
+  std::vector<const PatternTables*> _walk_tables;  // per internal node
 };

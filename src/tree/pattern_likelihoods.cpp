@@ -1,5 +1,6 @@
 #include "tree/pattern_likelihoods.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -92,9 +93,9 @@ void PatternLikelihoods::prepare(const TreeTopology& topology, TransProbs& trans
     }
     _leaf_messages[leaf][absent_value] = factor_one();
   }
-  // Grown only: the tables of earlier iterations are overwritten, never
-  // freed and zeroed again.
-  if (_tables.size() < slots) _tables.resize(slots);
+  // Grown only, and geometrically: the tables of earlier iterations are
+  // overwritten, never freed, zeroed and copied again for a few more slots.
+  if (_tables.size() < slots) _tables.resize(std::max(slots, _tables.size() + _tables.size() / 2));
 }
 
 // The child's factor for every parent state s, exactly as the column pass
