@@ -96,7 +96,9 @@ class SamplerRun {
   std::vector<RateSampler*> _deletion_samplers;
   std::vector<RateSampler*> _mutation_samplers;
   ZVSampler _latent_sampler;
-  // Tree likelihoods shared by the emission step and the latent sampler.
+  // Tree likelihoods shared by the emission step and the latent sampler, and
+  // the compact node values and indicators that the rate and shape updates
+  // count.
   std::unique_ptr<LikelihoodEngine> _engine;
 
   // Rebuilt within every iteration.
@@ -224,8 +226,8 @@ void SamplerRun::sample_event_rates(long iteration, const std::string& stem, std
     *file << "#event_rate\n";
     for (int s = 0; s < _n_rate_states; ++s) {
       double out_value = 0.0;
-      const double initial_rate =
-          samplers[s]->compute_initial_rate(_trees, _rate_state_columns[s], _branch_length_mean, false, nullptr);
+      const double initial_rate = samplers[s]->compute_initial_rate(_engine->states(), _rate_state_columns[s],
+                                                                    _branch_length_mean, false, nullptr);
       if (rates[s] == -1.0) rates[s] = initial_rate;
       rates[s] = samplers[s]->sample_rate(rates[s], out_value, file, nullptr, true, false);
       _log_posterior += out_value;
@@ -240,11 +242,11 @@ void SamplerRun::sample_shapes(long iteration) {
   _etas.assign(1, 0.0);
   _betas.assign(segments, std::vector<std::vector<double>>(nonempty_count));
   write_iteration_file("_beta_shapes_", iteration, [&](std::ostream* file) {
-    sample_gammas_etas_betas(_trees, _from_tos, _betas, nonempty_count, _nonempty_value_index, file);
+    sample_gammas_etas_betas(_engine->states(), _from_tos, _betas, nonempty_count, _nonempty_value_index, file);
   });
   _thetas.assign(segments, std::vector<double>());
   write_iteration_file("_theta_shapes_", iteration, [&](std::ostream* file) {
-    sample_thetas(_trees, _from_tos, _thetas, nonempty_count, _nonempty_value_index, file);
+    sample_thetas(_engine->states(), _from_tos, _thetas, nonempty_count, _nonempty_value_index, file);
   });
 }
 

@@ -49,6 +49,7 @@ bool LikelihoodEngine::Arguments::operator==(const Arguments& other) const {
 LikelihoodEngine::LikelihoodEngine(const std::vector<PhyTree*>& trees, int threads)
     : _topology(*trees.at(0)),
       _patterns(_topology, trees),
+      _states(trees),
       _pool(std::max(threads, 1)),
       _walk_values(_topology.size(), 0),
       _walk_skipped(_topology.size(), 0),
@@ -192,6 +193,7 @@ void LikelihoodEngine::topdown(long column, PhyTree& tree, const PatternLikeliho
       __builtin_prefetch(bytes + offset);
     }
   }
+  _states.store(c, *tree.root);
   _walk_values[0] = static_cast<std::int8_t>(tree.root->value);
   _walk_skipped[0] = 0;
   for (int v = 1; v < static_cast<int>(_topology.size()); ++v) {
@@ -209,6 +211,7 @@ void LikelihoodEngine::topdown(long column, PhyTree& tree, const PatternLikeliho
       node.value = static_cast<int>(draw_weighted_index(row, likelihood_states));
     }
     set_branch_indicators(node, parent_value, no_mutation[v], all_value_index, freqs);
+    _states.store(c, node);
     _walk_values[v] = static_cast<std::int8_t>(node.value);
   }
 }

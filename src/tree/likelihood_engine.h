@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "tree/column_states.h"
 #include "tree/pattern_likelihoods.h"
 #include "tree/phy_tree.h"
 #include "tree/subtree_patterns.h"
@@ -57,11 +58,15 @@ class LikelihoodEngine {
   // indicators, column by column in segment order, exactly as
   // PhyTree::topdown on each column after its own bottom-up pass with the
   // column's rate state: same weights, same rand() values in the same order.
-  // Writes the values and indicators into the trees' nodes.
+  // Writes the values and indicators into the trees' nodes and into states().
   void sample_internal_nodes(const std::vector<std::vector<long>>& from_tos, std::vector<PhyTree*>& trees,
                              const std::vector<int>& all_value_index, const std::vector<int>& column_rate_states,
                              const std::vector<double>& mutation_rates, const std::vector<std::vector<double>>& thetas);
 
+  // Every column's node values and indicators, compact: as the trees held
+  // them at construction, then as each top-down draw leaves them (the root
+  // values included).
+  const ColumnStates& states() const { return _states; }
   const TreeTopology& topology() const { return _topology; }
   const SubtreePatterns& patterns() const { return _patterns; }
   int threads() const { return _pool.size(); }
@@ -94,6 +99,7 @@ class LikelihoodEngine {
 
   TreeTopology _topology;
   SubtreePatterns _patterns;
+  ColumnStates _states;
   WorkerPool _pool;
 
   bool _evaluated = false;

@@ -211,6 +211,9 @@ TEST(LikelihoodEngine, TopDownDrawsEqualTheColumnWalks) {
         ASSERT_EQ(a.deletion, b.deletion);
         ASSERT_EQ(a.insertion, b.insertion);
         ASSERT_EQ(a.bond, b.bond);
+        const NodeState& compact = engine.states().at(static_cast<std::size_t>(column), static_cast<int>(label));
+        ASSERT_EQ(std::vector<int>({compact.value, compact.deletion, compact.insertion, compact.bond}),
+                  std::vector<int>({b.value, b.deletion, b.insertion, b.bond}));
       }
     }
   }
