@@ -61,7 +61,7 @@ def main():
         f.writelines(f"{p} {c} {t}\n" for p, c, t in rows)
     with open(os.path.join(folder, "map_from_leave_label_to_seq_id.txt"), "w") as f:
         f.writelines(f"{l} {i}\n" for i, l in enumerate(leaf_labels))
-    rates = [(4.0, 0.8), (1.0, 0.2), (0.2, 0.05)]
+    rates = [(4.0, 1.6), (1.0, 0.4), (0.2, 0.1)]
     state = 0
     with open(os.path.join(folder, "data.txt"), "w") as f:
         for _ in range(columns):

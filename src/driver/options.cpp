@@ -7,10 +7,13 @@
 
 namespace {
 
+constexpr int max_threads = 256;
+
 struct RawValues {
   std::optional<std::string> seed;
   std::optional<std::string> n_iterations;
   std::optional<std::string> k_max;
+  std::optional<std::string> threads;
 };
 
 template <typename T>
@@ -25,7 +28,15 @@ void check_numeric_values(const RawValues& raw, RunSettings& settings) {
   if (raw.n_iterations) settings.n_iterations = numeric_value<long>("-n", *raw.n_iterations, "a whole number");
   if (raw.k_max) {
     settings.k_max = numeric_value<long>("-k", *raw.k_max, "a whole number of at least 1");
-    if (settings.k_max < 1) fatal("alnsampler: option -k needs a whole number of at least 1, got \"" + *raw.k_max + "\"\n", -1);
+    if (settings.k_max < 1)
+      fatal("alnsampler: option -k needs a whole number of at least 1, got \"" + *raw.k_max + "\"\n", -1);
+  }
+  if (raw.threads) {
+    const std::string expected = "a whole number from 1 to " + to_string(max_threads);
+    settings.threads = numeric_value<int>("--threads", *raw.threads, expected);
+    if (settings.threads < 1 || settings.threads > max_threads) {
+      fatal("alnsampler: option --threads needs " + expected + ", got \"" + *raw.threads + "\"\n", -1);
+    }
   }
 }
 
@@ -55,6 +66,8 @@ RunSettings parse_options(int argc, const char* const* argv) {
       settings.data_file = argv[++i];
     } else if (has_value && argument == "-k") {
       raw.k_max = argv[++i];
+    } else if (has_value && argument == "--threads") {
+      raw.threads = argv[++i];
     }
   }
   if (!settings.show_help && !settings.show_version) check_numeric_values(raw, settings);
@@ -63,6 +76,7 @@ RunSettings parse_options(int argc, const char* const* argv) {
 
 std::string usage_text() {
   return R"(Usage: alnsampler [-s SEED] [-r ROOT_DIR] [-n ITERATIONS] [-t TEST_CASE] [-d DATA_FILE] [-k K_MAX]
+                  [--threads N] [--ancestors]
 
 Bayesian sampler of the evolution of a DNA alignment along a fixed rooted
 binary tree: rate states along the alignment, a segmentation, event rates,
@@ -80,6 +94,8 @@ Options (each followed by its value):
                  of modelled columns (default 4)
   --ancestors    also write, per iteration, the sampled values of every
                  column's internal nodes (SEED_ancestors_i.txt)
+  --threads N    threads for the tree likelihood passes, 1..256 (default 1);
+                 the results are identical for every N
   -h, --help     print this text and exit
   --version      print the version and exit
 

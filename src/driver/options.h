@@ -11,6 +11,7 @@ struct RunSettings {
   std::string data_file = "data.txt";
   long k_max = 4;
   bool write_ancestors = false;  // --ancestors: also write every column's internal values
+  int threads = 1;               // --threads: threads of the deterministic likelihood passes
   bool show_help = false;
   bool show_version = false;
 };
@@ -19,8 +20,10 @@ struct RunSettings {
 // order; an option given twice takes its last value, an unknown argument or an
 // option without a following value is ignored, and a value is never examined
 // as an option. -h/--help and --version ask for the usage text and the
-// version; --ancestors asks for the internal values of every iteration. A numeric value that is not entirely a number of the option's type
-// (a seed 0..4294967295, whole numbers for -n and -k, -k at least 1) ends the
+// version; --ancestors asks for the internal values of every iteration;
+// --threads N sets the threads of the likelihood passes. A numeric value that is not entirely a number of the option's
+// type (a seed 0..4294967295, whole numbers for -n and -k, -k at least 1,
+// --threads 1..256) ends the
 // run with status -1 and a message naming the option and the value.
 RunSettings parse_options(int argc, const char* const* argv);
 

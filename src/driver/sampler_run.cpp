@@ -16,6 +16,7 @@
 #include "ratestates/hmm_one_dim.h"
 #include "ratestates/rate_states.h"
 #include "segmentation/partition_sampler.h"
+#include "tree/likelihood_engine.h"
 #include "tree/phy_tree.h"
 #include "updates/dirichlet_updates.h"
 #include "updates/rate_sampler.h"
@@ -95,6 +96,10 @@ class SamplerRun {
   std::vector<RateSampler*> _deletion_samplers;
   std::vector<RateSampler*> _mutation_samplers;
   ZVSampler _latent_sampler;
+  // Tree likelihoods shared by the emission step and the latent sampler, and
+  // the compact node values and indicators that the rate and shape updates
+  // count.
+  std::unique_ptr<LikelihoodEngine> _engine;
 
   // Rebuilt within every iteration.
   std::vector<std::vector<long>> _from_tos;
@@ -191,6 +196,7 @@ void SamplerRun::set_up_samplers() {
     _mutation_samplers[s] = new RateSampler(mutation_event, rate_steps_per_call, s);
   }
   _latent_sampler = ZVSampler(columns, value_count);
+  _engine = std::make_unique<LikelihoodEngine>(_trees, _settings.threads);
 }
 
 void SamplerRun::write_iteration_file(const std::string& stem, long iteration,
@@ -220,8 +226,8 @@ void SamplerRun::sample_event_rates(long iteration, const std::string& stem, std
     *file << "#event_rate\n";
     for (int s = 0; s < _n_rate_states; ++s) {
       double out_value = 0.0;
-      const double initial_rate =
-          samplers[s]->compute_initial_rate(_trees, _rate_state_columns[s], _branch_length_mean, false, nullptr);
+      const double initial_rate = samplers[s]->compute_initial_rate(_engine->states(), _rate_state_columns[s],
+                                                                    _branch_length_mean, false, nullptr);
       if (rates[s] == -1.0) rates[s] = initial_rate;
       rates[s] = samplers[s]->sample_rate(rates[s], out_value, file, nullptr, true, false);
       _log_posterior += out_value;
@@ -236,11 +242,11 @@ void SamplerRun::sample_shapes(long iteration) {
   _etas.assign(1, 0.0);
   _betas.assign(segments, std::vector<std::vector<double>>(nonempty_count));
   write_iteration_file("_beta_shapes_", iteration, [&](std::ostream* file) {
-    sample_gammas_etas_betas(_trees, _from_tos, _betas, nonempty_count, _nonempty_value_index, file);
+    sample_gammas_etas_betas(_engine->states(), _from_tos, _betas, nonempty_count, _nonempty_value_index, file);
   });
   _thetas.assign(segments, std::vector<double>());
   write_iteration_file("_theta_shapes_", iteration, [&](std::ostream* file) {
-    sample_thetas(_trees, _from_tos, _thetas, nonempty_count, _nonempty_value_index, file);
+    sample_thetas(_engine->states(), _from_tos, _thetas, nonempty_count, _nonempty_value_index, file);
   });
 }
 
@@ -248,8 +254,8 @@ void SamplerRun::sample_rate_states(long iteration) {
   sample_rate_state_transitions(_n_rate_states, _column_rate_states, _state_transitions,
                                 _files.rate_state_transitions_ptr);
   check_output_file(_files.rate_state_transitions, _files.path("_rate_state_transitions.txt"));
-  compute_obs_emission_probs(_trees, _rate_state_labels, _deletion_rates, _insertion_rates, _mutation_rates, _from_tos,
-                             _thetas, _nonempty_values, _all_values, _children, _lengths, _emission_probs, nullptr);
+  compute_obs_emission_probs(_trees, *_engine, _rate_state_labels, _deletion_rates, _insertion_rates, _mutation_rates,
+                             _from_tos, _thetas, _nonempty_values, _children, _lengths, _emission_probs, nullptr);
   {
     HMM_OneDim hmm(static_cast<long>(_trees.size()), _n_rate_states, _initial_state_probs, _state_transitions,
                    _emission_probs);
@@ -267,11 +273,11 @@ void SamplerRun::sample_rate_states(long iteration) {
 
 void SamplerRun::sample_latent_values() {
   _latent_sampler.forward(_from_tos, _thetas, _column_rate_states, _deletion_rates, _insertion_rates, _mutation_rates,
-                          _children, _lengths, _nonempty_values, _trees, _all_values, _initial_value_probs, _gammas,
+                          _children, _lengths, _nonempty_values, *_engine, _all_values, _initial_value_probs, _gammas,
                           _etas, _betas, _latent_out, true);
   _log_posterior += _latent_out;
   _latent_sampler.backward_sample_ancestors(_trees, _all_values, _all_value_index);
-  _latent_sampler.sample_internal_nodes(_from_tos, _trees, _all_values, _all_value_index, _column_rate_states,
+  _latent_sampler.sample_internal_nodes(_from_tos, *_engine, _trees, _all_value_index, _column_rate_states,
                                         _mutation_rates, _thetas);
 }
 
@@ -312,6 +318,7 @@ void SamplerRun::run_iterations() {
 }
 
 void SamplerRun::tear_down() {
+  _engine.reset();
   for (int s = 0; s < _n_rate_states; ++s) {
     delete _deletion_samplers[s];
     _deletion_samplers[s] = nullptr;

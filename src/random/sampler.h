@@ -8,13 +8,34 @@
 // first j with cut_off[j] > u (strictly). Only u = 1.0 can pass every point;
 // then the last value is chosen unless it has zero weight (its cut-off equals
 // the one before it), in which case the one before it is.
-inline std::size_t select_by_cut_off(const std::vector<double>& cut_off_pts, double u) {
-  const std::size_t size = cut_off_pts.size();
+inline std::size_t select_by_cut_off(const double* cut_off_pts, std::size_t size, double u) {
   for (std::size_t j = 0; j < size; ++j) {
     if (cut_off_pts[j] > u) return j;
   }
   if (size >= 2 && cut_off_pts[size - 1] == cut_off_pts[size - 2]) return size - 2;
   return size - 1;
+}
+
+inline std::size_t select_by_cut_off(const std::vector<double>& cut_off_pts, double u) {
+  return select_by_cut_off(cut_off_pts.data(), cut_off_pts.size(), u);
+}
+
+// One draw of an index 0..n-1 with probabilities proportional to `weights`,
+// computed exactly as a Sampler built on these weights followed by
+// draw_w_replace(1) (same cut-off arithmetic, one rand() value), but without
+// any allocation. Needs 1 <= n <= 8.
+inline std::size_t draw_weighted_index(const double* weights, std::size_t n) {
+  double cut_off_pts[8];
+  double total = 0.0;
+  for (std::size_t j = 0; j < n; ++j) total += weights[j];
+  double cumulative = 0.0;
+  for (std::size_t j = 0; j < n; ++j) {
+    cumulative = cumulative + weights[j] / total;
+    cut_off_pts[j] = cumulative;
+  }
+  cut_off_pts[n - 1] = 1.0;
+  const double u = static_cast<double>(std::rand()) / 2147483647.0;
+  return select_by_cut_off(cut_off_pts, n, u);
 }
 
 // Draws values from a finite discrete distribution given by values and

@@ -49,3 +49,29 @@ void compute_obs_emission_probs(std::vector<PhyTree*>& trees, const std::vector<
   }
   if (out != nullptr) write_vectors_two_dim(emission_probs, out);
 }
+
+void compute_obs_emission_probs(std::vector<PhyTree*>& trees, LikelihoodEngine& engine,
+                                const std::vector<int>& rate_state_labels, const std::vector<double>& deletion_rates,
+                                const std::vector<double>& insertion_rates, const std::vector<double>& mutation_rates,
+                                const std::vector<std::vector<long>>& from_tos,
+                                const std::vector<std::vector<double>>& thetas, const std::vector<int>& nonempty_values,
+                                const std::vector<int>& children, const std::vector<double>& lengths,
+                                std::vector<std::vector<double>>& emission_probs, std::ostream* out) {
+  engine.evaluate(from_tos, thetas, deletion_rates, insertion_rates, mutation_rates, nonempty_values, children,
+                  lengths);
+  const int n_states = static_cast<int>(rate_state_labels.size());
+  for (const std::vector<long>& bounds : from_tos) {
+    for (long column = bounds.at(0); column <= bounds.at(1); ++column) {
+      const auto root_value = static_cast<std::size_t>(trees.at(static_cast<std::size_t>(column))->root->value);
+      std::vector<double>& row = emission_probs.at(static_cast<std::size_t>(column));
+      for (int k = 0; k < n_states; ++k) {
+        const PatternTables& root = engine.root_tables(column, k);
+        const double log_likelihood = root.subtree_lik.at(root_value);
+        row.at(k) = LikelihoodEngine::valid(root, static_cast<int>(root_value))
+                        ? log_likelihood
+                        : -std::numeric_limits<double>::infinity();
+      }
+    }
+  }
+  if (out != nullptr) write_vectors_two_dim(emission_probs, out);
+}

@@ -3,6 +3,7 @@
 #include <ostream>
 #include <vector>
 
+#include "tree/likelihood_engine.h"
 #include "tree/phy_tree.h"
 
 // Fills emission_probs[c][k] = ln P(leaf values of column c | rate state k):
@@ -23,3 +24,16 @@ void compute_obs_emission_probs(std::vector<PhyTree*>& trees, const std::vector<
                                 const std::vector<int>& all_values, const std::vector<int>& children,
                                 const std::vector<double>& lengths, std::vector<std::vector<double>>& emission_probs,
                                 std::ostream* out);
+
+// The same matrix from the engine's shared pattern tables: the engine is
+// evaluated for these segments, frequencies and rates (a no-op when it
+// already is), and entry [c][k] is the root table of column c under rate
+// state k read at the root's current value in `trees`. Bit-identical to the
+// version above; the trees' own likelihood tables are not touched.
+void compute_obs_emission_probs(std::vector<PhyTree*>& trees, LikelihoodEngine& engine,
+                                const std::vector<int>& rate_state_labels, const std::vector<double>& deletion_rates,
+                                const std::vector<double>& insertion_rates, const std::vector<double>& mutation_rates,
+                                const std::vector<std::vector<long>>& from_tos,
+                                const std::vector<std::vector<double>>& thetas, const std::vector<int>& nonempty_values,
+                                const std::vector<int>& children, const std::vector<double>& lengths,
+                                std::vector<std::vector<double>>& emission_probs, std::ostream* out);

@@ -41,13 +41,15 @@ ChildFactor child_factor(Node* child, const std::vector<std::vector<double>>& p,
     factor.max = 0.0;
   }
   if (out != nullptr) {
-    *out << "c: " << position << "\n" << "child label: " << child->_label << "\n";
+    *out << "c: " << position << "\n"
+         << "child label: " << child->_label << "\n";
     if (found) {
       *out << "flag subtree lik valid:\n";
       write_vector_column(child->flag_subtree_lik_valid, out);
       *out << "subtree lik:\n";
       write_vector_column(child->subtree_lik, out);
-      *out << "max: " << factor.max << "\n" << "top down sampling prob from:" << parent_value << "\n";
+      *out << "max: " << factor.max << "\n"
+           << "top down sampling prob from:" << parent_value << "\n";
       write_vector_column(weights[s], out);
     }
     *out << "subtree sum: " << factor.sum << "\n";

@@ -42,11 +42,13 @@ PhyTree::PhyTree(const std::vector<int>& parents, const std::vector<int>& childr
     for (int k = 0; k < 2; ++k) {
       if (i >= parents.size() || i >= children.size() || i >= lengths.size()) {
         fatal("Input error: the tree input ends after " + to_string(i) + " branches, before internal node " +
-                  to_string(p->_label) + " has two children\n", -1);
+                  to_string(p->_label) + " has two children\n",
+              -1);
       }
       if (parents[i] != p->_label) {
         fatal("tree nodes input order has problem.\ni:" + to_string(i) + " parents.at(i):" + to_string(parents[i]) +
-                  " p->_label:" + to_string(p->_label) + "\n", -1);
+                  " p->_label:" + to_string(p->_label) + "\n",
+              -1);
       }
       check_label(children[i], nodes.size());
       if (nodes[children[i]] != nullptr) {
@@ -246,11 +248,13 @@ void PhyTree::output_bonds(std::ostream* out) {
 void PhyTree::test_init(const std::string& file_name, std::ostream* out) {
   CSVReader<int> reader(file_name);
   const std::vector<int> leaves = reader.read(true).at(0);
-  *out << "in test_init:\n" << "one set of leaves:\n";
+  *out << "in test_init:\n"
+       << "one set of leaves:\n";
   write_vector_row(leaves, out);
   init_leave_values(leaves);
   init_nodes();
-  *out << "after initialization: \n" << "leaves are initialized as:\n";
+  *out << "after initialization: \n"
+       << "leaves are initialized as:\n";
   write_vector_row(retrieve_leave_values(), out);
   *out << "ancestor is initialized as:\n" << root->value << "\n";
   *out << "dfs display: \n";

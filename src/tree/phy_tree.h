@@ -75,7 +75,8 @@ class PhyTree {
   std::vector<Node*> nodes;
 
  private:
-  void bottomup_pass(TransProbs& trans_probs, const std::vector<int>& all_values, std::ostream* out, bool anc_not_exist);
+  void bottomup_pass(TransProbs& trans_probs, const std::vector<int>& all_values, std::ostream* out,
+                     bool anc_not_exist);
   void init_parent_from_children(Node* parent, Sampler<int, double>& coin);
   void init_child_indicators(Node* parent);
   // Nodes in breadth-first order, fixed at construction.

@@ -7,8 +7,8 @@ constexpr double probability_floor = 2.2250738585072014e-308;
 }
 
 TransProbs::TransProbs(const std::vector<double>& freqs, double deletion_rate, double insertion_rate,
-                       double mutation_rate, const std::vector<int>& nonempty_values,
-                       const std::vector<int>& children, const std::vector<double>& lengths)
+                       double mutation_rate, const std::vector<int>& nonempty_values, const std::vector<int>& children,
+                       const std::vector<double>& lengths)
     : _trans_probs(lengths.size()) {
   const std::size_t n = nonempty_values.size();
   for (std::size_t b = 0; b < children.size() && b < lengths.size(); ++b) {

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <iostream>
+#include <stdexcept>
 
 #include "io/fatal.h"
 #include "io/vector_writers.h"
@@ -11,16 +12,52 @@ namespace {
 
 bool is_residue(int value) { return value >= 1 && value <= 4; }
 
-int root_value(std::vector<PhyTree*>& trees, long column) { return trees.at(column)->root->value; }
+// The columns' values and indicators as the counts read them: from every
+// column's tree, or from the compact states (the same numbers).
+class TreeColumns {
+ public:
+  explicit TreeColumns(std::vector<PhyTree*>& trees) : _trees(trees) {}
+  int root_value(long column) const { return _trees.at(column)->root->value; }
+  std::vector<int> leaf_values(long column) const { return _trees.at(column)->retrieve_leave_values(); }
+  std::size_t nodes(long column) const { return _trees.at(column)->nodes.size(); }
+  const Node& node(long column, std::size_t label) const { return *_trees.at(column)->nodes[label]; }
+
+ private:
+  std::vector<PhyTree*>& _trees;
+};
+
+class StateColumns {
+ public:
+  explicit StateColumns(const ColumnStates& states) : _states(states) {}
+  int root_value(long column) const { return _states.root_value(checked(column)); }
+  std::vector<int> leaf_values(long column) const { return _states.leaf_values(checked(column)); }
+  std::size_t nodes(long column) const {
+    checked(column);
+    return _states.nodes();
+  }
+  const NodeState& node(long column, std::size_t label) const {
+    return _states.at(checked(column), static_cast<int>(label));
+  }
+
+ private:
+  std::size_t checked(long column) const {
+    if (column < 0 || static_cast<std::size_t>(column) >= _states.columns()) {
+      throw std::out_of_range("column beyond the alignment");
+    }
+    return static_cast<std::size_t>(column);
+  }
+  const ColumnStates& _states;
+};
 
 // The model keeps a root non-empty for good once it is: root emptying and
 // re-filling probabilities are fixed at zero. A change either way means the
 // ancestral values are corrupt, so the run stops. The non-empty to empty case
 // also shows the offending column on standard output.
-void check_root_transition(std::vector<PhyTree*>& trees, long column, int previous, int current) {
+template <class Columns>
+void check_root_transition(const Columns& columns, long column, int previous, int current) {
   if (is_residue(previous) && current == 0) {
     std::cout << current;
-    write_vector_row(trees.at(column)->retrieve_leave_values(), &std::cout);
+    write_vector_row(columns.leaf_values(column), &std::cout);
     std::cout.flush();
     fatal("transition from non-empty to empty occurs unexpectedly! \n", -1);
   }
@@ -36,13 +73,15 @@ void write_normalised_row(const std::vector<double>& counts, std::ostream* out) 
 
 // A node whose residue arose on its own branch: inserted below an empty
 // parent, or mutated below a residue (deletion 0 and bond 0).
-bool holds_new_residue(const Node& node) { return node.insertion == 1 || (node.deletion == 0 && node.bond == 0); }
+template <class NodeFields>
+bool holds_new_residue(const NodeFields& node) {
+  return node.insertion == 1 || (node.deletion == 0 && node.bond == 0);
+}
 
-}  // namespace
-
-void sample_gammas_etas_betas(std::vector<PhyTree*>& trees, const std::vector<std::vector<long>>& from_tos,
-                              std::vector<std::vector<std::vector<double>>>& betas, int n,
-                              const std::vector<int>& nonempty_value_index, std::ostream* out) {
+template <class Columns>
+void sample_betas_from(const Columns& columns, const std::vector<std::vector<long>>& from_tos,
+                       std::vector<std::vector<std::vector<double>>>& betas, int n,
+                       const std::vector<int>& nonempty_value_index, std::ostream* out) {
   for (std::size_t s = 0; s < from_tos.size(); ++s) {
     // Pseudo-count 1 in every cell: the flat Dirichlet prior of every row.
     std::vector<std::vector<double>> counts(n, std::vector<double>(n, 1.0));
@@ -50,9 +89,9 @@ void sample_gammas_etas_betas(std::vector<PhyTree*>& trees, const std::vector<st
     // so a segment starting at f > 0 counts the pair (f - 1, f).
     for (long c = from_tos[s].at(0); c <= from_tos[s].at(1); ++c) {
       if (c == 0) continue;
-      const int previous = root_value(trees, c - 1);
-      const int current = root_value(trees, c);
-      check_root_transition(trees, c, previous, current);
+      const int previous = columns.root_value(c - 1);
+      const int current = columns.root_value(c);
+      check_root_transition(columns, c, previous, current);
       if (is_residue(previous) && is_residue(current)) {
         counts.at(nonempty_value_index.at(previous)).at(nonempty_value_index.at(current)) += 1.0;
       }
@@ -64,24 +103,52 @@ void sample_gammas_etas_betas(std::vector<PhyTree*>& trees, const std::vector<st
   }
 }
 
-void sample_thetas(std::vector<PhyTree*>& trees, const std::vector<std::vector<long>>& from_tos,
-                   std::vector<std::vector<double>>& thetas, int n, const std::vector<int>& nonempty_value_index,
-                   std::ostream* out) {
+template <class Columns>
+void sample_thetas_from(const Columns& columns, const std::vector<std::vector<long>>& from_tos,
+                        std::vector<std::vector<double>>& thetas, int n, const std::vector<int>& nonempty_value_index,
+                        std::ostream* out) {
   for (std::size_t s = 0; s < from_tos.size(); ++s) {
     std::vector<double> counts(n, 1.0);
     for (long c = from_tos[s].at(0); c <= from_tos[s].at(1); ++c) {
-      const int current = root_value(trees, c);
-      if (c > 0 && root_value(trees, c - 1) == 0 && is_residue(current)) {
+      const int current = columns.root_value(c);
+      if (c > 0 && columns.root_value(c - 1) == 0 && is_residue(current)) {
         counts.at(nonempty_value_index.at(current)) += 1.0;
       }
-      const auto& nodes = trees.at(c)->nodes;
-      for (std::size_t label = 1; label < nodes.size(); ++label) {
-        if (holds_new_residue(*nodes[label])) counts.at(nonempty_value_index.at(nodes[label]->value)) += 1.0;
+      const std::size_t nodes = columns.nodes(c);
+      for (std::size_t label = 1; label < nodes; ++label) {
+        const auto& node = columns.node(c, label);
+        if (holds_new_residue(node)) counts.at(nonempty_value_index.at(node.value)) += 1.0;
       }
     }
     if (out != nullptr) write_normalised_row(counts, out);
     thetas.at(s) = sample_dirichlet(1, counts)[0];
   }
+}
+
+}  // namespace
+
+void sample_gammas_etas_betas(std::vector<PhyTree*>& trees, const std::vector<std::vector<long>>& from_tos,
+                              std::vector<std::vector<std::vector<double>>>& betas, int n,
+                              const std::vector<int>& nonempty_value_index, std::ostream* out) {
+  sample_betas_from(TreeColumns(trees), from_tos, betas, n, nonempty_value_index, out);
+}
+
+void sample_gammas_etas_betas(const ColumnStates& states, const std::vector<std::vector<long>>& from_tos,
+                              std::vector<std::vector<std::vector<double>>>& betas, int n,
+                              const std::vector<int>& nonempty_value_index, std::ostream* out) {
+  sample_betas_from(StateColumns(states), from_tos, betas, n, nonempty_value_index, out);
+}
+
+void sample_thetas(std::vector<PhyTree*>& trees, const std::vector<std::vector<long>>& from_tos,
+                   std::vector<std::vector<double>>& thetas, int n, const std::vector<int>& nonempty_value_index,
+                   std::ostream* out) {
+  sample_thetas_from(TreeColumns(trees), from_tos, thetas, n, nonempty_value_index, out);
+}
+
+void sample_thetas(const ColumnStates& states, const std::vector<std::vector<long>>& from_tos,
+                   std::vector<std::vector<double>>& thetas, int n, const std::vector<int>& nonempty_value_index,
+                   std::ostream* out) {
+  sample_thetas_from(StateColumns(states), from_tos, thetas, n, nonempty_value_index, out);
 }
 
 std::vector<double> sample_cluster_proportions(const std::vector<std::vector<long>>& clusters, double& log_density,

@@ -3,6 +3,7 @@
 #include <ostream>
 #include <vector>
 
+#include "tree/column_states.h"
 #include "tree/phy_tree.h"
 
 // Draws every segment's root-value transition rows (betas) from their
@@ -15,10 +16,20 @@ void sample_gammas_etas_betas(std::vector<PhyTree*>& trees, const std::vector<st
                               std::vector<std::vector<std::vector<double>>>& betas, int n,
                               const std::vector<int>& nonempty_value_index, std::ostream* out);
 
+// The same draws and counts, bit for bit, from the compact states.
+void sample_gammas_etas_betas(const ColumnStates& states, const std::vector<std::vector<long>>& from_tos,
+                              std::vector<std::vector<std::vector<double>>>& betas, int n,
+                              const std::vector<int>& nonempty_value_index, std::ostream* out);
+
 // Draws every segment's distribution of newly arising values (thetas): values
 // inserted or mutated on a branch, and roots that follow an empty root. With a
 // stream, writes the normalised counts (one line per segment).
 void sample_thetas(std::vector<PhyTree*>& trees, const std::vector<std::vector<long>>& from_tos,
+                   std::vector<std::vector<double>>& thetas, int n, const std::vector<int>& nonempty_value_index,
+                   std::ostream* out);
+
+// The same draws and counts, bit for bit, from the compact states.
+void sample_thetas(const ColumnStates& states, const std::vector<std::vector<long>>& from_tos,
                    std::vector<std::vector<double>>& thetas, int n, const std::vector<int>& nonempty_value_index,
                    std::ostream* out);
 

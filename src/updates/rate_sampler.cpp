@@ -3,6 +3,7 @@
 #include <cmath>
 #include <iomanip>
 #include <ios>
+#include <stdexcept>
 
 #include "random/variates.h"
 
@@ -19,7 +20,8 @@ RateSampler::RateSampler(int event_type, int steps_per_call, int /*rate_state*/)
 
 // The indicator that describes this sampler's event on the branch above a node:
 // `deletion` and `insertion` are 1 for the event, `bond` is 0 for a mutation.
-int RateSampler::_event_indicator(const Node& node) const {
+template <class NodeFields>
+int RateSampler::_event_indicator(const NodeFields& node) const {
   if (_event_type == _deletion_code) return node.deletion;
   if (_event_type == _insertion_code) return node.insertion;
   if (_event_type == _mutation_code) return node.bond == -1 ? -1 : 1 - node.bond;
@@ -28,18 +30,41 @@ int RateSampler::_event_indicator(const Node& node) const {
 
 double RateSampler::compute_initial_rate(std::vector<PhyTree*>& trees, const std::vector<long>& columns,
                                          double mean_length, bool verbose, std::ostream* out) {
+  return _count_events(
+      trees.at(0)->nodes.size(), [&](int b) { return trees.at(0)->nodes.at(b)->length; },
+      [&](long column, int b) -> const Node& { return *trees.at(column)->nodes.at(b); }, columns, mean_length, verbose,
+      out);
+}
+
+double RateSampler::compute_initial_rate(const ColumnStates& states, const std::vector<long>& columns,
+                                         double mean_length, bool verbose, std::ostream* out) {
+  return _count_events(
+      states.nodes(), [&](int b) { return states.length(b); },
+      [&](long column, int b) -> const NodeState& {
+        if (column < 0 || static_cast<std::size_t>(column) >= states.columns()) {
+          throw std::out_of_range("column beyond the alignment");
+        }
+        return states.at(static_cast<std::size_t>(column), b);
+      },
+      columns, mean_length, verbose, out);
+}
+
+template <class LengthOf, class NodeAt>
+double RateSampler::_count_events(std::size_t node_count, const LengthOf& length_of, const NodeAt& node_at,
+                                  const std::vector<long>& columns, double mean_length, bool verbose,
+                                  std::ostream* out) {
   _total_events = 0.0;
   _exposure = 0.0;
   double no_event_total = 0.0;
-  _node_count = static_cast<int>(trees.at(0)->nodes.size());
+  _node_count = static_cast<int>(node_count);
   _branch_lengths.assign(_node_count, 0.0);
   _event_counts.assign(_node_count, 0.0);
 
   for (int b = 1; b < _node_count; ++b) {
-    _branch_lengths[b] = trees.at(0)->nodes.at(b)->length;
+    _branch_lengths[b] = length_of(b);
     double no_events = 0.0;
     for (const long column : columns) {
-      const int indicator = _event_indicator(*trees.at(column)->nodes.at(b));
+      const int indicator = _event_indicator(node_at(column, b));
       if (indicator == 1) _event_counts[b] += 1;
       if (indicator == 0) no_events += 1;
     }

@@ -1,7 +1,9 @@
 #include "updates/zv_sampler.h"
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
+#include <stdexcept>
 
 #include "io/fatal.h"
 #include "random/sampler.h"
@@ -78,9 +80,9 @@ void ZVSampler::forward(const std::vector<std::vector<long>>& from_tos, const st
       }
       trees.at(c)->bottomup(*probs, all_values, nullptr);
       if (c == 0) {
-        _forward_first_column(*trees[0]->root, initial_value_probs);
+        _forward_first_column(_root_likelihoods(*trees[0]->root), initial_value_probs);
       } else {
-        _forward_column(c, *trees[c]->root, transitions);
+        _forward_column(c, _root_likelihoods(*trees[c]->root), transitions);
       }
     }
   }
@@ -88,12 +90,55 @@ void ZVSampler::forward(const std::vector<std::vector<long>>& from_tos, const st
   if (compute_log_likelihood && last >= 1) log_likelihood = _log_likelihood(last);
 }
 
+void ZVSampler::forward(const std::vector<std::vector<long>>& from_tos, const std::vector<std::vector<double>>& thetas,
+                        const std::vector<int>& column_rate_states, const std::vector<double>& deletion_rates,
+                        const std::vector<double>& insertion_rates, const std::vector<double>& mutation_rates,
+                        const std::vector<int>& children, const std::vector<double>& lengths,
+                        const std::vector<int>& nonempty_values, LikelihoodEngine& engine,
+                        const std::vector<int>& all_values, const std::vector<double>& initial_value_probs,
+                        const std::vector<double>& gammas, const std::vector<double>& etas,
+                        const std::vector<std::vector<std::vector<double>>>& betas, double& log_likelihood,
+                        bool compute_log_likelihood) {
+  engine.evaluate(from_tos, thetas, deletion_rates, insertion_rates, mutation_rates, nonempty_values, children,
+                  lengths);
+  for (std::size_t k = 0; k < from_tos.size(); ++k) {
+    const Matrix transitions = root_transitions(all_values, thetas.at(k), betas.at(k), gammas.at(0), etas.at(0));
+    for (long c = from_tos[k].at(0); c <= from_tos[k].at(1); ++c) {
+      const RootLikelihoods root = _root_likelihoods(engine.root_tables(c, column_rate_states.at(c)));
+      if (c == 0) {
+        _forward_first_column(root, initial_value_probs);
+      } else {
+        _forward_column(c, root, transitions);
+      }
+    }
+  }
+  const long last = from_tos.empty() ? 0 : from_tos.back().at(1);
+  if (compute_log_likelihood && last >= 1) log_likelihood = _log_likelihood(last);
+}
+
+bool ZVSampler::RootLikelihoods::is_valid(std::size_t s) const {
+  if (s >= size) throw std::out_of_range("root value position beyond the likelihood table");
+  return ((valid >> s) & 1u) != 0;
+}
+
+ZVSampler::RootLikelihoods ZVSampler::_root_likelihoods(const Node& root) {
+  std::uint32_t valid = 0;
+  for (std::size_t s = 0; s < root.flag_subtree_lik_valid.size() && s < 32; ++s) {
+    if (root.flag_subtree_lik_valid[s]) valid |= 1u << s;
+  }
+  return {root.subtree_lik.data(), valid, std::min<std::size_t>(root.flag_subtree_lik_valid.size(), 32)};
+}
+
+ZVSampler::RootLikelihoods ZVSampler::_root_likelihoods(const PatternTables& root) {
+  return {root.subtree_lik.data(), root.valid, root.subtree_lik.size()};
+}
+
 // Column 0: the first root's distribution times the likelihood of its leaves.
-void ZVSampler::_forward_first_column(const Node& root, const std::vector<double>& initial_value_probs) {
+void ZVSampler::_forward_first_column(const RootLikelihoods& root, const std::vector<double>& initial_value_probs) {
   auto& valid = _log_forward_valid.at(0);
   auto& log_forward = _log_forward.at(0);
   for (std::size_t s = 0; s < valid.size(); ++s) {
-    valid[s] = root.flag_subtree_lik_valid.at(s) && initial_value_probs.at(s) != 0.0;
+    valid[s] = root.is_valid(s) && initial_value_probs.at(s) != 0.0;
     if (valid[s]) log_forward[s] = root.subtree_lik[s] + std::log(initial_value_probs[s]);
   }
 }
@@ -102,7 +147,7 @@ void ZVSampler::_forward_first_column(const Node& root, const std::vector<double
 // sum over the previous root value r of T[r][s] * alpha[c - 1][r], taken
 // around the largest exponent. The terms, kept as the backward weights, are
 // exactly the unnormalised probabilities of r given s at column c.
-void ZVSampler::_forward_column(long c, const Node& root, const Matrix& transitions) {
+void ZVSampler::_forward_column(long c, const RootLikelihoods& root, const Matrix& transitions) {
   const auto& previous_valid = _log_forward_valid.at(c - 1);
   const auto& previous = _log_forward.at(c - 1);
   auto& valid = _log_forward_valid.at(c);
@@ -126,7 +171,7 @@ void ZVSampler::_forward_column(long c, const Node& root, const Matrix& transiti
       weights[r][s] = candidate[r] ? std::exp(exponents[r] - max) : 0.0;
       sum += weights[r][s];
     }
-    valid[s] = found && root.flag_subtree_lik_valid.at(s) && sum != 0.0;
+    valid[s] = found && root.is_valid(s) && sum != 0.0;
     if (valid[s]) log_forward[s] = (std::log(sum) + root.subtree_lik[s]) + max;
   }
 }
@@ -190,4 +235,12 @@ void ZVSampler::sample_internal_nodes(const std::vector<std::vector<long>>& from
                            nullptr);
     }
   }
+}
+
+void ZVSampler::sample_internal_nodes(const std::vector<std::vector<long>>& from_tos, LikelihoodEngine& engine,
+                                      std::vector<PhyTree*>& trees, const std::vector<int>& all_value_index,
+                                      const std::vector<int>& column_rate_states,
+                                      const std::vector<double>& mutation_rates,
+                                      const std::vector<std::vector<double>>& thetas) {
+  engine.sample_internal_nodes(from_tos, trees, all_value_index, column_rate_states, mutation_rates, thetas);
 }

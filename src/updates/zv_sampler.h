@@ -1,7 +1,10 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <vector>
 
+#include "tree/likelihood_engine.h"
 #include "tree/phy_tree.h"
 
 // Sampler of the latent ancestral values. The roots of the column trees form
@@ -29,6 +32,18 @@ class ZVSampler {
                const std::vector<double>& gammas, const std::vector<double>& etas,
                const std::vector<std::vector<std::vector<double>>>& betas, double& log_likelihood,
                bool compute_log_likelihood);
+  // The same, with the tree likelihoods read from the engine's shared
+  // pattern tables (evaluated here for these segments, frequencies and rates
+  // if they are not already): bit-identical tables and results, and the
+  // trees' own likelihood tables are not touched.
+  void forward(const std::vector<std::vector<long>>& from_tos, const std::vector<std::vector<double>>& thetas,
+               const std::vector<int>& column_rate_states, const std::vector<double>& deletion_rates,
+               const std::vector<double>& insertion_rates, const std::vector<double>& mutation_rates,
+               const std::vector<int>& children, const std::vector<double>& lengths,
+               const std::vector<int>& nonempty_values, LikelihoodEngine& engine, const std::vector<int>& all_values,
+               const std::vector<double>& initial_value_probs, const std::vector<double>& gammas,
+               const std::vector<double>& etas, const std::vector<std::vector<std::vector<double>>>& betas,
+               double& log_likelihood, bool compute_log_likelihood);
   // Draws every root value, last column first.
   void backward_sample_ancestors(std::vector<PhyTree*>& trees, const std::vector<int>& all_values,
                                  const std::vector<int>& all_value_index);
@@ -37,16 +52,31 @@ class ZVSampler {
                              const std::vector<int>& all_values, const std::vector<int>& all_value_index,
                              const std::vector<int>& column_rate_states, const std::vector<double>& mutation_rates,
                              const std::vector<std::vector<double>>& thetas);
+  // The same draws, in the same order, from the engine's pattern tables of
+  // the last forward (which must have used these segments and rates).
+  void sample_internal_nodes(const std::vector<std::vector<long>>& from_tos, LikelihoodEngine& engine,
+                             std::vector<PhyTree*>& trees, const std::vector<int>& all_value_index,
+                             const std::vector<int>& column_rate_states, const std::vector<double>& mutation_rates,
+                             const std::vector<std::vector<double>>& thetas);
 
   const std::vector<std::vector<double>>& log_forward() const { return _log_forward; }
   const std::vector<std::vector<bool>>& log_forward_valid() const { return _log_forward_valid; }
 
  private:
+  // A column root's log-likelihood per value position, where valid.
+  struct RootLikelihoods {
+    const double* subtree_lik;
+    std::uint32_t valid;  // bit s: position s is possible
+    std::size_t size;
+    bool is_valid(std::size_t s) const;
+  };
+  static RootLikelihoods _root_likelihoods(const Node& root);
+  static RootLikelihoods _root_likelihoods(const PatternTables& root);
   // Column 0 of the recursion, from the first root's distribution.
-  void _forward_first_column(const Node& root, const std::vector<double>& initial_value_probs);
+  void _forward_first_column(const RootLikelihoods& root, const std::vector<double>& initial_value_probs);
   // Column c >= 1 through the transition matrix of its segment; also fills
   // the backward weights of column c.
-  void _forward_column(long c, const Node& root, const std::vector<std::vector<double>>& transitions);
+  void _forward_column(long c, const RootLikelihoods& root, const std::vector<std::vector<double>>& transitions);
   // ln P(alignment) from the last column; ends the run with status 1 when no
   // root value of that column is possible.
   double _log_likelihood(long last);

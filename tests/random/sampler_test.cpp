@@ -1,8 +1,11 @@
+#include "random/sampler.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <random>
+#include <vector>
 
-#include "random/sampler.h"
 #include "support/statistics.h"
 
 namespace {
@@ -54,6 +57,30 @@ TEST(Sampler, DrawFrequenciesMatchWeights) {
   std::vector<double> probabilities;
   for (const double w : weights) probabilities.push_back(w / 10.0);
   EXPECT_GT(chi_square_test(counts, probabilities), 1e-6);
+}
+
+}  // namespace
+
+namespace {
+
+// The allocation-free draw takes the same rand() value and picks the same
+// index as a Sampler on the same weights, zero weights included.
+TEST(Sampler, DrawWeightedIndexEqualsASamplerDraw) {
+  std::mt19937 engine(5);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  for (int trial = 0; trial < 2000; ++trial) {
+    const std::size_t n = 1 + trial % 5;
+    std::vector<double> weights(n);
+    for (double& w : weights) w = unit(engine) < 0.2 ? 0.0 : unit(engine);
+    std::vector<int> values(n);
+    for (std::size_t i = 0; i < n; ++i) values[i] = static_cast<int>(i);
+    std::srand(static_cast<unsigned>(trial));
+    const int expected = Sampler<int, double>(values, weights).draw_w_replace(1)[0];
+    const int next = std::rand();
+    std::srand(static_cast<unsigned>(trial));
+    ASSERT_EQ(static_cast<int>(draw_weighted_index(weights.data(), n)), expected);
+    ASSERT_EQ(std::rand(), next);
+  }
 }
 
 }  // namespace

@@ -152,3 +152,32 @@ TEST(ComputeObsEmissionProbs, ImpossibleColumnHasMinusInfinity) {
 }
 
 }  // namespace
+
+namespace {
+
+// The engine's pattern tables give the same matrix, bit for bit, on every
+// segmentation; the trees' own tables are left alone.
+TEST(ComputeObsEmissionProbs, EngineTablesGiveTheSameMatrix) {
+  const Alignment alignment;
+  const Rates rates;
+  TreeSet by_trees = alignment.trees();
+  TreeSet shared = alignment.trees();
+  LikelihoodEngine engine(shared.trees, 1);
+  for (const auto& from_tos : std::vector<std::vector<std::vector<long>>>{{{0, 4}}, {{0, 1}, {2, 2}, {3, 4}}}) {
+    const Matrix expected = run(by_trees, alignment, rates, from_tos);
+    Matrix actual(alignment.columns.size(), std::vector<double>(3, untouched));
+    compute_obs_emission_probs(shared.trees, engine, rate_state_labels, rates.deletion, rates.insertion, rates.mutation,
+                               from_tos, thetas, nonempty_values, alignment.table.children, alignment.table.lengths,
+                               actual, nullptr);
+    EXPECT_EQ(actual, expected);
+  }
+  EXPECT_TRUE(shared.trees[0]->root->subtree_lik.empty());
+  const std::vector<int> four_labels{0, 1, 2, 3};
+  Matrix rows(5, std::vector<double>(4, 0.0));
+  EXPECT_THROW(compute_obs_emission_probs(shared.trees, engine, four_labels, rates.deletion, rates.insertion,
+                                          rates.mutation, {{0, 4}}, thetas, nonempty_values, alignment.table.children,
+                                          alignment.table.lengths, rows, nullptr),
+               std::out_of_range);
+}
+
+}  // namespace

@@ -283,3 +283,60 @@ TEST(LatentSamplerDeathTest, ImpossibleAlignmentEndsTheRun) {
   model.forward(sampler, log_likelihood, false);
   EXPECT_EQ(log_likelihood, 0.0);
 }
+
+namespace {
+
+// The engine's shared tables give the same forward tables, log-likelihood and
+// draws as the trees' own passes, to the last bit and the last rand() value.
+TEST(LatentSampler, EngineTablesGiveTheSameForwardAndDraws) {
+  auto make_model = [] {
+    LatentModel model;
+    model.columns = {{1, 1, 2}, {3, 0, 0}, {2, 4, 4}, {4, 4, 0}, {1, 5, 5}};
+    model.from_tos = {{0, 2}, {3, 4}};
+    model.rate_states = {1, 0, 1, 1, 0};
+    model.insertion_rates = {0.0, 0.0};
+    model.gammas = {0.0};
+    model.etas = {0.0};
+    model.initial_value_probs = {0.0, 0.25, 0.25, 0.25, 0.25};
+    model.build_trees();
+    model.set.trees[4]->nodes[1]->value = 5;
+    return model;
+  };
+  LatentModel reference = make_model();
+  LatentModel shared = make_model();
+  LikelihoodEngine engine(shared.set.trees, 2);
+  ZVSampler by_trees(5, 5), by_engine(5, 5);
+  for (unsigned seed = 1; seed <= 20; ++seed) {
+    double log_by_trees = 0.0, log_by_engine = 0.0;
+    shared.rate_states[seed % 5] = static_cast<int>(seed % 2);
+    reference.rate_states = shared.rate_states;
+    reference.forward(by_trees, log_by_trees, true);
+    by_engine.forward(shared.from_tos, shared.thetas, shared.rate_states, shared.deletion_rates, shared.insertion_rates,
+                      shared.mutation_rates, shared.table.children, shared.table.lengths, nonempty_values, engine,
+                      all_values, shared.initial_value_probs, shared.gammas, shared.etas, shared.betas, log_by_engine,
+                      true);
+    ASSERT_EQ(log_by_engine, log_by_trees);
+    ASSERT_EQ(by_engine.log_forward(), by_trees.log_forward());
+    ASSERT_EQ(by_engine.log_forward_valid(), by_trees.log_forward_valid());
+
+    std::srand(seed);
+    reference.draw_latent_values(by_trees);
+    const int next_after_trees = std::rand();
+    std::srand(seed);
+    by_engine.backward_sample_ancestors(shared.set.trees, all_values, all_value_index);
+    by_engine.sample_internal_nodes(shared.from_tos, engine, shared.set.trees, all_value_index, shared.rate_states,
+                                    shared.mutation_rates, shared.thetas);
+    ASSERT_EQ(std::rand(), next_after_trees);
+    for (std::size_t c = 0; c < 5; ++c) {
+      for (std::size_t label = 0; label < 5; ++label) {
+        const Node& a = *reference.set.trees[c]->nodes[label];
+        const Node& b = *shared.set.trees[c]->nodes[label];
+        ASSERT_EQ(std::vector<int>({a.value, a.deletion, a.insertion, a.bond}),
+                  std::vector<int>({b.value, b.deletion, b.insertion, b.bond}))
+            << "seed " << seed << " column " << c << " label " << label;
+      }
+    }
+  }
+}
+
+}  // namespace
