@@ -176,17 +176,25 @@ void ZVSampler::_forward_column(long c, const RootLikelihoods& root, const Matri
   }
 }
 
+// The largest valid log forward value of a column (the first valid one starts
+// the maximum, only a strictly larger one replaces it); none if no value is valid.
+std::optional<double> ZVSampler::_largest_valid(long column) const {
+  const auto& valid = _log_forward_valid.at(column);
+  const auto& log_forward = _log_forward.at(column);
+  std::optional<double> max;
+  for (std::size_t s = 0; s < valid.size(); ++s) {
+    if (valid[s] && (!max || log_forward[s] > *max)) max = log_forward[s];
+  }
+  return max;
+}
+
 // ln P(alignment) = ln sum_s alpha[last][s], around the largest valid term.
 double ZVSampler::_log_likelihood(long last) {
   const auto& valid = _log_forward_valid.at(last);
   const auto& log_forward = _log_forward.at(last);
-  double max = 0.0;
-  bool found = false;
-  for (std::size_t s = 0; s < valid.size(); ++s) {
-    if (!valid[s]) continue;
-    if (!found || log_forward[s] > max) max = log_forward[s];
-    found = true;
-  }
+  const std::optional<double> largest = _largest_valid(last);
+  const bool found = largest.has_value();
+  const double max = largest.value_or(0.0);
   if (!found) fatal("error: observed data log-likelihood is negative infinity. \n", 1);
   double sum = 0.0;
   for (std::size_t s = 0; s < valid.size(); ++s) {
@@ -201,13 +209,9 @@ void ZVSampler::backward_sample_ancestors(std::vector<PhyTree*>& trees, const st
   const long last = _num_columns - 1;
   const auto& valid = _log_forward_valid.at(last);
   const auto& log_forward = _log_forward.at(last);
-  double max = 0.0;
-  bool found = false;
-  for (std::size_t s = 0; s < valid.size(); ++s) {
-    if (!valid[s]) continue;
-    if (!found || log_forward[s] > max) max = log_forward[s];
-    found = true;
-  }
+  const std::optional<double> largest = _largest_valid(last);
+  const bool found = largest.has_value();
+  const double max = largest.value_or(0.0);
   std::vector<double> weights(valid.size(), 1.0);
   if (found) {
     for (std::size_t s = 0; s < valid.size(); ++s) weights[s] = valid[s] ? std::exp(log_forward[s] - max) : 0.0;

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "tree/likelihood_engine.h"
@@ -80,6 +81,7 @@ class ZVSampler {
   // ln P(alignment) from the last column; ends the run with status 1 when no
   // root value of that column is possible.
   double _log_likelihood(long last);
+  std::optional<double> _largest_valid(long column) const;
 
   long _num_columns = 0;
   int _num_values = 0;
