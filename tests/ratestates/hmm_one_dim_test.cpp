@@ -8,6 +8,7 @@
 #include <limits>
 #include <random>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "random/sampler.h"
@@ -93,30 +94,19 @@ Chain floor_chain() {
           {{0.0, 708.0, 0.0}, {-1.0, 707.0, -2.0}, {-0.5, -1.0, 0.0}, {0.0, 0.0, 0.0}}};
 }
 
-void expect_sampled_paths_match_posterior(const Chain& chain, int draws) {
-  const std::vector<double> exact = exact_path_posterior(chain);
-  const std::vector<double> counts = sampled_path_counts(chain, draws);
-  EXPECT_GT(chi_square_test(counts, exact), 1e-6);
-}
-
+// A random chain, the floor chain, flat emissions (the path follows the prior
+// chain) and single columns (initial times emission, with a floored zero).
 TEST(HmmOneDim, SampledPathsFollowTheExactPosterior) {
   std::srand(12345);
   std::mt19937 engine(99);
-  expect_sampled_paths_match_posterior(random_chain(engine, 4), 60000);
-  expect_sampled_paths_match_posterior(floor_chain(), 60000);
-  // Emission rows all equal: the path follows the prior chain.
   Chain flat = random_chain(engine, 4);
   for (auto& row : flat.emissions) row.assign(3, -1.5);
-  expect_sampled_paths_match_posterior(flat, 30000);
-}
-
-TEST(HmmOneDim, OneColumnDrawsFromInitialTimesEmission) {
-  std::srand(777);
-  expect_sampled_paths_match_posterior({{0.34, 0.33, 0.33}, {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, {{-2.0, -1.0, -1.5}}},
-                                       30000);
-  // A zero initial probability still leaves the state its floored weight.
-  expect_sampled_paths_match_posterior({{0.5, 0.0, 0.5}, {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, {{0.0, 708.0, 0.5}}},
-                                       30000);
+  const Matrix identity{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+  for (const Chain& chain : {random_chain(engine, 4), floor_chain(), flat,
+                             Chain{{0.34, 0.33, 0.33}, identity, {{-2.0, -1.0, -1.5}}},
+                             Chain{{0.5, 0.0, 0.5}, identity, {{0.0, 708.0, 0.5}}}}) {
+    EXPECT_GT(chi_square_test(sampled_path_counts(chain, 40000), exact_path_posterior(chain)), 1e-6);
+  }
 }
 
 // With every transition row equal, each column's state is drawn from its own
@@ -153,37 +143,37 @@ TEST(HmmOneDim, BackwardSamplingTakesOneDrawPerColumnFromTheLast) {
   EXPECT_THROW(hmm.backward_sampling(too_short), std::out_of_range);
 }
 
-void run_forward(long n, int k, const std::vector<double>& initial, const Matrix& transitions,
-                 const Matrix& emissions) {
-  HMM_OneDim hmm(n, k, initial, transitions, emissions);
-  hmm.forward_summation();
-}
-
 TEST(HmmOneDimDeathTest, BadProbabilitiesEndTheRun) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const Matrix good{{0.5, 0.5, 0.0}, {0.2, 0.3, 0.5}, {0.1, 0.1, 0.8}};
-  const Matrix emissions(3, {-1.0, -2.0, -3.0});
-  const char* initial_message = "^error: initial state probability less than 0\\. exit!$";
-  const char* transition_message = "^error: state transition probability less than 0\\. exit!$";
-  EXPECT_EXIT(run_forward(3, 3, {0.5, -0.1, 0.6}, good, emissions), ::testing::ExitedWithCode(255), initial_message);
-  EXPECT_EXIT(run_forward(3, 3, {0.5, nan, 0.6}, good, emissions), ::testing::ExitedWithCode(255), initial_message);
-  Matrix negative = good;
+  Matrix negative = good, not_a_number = good;
   negative[2][0] = -0.2;
-  EXPECT_EXIT(run_forward(3, 3, {0.4, 0.3, 0.3}, negative, emissions), ::testing::ExitedWithCode(255),
-              transition_message);
-  // Also for a single column, where no transition is ever taken.
-  EXPECT_EXIT(run_forward(1, 3, {0.4, 0.3, 0.3}, negative, emissions), ::testing::ExitedWithCode(255),
-              transition_message);
-  Matrix not_a_number = good;
   not_a_number[0][2] = nan;
-  EXPECT_EXIT(run_forward(3, 3, {0.4, 0.3, 0.3}, not_a_number, emissions), ::testing::ExitedWithCode(255),
-              transition_message);
-  EXPECT_EXIT(run_forward(2, 0, {}, {}, Matrix(2)), ::testing::ExitedWithCode(255),
-              "^error: max in forward summation cannot be computed\\. exit!$");
+  const Matrix emissions(3, {-1.0, -2.0, -3.0});
   Matrix bad_emissions = emissions;
   bad_emissions[0][1] = nan;
-  EXPECT_EXIT(run_forward(3, 3, {0.4, 0.3, 0.3}, good, bad_emissions), ::testing::ExitedWithCode(255),
-              "^error: sum in forward summation less than 0\\. exit!$");
+  const std::vector<double> initial{0.4, 0.3, 0.3};
+  const std::string initial_message = "^error: initial state probability less than 0\\. exit!$";
+  const std::string transition_message = "^error: state transition probability less than 0\\. exit!$";
+  struct Case {
+    long n;
+    int k;
+    std::vector<double> initial;
+    Matrix transitions, emissions;
+    std::string message;
+  };
+  // A bad transition ends the run even for a single column, where none is taken.
+  for (const Case& c : std::vector<Case>{
+           {3, 3, {0.5, -0.1, 0.6}, good, emissions, initial_message},
+           {3, 3, {0.5, nan, 0.6}, good, emissions, initial_message},
+           {3, 3, initial, negative, emissions, transition_message},
+           {1, 3, initial, negative, emissions, transition_message},
+           {3, 3, initial, not_a_number, emissions, transition_message},
+           {2, 0, {}, {}, Matrix(2), "^error: max in forward summation cannot be computed\\. exit!$"},
+           {3, 3, initial, good, bad_emissions, "^error: sum in forward summation less than 0\\. exit!$"}}) {
+    EXPECT_EXIT(HMM_OneDim(c.n, c.k, c.initial, c.transitions, c.emissions).forward_summation(),
+                ::testing::ExitedWithCode(255), c.message);
+  }
 }
 
 }  // namespace

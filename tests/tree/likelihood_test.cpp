@@ -214,57 +214,23 @@ void check_pass(PhyTree& tree, TransProbs& probs, bool anc_not_exist) {
   expect_weights(tree, probs.get_trans_probs(), before, anc_not_exist);
 }
 
-std::vector<TreeTable> test_tables() { return {three_leaf_table(), four_leaf_table(), random_table(6, 3)}; }
-
-// Two passes with different tables on the same column: the second overwrites
-// what is valid for it and leaves everything else as the first left it.
+// Passes with different tables on the same column, ordinary and with the
+// root restricted to the empty state: each overwrites what is valid for it
+// and leaves everything else (for the restricted pass also the ordinary
+// weights and the root's other states) as the passes before left it.
 TEST(Bottomup, MatchesEnumerationOfInternalStates) {
   std::mt19937 engine(2024);
-  for (const TreeTable& table : test_tables()) {
+  for (const TreeTable& table : {three_leaf_table(), four_leaf_table(), random_table(6, 3)}) {
     for (int trial = 0; trial < 60; ++trial) {
       auto tree = table.make_tree();
       random_column(*tree, engine);
-      TransProbs first = random_trans_probs(table, engine);
-      TransProbs second = random_trans_probs(table, engine);
-      check_pass(*tree, first, false);
-      check_pass(*tree, second, false);
+      for (const bool anc_not_exist : {false, false, true, true, false}) {
+        TransProbs probs = random_trans_probs(table, engine);
+        check_pass(*tree, probs, anc_not_exist);
+      }
       if (HasFailure()) FAIL() << "tree with " << tree->nodes.size() << " nodes, trial " << trial;
     }
   }
-}
-
-// The root restricted to the empty state; the ordinary weights and the
-// root's other states are left as the previous ordinary pass left them.
-TEST(Bottomup, AncestorNotExistingMatchesEnumerationWithEmptyRoot) {
-  std::mt19937 engine(77);
-  for (const TreeTable& table : test_tables()) {
-    for (int trial = 0; trial < 60; ++trial) {
-      auto tree = table.make_tree();
-      random_column(*tree, engine);
-      TransProbs first = random_trans_probs(table, engine);
-      TransProbs second = random_trans_probs(table, engine);
-      TransProbs third = random_trans_probs(table, engine);
-      check_pass(*tree, first, false);
-      check_pass(*tree, second, true);
-      check_pass(*tree, third, true);
-      if (HasFailure()) FAIL() << "tree with " << tree->nodes.size() << " nodes, trial " << trial;
-    }
-  }
-}
-
-TEST(Bottomup, AbsentLeafIsAFactorOne) {
-  // Root 0 -> 1, leaf 2; node 1 -> leaves 3 (absent) and 4 (holding 2).
-  const TreeTable table = three_leaf_table();
-  auto tree = table.make_tree({1, 5, 2});
-  tree->nodes[1]->value = 2;
-  TransProbs probs({0.1, 0.2, 0.3, 0.4}, 0.3, 0.2, 0.9, nonempty_values, table.children, table.lengths);
-  tree->bottomup(probs, all_values, nullptr);
-  const auto& p = probs.get_trans_probs()[4 - 1];
-  for (int s = 0; s < n_states; ++s) {
-    EXPECT_TRUE(tree->nodes[1]->flag_subtree_lik_valid[s]);
-    EXPECT_DOUBLE_EQ(tree->nodes[1]->subtree_lik[s], std::log(p[s][2]));
-  }
-  for (int s = 0; s < n_states; ++s) EXPECT_FALSE(tree->nodes[3]->flag_subtree_lik_valid[s]);
 }
 
 }  // namespace

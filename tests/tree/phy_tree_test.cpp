@@ -3,23 +3,14 @@
 #include <cstdlib>
 #include <iostream>
 #include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "support/process.h"
 #include "support/test_trees.h"
 
 namespace {
-
-TEST(PhyTree, BuildsNodesByLabel) {
-  const auto tree = three_leaf_table().make_tree();
-  EXPECT_EQ(tree->last_internal_label, 1);
-  ASSERT_EQ(tree->nodes.size(), 5u);
-  EXPECT_EQ(tree->root, tree->nodes[0]);
-  EXPECT_EQ(tree->root->child_nodes[0]->_label, 1);
-  EXPECT_EQ(tree->root->child_nodes[1]->_label, 2);
-  EXPECT_EQ(tree->nodes[4]->parent, tree->nodes[1]);
-  EXPECT_DOUBLE_EQ(tree->nodes[4]->length, 2.0);
-  EXPECT_TRUE(tree->nodes[2]->is_leaf());
-}
 
 TEST(PhyTree, RetrieveIsTheInverseOfInit) {
   const auto table = random_table(9, 4);
@@ -31,18 +22,16 @@ TEST(PhyTree, RetrieveIsTheInverseOfInit) {
   EXPECT_EQ(tree->retrieve_leave_values(), (std::vector<int>{7, 8, 9}));
 }
 
-TEST(PhyTreeDeath, RowsOutOfBreadthFirstOrder) {
-  const TreeTable table{{0, 0, 2, 2, 1, 1}, {1, 2, 3, 4, 5, 6}, {1, 1, 1, 1, 1, 1}, std::vector<int>(7, -1)};
-  EXPECT_EXIT(table.make_tree(), ::testing::ExitedWithCode(255),
-              "^tree nodes input order has problem.\ni:2 parents.at\\(i\\):2 p->_label:1\n$");
-}
-
-TEST(PhyTreeDeath, RowsRunOutAndEmptyTable) {
-  const TreeTable incomplete{{0, 0, 1}, {1, 2, 3}, {1, 1, 1}, std::vector<int>(4, -1)};
-  EXPECT_EXIT(incomplete.make_tree(), ::testing::ExitedWithCode(255),
-              "^Input error: the tree input ends after 3 branches, before internal node 1 has two children\n$");
-  const TreeTable empty{{}, {}, {}, {-1}};
-  EXPECT_EXIT(empty.make_tree(), ::testing::ExitedWithCode(255), "^Input error: no parents from tree input. \n$");
+TEST(PhyTreeDeath, BadBranchTables) {
+  const std::vector<std::pair<TreeTable, std::string>> cases{
+      {{{0, 0, 2, 2, 1, 1}, {1, 2, 3, 4, 5, 6}, {1, 1, 1, 1, 1, 1}, std::vector<int>(7, -1)},
+       "^tree nodes input order has problem.\ni:2 parents.at\\(i\\):2 p->_label:1\n$"},
+      {{{0, 0, 1}, {1, 2, 3}, {1, 1, 1}, std::vector<int>(4, -1)},
+       "^Input error: the tree input ends after 3 branches, before internal node 1 has two children\n$"},
+      {{{}, {}, {}, {-1}}, "^Input error: no parents from tree input. \n$"}};
+  for (const auto& [table, message] : cases) {
+    EXPECT_EXIT(table.make_tree(), ::testing::ExitedWithCode(255), message);
+  }
 }
 
 // Cherry 1 = (3, 4) below the root, leaf 2 beside it; leaf ids 2->0, 3->1, 4->2.
@@ -56,20 +45,6 @@ InitCase initialise(const std::vector<int>& column, unsigned seed) {
   std::srand(seed);
   c.tree->init_nodes();
   return c;
-}
-
-TEST(InitNodes, EqualResiduesTakeNoDraw) {
-  std::srand(12);
-  const int first = std::rand();
-  const auto c = initialise({2, 2, 2}, 12);
-  EXPECT_EQ(std::rand(), first);
-  EXPECT_EQ(c.node(1)->value, 2);
-  EXPECT_EQ(c.node(0)->value, 2);
-  for (int label = 1; label <= 4; ++label) {
-    EXPECT_EQ(c.node(label)->bond, 1);
-    EXPECT_EQ(c.node(label)->deletion, 0);
-    EXPECT_EQ(c.node(label)->insertion, -1);
-  }
 }
 
 TEST(InitNodes, DifferentResiduesTakeOneCoinEach) {
@@ -90,45 +65,32 @@ TEST(InitNodes, DifferentResiduesTakeOneCoinEach) {
   }
 }
 
-TEST(InitNodes, EmptyLeafBesideAResidueIsADeletion) {
-  const auto c = initialise({3, 0, 3}, 1);
-  EXPECT_EQ(c.node(1)->value, 3);
-  EXPECT_EQ(c.node(3)->bond, -1);
-  EXPECT_EQ(c.node(3)->deletion, 1);
-  EXPECT_EQ(c.node(4)->bond, 1);
-  EXPECT_EQ(c.node(4)->deletion, 0);
-}
-
-TEST(InitNodes, AllEmptyColumnGetsRootOne) {
-  const auto c = initialise({0, 0, 0}, 1);
-  EXPECT_EQ(c.node(0)->value, 1);
-  EXPECT_EQ(c.node(1)->value, 0);
-  EXPECT_EQ(c.node(1)->deletion, 1);
-  EXPECT_EQ(c.node(2)->deletion, 1);
-  EXPECT_EQ(c.node(3)->insertion, 0);
-  EXPECT_EQ(c.node(3)->deletion, -1);
-}
-
-TEST(InitNodes, AbsentLeavesMakeAnAbsentParent) {
-  const auto c = initialise({2, 5, 5}, 1);
-  EXPECT_EQ(c.node(1)->value, 5);
-  for (int label : {1, 3, 4}) {
-    EXPECT_EQ(c.node(label)->deletion, -1) << label;
-    EXPECT_EQ(c.node(label)->insertion, -1) << label;
-  }
-  EXPECT_EQ(c.node(3)->bond, -1);
-  EXPECT_EQ(c.node(4)->bond, -1);
-  EXPECT_EQ(c.node(1)->bond, -1);
-  EXPECT_EQ(c.node(0)->value, 2);
-  EXPECT_EQ(c.node(2)->bond, 1);
-}
-
-TEST(InitNodes, RootEndsWithEveryIndicatorNotApplicable) {
-  for (const auto& column : {std::vector<int>{1, 2, 3}, {0, 0, 4}, {5, 1, 0}}) {
-    const auto c = initialise(column, 3);
-    EXPECT_EQ(c.node(0)->deletion, -1);
-    EXPECT_EQ(c.node(0)->insertion, -1);
-    EXPECT_EQ(c.node(0)->bond, -1);
+// Columns that need no coin, with the dumps of values (internal labels, then
+// leaves) and of the deletion, insertion and bond indicators by label. An
+// empty leaf beside a residue is a deletion; an all-empty column gets root 1
+// and insertions at its leaves; absent leaves make an absent parent.
+TEST(InitNodes, ColumnsWithoutCoinsAndTheirDumps) {
+  struct Case {
+    std::vector<int> column;
+    std::string values, deletions, insertions, bonds;
+  };
+  const std::string no_insertion = "-1 -1 -1 -1 -1 \n";
+  for (const Case& c : std::vector<Case>{
+           {{2, 2, 2}, "2 2  leaves: 2 2 2 \n", "-1 0 0 0 0 \n", no_insertion, "-1 1 1 1 1 \n"},
+           {{2, 2, 0}, "2 2  leaves: 2 2 0 \n", "-1 0 0 0 1 \n", no_insertion, "-1 1 1 1 -1 \n"},
+           {{0, 0, 0}, "1 0  leaves: 0 0 0 \n", "-1 1 1 -1 -1 \n", "-1 -1 -1 0 0 \n", "-1 -1 -1 -1 -1 \n"},
+           {{2, 5, 5}, "2 5  leaves: 2 5 5 \n", "-1 -1 0 -1 -1 \n", no_insertion, "-1 -1 1 -1 -1 \n"}}) {
+    std::srand(12);
+    const int first = std::rand();
+    const auto tree = initialise(c.column, 12).tree;
+    EXPECT_EQ(std::rand(), first);
+    std::ostringstream values, deletions, insertions, bonds;
+    tree->output_internal_values(&values);
+    tree->output_deletions(&deletions);
+    tree->output_insertions(&insertions);
+    tree->output_bonds(&bonds);
+    EXPECT_EQ(values.str() + deletions.str() + insertions.str() + bonds.str(),
+              c.values + c.deletions + c.insertions + c.bonds);
   }
 }
 
@@ -144,18 +106,9 @@ TEST(InitNodesDeath, AbsentRootDumpsTheTreeToStandardOutput) {
       "p.label: 0\tp.value: 5\tlabel: 1\tvalue: 5\tdeletion: -1\tinsertion: -1\tbond: -1\tlength: 0.5\n");
 }
 
-TEST(PhyTree, TextDumps) {
-  const auto c = initialise({2, 2, 0}, 1);
-  std::ostringstream values, deletions, insertions, bonds, walk;
-  c.tree->output_internal_values(&values);
-  c.tree->output_deletions(&deletions);
-  c.tree->output_insertions(&insertions);
-  c.tree->output_bonds(&bonds);
-  c.tree->depth_first_search(&walk);
-  EXPECT_EQ(values.str(), "2 2  leaves: 2 2 0 \n");
-  EXPECT_EQ(deletions.str(), "-1 0 0 0 1 \n");
-  EXPECT_EQ(insertions.str(), "-1 -1 -1 -1 -1 \n");
-  EXPECT_EQ(bonds.str(), "-1 1 1 1 -1 \n");
+TEST(PhyTree, DepthFirstWalk) {
+  std::ostringstream walk;
+  initialise({2, 2, 0}, 1).tree->depth_first_search(&walk);
   EXPECT_EQ(walk.str(),
             "p.label: 0\tp.value: 2\tlabel: 1\tvalue: 2\tdeletion: 0\tinsertion: -1\tbond: 1\tlength: 0.5\n"
             "p.label: 1\tp.value: 2\tlabel: 3\tvalue: 2\tdeletion: 0\tinsertion: -1\tbond: 1\tlength: 1\n"

