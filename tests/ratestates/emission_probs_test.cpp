@@ -132,12 +132,6 @@ TEST(ComputeObsEmissionProbs, EngineTablesGiveTheSameMatrix) {
     EXPECT_EQ(actual, expected);
   }
   EXPECT_TRUE(shared.trees[0]->root->subtree_lik.empty());
-  const std::vector<int> four_labels{0, 1, 2, 3};
-  Matrix rows(5, std::vector<double>(4, 0.0));
-  EXPECT_THROW(compute_obs_emission_probs(shared.trees, engine, four_labels, rates.deletion, rates.insertion,
-                                          rates.mutation, {{0, 4}}, thetas, nonempty_values, alignment.table.children,
-                                          alignment.table.lengths, rows, nullptr),
-               std::out_of_range);
 }
 
 }  // namespace

@@ -7,11 +7,9 @@
 #include <cstdlib>
 #include <limits>
 #include <random>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "random/sampler.h"
 #include "support/statistics.h"
 
 namespace {
@@ -107,40 +105,6 @@ TEST(HmmOneDim, SampledPathsFollowTheExactPosterior) {
                              Chain{{0.5, 0.0, 0.5}, identity, {{0.0, 708.0, 0.5}}}}) {
     EXPECT_GT(chi_square_test(sampled_path_counts(chain, 40000), exact_path_posterior(chain)), 1e-6);
   }
-}
-
-// With every transition row equal, each column's state is drawn from its own
-// weights; one rand() value per column, the last column first.
-TEST(HmmOneDim, BackwardSamplingTakesOneDrawPerColumnFromTheLast) {
-  std::mt19937 engine(5);
-  std::uniform_real_distribution<double> unit(0.0, 1.0);
-  const long n = 12;
-  const std::vector<double> initial{0.34, 0.33, 0.33};
-  Chain chain{initial, Matrix(3, std::vector<double>(3, 1.0 / 3)), Matrix(n, std::vector<double>(3))};
-  for (auto& row : chain.emissions) {
-    for (double& e : row) e = -3.0 * unit(engine);
-  }
-  HMM_OneDim hmm(n, 3, chain.initial, chain.transitions, chain.emissions);
-  hmm.forward_summation();
-  std::vector<int> states(n + 2, 9);
-  std::srand(31);
-  hmm.backward_sampling(states);
-  const int next_value = std::rand();
-
-  std::srand(31);
-  const std::vector<int> labels{0, 1, 2};
-  for (long t = n - 1; t >= 0; --t) {
-    std::vector<double> weights(3);
-    for (int j = 0; j < 3; ++j) weights[j] = std::exp(chain.emissions[t][j]) * (t == 0 ? initial[j] : 1.0);
-    Sampler<int, double> sampler(labels, weights);
-    EXPECT_EQ(states[t], sampler.draw_w_replace(1)[0]) << "column " << t;
-  }
-  EXPECT_EQ(std::rand(), next_value);
-  EXPECT_EQ(states[n], 9);
-  EXPECT_EQ(states[n + 1], 9);
-
-  std::vector<int> too_short(n - 1, 0);
-  EXPECT_THROW(hmm.backward_sampling(too_short), std::out_of_range);
 }
 
 TEST(HmmOneDimDeathTest, BadProbabilitiesEndTheRun) {

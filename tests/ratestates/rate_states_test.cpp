@@ -8,7 +8,6 @@
 #include <stdexcept>
 #include <vector>
 
-#include "random/variates.h"
 #include "support/statistics.h"
 #include "support/test_trees.h"
 
@@ -97,15 +96,6 @@ TEST(SampleRateStateTransitions, RowsFollowDirichletOfAllPairCounts) {
       EXPECT_GT(ks_test(samples[i][j], [&](double x) { return beta_cdf(a, total - a, x); }), 1e-6)
           << "row " << i << " entry " << j;
     }
-  }
-
-  // The rows are drawn in order, one Dirichlet draw each.
-  std::srand(99);
-  sample_rate_state_transitions(3, path, transitions, nullptr);
-  std::srand(99);
-  for (int i = 0; i < 3; ++i) {
-    const std::vector<double> row_parameters(parameters[i].begin(), parameters[i].end());
-    EXPECT_EQ(transitions[i], sample_dirichlet(1, row_parameters)[0]);
   }
 }
 

