@@ -106,16 +106,6 @@ TEST(InitNodesDeath, AbsentRootDumpsTheTreeToStandardOutput) {
       "p.label: 0\tp.value: 5\tlabel: 1\tvalue: 5\tdeletion: -1\tinsertion: -1\tbond: -1\tlength: 0.5\n");
 }
 
-TEST(PhyTree, DepthFirstWalk) {
-  std::ostringstream walk;
-  initialise({2, 2, 0}, 1).tree->depth_first_search(&walk);
-  EXPECT_EQ(walk.str(),
-            "p.label: 0\tp.value: 2\tlabel: 1\tvalue: 2\tdeletion: 0\tinsertion: -1\tbond: 1\tlength: 0.5\n"
-            "p.label: 1\tp.value: 2\tlabel: 3\tvalue: 2\tdeletion: 0\tinsertion: -1\tbond: 1\tlength: 1\n"
-            "p.label: 1\tp.value: 2\tlabel: 4\tvalue: 0\tdeletion: 1\tinsertion: -1\tbond: -1\tlength: 2\n"
-            "p.label: 0\tp.value: 2\tlabel: 2\tvalue: 2\tdeletion: 0\tinsertion: -1\tbond: 1\tlength: 0.25\n");
-}
-
 TEST(PhyTree, SelfTestReport) {
   TempDir dir;
   write_file(dir.path() / "leaves.txt", "3 3 3\n");

@@ -196,8 +196,7 @@ TEST(LatentSampler, FullUpdateFollowsTheJointPosterior) {
   // were drawn and how many came out 1.
   std::vector<double> equal(3 * 5 * 5, 0.0);
   std::vector<double> kept(3 * 5 * 5, 0.0);
-  ZVSampler sampler;
-  sampler = ZVSampler(3, 5);
+  ZVSampler sampler(3, 5);
   std::vector<double> observed(cells, 0.0);
   double log_likelihood = 0.0;
   model.forward(sampler, log_likelihood, true);
