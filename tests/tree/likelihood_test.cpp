@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <random>
 #include <vector>
 
@@ -16,7 +15,6 @@ using Table = std::vector<std::vector<std::vector<double>>>;
 using Matrix = std::vector<std::vector<double>>;
 
 constexpr int n_states = 5;
-constexpr double minus_inf = -std::numeric_limits<double>::infinity();
 const std::vector<int> all_values{0, 1, 2, 3, 4};
 const std::vector<int> nonempty_values{1, 2, 3, 4};
 
@@ -31,45 +29,31 @@ void collect_below(Node* node, std::vector<Node*>& below) {
   }
 }
 
-double log_sum_exp(const std::vector<double>& terms) {
-  const double max = *std::max_element(terms.begin(), terms.end());
-  if (max == minus_inf) return minus_inf;
-  double sum = 0.0;
-  for (const double term : terms) sum += std::exp(term - max);
-  return std::log(sum) + max;
-}
-
-// ln P(leaf values below `node` | node in state s) by enumerating every state
-// of every present internal node below it; absent subtrees are left out.
-double brute_force_log_lik(const PhyTree& tree, Node* node, int s, const Table& table) {
-  if (node->is_leaf()) return node->value == s ? 0.0 : minus_inf;
-  std::vector<Node*> below;
+// P(leaf values below `node` | node in state s) as a plain sum over every
+// state of every present internal node below it (absent subtrees are left
+// out). The test trees keep every product far above the underflow range.
+double brute_force_lik(const PhyTree& tree, Node* node, int s, const Table& table) {
+  if (node->is_leaf()) return node->value == s ? 1.0 : 0.0;
+  std::vector<Node*> below, free_nodes;
   collect_below(node, below);
-  std::vector<Node*> free_nodes;
   std::vector<int> state(tree.nodes.size(), 0);
-  state[node->_label] = s;
   for (Node* u : below) {
-    if (u->is_leaf()) {
-      state[u->_label] = u->value;
-    } else {
-      free_nodes.push_back(u);
-    }
+    state[u->_label] = u->value;
+    if (!u->is_leaf()) free_nodes.push_back(u);
   }
-  std::vector<double> terms;
-  std::vector<int> assignment(free_nodes.size(), 0);
-  while (true) {
-    for (std::size_t i = 0; i < free_nodes.size(); ++i) state[free_nodes[i]->_label] = assignment[i];
-    double log_weight = 0.0;
-    for (Node* u : below) {
-      const double p = table[u->_label - 1][state[u->parent->_label]][state[u->_label]];
-      log_weight += p == 0.0 ? minus_inf : std::log(p);
+  state[node->_label] = s;
+  double total = 0.0;
+  for (long assignment = 0; assignment < std::lround(std::pow(n_states, free_nodes.size())); ++assignment) {
+    long rest = assignment;
+    for (Node* u : free_nodes) {
+      state[u->_label] = static_cast<int>(rest % n_states);
+      rest /= n_states;
     }
-    terms.push_back(log_weight);
-    std::size_t i = 0;
-    while (i < assignment.size() && ++assignment[i] == n_states) assignment[i++] = 0;
-    if (i == assignment.size()) break;
+    double product = 1.0;
+    for (Node* u : below) product *= table[u->_label - 1][state[u->parent->_label]][state[u->_label]];
+    total += product;
   }
-  return log_sum_exp(terms);
+  return total;
 }
 
 // Leaf values drawn from 0..5; an internal node is absent exactly when both
@@ -100,43 +84,40 @@ TransProbs random_trans_probs(const TreeTable& tree, std::mt19937& engine) {
   if (unit(engine) < 0.5) {
     for (auto& matrix : probs.get_trans_probs()) {
       for (auto& row : matrix) {
-        for (double& p : row) {
-          if (unit(engine) < 0.25) p = 0.0;
-        }
+        for (double& p : row) p = unit(engine) < 0.25 ? 0.0 : p;
       }
     }
   }
   return probs;
 }
 
+// Every node's tables before a pass; a node that no pass has visited yet
+// counts as holding zeros.
 struct NodeTables {
-  std::vector<double> subtree_lik = std::vector<double>(n_states, 0.0);
-  std::vector<bool> flags = std::vector<bool>(n_states, false);
-  Matrix weights = Matrix(n_states, std::vector<double>(n_states, 0.0));
-  Matrix weights_no_anc = Matrix(n_states, std::vector<double>(n_states, 0.0));
+  std::vector<double> lik;
+  std::vector<bool> flags;
+  Matrix weights, weights_no_anc;
 };
 
-// The tables of every node before a pass; a node not yet visited by any pass
-// counts as holding zeros.
+template <typename T>
+T or_zeros(const T& table, const T& zeros) {
+  return table.empty() ? zeros : table;
+}
+
 std::vector<NodeTables> snapshot(const PhyTree& tree) {
-  std::vector<NodeTables> tables(tree.nodes.size());
-  for (std::size_t label = 0; label < tree.nodes.size(); ++label) {
-    const Node* node = tree.nodes[label];
-    if (!node->subtree_lik.empty()) tables[label].subtree_lik = node->subtree_lik;
-    if (!node->flag_subtree_lik_valid.empty()) tables[label].flags = node->flag_subtree_lik_valid;
-    if (!node->top_down_sampling_probs.empty()) tables[label].weights = node->top_down_sampling_probs;
-    if (!node->top_down_sampling_probs_no_anc.empty())
-      tables[label].weights_no_anc = node->top_down_sampling_probs_no_anc;
+  const Matrix zero_matrix(n_states, std::vector<double>(n_states, 0.0));
+  std::vector<NodeTables> tables;
+  for (const Node* node : tree.nodes) {
+    tables.push_back({or_zeros(node->subtree_lik, std::vector<double>(n_states, 0.0)),
+                      or_zeros(node->flag_subtree_lik_valid, std::vector<bool>(n_states, false)),
+                      or_zeros(node->top_down_sampling_probs, zero_matrix),
+                      or_zeros(node->top_down_sampling_probs_no_anc, zero_matrix)});
   }
   return tables;
 }
 
-void expect_log_near(double actual, double expected, const char* what) {
-  EXPECT_NEAR(actual, expected, 1e-10 * std::max(1.0, std::fabs(expected))) << what;
-}
-
-// After a pass with `table`: every state the pass evaluates holds the
-// brute-force value or, where that is ln 0, is flagged invalid and keeps its
+// After a pass with `table`: every state the pass evaluates holds the log of
+// the brute-force value or, where that is 0, is flagged invalid and keeps its
 // old number. With `root_empty_only` the root is evaluated for state 0 alone.
 void expect_likelihoods(const PhyTree& tree, const Table& table, const std::vector<NodeTables>& before,
                         bool root_empty_only) {
@@ -144,59 +125,54 @@ void expect_likelihoods(const PhyTree& tree, const Table& table, const std::vect
     const NodeTables& old = before[node->_label];
     const int states = root_empty_only && node == tree.root ? 1 : n_states;
     for (int s = 0; s < n_states; ++s) {
-      const double expected = absent(node) ? minus_inf : brute_force_log_lik(tree, node, s, table);
-      if (s >= states) {
-        EXPECT_EQ(node->flag_subtree_lik_valid[s], old.flags[s]) << "root state " << s;
-        EXPECT_EQ(node->subtree_lik[s], old.subtree_lik[s]) << "root state " << s;
-      } else if (expected == minus_inf) {
-        EXPECT_FALSE(node->flag_subtree_lik_valid[s]) << "label " << node->_label << " state " << s;
-        EXPECT_EQ(node->subtree_lik[s], old.subtree_lik[s]);
+      const double expected = absent(node) || s >= states ? 0.0 : brute_force_lik(tree, node, s, table);
+      SCOPED_TRACE(testing::Message() << "label " << node->_label << " state " << s);
+      EXPECT_EQ(node->flag_subtree_lik_valid[s], s >= states ? old.flags[s] : expected > 0.0);
+      if (expected > 0.0) {
+        EXPECT_NEAR(node->subtree_lik[s], std::log(expected), 1e-10 * std::max(1.0, std::fabs(std::log(expected))));
       } else {
-        EXPECT_TRUE(node->flag_subtree_lik_valid[s]) << "label " << node->_label << " state " << s;
-        expect_log_near(node->subtree_lik[s], expected, "subtree_lik");
+        EXPECT_EQ(node->subtree_lik[s], old.lik[s]);
       }
     }
   }
 }
 
 // Row s of a present node's weights is P[s][j] * L_child(j) scaled to a
-// maximum of exactly 1 over the j with both factors positive; every other
-// entry, and every row without such a j, keeps its old value.
+// maximum of exactly 1 over the j where it is positive; every other entry,
+// every row without such a j, and the other pass's weights keep their values.
 void expect_weights(const PhyTree& tree, const Table& table, const std::vector<NodeTables>& before, bool no_anc) {
   for (Node* node : tree.nodes) {
     if (node == tree.root) continue;
-    const Matrix& old = no_anc ? before[node->_label].weights_no_anc : before[node->_label].weights;
+    const NodeTables& old = before[node->_label];
     const Matrix& weights = no_anc ? node->top_down_sampling_probs_no_anc : node->top_down_sampling_probs;
     const Matrix& untouched = no_anc ? node->top_down_sampling_probs : node->top_down_sampling_probs_no_anc;
-    const Matrix& untouched_old = no_anc ? before[node->_label].weights : before[node->_label].weights_no_anc;
     if (!untouched.empty()) {
-      EXPECT_EQ(untouched, untouched_old);
+      EXPECT_EQ(untouched, no_anc ? old.weights : old.weights_no_anc);
     }
+    const Matrix& old_weights = no_anc ? old.weights_no_anc : old.weights;
     if (absent(node) || absent(node->parent)) {
       if (!weights.empty()) {
-        EXPECT_EQ(weights, old);
+        EXPECT_EQ(weights, old_weights);
       }
       continue;
     }
     const int parent_states = no_anc && node->parent == tree.root ? 1 : n_states;
-    const auto& p = table[node->_label - 1];
     for (int s = 0; s < n_states; ++s) {
-      std::vector<double> exponent(n_states, minus_inf);
-      for (int j = 0; j < n_states; ++j) {
-        const double child = brute_force_log_lik(tree, node, j, table);
-        if (p[s][j] > 0.0 && child > minus_inf) exponent[j] = std::log(p[s][j]) + child;
+      std::vector<double> w(n_states, 0.0);
+      for (int j = 0; s < parent_states && j < n_states; ++j) {
+        w[j] = table[node->_label - 1][s][j] * brute_force_lik(tree, node, j, table);
       }
-      const double max = *std::max_element(exponent.begin(), exponent.end());
+      const double max = *std::max_element(w.begin(), w.end());
       double largest = 0.0;
       for (int j = 0; j < n_states; ++j) {
-        if (s >= parent_states || exponent[j] == minus_inf) {
-          EXPECT_EQ(weights[s][j], old[s][j]);
+        if (w[j] == 0.0) {
+          EXPECT_EQ(weights[s][j], old_weights[s][j]);
         } else {
-          EXPECT_NEAR(weights[s][j], std::exp(exponent[j] - max), 1e-10) << "label " << node->_label;
+          EXPECT_NEAR(weights[s][j], w[j] / max, 1e-10) << "label " << node->_label;
           largest = std::max(largest, weights[s][j]);
         }
       }
-      if (s < parent_states && max > minus_inf) {
+      if (max > 0.0) {
         EXPECT_EQ(largest, 1.0);
       }
     }
