@@ -101,23 +101,19 @@ TEST(BetaUpdateDeathTest, RootChangingBetweenEmptyAndNonEmptyEndsTheRun) {
 // residues (bond 1) count for nothing.
 TEST(ThetaUpdate, CountsNewlyArisingValues) {
   TreeSet set = trees_with_roots({2, 0, 1});
-  PhyTree& first = *set.trees[0];
-  first.root->insertion = 1;
-  first.nodes[1]->value = 3;
-  first.nodes[1]->deletion = 0;
-  first.nodes[1]->bond = 0;
-  first.nodes[3]->value = 4;
-  first.nodes[3]->insertion = 1;
-  first.nodes[2]->value = 2;
-  first.nodes[2]->deletion = 0;
-  first.nodes[2]->bond = 1;
-  first.nodes[4]->value = 0;
-  first.nodes[4]->deletion = 1;
-  PhyTree& third = *set.trees[2];
-  third.nodes[2]->value = 4;
-  third.nodes[2]->deletion = 0;
-  third.nodes[2]->bond = 0;
-
+  const auto set_node = [&](std::size_t column, int label, int value, int deletion, int insertion, int bond) {
+    Node& node = *set.trees[column]->nodes[label];
+    node.value = value;
+    node.deletion = deletion;
+    node.insertion = insertion;
+    node.bond = bond;
+  };
+  set.trees[0]->root->insertion = 1;
+  set_node(0, 1, 3, 0, -1, 0);   // mutation
+  set_node(0, 3, 4, -1, 1, -1);  // insertion
+  set_node(0, 2, 2, 0, -1, 1);   // kept
+  set_node(0, 4, 0, 1, -1, -1);  // deletion
+  set_node(2, 2, 4, 0, -1, 0);   // mutation
   const std::vector<std::vector<long>> from_tos{{0, 1}, {2, 2}};
   std::vector<std::vector<double>> thetas(2);
   std::ostringstream summary;
