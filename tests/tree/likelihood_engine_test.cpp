@@ -188,13 +188,11 @@ TEST(LikelihoodEngine, TopDownDrawsEqualTheColumnWalks) {
       for (std::size_t label = 0; label < reference.set.trees[column]->nodes.size(); ++label) {
         const Node& a = *reference.set.trees[column]->nodes[label];
         const Node& b = *shared.set.trees[column]->nodes[label];
-        ASSERT_EQ(a.value, b.value) << "seed " << seed << " column " << column << " label " << label;
-        ASSERT_EQ(a.deletion, b.deletion);
-        ASSERT_EQ(a.insertion, b.insertion);
-        ASSERT_EQ(a.bond, b.bond);
         const NodeState& compact = engine.states().at(static_cast<std::size_t>(column), static_cast<int>(label));
-        ASSERT_EQ(std::vector<int>({compact.value, compact.deletion, compact.insertion, compact.bond}),
-                  std::vector<int>({b.value, b.deletion, b.insertion, b.bond}));
+        const std::vector<int> expected{a.value, a.deletion, a.insertion, a.bond};
+        ASSERT_EQ(std::vector<int>({b.value, b.deletion, b.insertion, b.bond}), expected)
+            << "seed " << seed << " column " << column << " label " << label;
+        ASSERT_EQ(std::vector<int>({compact.value, compact.deletion, compact.insertion, compact.bond}), expected);
       }
     }
   }

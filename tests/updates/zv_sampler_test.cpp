@@ -19,6 +19,22 @@ const std::vector<int> nonempty_values{1, 2, 3, 4};
 
 using Matrix = std::vector<std::vector<double>>;
 
+// Index of a sequence of values 0..4, first value the fastest.
+std::size_t sequence_index(const std::vector<int>& values) {
+  std::size_t index = 0;
+  for (auto it = values.rbegin(); it != values.rend(); ++it) index = 5 * index + *it;
+  return index;
+}
+
+std::vector<int> sequence_at(std::size_t index, std::size_t length) {
+  std::vector<int> values(length);
+  for (auto& value : values) {
+    value = static_cast<int>(index % 5);
+    index /= 5;
+  }
+  return values;
+}
+
 // Everything the latent sampler is given, on the three-leaf tree
 // (root 0 -> node 1, leaf 2; node 1 -> leaves 3, 4; leaf ids 0, 1, 2).
 struct LatentModel {
@@ -84,13 +100,8 @@ struct LatentModel {
 
   double root_marginal(const std::vector<int>& z) const {
     double total = 0.0;
-    std::vector<int> v(z.size(), 0);
-    while (true) {
-      total += joint(z, v);
-      std::size_t c = 0;
-      while (c < v.size() && ++v[c] == 5) v[c++] = 0;
-      if (c == v.size()) return total;
-    }
+    for (std::size_t i = 0; i < std::pow(5, z.size()); ++i) total += joint(z, sequence_at(i, z.size()));
+    return total;
   }
 
   void forward(ZVSampler& sampler, double& log_likelihood, bool compute) {
@@ -116,22 +127,6 @@ LatentModel three_column_model() {
   model.rate_states = {0, 1, 0};
   model.build_trees();
   return model;
-}
-
-// Index of a sequence of values 0..4, first value the fastest.
-std::size_t sequence_index(const std::vector<int>& values) {
-  std::size_t index = 0;
-  for (auto it = values.rbegin(); it != values.rend(); ++it) index = 5 * index + *it;
-  return index;
-}
-
-std::vector<int> sequence_at(std::size_t index, std::size_t length) {
-  std::vector<int> values(length);
-  for (auto& value : values) {
-    value = static_cast<int>(index % 5);
-    index /= 5;
-  }
-  return values;
 }
 
 }  // namespace
