@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -35,16 +36,11 @@ TEST(PhyTreeDeath, BadBranchTables) {
 }
 
 // Cherry 1 = (3, 4) below the root, leaf 2 beside it; leaf ids 2->0, 3->1, 4->2.
-struct InitCase {
-  std::unique_ptr<PhyTree> tree;
-  Node* node(int label) const { return tree->nodes[label]; }
-};
-
-InitCase initialise(const std::vector<int>& column, unsigned seed) {
-  InitCase c{three_leaf_table().make_tree(column)};
+std::unique_ptr<PhyTree> initialise(const std::vector<int>& column, unsigned seed) {
+  auto tree = three_leaf_table().make_tree(column);
   std::srand(seed);
-  c.tree->init_nodes();
-  return c;
+  tree->init_nodes();
+  return tree;
 }
 
 TEST(InitNodes, DifferentResiduesTakeOneCoinEach) {
@@ -53,15 +49,15 @@ TEST(InitNodes, DifferentResiduesTakeOneCoinEach) {
     const double u1 = std::rand() / 2147483647.0;
     const double u2 = std::rand() / 2147483647.0;
     const int third = std::rand();
-    const auto c = initialise({4, 1, 3}, seed);
+    const auto tree = initialise({4, 1, 3}, seed);
     EXPECT_EQ(std::rand(), third) << "exactly two coins for two disagreeing cherries";
     // The cherry (1, 3) takes its first child's residue on heads (u >= 0.5);
     // the root then compares that residue with 4 and tosses again.
     const int cherry = u1 < 0.5 ? 3 : 1;
-    EXPECT_EQ(c.node(1)->value, cherry) << seed;
-    EXPECT_EQ(c.node(3)->bond, u1 < 0.5 ? 0 : 1);
-    EXPECT_EQ(c.node(4)->bond, u1 < 0.5 ? 1 : 0);
-    EXPECT_EQ(c.node(0)->value, u2 < 0.5 ? 4 : cherry);
+    EXPECT_EQ(tree->nodes[1]->value, cherry) << seed;
+    EXPECT_EQ(tree->nodes[3]->bond, u1 < 0.5 ? 0 : 1);
+    EXPECT_EQ(tree->nodes[4]->bond, u1 < 0.5 ? 1 : 0);
+    EXPECT_EQ(tree->nodes[0]->value, u2 < 0.5 ? 4 : cherry);
   }
 }
 
@@ -82,7 +78,7 @@ TEST(InitNodes, ColumnsWithoutCoinsAndTheirDumps) {
            {{2, 5, 5}, "2 5  leaves: 2 5 5 \n", "-1 -1 0 -1 -1 \n", no_insertion, "-1 -1 1 -1 -1 \n"}}) {
     std::srand(12);
     const int first = std::rand();
-    const auto tree = initialise(c.column, 12).tree;
+    const auto tree = initialise(c.column, 12);
     EXPECT_EQ(std::rand(), first);
     std::ostringstream values, deletions, insertions, bonds;
     tree->output_internal_values(&values);
