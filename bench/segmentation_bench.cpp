@@ -4,7 +4,7 @@
 // calls of exp in a tight loop, about what the forward recursion must make.
 // Reports the process's peak resident memory as a counter; run one size per
 // process for a clean figure:
-//   /usr/bin/time -v segmentation_bench --benchmark_filter='BM_SegmentationStep/20000$'
+//   /usr/bin/time -v segmentation_bench --benchmark_filter='BM_SegmentationStep/20000/1$'
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
@@ -15,6 +15,7 @@
 
 #include "segmentation/partition_sampler.h"
 #include "tree/phy_tree.h"
+#include "tree/worker_pool.h"
 
 namespace {
 
@@ -53,6 +54,8 @@ void BM_SegmentationStep(benchmark::State& state) {
   const long columns = state.range(0);
   std::vector<PhyTree*> trees = make_trees(columns);
   PartitionSampler sampler(max_partitions, columns, 4, trees);
+  WorkerPool pool(static_cast<int>(state.range(1)));
+  sampler.use_worker_pool(&pool);
   std::srand(1);
   for (auto _ : state) {
     sampler.compute_single_blocks(trees, nonempty_value_index, nullptr);
@@ -85,5 +88,14 @@ void BM_ExpFloor(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_SegmentationStep)->Arg(2000)->Arg(8000)->Arg(20000)->Unit(benchmark::kMillisecond);
+// Arguments: columns, threads. 1,790 columns is the modelled part of an 18S
+// rRNA-shaped alignment.
+BENCHMARK(BM_SegmentationStep)
+    ->Args({1790, 1})
+    ->Args({1790, 2})
+    ->Args({2000, 1})
+    ->Args({8000, 1})
+    ->Args({8000, 2})
+    ->Args({20000, 1})
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ExpFloor)->Arg(2000)->Arg(8000)->Arg(20000)->Unit(benchmark::kMillisecond);

@@ -197,6 +197,7 @@ void SamplerRun::set_up_samplers() {
   }
   _latent_sampler = ZVSampler(columns, value_count);
   _engine = std::make_unique<LikelihoodEngine>(_trees, _settings.threads);
+  _segmentation.use_worker_pool(&_engine->pool());
 }
 
 void SamplerRun::write_iteration_file(const std::string& stem, long iteration,

@@ -10,6 +10,7 @@
 #include "io/string_conversion.h"
 #include "io/vector_writers.h"
 #include "random/sampler.h"
+#include "tree/worker_pool.h"
 
 namespace {
 
@@ -54,6 +55,8 @@ void PartitionSampler::compute_single_blocks(std::vector<PhyTree*>& trees, const
   _g.write_table(*out);
 }
 
+void PartitionSampler::use_worker_pool(WorkerPool* pool) { _pool = pool; }
+
 double PartitionSampler::block_log_likelihood(long v, long u) const { return _g.block(v, u); }
 
 double PartitionSampler::log_marginal(long p, long v) const { return _f.at(p).at(v - (p + 1)); }
@@ -87,7 +90,11 @@ void PartitionSampler::forward(std::ostream* out) {
   std::vector<double*> row_of;
   for (std::vector<double>& row : terms) row_of.push_back(row.data());
   std::vector<double> max_terms(_f.size(), 0.0);
-  for (long v = 2; v <= _num_columns; ++v) _forward_end_column(v, blocks, row_of, max_terms);
+  if (_pool != nullptr && _pool->size() > 1 && _max_partitions >= 2) {
+    _forward_pipeline(row_of, max_terms.size());
+  } else {
+    for (long v = 2; v <= _num_columns; ++v) _forward_end_column(v, blocks, row_of, max_terms);
+  }
   if (out != nullptr) _write_forward_diagnostics(*out);
 }
 
@@ -99,28 +106,35 @@ void PartitionSampler::_forward_end_column(long v, std::vector<double>& blocks, 
                                            std::vector<double>& max_terms) {
   _forward_g.fill_row(v, 1, blocks);
   if (_max_partitions >= 1) _f[1][v - 2] = blocks[1];
-  const long last = std::min(_max_partitions, v - 1);
-  for (long p = 2; p <= last; ++p) {
+  _forward_partitions(2, std::min(_max_partitions, v - 1), v, blocks, row_of, max_terms);
+}
+
+// The partitions first..last at end column v. Each p reads only the blocks
+// u..v, _f[p-1] at end columns before v and its own D(p, v-1), so any range
+// of p can be done as soon as those are there, with the same bits.
+void PartitionSampler::_forward_partitions(long first, long last, long v, const std::vector<double>& blocks,
+                                           const std::vector<double*>& row_of, std::vector<double>& max_terms) {
+  for (long p = first; p <= last; ++p) {
     const long x = v - (p + 1);
     std::vector<double>& position_weights = _position_weights[p];
     position_weights[x] = x == 0 ? 0.0 : position_weights[x - 1] + _log_whole[v - p - 1] - _log_whole[v - 2];
   }
-  for (long first = 2; first <= last; first += max_chains) {
-    switch (std::min<long>(max_chains, last - first + 1)) {
+  for (long group = first; group <= last; group += max_chains) {
+    switch (std::min<long>(max_chains, last - group + 1)) {
       case 4:
-        _last_partition_terms<4>(first, v, blocks, &row_of[first], &max_terms[first]);
+        _last_partition_terms<4>(group, v, blocks, &row_of[group], &max_terms[group]);
         break;
       case 3:
-        _last_partition_terms<3>(first, v, blocks, &row_of[first], &max_terms[first]);
+        _last_partition_terms<3>(group, v, blocks, &row_of[group], &max_terms[group]);
         break;
       case 2:
-        _last_partition_terms<2>(first, v, blocks, &row_of[first], &max_terms[first]);
+        _last_partition_terms<2>(group, v, blocks, &row_of[group], &max_terms[group]);
         break;
       default:
-        _last_partition_terms<1>(first, v, blocks, &row_of[first], &max_terms[first]);
+        _last_partition_terms<1>(group, v, blocks, &row_of[group], &max_terms[group]);
     }
   }
-  for (long p = 2; p <= last; ++p) {
+  for (long p = first; p <= last; ++p) {
     const long x = v - (p + 1);
     const double* row = row_of[p];
     double sum = 0.0;

@@ -6,6 +6,8 @@
 #include "segmentation/block_likelihoods.h"
 #include "tree/phy_tree.h"
 
+class WorkerPool;
+
 // Exact sampler of the segmentation of the alignment's L columns into p
 // contiguous partitions (segments). Prior: p uniform on 1..P and, given p,
 // every admissible placement equally likely (partition 1 covers at least
@@ -42,6 +44,11 @@ class PartitionSampler {
   // boundary draws need to rebuild their weights. The draws and the backward
   // weights keep to the block likelihoods of this call until the next one.
   void forward(std::ostream* out);
+  // Lets `forward` share its work among the pool's threads; null (the
+  // default) or a pool of one thread keeps it on the caller alone. Every
+  // result is the same double whatever the number of threads. The pool is not
+  // owned: it must outlive every later `forward`, copies included.
+  void use_worker_pool(WorkerPool* pool);
   // Draws p in 1..P; with a stream, writes the row of log marginals and flushes.
   long sample_number_partitions(std::ostream* out);
   // Draws the boundaries of p partitions from the last back to the first.
@@ -95,6 +102,7 @@ class PartitionSampler {
   // carried it from one end column to the next.
   std::vector<std::vector<double>> _position_weights;
   bool _forward_done = false;
+  WorkerPool* _pool = nullptr;
   std::vector<double> _log_position_prior;
   // log(n) for n = 0..L, filled with the calls the recursion makes.
   std::vector<double> _log_whole;
@@ -122,6 +130,9 @@ class PartitionSampler {
 
   void _forward_end_column(long v, std::vector<double>& blocks, const std::vector<double*>& row_of,
                            std::vector<double>& max_terms);
+  void _forward_partitions(long first, long last, long v, const std::vector<double>& blocks,
+                           const std::vector<double*>& row_of, std::vector<double>& max_terms);
+  void _forward_pipeline(const std::vector<double*>& row_of, std::size_t partition_entries);
   template <int chains>
   void _last_partition_terms(long first, long v, const std::vector<double>& blocks, double* const* rows,
                              double* max_terms) const;

@@ -70,6 +70,8 @@ class LikelihoodEngine {
   const TreeTopology& topology() const { return _topology; }
   const SubtreePatterns& patterns() const { return _patterns; }
   int threads() const { return _pool.size(); }
+  // The pool of the passes, for other deterministic work of the iteration.
+  WorkerPool& pool() { return _pool; }
 
  private:
   struct Arguments {

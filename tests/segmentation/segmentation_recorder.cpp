@@ -192,7 +192,7 @@ void record_draws(std::ostream& out, PartitionSampler& sampler, long columns, lo
   out << "next uniform " << hex(draw_unit_uniform()) << "\n";
 }
 
-void record_case(std::ostream& out, std::size_t index, const RecordedCase& recorded) {
+void record_case(std::ostream& out, std::size_t index, const RecordedCase& recorded, WorkerPool* pool) {
   out << "case " << index << " leaves=" << recorded.leaves << " columns=" << recorded.columns
       << " k_max=" << recorded.max_partitions << " residue share=" << recorded.residue_share
       << " block spread=" << recorded.block_spread << "\n";
@@ -201,6 +201,7 @@ void record_case(std::ostream& out, std::size_t index, const RecordedCase& recor
   for (long c = 0; c < recorded.columns; ++c) set.add(table.make_tree());
   std::mt19937 engine(recorded.data_seed);
   PartitionSampler sampler(recorded.max_partitions, recorded.columns, num_values, set.trees);
+  sampler.use_worker_pool(pool);
   const bool diagnostics = recorded.columns <= diagnostic_columns;
   // Two iterations: the second must rebuild every table from the new states.
   for (unsigned iteration = 0; iteration < 2; ++iteration) {
@@ -221,6 +222,8 @@ void record_case(std::ostream& out, std::size_t index, const RecordedCase& recor
 
 }  // namespace
 
-void record_segmentation_outputs(std::ostream& out) {
-  for (std::size_t index = 0; index < recorded_cases.size(); ++index) record_case(out, index, recorded_cases[index]);
+void record_segmentation_outputs(std::ostream& out, WorkerPool* pool) {
+  for (std::size_t index = 0; index < recorded_cases.size(); ++index) {
+    record_case(out, index, recorded_cases[index], pool);
+  }
 }

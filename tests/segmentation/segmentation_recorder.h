@@ -2,6 +2,8 @@
 
 #include <ostream>
 
+class WorkerPool;
+
 // Runs the whole segmentation step (block likelihoods, forward recursion,
 // draw of the number of partitions, draws of the boundaries, posterior
 // terms) on a fixed set of cases and writes every value it produces: each
@@ -12,5 +14,8 @@
 // The position of the random stream after the draws is written too, so a
 // change in the number of rand() draws shows.
 //
+// `pool`, when given, is handed to every sampler (use_worker_pool), so the
+// same listing can be recorded with any number of threads.
+//
 // Changes the srand seed.
-void record_segmentation_outputs(std::ostream& out);
+void record_segmentation_outputs(std::ostream& out, WorkerPool* pool = nullptr);
