@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <regex>
 #include <sstream>
 #include <utility>
 
@@ -123,37 +122,37 @@ TEST(Alnsimulate, RejectsInconsistentInputBeforeSimulating) {
     const char* file;  // parameter file to change, or "" for none
     const char* text;  // its new text; null removes it
     std::vector<std::string> arguments;
-    const char* message;  // regular expression
+    const char* message;  // a part of standard error; "alnsimulate:" ones start it
   };
   const std::vector<Rejected> cases{
-      {"gammas.txt", nullptr, {}, "parameters/: missing parameter file\\(s\\) gammas.txt; see alnsimulate --help"},
+      {"gammas.txt", nullptr, {}, "parameters/: missing parameter file(s) gammas.txt; see alnsimulate --help"},
       {"from_tos.txt", nullptr, {},
-       "missing parameter file\\(s\\) from_tos.txt \\(from_tos.txt may be replaced by --columns\\)"},
+       "missing parameter file(s) from_tos.txt (from_tos.txt may be replaced by --columns)"},
       {"gammas.txt", "0.05\n0.1\n", {},
-       "gammas.txt: line 1 holds 1 values for 2 segment\\(s\\); give one per segment, all on the first line"},
-      {"betas.txt", "1 0 0 0\n0 1 0 0\n", {}, "betas.txt: holds 2 rows; 2 segment\\(s\\) need 8"},
-      {"thetas.txt", "0.4 0.3 0.2 0.1\n", {}, "thetas.txt: holds 1 rows for 2 segment\\(s\\)"},
+       "gammas.txt: line 1 holds 1 values for 2 segment(s); give one per segment, all on the first line"},
+      {"betas.txt", "1 0 0 0\n0 1 0 0\n", {}, "betas.txt: holds 2 rows; 2 segment(s) need 8"},
+      {"thetas.txt", "0.4 0.3 0.2 0.1\n", {}, "thetas.txt: holds 1 rows for 2 segment(s)"},
       {"thetas.txt", "0.4 0.3 0.2 0.1\n0.1 0.2 0.3 0.3\n", {},
-       "thetas.txt: line 2 \\(segment 1\\): values sum to 0.9, expected 1"},
+       "thetas.txt: line 2 (segment 1): values sum to 0.9, expected 1"},
       {"betas.txt", "1 0 0 0\n0 1 0 0\n0 0 1 0\n0 0 0 1\n1 0 0 0\n0 1 0 0\n0 0 1 0\n0 0 0 2\n", {},
-       "betas.txt: line 8 \\(segment 1, after root value 4\\): values sum to 2, expected 1"},
+       "betas.txt: line 8 (segment 1, after root value 4): values sum to 2, expected 1"},
       {"rate_state_transitions.txt", "0.9 0.2\n0.2 0.8\n", {},
-       "rate_state_transitions.txt: line 1 \\(after rate state 0\\): values sum to 1.1, expected 1"},
-      {"gammas.txt", "0.05 1.5\n", {}, "gammas.txt: line 1: value 1.5 of segment 1 is not a probability in \\[0, 1\\]"},
+       "rate_state_transitions.txt: line 1 (after rate state 0): values sum to 1.1, expected 1"},
+      {"gammas.txt", "0.05 1.5\n", {}, "gammas.txt: line 1: value 1.5 of segment 1 is not a probability in [0, 1]"},
       {"insertion_rates.txt", "0 0.1\n", {},
        "insertion_rates.txt: rate state 1 has insertion rate 0.1; the generator cannot simulate insertions"},
-      {"mutation_rates.txt", "0.2 3 9\n", {}, "mutation_rates.txt: line 1 holds 3 rates for 2 rate state\\(s\\)"},
+      {"mutation_rates.txt", "0.2 3 9\n", {}, "mutation_rates.txt: line 1 holds 3 rates for 2 rate state(s)"},
       {"deletion_rates.txt", "0.1 -1\n", {}, "deletion_rates.txt: rate -1 of rate state 1 is not a finite number >= 0"},
       {"from_tos.txt", "0 59\n61 119\n", {}, "from_tos.txt: line 2: segment starts at column 61, expected 60"},
       {"", "", {"-c", "100"}, "from_tos.txt: the segments cover 120 columns but --columns asks for 100"},
       {"first_root_weights.txt", "0.5 0.5\n", {},
-       "first_root_weights.txt: line 1 \\(one weight per first-root value\\) holds 2 values, expected 4"},
+       "first_root_weights.txt: line 1 (one weight per first-root value) holds 2 values, expected 4"},
       {"absent.txt", "3 0 4\n", {}, "absent.txt: line 1: sequence id 3 is not 0..2"},
       {"absent.txt", "0 0 4\n1 100 120\n", {},
        "absent.txt: line 2: columns 100..120 are not an ordered stretch within 0..119"},
-      {"", "", {"-x", "1"}, "^alnsimulate: unknown argument \"-x\"; see alnsimulate --help\n$"},
-      {"", "", {"-s", "abc"}, "^alnsimulate: option -s needs a whole number from 0 to 4294967295, got \"abc\""},
-      {"", "", {"-c"}, "^alnsimulate: option -c needs a value"},
+      {"", "", {"-x", "1"}, "alnsimulate: unknown argument \"-x\"; see alnsimulate --help\n"},
+      {"", "", {"-s", "abc"}, "alnsimulate: option -s needs a whole number from 0 to 4294967295, got \"abc\""},
+      {"", "", {"-c"}, "alnsimulate: option -c needs a value"},
   };
   for (const auto& rejected : cases) {
     SCOPED_TRACE(rejected.message);
@@ -161,7 +160,12 @@ TEST(Alnsimulate, RejectsInconsistentInputBeforeSimulating) {
     if (*rejected.file != '\0') folders.write_parameter(rejected.file, rejected.text);
     const ProcessResult result = folders.simulate(rejected.arguments);
     EXPECT_EQ(result.exit_status, 255);
-    EXPECT_TRUE(std::regex_search(result.err, std::regex(rejected.message))) << result.err;
+    const std::string message = rejected.message;
+    if (message.rfind("alnsimulate:", 0) == 0) {
+      EXPECT_EQ(result.err.rfind(message, 0), 0u) << result.err;
+    } else {
+      EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
+    }
     EXPECT_FALSE(fs::exists(folders.output() / "data.txt"));
   }
   const ProcessResult no_output = run_process(ALNSIMULATE_EXECUTABLE, {"-p", "p", "-T", "t"});
