@@ -47,13 +47,13 @@ Progress::Style Progress::style_for(bool lines_requested) {
 }
 
 Progress::Progress(long n_iterations, Style style, std::ostream& out)
-    : _n_iterations(n_iterations), _style(style), _out(out), _start(Clock::now()), _last_shown(_start) {
-  if (_style == Style::terminal) {
-    _clear_on_fatal = std::make_unique<FatalNote>(
-        [this] { return _line_shown ? std::string(erase_line) : std::string(); },
-        FatalNote::Placement::before_message);
-  }
-}
+    : _n_iterations(n_iterations),
+      _style(style),
+      _out(out),
+      _start(Clock::now()),
+      _last_shown(_start),
+      _clear_on_fatal([this] { return _line_shown ? std::string(erase_line) : std::string(); },
+                      FatalNote::Placement::before_message) {}
 
 Progress::~Progress() { clear_terminal_line(); }
 

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <chrono>
-#include <memory>
 #include <ostream>
 #include <string>
 
@@ -42,7 +41,7 @@ class Progress {
   bool _line_shown = false;
   // A fatal exit clears the terminal line first, so that its message starts
   // at the left margin.
-  std::unique_ptr<FatalNote> _clear_on_fatal;
+  FatalNote _clear_on_fatal;
 };
 
 // "iteration 7 of 20 (35%), 0.012 s per iteration, 1 min 05 s left".
