@@ -1,5 +1,6 @@
 #include "driver/options.h"
 
+#include <iostream>
 #include <optional>
 
 #include "io/fatal.h"
@@ -40,6 +41,15 @@ void check_numeric_values(const RawValues& raw, RunSettings& settings) {
   }
 }
 
+std::string as_folder(const std::string& text) {
+  if (text.empty() || text.back() == '/') return text;
+  return text + "/";
+}
+
+void report_unknown(const std::string& argument) {
+  std::cerr << "ignoring unknown argument \"" << argument << "\" (see --help)\n";
+}
+
 }  // namespace
 
 RunSettings parse_options(int argc, const char* const* argv) {
@@ -54,6 +64,8 @@ RunSettings parse_options(int argc, const char* const* argv) {
       settings.show_version = true;
     } else if (argument == "--ancestors") {
       settings.write_ancestors = true;
+    } else if (argument == "--progress") {
+      settings.progress_lines = true;
     } else if (has_value && argument == "-s") {
       raw.seed = argv[++i];
     } else if (has_value && argument == "-r") {
@@ -68,15 +80,24 @@ RunSettings parse_options(int argc, const char* const* argv) {
       raw.k_max = argv[++i];
     } else if (has_value && argument == "--threads") {
       raw.threads = argv[++i];
+    } else if (i > 0) {  // argument 0 is the program's own name
+      report_unknown(argument);
     }
   }
+  settings.root_dir = settings.root_dir.empty() ? "./" : as_folder(settings.root_dir);
+  settings.test_case = as_folder(settings.test_case);
   if (!settings.show_help && !settings.show_version) check_numeric_values(raw, settings);
   return settings;
 }
 
+std::string data_file_path(const std::string& data_dir, const std::string& data_file) {
+  if (!data_file.empty() && data_file.front() == '/') return data_file;
+  return data_dir + data_file;
+}
+
 std::string usage_text() {
   return R"(Usage: alnsampler [-s SEED] [-r ROOT_DIR] [-n ITERATIONS] [-t TEST_CASE] [-d DATA_FILE] [-k K_MAX]
-                  [--threads N] [--ancestors]
+                  [--threads N] [--ancestors] [--progress]
 
 Bayesian sampler of the evolution of a DNA alignment along a fixed rooted
 binary tree: rate states along the alignment, a segmentation, event rates,
@@ -85,17 +106,21 @@ per-segment frequencies and every ancestral value, one iteration at a time.
 Options (each followed by its value):
   -s SEED        seed of the random generator, 0..4294967295 (default 3);
                  also the prefix of every output file name
-  -r ROOT_DIR    folder holding data/ and results/, ending in "/" (default ./)
+  -r ROOT_DIR    folder holding data/ and results/ (default ./); a missing
+                 final "/" is added
   -n ITERATIONS  number of sampling iterations (default 1; 0 or less runs none)
-  -t TEST_CASE   test-case folder inside data/ and results/, ending in "/"
-                 (default test_case_23_6sp/)
-  -d DATA_FILE   alignment file inside the data folder (default data.txt)
+  -t TEST_CASE   test-case folder inside data/ and results/ (default
+                 test_case_23_6sp/); a missing final "/" is added
+  -d DATA_FILE   alignment file inside the data folder, or an absolute path
+                 (default data.txt)
   -k K_MAX       largest number of segments, at least 1 and below the number
                  of modelled columns (default 4)
   --ancestors    also write, per iteration, the sampled values of every
                  column's internal nodes (SEED_ancestors_i.txt)
   --threads N    threads for the tree likelihood passes, 1..256 (default 1);
                  the results are identical for every N
+  --progress     print a plain progress line at every tenth of the run (for
+                 log files); on a terminal a progress line is shown anyway
   -h, --help     print this text and exit
   --version      print the version and exit
 

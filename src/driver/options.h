@@ -12,20 +12,30 @@ struct RunSettings {
   long k_max = 4;
   bool write_ancestors = false;  // --ancestors: also write every column's internal values
   int threads = 1;               // --threads: threads of the deterministic likelihood passes
+  bool progress_lines = false;   // --progress: a plain progress line at every tenth of the run
   bool show_help = false;
   bool show_version = false;
 };
 
 // Reads the options -s, -r, -n, -t, -d, -k, each followed by its value, in any
-// order; an option given twice takes its last value, an unknown argument or an
-// option without a following value is ignored, and a value is never examined
-// as an option. -h/--help and --version ask for the usage text and the
-// version; --ancestors asks for the internal values of every iteration;
-// --threads N sets the threads of the likelihood passes. A numeric value that is not entirely a number of the option's
-// type (a seed 0..4294967295, whole numbers for -n and -k, -k at least 1,
-// --threads 1..256) ends the
-// run with status -1 and a message naming the option and the value.
+// order; an option given twice takes its last value, and a value is never
+// examined as an option. An unknown argument, or an option without a following
+// value, is ignored after a line on standard error:
+// ignoring unknown argument "X" (see --help).
+// -r and -t values get a trailing "/" when they lack one (an empty -r is the
+// current folder "./"), so that folder and file names never run together.
+// -h/--help and --version ask for the usage text and the version; --ancestors
+// asks for the internal values of every iteration; --threads N sets the
+// threads of the likelihood passes; --progress asks for plain progress lines.
+// A numeric value that is not entirely a number of the option's type (a seed
+// 0..4294967295, whole numbers for -n and -k, -k at least 1, --threads
+// 1..256) ends the run with status -1 and a message naming the option and the
+// value.
 RunSettings parse_options(int argc, const char* const* argv);
+
+// The alignment file's path: the -d value itself when it is absolute,
+// otherwise inside the test case's data folder.
+std::string data_file_path(const std::string& data_dir, const std::string& data_file);
 
 // The text printed by -h/--help.
 std::string usage_text();

@@ -2,9 +2,12 @@
 
 #include <cstdlib>
 #include <functional>
+#include <iostream>
 #include <memory>
 #include <vector>
 
+#include "driver/guidance.h"
+#include "driver/progress.h"
 #include "driver/run_files.h"
 #include "io/csv_reader.h"
 #include "io/fatal.h"
@@ -116,19 +119,23 @@ class SamplerRun {
 void SamplerRun::form_paths() {
   _seed_text = to_string(_settings.seed);
   _data_dir = _settings.root_dir + "data/" + _settings.test_case;
-  _data_path = _data_dir + _settings.data_file;
+  _data_path = data_file_path(_data_dir, _settings.data_file);
   _results_dir = _settings.root_dir + "results/" + _settings.test_case;
 }
 
 void SamplerRun::read_inputs() {
-  read_tree_parameters(_data_dir, _parents, _children, _lengths, _map_from_leave_label_to_seq_id, _nonempty_values,
-                       _nonempty_value_index, _all_values, _all_value_index, _files.auxiliary_ptr);
+  {
+    const FatalNote guidance([&] { return tree_files_guidance(_data_dir); });
+    read_tree_parameters(_data_dir, _parents, _children, _lengths, _map_from_leave_label_to_seq_id, _nonempty_values,
+                         _nonempty_value_index, _all_values, _all_value_index, _files.auxiliary_ptr);
+  }
   check_output_file(_files.auxiliary, _files.path("_auxiliary_ouput.txt"));
 
   double sum = 0.0;
   for (const double length : _lengths) sum += length;
   _branch_length_mean = sum / static_cast<double>(_lengths.size());
 
+  const FatalNote guidance([&] { return data_file_guidance(_data_dir, _data_path); });
   CSVReader<int> reader(_data_path);
   _data_rows = reader.read(true);
   _alignment =
@@ -315,7 +322,11 @@ void SamplerRun::run_iteration(long iteration) {
 }
 
 void SamplerRun::run_iterations() {
-  for (long iteration = 1; iteration <= _settings.n_iterations; ++iteration) run_iteration(iteration);
+  Progress progress(_settings.n_iterations, Progress::style_for(_settings.progress_lines), std::cerr);
+  for (long iteration = 1; iteration <= _settings.n_iterations; ++iteration) {
+    run_iteration(iteration);
+    progress.iteration_done(iteration);
+  }
 }
 
 void SamplerRun::tear_down() {

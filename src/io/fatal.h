@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 // Ends the process: writes `message` exactly as given (no line end is added)
@@ -7,3 +8,23 @@
 // is seen by the shell as 255. Every fatal condition of the program goes
 // through here so that the behaviour lives in one place.
 [[noreturn]] void fatal(const std::string& message, int status);
+
+// While a FatalNote lives, a fatal exit also writes the note's text to
+// standard error: after the message (guidance on what to do, computed only
+// when the run fails), or before it (to tidy a terminal line first). The text
+// may be empty. Notes are kept in creation order; create and destroy them on
+// the main thread only.
+class FatalNote {
+ public:
+  enum class Placement { after_message, before_message };
+
+  explicit FatalNote(std::function<std::string()> text, Placement placement = Placement::after_message);
+  ~FatalNote();
+  FatalNote(const FatalNote&) = delete;
+  FatalNote& operator=(const FatalNote&) = delete;
+
+ private:
+  friend void fatal(const std::string& message, int status);
+  std::function<std::string()> _text;
+  Placement _placement;
+};

@@ -14,6 +14,7 @@
 #include "io/vector_writers.h"
 #include "simulation/data_generation.h"
 #include "simulation/generation_parameters.h"
+#include "simulation/run_next.h"
 #include "tree/phy_tree.h"
 
 namespace {
@@ -211,12 +212,15 @@ int run_simulation(const SimulateSettings& settings) {
   copy_input_file(settings.tree_dir + "tree.txt", settings.output_dir + "tree.txt");
   copy_input_file(settings.tree_dir + "map_from_leave_label_to_seq_id.txt",
                   settings.output_dir + "map_from_leave_label_to_seq_id.txt");
-  write_truth(truth_dir, trees, parameters, parse_states(state_text.str()), modelled_columns(rows), settings.seed);
+  const std::vector<long> modelled = modelled_columns(rows);
+  write_truth(truth_dir, trees, parameters, parse_states(state_text.str()), modelled, settings.seed);
 
   for (PhyTree*& t : trees) {
     delete t;
     t = nullptr;
   }
+  std::cout << run_next_text(settings.output_dir, static_cast<long>(rows.size()), static_cast<long>(modelled.size()),
+                             sampler_command_name());
   return 0;
 }
 

@@ -38,17 +38,6 @@ TEST(CommandLine, DocumentedParsingQuirks) {
   EXPECT_FALSE(std::filesystem::exists(c.result_prefix("3") + "_errors.txt"));
 }
 
-TEST(CommandLine, TestCaseWithoutSlashGluesNames) {
-  SamplerCase c;
-  const auto data = c.data_dir().parent_path();
-  write_file(data / "casetree.txt", SamplerCase::tree_text);
-  write_file(data / "casemap_from_leave_label_to_seq_id.txt", SamplerCase::leaf_map_text);
-  write_file(data / "casedata.txt", SamplerCase::data_text);
-  const auto result = run_process(sampler_executable(), {"-r", c.root(), "-t", "case", "-n", "0"});
-  EXPECT_EQ(result.exit_status, 0) << result.err;
-  EXPECT_TRUE(std::filesystem::exists(c.root() + "results/case3_errors.txt"));
-}
-
 TEST(CommandLine, RejectsNumbersThatAreNotEntirelyNumbers) {
   const std::vector<std::vector<std::string>> bad{{"-n", "abc"}, {"-n", "5x"},  {"-s", "-1"}, {"-k", "2.5"},
                                                   {"-n", "-k"},  {"-k", "0"},   {"-s", "4294967296"}};
@@ -74,9 +63,10 @@ TEST(CommandLine, HelpAndVersionTouchNoFile) {
   EXPECT_EQ(version.out.rfind("alnsampler ", 0), 0u);
   EXPECT_TRUE(c.result_files().empty());
   // A value is never taken for an option, so "-t -h" names a test case.
+  std::filesystem::create_directories(c.root() + "results/-h");
   const auto named = c.run({"-t", "-h"});
   EXPECT_EQ(named.exit_status, 255);
-  EXPECT_EQ(named.err, "file not exist:" + c.root() + "data/-htree.txt\n");
+  EXPECT_EQ(named.err.rfind("file not exist:" + c.root() + "data/-h/tree.txt\n", 0), 0u) << named.err;
 }
 
 TEST(RunFiles, MissingResultsFolderIsReportedOnStandardOutput) {

@@ -8,7 +8,9 @@
 #include "support/process.h"
 
 // A test case folder in a fresh temporary root: ROOT/data/case/ with a tree,
-// leaf map and alignment, and an empty ROOT/results/case/.
+// leaf map and alignment, and an empty ROOT/results/case/. ROOT is a folder
+// inside a temporary folder of its own, so that a file written beside ROOT
+// (a path glued without "/") can be seen.
 class SamplerCase {
  public:
   // Three leaves: root 0 -> 1, 2; 1 -> 3, 4. Leaves 2, 3, 4 hold sequences 0, 1, 2.
@@ -24,9 +26,12 @@ class SamplerCase {
     std::filesystem::create_directories(results_dir());
   }
 
-  std::filesystem::path data_dir() const { return _root.path() / "data" / "case"; }
-  std::filesystem::path results_dir() const { return _root.path() / "results" / "case"; }
-  std::string root() const { return _root.dir(); }
+  std::filesystem::path data_dir() const { return root_path() / "data" / "case"; }
+  std::filesystem::path results_dir() const { return root_path() / "results" / "case"; }
+  std::filesystem::path root_path() const { return _temp.path() / "root"; }
+  std::string root() const { return root_path().string() + "/"; }
+  // The temporary folder that holds ROOT.
+  const std::filesystem::path& outside() const { return _temp.path(); }
   // results_dir() as the sampler names it: ROOT/results/case/ + seed.
   std::string result_prefix(const std::string& seed = "3") const { return root() + "results/case/" + seed; }
 
@@ -36,7 +41,7 @@ class SamplerCase {
   ProcessResult run(const std::vector<std::string>& arguments) const {
     std::vector<std::string> all{"-r", root(), "-t", "case/"};
     all.insert(all.end(), arguments.begin(), arguments.end());
-    return run_process(sampler_executable(), all, _root.path());
+    return run_process(sampler_executable(), all, root_path());
   }
 
   // Names of the files in the results folder, sorted.
@@ -50,5 +55,5 @@ class SamplerCase {
   }
 
  private:
-  TempDir _root;
+  TempDir _temp;
 };
