@@ -14,6 +14,8 @@ struct RawValues {
   std::optional<std::string> n_iterations;
   std::optional<std::string> k_max;
   std::optional<std::string> threads;
+  std::optional<std::string> thin;
+  std::optional<std::string> checkpoint_seconds;
 };
 
 template <typename T>
@@ -23,6 +25,13 @@ T numeric_value(const std::string& option, const std::string& text, const std::s
   return *value;
 }
 
+long whole_number_at_least(const std::string& option, const std::string& text, long least) {
+  const std::string expected = "a whole number of at least " + to_string(least);
+  const long value = numeric_value<long>(option, text, expected);
+  if (value < least) fatal("alnsampler: option " + option + " needs " + expected + ", got \"" + text + "\"\n", -1);
+  return value;
+}
+
 void check_numeric_values(const RawValues& raw, RunSettings& settings) {
   if (raw.seed) settings.seed = numeric_value<unsigned int>("-s", *raw.seed, "a whole number from 0 to 4294967295");
   if (raw.n_iterations) settings.n_iterations = numeric_value<long>("-n", *raw.n_iterations, "a whole number");
@@ -30,6 +39,10 @@ void check_numeric_values(const RawValues& raw, RunSettings& settings) {
     settings.k_max = numeric_value<long>("-k", *raw.k_max, "a whole number of at least 1");
     if (settings.k_max < 1)
       fatal("alnsampler: option -k needs a whole number of at least 1, got \"" + *raw.k_max + "\"\n", -1);
+  }
+  if (raw.thin) settings.thin = whole_number_at_least("--thin", *raw.thin, 1);
+  if (raw.checkpoint_seconds) {
+    settings.checkpoint_seconds = whole_number_at_least("--checkpoint-seconds", *raw.checkpoint_seconds, 0);
   }
   if (raw.threads) {
     const std::string expected = "a whole number from 1 to " + to_string(max_threads);
@@ -45,6 +58,7 @@ void check_numeric_values(const RawValues& raw, RunSettings& settings) {
 RunSettings parse_options(int argc, const char* const* argv) {
   RunSettings settings;
   RawValues raw;
+  settings.command_line.assign(argv, argv + argc);
   for (int i = 0; i < argc; ++i) {
     const std::string argument = argv[i];
     const bool has_value = i + 1 < argc;
@@ -54,6 +68,8 @@ RunSettings parse_options(int argc, const char* const* argv) {
       settings.show_version = true;
     } else if (argument == "--ancestors") {
       settings.write_ancestors = true;
+    } else if (argument == "--resume") {
+      settings.resume = true;
     } else if (has_value && argument == "-s") {
       raw.seed = argv[++i];
     } else if (has_value && argument == "-r") {
@@ -68,6 +84,10 @@ RunSettings parse_options(int argc, const char* const* argv) {
       raw.k_max = argv[++i];
     } else if (has_value && argument == "--threads") {
       raw.threads = argv[++i];
+    } else if (has_value && argument == "--thin") {
+      raw.thin = argv[++i];
+    } else if (has_value && argument == "--checkpoint-seconds") {
+      raw.checkpoint_seconds = argv[++i];
     }
   }
   if (!settings.show_help && !settings.show_version) check_numeric_values(raw, settings);

@@ -1,0 +1,50 @@
+#include "driver/run_lock.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
+#include "io/fatal.h"
+#include "io/string_conversion.h"
+
+namespace {
+
+std::string holder_of(const std::string& path) {
+  std::ifstream file(path);
+  long pid = 0;
+  if (file >> pid && pid > 0) return "process " + to_string(pid);
+  return "a process that has not yet recorded its id";
+}
+
+}  // namespace
+
+std::string run_lock_path(const std::string& run_prefix) { return run_prefix + "_run.lock"; }
+
+RunLock::~RunLock() {
+  if (_fd >= 0) ::close(_fd);
+}
+
+void RunLock::acquire(const std::string& path) {
+  _fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (_fd < 0) {
+    if (errno == ENOENT || errno == EACCES || errno == EROFS) return;
+    fatal("cannot open the run lock " + path + ": " + std::strerror(errno) + "\n", 1);
+  }
+  if (::flock(_fd, LOCK_EX | LOCK_NB) != 0) {
+    const std::string reason = errno == EWOULDBLOCK ? "" : std::string(": ") + std::strerror(errno);
+    ::close(_fd);
+    _fd = -1;
+    if (!reason.empty()) fatal("cannot lock the run lock " + path + reason + "\n", 1);
+    fatal("alnsampler: another run (" + holder_of(path) + ") is writing the results of this seed; " + path +
+              " is locked. Wait for it to end, or stop it first.\n",
+          -1);
+  }
+  const std::string pid = to_string(::getpid()) + "\n";
+  if (::ftruncate(_fd, 0) != 0 || ::pwrite(_fd, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size())) {
+    fatal("cannot write the run lock " + path + ": " + std::strerror(errno) + "\n", 1);
+  }
+}
