@@ -28,23 +28,28 @@ RunLock::~RunLock() {
   if (_fd >= 0) ::close(_fd);
 }
 
-void RunLock::acquire(const std::string& path) {
-  _fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+void RunLock::hold(const std::string& path, bool create) {
+  if (_fd >= 0) return;
+  _fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0644);
   if (_fd < 0) {
     if (errno == ENOENT || errno == EACCES || errno == EROFS) return;
     fatal("cannot open the run lock " + path + ": " + std::strerror(errno) + "\n", 1);
   }
-  if (::flock(_fd, LOCK_EX | LOCK_NB) != 0) {
-    const std::string reason = errno == EWOULDBLOCK ? "" : std::string(": ") + std::strerror(errno);
-    ::close(_fd);
-    _fd = -1;
-    if (!reason.empty()) fatal("cannot lock the run lock " + path + reason + "\n", 1);
-    fatal("alnsampler: another run (" + holder_of(path) + ") is writing the results of this seed; " + path +
-              " is locked. Wait for it to end, or stop it first.\n",
-          -1);
-  }
+  _path = path;
+  if (::flock(_fd, LOCK_EX | LOCK_NB) == 0) return;
+  const std::string reason = errno == EWOULDBLOCK ? "" : std::string(": ") + std::strerror(errno);
+  ::close(_fd);
+  _fd = -1;
+  if (!reason.empty()) fatal("cannot lock the run lock " + path + reason + "\n", 1);
+  fatal("alnsampler: another run (" + holder_of(path) + ") is writing the results of this seed; " + path +
+            " is locked. Wait for it to end, or stop it first.\n",
+        -1);
+}
+
+void RunLock::record_holder() {
+  if (_fd < 0) return;
   const std::string pid = to_string(::getpid()) + "\n";
   if (::ftruncate(_fd, 0) != 0 || ::pwrite(_fd, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size())) {
-    fatal("cannot write the run lock " + path + ": " + std::strerror(errno) + "\n", 1);
+    fatal("cannot write the run lock " + _path + ": " + std::strerror(errno) + "\n", 1);
   }
 }

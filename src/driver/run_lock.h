@@ -15,14 +15,18 @@ class RunLock {
   RunLock(const RunLock&) = delete;
   RunLock& operator=(const RunLock&) = delete;
 
-  // Takes the lock on `path` (created if missing) or ends the run with
-  // status -1 and a message naming the process that holds it; a refused run
-  // changes nothing. A missing or unwritable folder is left for the opening
-  // of the run files to report.
-  void acquire(const std::string& path);
+  // Takes the lock on `path`, or ends the run with status -1 and a message
+  // naming the process that holds it, changing nothing. With `create` false a
+  // missing lock file is left missing (and no lock held). Does nothing while
+  // the lock is held already. A missing or unwritable folder is left for the
+  // opening of the run files to report.
+  void hold(const std::string& path, bool create);
+  // Writes this process's id into the lock file, if the lock is held.
+  void record_holder();
 
  private:
   int _fd = -1;
+  std::string _path;
 };
 
 std::string run_lock_path(const std::string& run_prefix);  // results_dir + seed text + "_run.lock"

@@ -204,16 +204,21 @@ InputPaths SamplerRun::input_paths() const {
   return {{_data_dir + "tree.txt", _data_dir + "map_from_leave_label_to_seq_id.txt", _data_path}};
 }
 
-// A resumed run is checked against its checkpoint before it takes the lock,
-// so that a refusal leaves the folder as it was, and again once it holds the
-// lock, since no other run can change the files after that. A new run
-// removes the checkpoint of an earlier one, which would not describe its
-// files.
+// A resumed run is checked against its checkpoint before it changes
+// anything, so that a refusal leaves the folder as it was (an existing lock is
+// held meanwhile, so that a running run is named as the reason), and again
+// once it holds the lock, since no other run can change the files after that.
+// A new run removes the checkpoint of an earlier one, which would not
+// describe its files.
 void SamplerRun::claim_results() {
   const std::string prefix = _results_dir + _seed_text;
   const std::string checkpoint = checkpoint_path(prefix);
-  if (_settings.resume) checkpoint_to_resume(checkpoint, _settings, input_paths(), prefix);
-  _lock.acquire(run_lock_path(prefix));
+  if (_settings.resume) {
+    _lock.hold(run_lock_path(prefix), false);
+    checkpoint_to_resume(checkpoint, _settings, input_paths(), prefix);
+  }
+  _lock.hold(run_lock_path(prefix), true);
+  _lock.record_holder();
   if (!_settings.resume) {
     remove_checkpoint(checkpoint);
     return;
