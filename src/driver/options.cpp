@@ -96,7 +96,7 @@ RunSettings parse_options(int argc, const char* const* argv) {
 
 std::string usage_text() {
   return R"(Usage: alnsampler [-s SEED] [-r ROOT_DIR] [-n ITERATIONS] [-t TEST_CASE] [-d DATA_FILE] [-k K_MAX]
-                  [--threads N] [--ancestors]
+                  [--threads N] [--ancestors] [--thin N] [--checkpoint-seconds S] [--resume]
 
 Bayesian sampler of the evolution of a DNA alignment along a fixed rooted
 binary tree: rate states along the alignment, a segmentation, event rates,
@@ -116,6 +116,17 @@ Options (each followed by its value):
                  column's internal nodes (SEED_ancestors_i.txt)
   --threads N    threads for the tree likelihood passes, 1..256 (default 1);
                  the results are identical for every N
+  --thin N       write the per-iteration files (and --ancestors files) only
+                 for iterations N, 2N, 3N...; the run files keep a line per
+                 iteration (default 1)
+  --checkpoint-seconds S
+                 least time between two checkpoints (default 60; 0: after
+                 every iteration); one is also written after start-up and
+                 after the last iteration
+  --resume       continue the run of this seed from its checkpoint, up to -n
+                 (also to extend a finished run); needs the same -s, -r, -t,
+                 -k, -d, --thin and input files. The outputs are then those of
+                 one uninterrupted run
   -h, --help     print this text and exit
   --version      print the version and exit
 
@@ -137,6 +148,11 @@ with SEED (existing files of the same names are replaced):
   SEED_beta_shapes_i.txt, SEED_theta_shapes_i.txt,
   SEED_map_column_to_rate_state_i.txt
   and with --ancestors SEED_ancestors_i.txt: one line per modelled column, the
-  values of the internal nodes in label order, the root first
+  values of the internal nodes in label order, the root first.
+  SEED_checkpoint.bin holds what --resume needs; SEED_run.lock keeps a second
+  run of the same seed out while one runs.
+
+SIGINT or SIGTERM stops the run after the iteration in progress, with a
+checkpoint, and prints the command that continues it (status 130 or 143).
 )";
 }

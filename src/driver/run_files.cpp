@@ -88,11 +88,13 @@ std::array<std::uint64_t, run_file_count> RunFiles::sync() {
     const std::string file = path(run_file_suffixes[i]);
     check_output_file(*streams[i], file);
     if (!is_regular(file)) continue;
-    sync_to_disk(file);
     std::error_code error;
     sizes[i] = fs::file_size(file, error);
     if (error) fatal("cannot write output file " + file + ": " + error.message() + "\n", 1);
+    if (!_synced || sizes[i] != _synced_sizes[i]) sync_to_disk(file);
   }
+  _synced_sizes = sizes;
+  _synced = true;
   return sizes;
 }
 

@@ -42,8 +42,14 @@ struct RunFiles {
   // auxiliary_ptr stays null and start-up writes none.
   void open_to_continue(const std::string& results_dir, const std::string& seed_text);
   // Flushes every run file to disk and returns their lengths in bytes, in the
-  // order of run_file_suffixes; a failure ends the run with status 1.
+  // order of run_file_suffixes; a failure ends the run with status 1. Run
+  // files only grow, so one whose length is unchanged since the last call
+  // needs no second flush.
   std::array<std::uint64_t, run_file_count> sync();
+
+ private:
+  std::array<std::uint64_t, run_file_count> _synced_sizes{};
+  bool _synced = false;
 };
 
 // Takes a run's files back to a checkpoint: each run file is cut to its
