@@ -26,11 +26,12 @@ struct RunSettings {
 // option without a following value is ignored, and a value is never examined
 // as an option. -h/--help and --version ask for the usage text and the
 // version; --ancestors asks for the internal values of every iteration;
-// --threads N sets the threads of the likelihood passes; --resume,
-// --thin N and --checkpoint-seconds S are those of long runs. A numeric value that is not entirely a number of the option's
-// type (a seed 0..4294967295, whole numbers for -n and -k, -k at least 1,
-// --threads 1..256, --thin at least 1, --checkpoint-seconds at least 0) ends the
-// run with status -1 and a message naming the option and the value.
+// --threads N sets the threads of the likelihood passes; --resume, --thin N
+// and --checkpoint-seconds S are those of long runs. A numeric value that is
+// not entirely a number of the option's type (a seed 0..4294967295, whole
+// numbers for -n and -k, -k at least 1, --threads 1..256, --thin at least 1,
+// --checkpoint-seconds at least 0) ends the run with status -1 and a message
+// naming the option and the value.
 RunSettings parse_options(int argc, const char* const* argv);
 
 // The text printed by -h/--help.

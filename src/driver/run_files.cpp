@@ -118,7 +118,8 @@ void cut_back_run_files(const std::string& prefix, const std::array<std::uint64_
   for (const fs::path& file : later_files) {
     if (!error) fs::remove(file, error);
   }
-  if (error) fatal("cannot remove the files after iteration " + to_string(iteration) + " in " + folder.string() + ": " +
-                       error.message() + "\n",
-                   1);
+  if (error)
+    fatal("cannot remove the files after iteration " + to_string(iteration) + " in " + folder.string() + ": " +
+              error.message() + "\n",
+          1);
 }

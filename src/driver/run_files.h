@@ -13,9 +13,9 @@ constexpr std::array<const char*, run_file_count> run_file_suffixes{
     "_errors.txt", "_auxiliary_ouput.txt", "_post_para.txt", "_post_dist_k.txt", "_rate_state_transitions.txt"};
 
 // The stems of every per-iteration file (stem + iteration + ".txt").
-constexpr std::array<const char*, 7> iteration_file_stems{"_from_tos_",     "_deletions_",    "_mutations_",
-                                                          "_beta_shapes_",  "_theta_shapes_", "_map_column_to_rate_state_",
-                                                          "_ancestors_"};
+constexpr std::array<const char*, 7> iteration_file_stems{
+    "_from_tos_", "_deletions_", "_mutations_", "_beta_shapes_", "_theta_shapes_", "_map_column_to_rate_state_",
+    "_ancestors_"};
 
 // The run files and the pointers through which the model code refers to them.
 struct RunFiles {

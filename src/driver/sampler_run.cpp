@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <vector>
 
 #include "driver/checkpoint.h"
@@ -263,15 +264,18 @@ void SamplerRun::restore(const Checkpoint& c) {
   _mutation_rates = c.mutation_rates;
   _column_rate_states = c.column_rate_states;
   rebuild_rate_state_columns();
-  for (int s = 0; s < _n_rate_states; ++s) {
-    _deletion_samplers[s]->restore_tuning(c.deletion_tunings[s]);
-    _mutation_samplers[s]->restore_tuning(c.mutation_tunings[s]);
+  try {
+    for (int s = 0; s < _n_rate_states; ++s) {
+      _deletion_samplers[s]->restore_tuning(c.deletion_tunings[s]);
+      _mutation_samplers[s]->restore_tuning(c.mutation_tunings[s]);
+    }
+    _engine->restore_states(c.node_states, _trees);
+  } catch (const std::invalid_argument&) {
+    fatal("alnsampler: cannot resume: the checkpoint holds a run of another shape\n", -1);
   }
-  _engine->restore_states(c.node_states, _trees);
   restore_generator_state(c.generator);
   _first_iteration = c.iteration + 1;
 }
-
 
 // Builds the sampler state; no random number is drawn here.
 void SamplerRun::set_up_samplers() {
@@ -372,8 +376,9 @@ void SamplerRun::sample_rate_states(long iteration) {
                    _emission_probs);
     hmm.forward_summation();
     hmm.backward_sampling(_column_rate_states);
-    write_iteration_file("_map_column_to_rate_state_", iteration,
-                         [&](std::ostream* file) { if (file != nullptr) write_vector_column(_column_rate_states, file); });
+    write_iteration_file("_map_column_to_rate_state_", iteration, [&](std::ostream* file) {
+      if (file != nullptr) write_vector_column(_column_rate_states, file);
+    });
     rebuild_rate_state_columns();
     _log_posterior += compute_post_para_rate_states(_n_rate_states, _column_rate_states, _state_transitions);
   }
@@ -436,13 +441,13 @@ void SamplerRun::run_iteration(long iteration) {
 // after the last checkpoint.
 int SamplerRun::run_iterations() {
   using Clock = std::chrono::steady_clock;
-  const auto interval = std::chrono::seconds(_settings.checkpoint_seconds);
+  const auto interval = static_cast<double>(_settings.checkpoint_seconds);
   auto last_checkpoint = Clock::now();
   for (long iteration = _first_iteration; iteration <= _settings.n_iterations; ++iteration) {
     run_iteration(iteration);
     const bool last = iteration == _settings.n_iterations;
     const int signal = last ? 0 : stop_signal();
-    if (last || signal != 0 || Clock::now() - last_checkpoint >= interval) {
+    if (last || signal != 0 || std::chrono::duration<double>(Clock::now() - last_checkpoint).count() >= interval) {
       save_checkpoint(iteration);
       last_checkpoint = Clock::now();
     }

@@ -9,11 +9,21 @@ namespace {
 
 volatile std::sig_atomic_t requested_signal = 0;
 
-extern "C" void record_stop_signal(int signal) { requested_signal = signal; }
+// A second signal ends the run at once, as if no handler were there: the
+// last checkpoint stays valid whenever the run ends.
+extern "C" void record_stop_signal(int signal) {
+  if (requested_signal != 0) {
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+    return;
+  }
+  requested_signal = signal;
+}
 
 std::string shell_quoted(const std::string& word) {
-  const bool plain = !word.empty() && word.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
-                                                             "0123456789_@%+=:,./-") == std::string::npos;
+  const bool plain = !word.empty() && word.find_first_not_of(
+                                          "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                          "0123456789_@%+=:,./-") == std::string::npos;
   if (plain) return word;
   std::string quoted = "'";
   for (const char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);

@@ -8,7 +8,7 @@
 // SIGINT and SIGTERM (what schedulers send before the kill at a time limit)
 // ask the run to stop after the iteration in progress, with a checkpoint. The
 // handlers only record the signal; the sampling loop looks between
-// iterations.
+// iterations. A second signal ends the run at once.
 void install_stop_handlers();
 // The signal that asked the run to stop, or 0.
 int stop_signal();

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include <signal.h>
 
 #include <chrono>
@@ -36,8 +35,8 @@ Files snapshot(const SamplerCase& c) {
 
 void use_default_case(const SamplerCase& c) {
   for (const auto& entry : fs::directory_iterator(fs::path(ALNSAMPLER_SOURCE_DIR) / "data" / "test_case_23_6sp")) {
-    if (entry.is_regular_file()) fs::copy_file(entry.path(), c.data_dir() / entry.path().filename(),
-                                               fs::copy_options::overwrite_existing);
+    if (entry.is_regular_file())
+      fs::copy_file(entry.path(), c.data_dir() / entry.path().filename(), fs::copy_options::overwrite_existing);
   }
 }
 
@@ -54,7 +53,8 @@ std::string last_line(const std::string& text) {
   const std::size_t end = text.find_last_not_of('\n');
   if (end == std::string::npos) return "";
   const std::size_t start = text.rfind('\n', end);
-  return text.substr(start == std::string::npos ? 0 : start + 1, end + 1 - (start == std::string::npos ? 0 : start + 1));
+  return text.substr(start == std::string::npos ? 0 : start + 1,
+                     end + 1 - (start == std::string::npos ? 0 : start + 1));
 }
 
 std::size_t lines_of(const std::string& path) { return fs::exists(path) ? read_lines(path).size() : 0; }
@@ -68,8 +68,7 @@ TEST(LongRuns, KilledAtAnyMomentResumesToTheSameFiles) {
   SamplerCase reference;
   use_default_case(reference);
   const auto start = Clock::now();
-  ASSERT_EQ(BackgroundProcess(sampler_executable(), with_case(reference, arguments), reference.root(),
-                              slow_checkpoints)
+  ASSERT_EQ(BackgroundProcess(sampler_executable(), with_case(reference, arguments), reference.root(), slow_checkpoints)
                 .wait()
                 .exit_status,
             0);
@@ -102,8 +101,8 @@ TEST(LongRuns, KilledAtAnyMomentResumesToTheSameFiles) {
 }
 
 // A run extended with --resume writes what one run of the final length
-// writes, whatever an interrupted run left after the checkpoint; thinned runs keep a line of every run file per iteration and
-// per-iteration files only for multiples of --thin.
+// writes, whatever an interrupted run left after the checkpoint; thinned runs keep a line of every run file per
+// iteration and per-iteration files only for multiples of --thin.
 TEST(LongRuns, ExtendedRunEqualsOneLongerRun) {
   for (const std::string thin : {"1", "3"}) {
     SamplerCase extended;
@@ -119,8 +118,8 @@ TEST(LongRuns, ExtendedRunEqualsOneLongerRun) {
     // What a run killed after its checkpoint leaves: longer run files and
     // files of later iterations, which resuming cuts back and removes; the
     // files of another seed stay.
-    for (const char* suffix : {"_errors.txt", "_auxiliary_ouput.txt", "_post_para.txt", "_post_dist_k.txt",
-                               "_rate_state_transitions.txt"}) {
+    for (const char* suffix :
+         {"_errors.txt", "_auxiliary_ouput.txt", "_post_para.txt", "_post_dist_k.txt", "_rate_state_transitions.txt"}) {
       write_file(extended.result_prefix() + suffix, read_file(extended.result_prefix() + suffix) + "unfinished");
     }
     for (const char* stem : {"_from_tos_", "_deletions_", "_mutations_", "_beta_shapes_", "_theta_shapes_",
@@ -214,7 +213,8 @@ TEST(LongRuns, StopSignalLeavesAResumableRun) {
     SamplerCase c;
     BackgroundProcess run(sampler_executable(), with_case(c, arguments), c.root(),
                           {{"ALNSAMPLER_TEST_CHECKPOINT_DELAY_MS", "20"}});
-    while (lines_of(c.result_prefix() + "_post_para.txt") < 2) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (lines_of(c.result_prefix() + "_post_para.txt") < 2)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
     run.send(signal);
     const auto stopped = run.wait();
     EXPECT_EQ(stopped.exit_status, status) << stopped.err;
