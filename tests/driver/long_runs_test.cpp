@@ -2,6 +2,7 @@
 #include <signal.h>
 
 #include <chrono>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <random>
@@ -97,6 +98,32 @@ TEST(LongRuns, KilledAtAnyMomentResumesToTheSameFiles) {
     const auto result = c.run(run_arguments);
     ASSERT_EQ(result.exit_status, 0) << result.err << " (killed after" << kills << ")";
     EXPECT_TRUE(outputs(c) == expected) << "killed after" << kills;
+  }
+}
+
+// The iteration a checkpoint was taken after: the eight-byte integer that
+// follows the file's tag and format version.
+long checkpoint_iteration(const SamplerCase& c) {
+  const std::string bytes = read_file(c.result_prefix() + "_checkpoint.bin");
+  long iteration = -1;
+  if (bytes.size() >= 20) std::memcpy(&iteration, bytes.data() + 12, sizeof iteration);
+  return iteration;
+}
+
+// Checkpoints follow start-up and then wait for the interval: a run killed
+// after its third iteration resumes from start-up with the default interval
+// and from its second iteration or later with an interval of 0.
+TEST(LongRuns, CheckpointsKeepTheirInterval) {
+  for (const auto& [seconds, least, most] : {std::tuple{"60", 0L, 0L}, std::tuple{"0", 2L, 50L}}) {
+    SamplerCase c;
+    BackgroundProcess run(sampler_executable(), with_case(c, {"-n", "50", "--checkpoint-seconds", seconds}), c.root(),
+                          slow_checkpoints);
+    while (lines_of(c.result_prefix() + "_post_para.txt") < 3)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    run.send(SIGKILL);
+    run.wait();
+    EXPECT_GE(checkpoint_iteration(c), least) << seconds;
+    EXPECT_LE(checkpoint_iteration(c), most) << seconds;
   }
 }
 
