@@ -15,6 +15,8 @@ struct RawValues {
   std::optional<std::string> n_iterations;
   std::optional<std::string> k_max;
   std::optional<std::string> threads;
+  std::optional<std::string> thin;
+  std::optional<std::string> checkpoint_seconds;
 };
 
 template <typename T>
@@ -24,6 +26,13 @@ T numeric_value(const std::string& option, const std::string& text, const std::s
   return *value;
 }
 
+long whole_number_at_least(const std::string& option, const std::string& text, long least) {
+  const std::string expected = "a whole number of at least " + to_string(least);
+  const long value = numeric_value<long>(option, text, expected);
+  if (value < least) fatal("alnsampler: option " + option + " needs " + expected + ", got \"" + text + "\"\n", -1);
+  return value;
+}
+
 void check_numeric_values(const RawValues& raw, RunSettings& settings) {
   if (raw.seed) settings.seed = numeric_value<unsigned int>("-s", *raw.seed, "a whole number from 0 to 4294967295");
   if (raw.n_iterations) settings.n_iterations = numeric_value<long>("-n", *raw.n_iterations, "a whole number");
@@ -31,6 +40,10 @@ void check_numeric_values(const RawValues& raw, RunSettings& settings) {
     settings.k_max = numeric_value<long>("-k", *raw.k_max, "a whole number of at least 1");
     if (settings.k_max < 1)
       fatal("alnsampler: option -k needs a whole number of at least 1, got \"" + *raw.k_max + "\"\n", -1);
+  }
+  if (raw.thin) settings.thin = whole_number_at_least("--thin", *raw.thin, 1);
+  if (raw.checkpoint_seconds) {
+    settings.checkpoint_seconds = whole_number_at_least("--checkpoint-seconds", *raw.checkpoint_seconds, 0);
   }
   if (raw.threads) {
     const std::string expected = "a whole number from 1 to " + to_string(max_threads);
@@ -55,6 +68,7 @@ void report_unknown(const std::string& argument) {
 RunSettings parse_options(int argc, const char* const* argv) {
   RunSettings settings;
   RawValues raw;
+  settings.command_line.assign(argv, argv + argc);
   for (int i = 0; i < argc; ++i) {
     const std::string argument = argv[i];
     const bool has_value = i + 1 < argc;
@@ -66,6 +80,8 @@ RunSettings parse_options(int argc, const char* const* argv) {
       settings.write_ancestors = true;
     } else if (argument == "--progress") {
       settings.progress_lines = true;
+    } else if (argument == "--resume") {
+      settings.resume = true;
     } else if (has_value && argument == "-s") {
       raw.seed = argv[++i];
     } else if (has_value && argument == "-r") {
@@ -80,6 +96,10 @@ RunSettings parse_options(int argc, const char* const* argv) {
       raw.k_max = argv[++i];
     } else if (has_value && argument == "--threads") {
       raw.threads = argv[++i];
+    } else if (has_value && argument == "--thin") {
+      raw.thin = argv[++i];
+    } else if (has_value && argument == "--checkpoint-seconds") {
+      raw.checkpoint_seconds = argv[++i];
     } else if (i > 0) {  // argument 0 is the program's own name
       report_unknown(argument);
     }
@@ -97,7 +117,7 @@ std::string data_file_path(const std::string& data_dir, const std::string& data_
 
 std::string usage_text() {
   return R"(Usage: alnsampler [-s SEED] [-r ROOT_DIR] [-n ITERATIONS] [-t TEST_CASE] [-d DATA_FILE] [-k K_MAX]
-                  [--threads N] [--ancestors] [--progress]
+                  [--threads N] [--ancestors] [--progress] [--thin N] [--checkpoint-seconds S] [--resume]
 
 Bayesian sampler of the evolution of a DNA alignment along a fixed rooted
 binary tree: rate states along the alignment, a segmentation, event rates,
@@ -121,6 +141,17 @@ Options (each followed by its value):
                  the results are identical for every N
   --progress     print a plain progress line at every tenth of the run (for
                  log files); on a terminal a progress line is shown anyway
+  --thin N       write the per-iteration files (and --ancestors files) only
+                 for iterations N, 2N, 3N...; the run files keep a line per
+                 iteration (default 1)
+  --checkpoint-seconds S
+                 least time between two checkpoints (default 60; 0: after
+                 every iteration); one is also written after start-up and
+                 after the last iteration
+  --resume       continue the run of this seed from its checkpoint, up to -n
+                 (also to extend a finished run); needs the same -s, -r, -t,
+                 -k, -d, --thin and input files. The outputs are then those of
+                 one uninterrupted run
   -h, --help     print this text and exit
   --version      print the version and exit
 
@@ -142,6 +173,11 @@ with SEED (existing files of the same names are replaced):
   SEED_beta_shapes_i.txt, SEED_theta_shapes_i.txt,
   SEED_map_column_to_rate_state_i.txt
   and with --ancestors SEED_ancestors_i.txt: one line per modelled column, the
-  values of the internal nodes in label order, the root first
+  values of the internal nodes in label order, the root first.
+  SEED_checkpoint.bin holds what --resume needs; SEED_run.lock keeps a second
+  run of the same seed out while one runs.
+
+SIGINT or SIGTERM stops the run after the iteration in progress, with a
+checkpoint, and prints the command that continues it (status 130 or 143).
 )";
 }

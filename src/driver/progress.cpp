@@ -32,8 +32,7 @@ std::string readable_duration(double seconds) {
   return text;
 }
 
-std::string progress_text(long iteration, long n_iterations, double elapsed_seconds) {
-  const double per_iteration = elapsed_seconds / static_cast<double>(iteration);
+std::string progress_text(long iteration, long n_iterations, double per_iteration) {
   char text[160];
   std::snprintf(text, sizeof text, "iteration %ld of %ld (%ld%%), %.3g s per iteration, %s left", iteration,
                 n_iterations, iteration * 100 / n_iterations, per_iteration,
@@ -46,8 +45,9 @@ Progress::Style Progress::style_for(bool lines_requested) {
   return isatty(STDERR_FILENO) ? Style::terminal : Style::silent;
 }
 
-Progress::Progress(long n_iterations, Style style, std::ostream& out)
-    : _n_iterations(n_iterations),
+Progress::Progress(long first_iteration, long n_iterations, Style style, std::ostream& out)
+    : _first_iteration(first_iteration),
+      _n_iterations(n_iterations),
       _style(style),
       _out(out),
       _start(Clock::now()),
@@ -72,7 +72,8 @@ void Progress::iteration_done(long iteration) {
 
 void Progress::show(long iteration, const std::string& end) {
   const std::chrono::duration<double> elapsed = Clock::now() - _start;
-  _out << "alnsampler: " << progress_text(iteration, _n_iterations, elapsed.count()) << end;
+  const double per_iteration = elapsed.count() / static_cast<double>(iteration - _first_iteration + 1);
+  _out << "alnsampler: " << progress_text(iteration, _n_iterations, per_iteration) << end;
   _out.flush();
 }
 

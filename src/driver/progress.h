@@ -19,7 +19,9 @@ class Progress {
   // standard error is a terminal, otherwise silence.
   static Style style_for(bool lines_requested);
 
-  Progress(long n_iterations, Style style, std::ostream& out);
+  // Iterations first_iteration..n_iterations are to run (a resumed run starts
+  // after 1); the time per iteration is measured over those.
+  Progress(long first_iteration, long n_iterations, Style style, std::ostream& out);
   ~Progress();
   Progress(const Progress&) = delete;
   Progress& operator=(const Progress&) = delete;
@@ -33,6 +35,7 @@ class Progress {
   void show(long iteration, const std::string& end);
   void clear_terminal_line();
 
+  long _first_iteration;
   long _n_iterations;
   Style _style;
   std::ostream& _out;
@@ -45,7 +48,7 @@ class Progress {
 };
 
 // "iteration 7 of 20 (35%), 0.012 s per iteration, 1 min 05 s left".
-std::string progress_text(long iteration, long n_iterations, double elapsed_seconds);
+std::string progress_text(long iteration, long n_iterations, double seconds_per_iteration);
 
 // A duration for people: "42 s", "3 min 05 s", "2 h 07 min".
 std::string readable_duration(double seconds);

@@ -1,20 +1,27 @@
 #include "driver/sampler_run.h"
 
-#include <cstdlib>
+#include <array>
+#include <chrono>
 #include <functional>
 #include <iostream>
 #include <memory>
+#include <optional>
+#include <stdexcept>
 #include <vector>
 
 #include "driver/guidance.h"
 #include "driver/progress.h"
+#include "driver/checkpoint.h"
 #include "driver/run_files.h"
+#include "driver/run_lock.h"
+#include "driver/stop_signals.h"
 #include "io/csv_reader.h"
 #include "io/fatal.h"
 #include "io/output_files.h"
 #include "io/string_conversion.h"
 #include "io/tree_input.h"
 #include "io/vector_writers.h"
+#include "random/generator.h"
 #include "ratestates/emission_probs.h"
 #include "ratestates/hmm_one_dim.h"
 #include "ratestates/rate_states.h"
@@ -39,7 +46,8 @@ class SamplerRun {
 
   void start_up();
   void set_up_samplers();
-  void run_iterations();
+  // Returns 0 after the last iteration, or the signal that stopped the run.
+  int run_iterations();
   void tear_down();
 
  private:
@@ -47,6 +55,13 @@ class SamplerRun {
   void read_inputs();
   void check_sizes();
   void build_trees();
+  InputPaths input_paths() const;
+
+  // Long runs: the lock and the checkpoint to resume from (before any output
+  // file is opened), and the checkpoints.
+  void claim_results();
+  void save_checkpoint(long iteration);
+  void restore(const Checkpoint& checkpoint);
 
   void run_iteration(long iteration);
   void sample_segmentation();
@@ -54,6 +69,7 @@ class SamplerRun {
                           std::vector<double>& rates);
   void sample_shapes(long iteration);
   void sample_rate_states(long iteration);
+  void rebuild_rate_state_columns();
   void sample_latent_values();
   void write_ancestors(long iteration);
   // Opens a per-iteration file, lets `write` fill it, and closes it, so that
@@ -66,6 +82,10 @@ class SamplerRun {
   std::string _data_path;
   std::string _results_dir;
   RunFiles _files;
+  RunLock _lock;
+  std::optional<Checkpoint> _resume_point;
+  std::array<std::uint64_t, 3> _input_hashes{};
+  long _first_iteration = 1;
 
   // Fixed hyper-parameters.
   std::vector<double> _initial_value_probs;
@@ -164,10 +184,15 @@ void SamplerRun::build_trees() {
 }
 
 void SamplerRun::start_up() {
-  std::srand(_settings.seed);
+  seed_generator(_settings.seed);
   form_paths();
-  _files.open(_results_dir, _seed_text);
-  *_files.auxiliary_ptr << "k_max:" << _settings.k_max << "\n";
+  claim_results();
+  if (_resume_point) {
+    _files.open_to_continue(_results_dir, _seed_text);
+  } else {
+    _files.open(_results_dir, _seed_text);
+    *_files.auxiliary_ptr << "k_max:" << _settings.k_max << "\n";
+  }
 
   _initial_value_probs.assign(5, 0.25);
   _initial_value_probs[0] = 0;
@@ -180,6 +205,83 @@ void SamplerRun::start_up() {
   read_inputs();
   check_sizes();
   build_trees();
+  _input_hashes = _resume_point ? _resume_point->input_hashes : hash_input_files(input_paths());
+}
+
+InputPaths SamplerRun::input_paths() const {
+  return {{_data_dir + "tree.txt", _data_dir + "map_from_leave_label_to_seq_id.txt", _data_path}};
+}
+
+// A resumed run is checked against its checkpoint before it changes
+// anything, so that a refusal leaves the folder as it was (an existing lock is
+// held meanwhile, so that a running run is named as the reason), and again
+// once it holds the lock, since no other run can change the files after that.
+// A new run removes the checkpoint of an earlier one, which would not
+// describe its files.
+void SamplerRun::claim_results() {
+  const std::string prefix = _results_dir + _seed_text;
+  const std::string checkpoint = checkpoint_path(prefix);
+  if (_settings.resume) {
+    _lock.hold(run_lock_path(prefix), false);
+    checkpoint_to_resume(checkpoint, _settings, input_paths(), prefix);
+  }
+  _lock.hold(run_lock_path(prefix), true);
+  _lock.record_holder();
+  if (!_settings.resume) {
+    remove_checkpoint(checkpoint);
+    return;
+  }
+  _resume_point = checkpoint_to_resume(checkpoint, _settings, input_paths(), prefix);
+  cut_back_run_files(prefix, _resume_point->run_file_sizes, _resume_point->iteration);
+}
+
+void SamplerRun::save_checkpoint(long iteration) {
+  Checkpoint c;
+  c.iteration = iteration;
+  c.seed = _settings.seed;
+  c.k_max = _settings.k_max;
+  c.thin = _settings.thin;
+  c.data_file = _settings.data_file;
+  c.input_hashes = _input_hashes;
+  c.run_file_sizes = _files.sync();
+  c.generator = save_generator_state();
+  c.deletion_rates = _deletion_rates;
+  c.insertion_rates = _insertion_rates;
+  c.mutation_rates = _mutation_rates;
+  c.column_rate_states = _column_rate_states;
+  for (int s = 0; s < _n_rate_states; ++s) {
+    c.deletion_tunings.push_back(_deletion_samplers[s]->tuning());
+    c.mutation_tunings.push_back(_mutation_samplers[s]->tuning());
+  }
+  c.node_states = _engine->states().all();
+  write_checkpoint(checkpoint_path(_files.prefix), c);
+}
+
+// The per-state column lists are rebuilt from the path as the loop rebuilds
+// them, and the trees take their values and indicators back.
+void SamplerRun::restore(const Checkpoint& c) {
+  const auto states = static_cast<std::size_t>(_n_rate_states);
+  if (c.deletion_rates.size() != states || c.insertion_rates.size() != states || c.mutation_rates.size() != states ||
+      c.deletion_tunings.size() != states || c.mutation_tunings.size() != states ||
+      c.column_rate_states.size() != _trees.size()) {
+    fatal("alnsampler: cannot resume: the checkpoint holds a run of another shape\n", -1);
+  }
+  _deletion_rates = c.deletion_rates;
+  _insertion_rates = c.insertion_rates;
+  _mutation_rates = c.mutation_rates;
+  _column_rate_states = c.column_rate_states;
+  rebuild_rate_state_columns();
+  try {
+    for (int s = 0; s < _n_rate_states; ++s) {
+      _deletion_samplers[s]->restore_tuning(c.deletion_tunings[s]);
+      _mutation_samplers[s]->restore_tuning(c.mutation_tunings[s]);
+    }
+    _engine->restore_states(c.node_states, _trees);
+  } catch (const std::invalid_argument&) {
+    fatal("alnsampler: cannot resume: the checkpoint holds a run of another shape\n", -1);
+  }
+  restore_generator_state(c.generator);
+  _first_iteration = c.iteration + 1;
 }
 
 // Builds the sampler state; no random number is drawn here.
@@ -205,10 +307,22 @@ void SamplerRun::set_up_samplers() {
   _latent_sampler = ZVSampler(columns, value_count);
   _engine = std::make_unique<LikelihoodEngine>(_trees, _settings.threads);
   _segmentation.use_worker_pool(&_engine->pool());
+  if (_resume_point) {
+    restore(*_resume_point);
+    _resume_point.reset();
+  } else {
+    save_checkpoint(0);
+  }
 }
 
+// With --thin N only every N-th iteration writes its files; the others run
+// the same steps with no stream.
 void SamplerRun::write_iteration_file(const std::string& stem, long iteration,
                                       const std::function<void(std::ostream*)>& write) {
+  if (iteration % _settings.thin != 0) {
+    write(nullptr);
+    return;
+  }
   const std::string path = _files.iteration_path(stem, iteration);
   std::ofstream file;
   open_output_file(path, file, _files.error_ptr);
@@ -231,7 +345,7 @@ void SamplerRun::sample_segmentation() {
 void SamplerRun::sample_event_rates(long iteration, const std::string& stem, std::vector<RateSampler*>& samplers,
                                     std::vector<double>& rates) {
   write_iteration_file(stem, iteration, [&](std::ostream* file) {
-    *file << "#event_rate\n";
+    if (file != nullptr) *file << "#event_rate\n";
     for (int s = 0; s < _n_rate_states; ++s) {
       double out_value = 0.0;
       const double initial_rate = samplers[s]->compute_initial_rate(_engine->states(), _rate_state_columns[s],
@@ -269,13 +383,18 @@ void SamplerRun::sample_rate_states(long iteration) {
                    _emission_probs);
     hmm.forward_summation();
     hmm.backward_sampling(_column_rate_states);
-    write_iteration_file("_map_column_to_rate_state_", iteration,
-                         [&](std::ostream* file) { write_vector_column(_column_rate_states, file); });
-    _rate_state_columns.assign(_n_rate_states, std::vector<long>());
-    for (std::size_t c = 0; c < _column_rate_states.size(); ++c) {
-      _rate_state_columns.at(_column_rate_states[c]).push_back(static_cast<long>(c));
-    }
+    write_iteration_file("_map_column_to_rate_state_", iteration, [&](std::ostream* file) {
+      if (file != nullptr) write_vector_column(_column_rate_states, file);
+    });
+    rebuild_rate_state_columns();
     _log_posterior += compute_post_para_rate_states(_n_rate_states, _column_rate_states, _state_transitions);
+  }
+}
+
+void SamplerRun::rebuild_rate_state_columns() {
+  _rate_state_columns.assign(_n_rate_states, std::vector<long>());
+  for (std::size_t c = 0; c < _column_rate_states.size(); ++c) {
+    _rate_state_columns.at(_column_rate_states[c]).push_back(static_cast<long>(c));
   }
 }
 
@@ -296,6 +415,7 @@ void SamplerRun::sample_latent_values() {
 // the ancestral sequences themselves; the traces of the model are unchanged.
 void SamplerRun::write_ancestors(long iteration) {
   write_iteration_file("_ancestors_", iteration, [&](std::ostream* file) {
+    if (file == nullptr) return;
     std::vector<int> values;
     for (PhyTree* tree : _trees) {
       values.clear();
@@ -309,7 +429,9 @@ void SamplerRun::run_iteration(long iteration) {
   _segmentation_out = 0.0;
   _latent_out = 0.0;
   sample_segmentation();
-  write_iteration_file("_from_tos_", iteration, [&](std::ostream* file) { write_vectors_two_dim(_from_tos, file); });
+  write_iteration_file("_from_tos_", iteration, [&](std::ostream* file) {
+    if (file != nullptr) write_vectors_two_dim(_from_tos, file);
+  });
   sample_event_rates(iteration, "_deletions_", _deletion_samplers, _deletion_rates);
   _insertion_rates.assign(_n_rate_states, 0.0);
   sample_event_rates(iteration, "_mutations_", _mutation_samplers, _mutation_rates);
@@ -321,12 +443,33 @@ void SamplerRun::run_iteration(long iteration) {
   check_output_file(_files.post_para, _files.path("_post_para.txt"));
 }
 
-void SamplerRun::run_iterations() {
-  Progress progress(_settings.n_iterations, Progress::style_for(_settings.progress_lines), std::cerr);
-  for (long iteration = 1; iteration <= _settings.n_iterations; ++iteration) {
-    run_iteration(iteration);
-    progress.iteration_done(iteration);
+// A checkpoint follows the last iteration, an iteration after which a stop
+// was asked for, and any iteration that ends at least --checkpoint-seconds
+// after the last checkpoint.
+int SamplerRun::run_iterations() {
+  using Clock = std::chrono::steady_clock;
+  const auto interval = static_cast<double>(_settings.checkpoint_seconds);
+  auto last_checkpoint = Clock::now();
+  long stopped_after = 0;
+  int signal = 0;
+  {
+    // The progress line is cleared before any message about a stop.
+    Progress progress(_first_iteration, _settings.n_iterations, Progress::style_for(_settings.progress_lines),
+                      std::cerr);
+    for (long iteration = _first_iteration; iteration <= _settings.n_iterations && signal == 0; ++iteration) {
+      run_iteration(iteration);
+      progress.iteration_done(iteration);
+      const bool last = iteration == _settings.n_iterations;
+      signal = last ? 0 : stop_signal();
+      if (last || signal != 0 || std::chrono::duration<double>(Clock::now() - last_checkpoint).count() >= interval) {
+        save_checkpoint(iteration);
+        last_checkpoint = Clock::now();
+      }
+      stopped_after = iteration;
+    }
   }
+  if (signal != 0) report_stop(signal, stopped_after, _settings, checkpoint_path(_files.prefix));
+  return signal;
 }
 
 void SamplerRun::tear_down() {
@@ -346,15 +489,17 @@ void SamplerRun::tear_down() {
   close_output_file(_files.auxiliary, _files.path("_auxiliary_ouput.txt"));
   close_output_file(_files.rate_state_transitions, _files.path("_rate_state_transitions.txt"));
   close_output_file(_files.errors, _files.path("_errors.txt"));
+  _lock.release();
 }
 
 }  // namespace
 
 int run_sampler(const RunSettings& settings) {
+  install_stop_handlers();
   auto run = std::make_unique<SamplerRun>(settings);
   run->start_up();
   run->set_up_samplers();
-  run->run_iterations();
+  const int signal = run->run_iterations();
   run->tear_down();
-  return 0;
+  return signal == 0 ? 0 : 128 + signal;
 }

@@ -12,6 +12,7 @@
 #include "io/string_conversion.h"
 #include "io/tree_input.h"
 #include "io/vector_writers.h"
+#include "random/generator.h"
 #include "simulation/data_generation.h"
 #include "simulation/generation_parameters.h"
 #include "simulation/run_next.h"
@@ -198,7 +199,7 @@ int run_simulation(const SimulateSettings& settings) {
   const std::string truth_dir = settings.output_dir + "truth/";
   create_folder(truth_dir);
 
-  std::srand(settings.seed);
+  seed_generator(settings.seed);
   std::vector<PhyTree*> trees;
   std::ostringstream state_text;
   generate_trees(trees, tree.parents, tree.children, tree.lengths, tree.leaf_map, tree.nonempty_values,

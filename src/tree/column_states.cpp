@@ -1,5 +1,7 @@
 #include "tree/column_states.h"
 
+#include <stdexcept>
+
 ColumnStates::ColumnStates(const std::vector<PhyTree*>& trees)
     : _columns(trees.size()),
       _nodes(trees.at(0)->nodes.size()),
@@ -24,4 +26,21 @@ std::vector<int> ColumnStates::leaf_values(std::size_t column) const {
     values.at(_leave_label_to_seq_id.at(label)) = at(column, static_cast<int>(label)).value;
   }
   return values;
+}
+
+void ColumnStates::restore(const std::vector<NodeState>& states, std::vector<PhyTree*>& trees) {
+  if (states.size() != _states.size() || trees.size() != _columns) {
+    throw std::invalid_argument("node states of another alignment or tree");
+  }
+  _states = states;
+  for (std::size_t column = 0; column < _columns; ++column) {
+    for (Node* node : trees[column]->nodes) {
+      if (node == nullptr) continue;
+      const NodeState& state = at(column, node->_label);
+      node->value = state.value;
+      node->deletion = state.deletion;
+      node->insertion = state.insertion;
+      node->bond = state.bond;
+    }
+  }
 }

@@ -36,6 +36,15 @@ class ColumnStates {
   // PhyTree::retrieve_leave_values gives them.
   std::vector<int> leaf_values(std::size_t column) const;
 
+  // Every node's state, column after column, label after label: with the
+  // leaf values fixed by the input, all that a column's tree carries from one
+  // iteration to the next.
+  const std::vector<NodeState>& all() const { return _states; }
+  // Takes back such a list (throws std::invalid_argument if its size is not
+  // columns() x nodes()) and writes every column's values and indicators
+  // into its tree as well.
+  void restore(const std::vector<NodeState>& states, std::vector<PhyTree*>& trees);
+
   // Copies one node's current value and indicators.
   void store(std::size_t column, const Node& node) {
     _states[column * _nodes + node._label] = {

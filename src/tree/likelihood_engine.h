@@ -67,6 +67,12 @@ class LikelihoodEngine {
   // them at construction, then as each top-down draw leaves them (the root
   // values included).
   const ColumnStates& states() const { return _states; }
+  // Puts back node states saved from states().all() of a run on the same
+  // trees, into states() and into the trees' nodes. The likelihood tables
+  // depend on the leaves and the arguments of evaluate() alone, so they stay.
+  void restore_states(const std::vector<NodeState>& states, std::vector<PhyTree*>& trees) {
+    _states.restore(states, trees);
+  }
   const TreeTopology& topology() const { return _topology; }
   const SubtreePatterns& patterns() const { return _patterns; }
   int threads() const { return _pool.size(); }

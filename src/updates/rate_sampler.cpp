@@ -49,6 +49,23 @@ double RateSampler::compute_initial_rate(const ColumnStates& states, const std::
       columns, mean_length, verbose, out);
 }
 
+RateSampler::Tuning RateSampler::tuning() const {
+  return {_step_size,      _adjustment_factor, _lower_step_bound, _upper_step_bound,
+          _acceptance_rate, std::vector<double>(_acceptance_window.begin(), _acceptance_window.end())};
+}
+
+void RateSampler::restore_tuning(const Tuning& tuning) {
+  if (tuning.acceptance_window.size() != static_cast<std::size_t>(_window_length)) {
+    throw std::invalid_argument("acceptance window of another length");
+  }
+  _step_size = tuning.step_size;
+  _adjustment_factor = tuning.adjustment_factor;
+  _lower_step_bound = tuning.lower_step_bound;
+  _upper_step_bound = tuning.upper_step_bound;
+  _acceptance_rate = tuning.acceptance_rate;
+  _acceptance_window.assign(tuning.acceptance_window.begin(), tuning.acceptance_window.end());
+}
+
 template <class LengthOf, class NodeAt>
 double RateSampler::_count_events(std::size_t node_count, const LengthOf& length_of, const NodeAt& node_at,
                                   const std::vector<long>& columns, double mean_length, bool verbose,

@@ -37,6 +37,21 @@ class RateSampler {
   // step size; with record = false, resets every tuning setting instead.
   void _tune_stepsize(double indicator, double& x, bool record, std::ostream* diag);
 
+  // What a sampler carries from one sample_rate call to the next: the step
+  // settings and the acceptance window. The event statistics are not part of
+  // it, since compute_initial_rate recounts them before every call.
+  struct Tuning {
+    double step_size;
+    double adjustment_factor;
+    double lower_step_bound;
+    double upper_step_bound;
+    double acceptance_rate;
+    std::vector<double> acceptance_window;  // oldest first
+  };
+  Tuning tuning() const;
+  // Throws std::invalid_argument for a window of another length.
+  void restore_tuning(const Tuning& tuning);
+
   double step_size() const { return _step_size; }
   double acceptance_rate() const { return _acceptance_rate; }
   double total_events() const { return _total_events; }

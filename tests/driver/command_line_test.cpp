@@ -39,8 +39,9 @@ TEST(CommandLine, DocumentedParsingQuirks) {
 }
 
 TEST(CommandLine, RejectsNumbersThatAreNotEntirelyNumbers) {
-  const std::vector<std::vector<std::string>> bad{{"-n", "abc"}, {"-n", "5x"},  {"-s", "-1"}, {"-k", "2.5"},
-                                                  {"-n", "-k"},  {"-k", "0"},   {"-s", "4294967296"}};
+  const std::vector<std::vector<std::string>> bad{{"-n", "abc"},  {"-n", "5x"},  {"-s", "-1"},
+                                                  {"-k", "2.5"},  {"-n", "-k"},  {"-k", "0"},
+                                                  {"-s", "4294967296"}, {"--thin", "0"}, {"--checkpoint-seconds", "-1"}};
   SamplerCase c;
   for (const auto& arguments : bad) {
     const auto result = c.run(arguments);

@@ -25,6 +25,7 @@ std::string fingerprint(const std::string& bytes) {
 std::map<std::string, std::string> fingerprints(const std::filesystem::path& folder) {
   std::map<std::string, std::string> prints;
   for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    if (is_run_state(entry.path())) continue;
     prints[entry.path().filename().string()] = fingerprint(read_file(entry.path()));
   }
   return prints;

@@ -130,7 +130,7 @@ TEST(Guidance, ProgressLinesAtEveryTenth) {
 TEST(Guidance, TerminalLineIsRewrittenAndCleared) {
   std::ostringstream out;
   {
-    Progress progress(3, Progress::Style::terminal, out);
+    Progress progress(1, 3, Progress::Style::terminal, out);
     for (long i = 1; i <= 3; ++i) progress.iteration_done(i);
   }
   const std::string text = out.str();
@@ -140,7 +140,7 @@ TEST(Guidance, TerminalLineIsRewrittenAndCleared) {
 }
 
 TEST(Guidance, ProgressText) {
-  EXPECT_EQ(progress_text(7, 20, 1.4), "iteration 7 of 20 (35%), 0.2 s per iteration, 3 s left");
+  EXPECT_EQ(progress_text(7, 20, 0.2), "iteration 7 of 20 (35%), 0.2 s per iteration, 3 s left");
   EXPECT_EQ(progress_text(1, 1000, 0.75), "iteration 1 of 1000 (0%), 0.75 s per iteration, 12 min 29 s left");
   EXPECT_EQ(readable_duration(59.6), "1 min 00 s");
   EXPECT_EQ(readable_duration(7620.0), "2 h 07 min");

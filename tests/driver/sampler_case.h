@@ -7,6 +7,15 @@
 
 #include "support/process.h"
 
+// The lock and the checkpoint of a run, which are not among its outputs.
+inline bool is_run_state(const std::filesystem::path& path) {
+  const std::string name = path.filename().string();
+  const auto ends_with = [&](const std::string& end) {
+    return name.size() >= end.size() && name.compare(name.size() - end.size(), end.size(), end) == 0;
+  };
+  return ends_with("_run.lock") || ends_with("_checkpoint.bin") || ends_with("_checkpoint.bin.tmp");
+}
+
 // A test case folder in a fresh temporary root: ROOT/data/case/ with a tree,
 // leaf map and alignment, and an empty ROOT/results/case/. ROOT is a folder
 // inside a temporary folder of its own, so that a file written beside ROOT
@@ -44,10 +53,12 @@ class SamplerCase {
     return run_process(sampler_executable(), all, root_path());
   }
 
-  // Names of the files in the results folder, sorted.
+  // Names of the output files in the results folder, sorted: the traces,
+  // not the run's lock (it holds the process id) or its checkpoint.
   std::vector<std::string> result_files() const {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(results_dir())) {
+      if (is_run_state(entry.path())) continue;
       names.push_back(entry.path().filename().string());
     }
     std::sort(names.begin(), names.end());

@@ -1,6 +1,7 @@
 #include "support/process.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,14 +10,18 @@
 #include <sstream>
 #include <stdexcept>
 
-ProcessResult run_process(const std::string& program, const std::vector<std::string>& arguments,
-                          const std::filesystem::path& working_dir) {
-  TempDir capture;
-  const std::string out_path = (capture.path() / "out").string();
-  const std::string err_path = (capture.path() / "err").string();
-  const pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) {
+BackgroundProcess::BackgroundProcess(const std::string& program, const std::vector<std::string>& arguments,
+                                     const std::filesystem::path& working_dir,
+                                     const std::vector<std::pair<std::string, std::string>>& environment) {
+  const std::string out_path = (_capture.path() / "out").string();
+  const std::string err_path = (_capture.path() / "err").string();
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  _pid = fork();
+  if (_pid < 0) throw std::runtime_error("fork failed");
+  if (_pid == 0) {
     const int out_fd = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err_fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int in_fd = open("/dev/null", O_RDONLY);
@@ -24,20 +29,34 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
     dup2(out_fd, 1);
     dup2(err_fd, 2);
     dup2(in_fd, 0);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
+    for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
     execv(program.c_str(), argv.data());
     _exit(127);
   }
+}
+
+BackgroundProcess::~BackgroundProcess() {
+  if (_pid <= 0) return;
+  kill(_pid, SIGKILL);
+  waitpid(_pid, nullptr, 0);
+}
+
+void BackgroundProcess::send(int signal) const { kill(_pid, signal); }
+
+ProcessResult BackgroundProcess::wait() {
   int status = 0;
-  waitpid(pid, &status, 0);
+  waitpid(_pid, &status, 0);
+  _pid = -1;
   ProcessResult result;
   result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  result.out = read_file(out_path);
-  result.err = read_file(err_path);
+  result.out = read_file(_capture.path() / "out");
+  result.err = read_file(_capture.path() / "err");
   return result;
+}
+
+ProcessResult run_process(const std::string& program, const std::vector<std::string>& arguments,
+                          const std::filesystem::path& working_dir) {
+  return BackgroundProcess(program, arguments, working_dir).wait();
 }
 
 TempDir::TempDir() {

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Result of running a command to completion.
@@ -30,6 +31,26 @@ class TempDir {
 
  private:
   std::filesystem::path _path;
+};
+
+// A process started in the background as run_process starts it, with
+// `environment` (NAME, value) added to the test's own environment.
+class BackgroundProcess {
+ public:
+  BackgroundProcess(const std::string& program, const std::vector<std::string>& arguments,
+                    const std::filesystem::path& working_dir,
+                    const std::vector<std::pair<std::string, std::string>>& environment = {});
+  ~BackgroundProcess();  // kills and reaps the process if wait() was not called
+  BackgroundProcess(const BackgroundProcess&) = delete;
+  BackgroundProcess& operator=(const BackgroundProcess&) = delete;
+  int pid() const { return _pid; }
+  void send(int signal) const;
+  // Waits for the end; exit_status is -1 when a signal ended the process.
+  ProcessResult wait();
+
+ private:
+  TempDir _capture;
+  int _pid = -1;
 };
 
 std::string read_file(const std::filesystem::path& path);
