@@ -2,8 +2,9 @@
 
 import collections
 import io
+import re
 
-from alncommon.case import ToolError, listing, read_text
+from alncommon.case import ToolError, listing, plural, read_text
 
 from .coding import ACCEPTED_CHARACTERS, AMBIGUITY_CHARACTERS, PROTEIN_ONLY_CHARACTERS, RESIDUE_VALUES
 
@@ -35,36 +36,78 @@ class Alignment:
 def read_alignment(path, format_name):
     """Read an alignment with Biopython; checks names, lengths and the alphabet."""
     text = read_text(path, "alignment file")
-    if format_name == "fasta":
-        _check_fasta_start(text, path)
+    declared = _check_layout(text, path, format_name)
     from Bio import SeqIO
 
     try:
         records = list(SeqIO.parse(io.StringIO(text), FORMATS[format_name]))
     except Exception as error:  # Biopython's readers raise many kinds of errors
-        raise ToolError(
-            f"cannot read alignment {path} as {format_name}: {error}{_format_hint(format_name)}"
-        ) from None
+        detail = str(error) or f"it does not follow the {format_name} layout"
+        raise ToolError(f"cannot read alignment {path} as {format_name}: {detail}{_format_hint(format_name)}") from None
     if not records:
         raise ToolError(
             f"alignment {path} holds no sequence when read as {format_name} (choose the format with --format)"
         )
     alignment = Alignment([record.id for record in records], [str(record.seq).upper() for record in records])
+    if declared:
+        _check_declared_sizes(alignment, path, *declared)
     _check_names(alignment, path)
     _check_lengths(alignment, path)
     _check_alphabet(alignment, path, format_name)
     return alignment
 
 
-def _check_fasta_start(text, path):
+def _first_line(text):
+    """(line number, line) of the first line that is not blank, or (None, None)."""
     for number, line in enumerate(text.splitlines(), start=1):
         if line.strip():
-            if not line.startswith(">"):
-                raise ToolError(
-                    f"alignment {path} line {number} does not start with '>': not FASTA"
-                    " (choose the format with --format)"
-                )
-            return
+            return number, line
+    return None, None
+
+
+def _check_layout(text, path, format_name):
+    """Check what Biopython's readers take on trust (a PHYLIP header with a
+    negative size, or a Clustal header alone, makes them loop for ever; a
+    Stockholm block without its end or a NEXUS file without its first line
+    are read as if whole).  Returns the sizes a PHYLIP header declares."""
+    number, line = _first_line(text)
+    if number is None:
+        return None
+    if format_name == "fasta" and not line.startswith(">"):
+        raise ToolError(f"alignment {path} line {number} does not start with '>': not FASTA"
+                        " (choose the format with --format)")
+    if format_name == "nexus" and line.strip().upper() != "#NEXUS":
+        raise ToolError(f"alignment {path} line {number} is {line.strip()[:40]!r}, not '#NEXUS':"
+                        " a NEXUS file starts with #NEXUS (choose the format with --format)")
+    if format_name == "stockholm" and "//" not in (other.strip() for other in text.splitlines()):
+        raise ToolError(f"alignment {path} has no '//' line: a Stockholm alignment ends with //"
+                        " (the file may be cut short)")
+    if format_name == "clustal" and not any(other.strip() for other in text.splitlines()[number:]):
+        raise ToolError(f"alignment {path} holds nothing after its first line: no Clustal block")
+    if format_name.startswith("phylip"):
+        fields = line.split()
+        if len(fields) != 2 or not all(re.fullmatch(r"0*[1-9][0-9]*", field) for field in fields):
+            raise ToolError(f"alignment {path} line {number}: PHYLIP header {line.strip()[:40]!r} must give the"
+                            " number of sequences and of columns, two whole numbers of at least 1")
+        declared = int(fields[0]), int(fields[1])
+        # Each sequence needs a line and each column a character: sizes beyond
+        # those are refused here, since the reader would wait for them for ever.
+        lines = sum(1 for other in text.splitlines()[number:] if other.strip())
+        if declared[0] > lines or declared[1] > len(text):
+            raise ToolError(f"alignment {path} line {number}: PHYLIP header {line.strip()[:40]!r} declares"
+                            f" {declared[0]} sequences of {declared[1]} columns, more than the"
+                            f" {plural(lines, 'line')} that follow can hold")
+        return declared
+    return None
+
+
+def _check_declared_sizes(alignment, path, n_sequences, n_columns):
+    header = f"its PHYLIP header declares {n_sequences} sequences of {n_columns} columns"
+    if len(alignment.names) != n_sequences:
+        raise ToolError(f"alignment {path}: {header}, but it holds {len(alignment.names)} sequences")
+    for name, row in zip(alignment.names, alignment.rows):
+        if len(row) != n_columns:
+            raise ToolError(f"alignment {path}: {header}, but sequence {name!r} has {len(row)} columns")
 
 
 def _check_names(alignment, path):

@@ -90,10 +90,9 @@ def prepare(arguments):
     trees.match_leaves(trees.leaf_names(tree.root), alignment.names, arguments.tree, arguments.alignment)
     rooting = trees.root_tree(tree, arguments.tree, arguments.outgroup, arguments.midpoint)
     rows, leaf_labels = trees.label_tree(tree.root)
-    data_dir, _, folder_warnings = case_writer.prepare_folders(arguments.root_dir, case, arguments.force)
     texts = case_writer.case_texts(rows, leaf_labels, alignment.names, order,
                                    coding.encode_rows(alignment, order), columns)
-    case_writer.write_case(data_dir, texts)
+    data_dir, folder_warnings = case_writer.write_case(arguments.root_dir, case, texts, arguments.force)
     lines = report.report(alignment, reference_name, columns, rows, rooting, data_dir, arguments.root_dir, case)
     return lines, warnings + folder_warnings + report.short_case_warning(len(columns))
 

@@ -151,6 +151,13 @@ def _check_lengths(root, path, missing_length):
                 " lengths must be finite and at least 0"
             )
         node.branch_length = float(node.branch_length) + 0.0  # no negative zero in the output
+    if all(node.branch_length == 0 for node in branches):
+        # Zero-length branches carry no event, so on such a tree no column
+        # could differ from its root; nor has it a longest path to halve.
+        raise ToolError(
+            f"tree {path}: every branch has length 0, so no event can happen on it (and --midpoint has"
+            " no middle to find); give the branches their lengths"
+        )
     if missing:
         return [f"{plural(len(missing), 'branch')} without a length in {path} set to {missing_length!r}"]
     return []

@@ -37,8 +37,15 @@ FAULTS = [
     (">a\nA-N-\n>b\nACGT\n>c\nACGT\n", None, [], ["reference 'a' holds A, C, G, T or U in 1 column only", "--reference"]),
     (None, None, ["--reference", "zz"], ["--reference 'zz': no sequence", "'a', 'b', 'c'"]),
     (" 2 4\nHomo sap  ACGT\nPan trog  ACGT\n", "(Homo:1,Pan:1);", ["--format", "phylip"], ["--format phylip-strict"]),
-    (" 2 x\na ACGT\nb ACGT\n", "(a:1,b:1);", ["--format", "phylip-strict"],
-     ["cannot read alignment", "as phylip-strict: First line should have two integers"]),
+    (" 2 x\na ACGT\nb ACGT\n", "(a:1,b:1);", ["--format", "phylip-strict"], ["line 1: PHYLIP header '2 x' must give"]),
+    (" -4 10\na ACGT\n", "(a:1,b:1);", ["--format", "phylip"], ["PHYLIP header '-4 10' must give the number"]),
+    (" 2 12\na ACGTACGTAC\nb ACGTACGTAC\n", "(a:1,b:1);", ["--format", "phylip"],
+     ["its PHYLIP header declares 2 sequences of 12 columns, but sequence 'a' has 10 columns"]),
+    ("# STOCKHOLM 1.0\na ACGT\nb ACGT\n", "(a:1,b:1);", ["--format", "stockholm"], ["has no '//' line"]),
+    ("begin data;\nmatrix\na ACGT\nb ACGT\n;\nend;\n", "(a:1,b:1);", ["--format", "nexus"],
+     ["line 1 is 'begin data;', not '#NEXUS'"]),
+    ("CLUSTAL\n\na ACGT\nb ACG\n", "(a:1,b:1);", ["--format", "clustal"], ["does not follow the clustal layout"]),
+    ("\0" * 20, None, [], ["aln.fasta is not a text file (it holds NUL bytes)"]),
     (None, "", [], ["holds no tree"]),
     (None, "((a:1,b:2):0.5,c:3);(a,b,c);", [], ["cannot read Newick tree"]),
     (None, "((a:1,b:2):0.5,c:3;", [], ["cannot read Newick tree", "Mismatch, 2 open vs 1 close parentheses"]),
@@ -47,6 +54,8 @@ FAULTS = [
     (None, "((a:1,b:2):0.5,\nc:x3);", [], ["line 2: branch length 'x3' is not a number"]),
     (None, "((a:1,b:-2):0.5,c:3);", [], ["branch above leaf 'b' has length -2.0", "finite and at least 0"]),
     (None, "((a:1,b:1e999):0.5,c:3);", [], ["branch above leaf 'b' has length inf"]),
+    (None, "((a:0,b:0):0,c:0);", [], ["every branch has length 0, so no event can happen on it"]),
+    (None, "(a:0,b:0,c:0);", ["--midpoint"], ["every branch has length 0", "--midpoint has no middle to find"]),
     (None, "((a:1,b):0.5,c);", [], ["2 branches without a length, above leaf 'b'; leaf 'c'", "--missing-length"]),
     (None, "(a:1,b:2,c:3,(x:1,y:1):1);", [], ["is not binary", "has 4 children"]),
     (None, "((a:1,b:2,c:3):0.5,d:1);", [], ["internal node above 'a', 'b', 'c' has 3 children"]),
@@ -104,17 +113,33 @@ def test_missing_length_option_fills_and_warns(ws):
         assert sorted(line.split()[2] for line in handle) == ["0.25", "0.25", "0.5", "1.0"]
 
 
-def test_existing_case_needs_force_and_earlier_results_are_reported(ws):
+def test_existing_case_needs_force_and_a_failed_rewrite_leaves_it_whole(ws, monkeypatch):
+    from prepare import case_writer
+
     os.makedirs(os.path.join(ws.root, "results", "case"))
     open(os.path.join(ws.root, "results", "case", "3_errors.txt"), "w").close()
     status, _, err = ws.run(FASTA, TREE)
     assert status == 0
     assert "already holds 1 file from earlier runs" in err
     assert_error(ws.run(FASTA, TREE), "already holds tree.txt, map_from_leave_label_to_seq_id.txt, data.txt", "--force")
-    status, _, err = ws.run(FASTA.replace("ACGTA", "CCGTA"), TREE, "--force")
+    with open(os.path.join(ws.data_dir(), "notes.txt"), "w") as handle:
+        handle.write("the user's own file")
+
+    def snapshot():
+        return {name: open(os.path.join(ws.data_dir(), name)).read() for name in os.listdir(ws.data_dir())}
+
+    before, write_text = snapshot(), case_writer.write_text
+    monkeypatch.setattr(case_writer, "write_text", lambda path, text: write_text(path, text) if "data.txt" not in path
+                        else write_text("/nonexistent/data.txt", text))
+    changed = (FASTA.replace("ACGTA", "CCGTA"), "((a:1,c:2):0.5,b:3);", "--force")
+    assert_error(ws.run(*changed), "cannot write /nonexistent/data.txt: No such file")
+    assert snapshot() == before and os.listdir(os.path.join(ws.root, "data")) == ["case"]
+    monkeypatch.undo()
+    status, _, err = ws.run(*changed)
     assert status == 0, err
-    with open(os.path.join(ws.data_dir(), "data.txt")) as handle:
-        assert handle.readline() == "2 1 1\n"
+    after = snapshot()
+    assert after["notes.txt"] == before["notes.txt"] and after["data.txt"].startswith("2 1 1\n")
+    assert after["map_from_leave_label_to_seq_id.txt"] != before["map_from_leave_label_to_seq_id.txt"]
 
 
 def test_case_name_is_normalised(ws):

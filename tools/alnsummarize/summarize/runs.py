@@ -140,7 +140,10 @@ class Chain:
             for number, fields in rows[1:]:
                 if len(fields) != 1:
                     raise ToolError(f"{path} line {number}: expected one rate, found {len(fields)} numbers")
-                rates.append(parse_float(fields[0], path, number))
+                rate = parse_float(fields[0], path, number)
+                if rate < 0:
+                    raise ToolError(f"{path} line {number}: rate {fields[0]} is negative")
+                rates.append(rate)
             if not rates or (table and len(rates) != len(table[0])):
                 expected = len(table[0]) if table else "at least 1"
                 raise ToolError(f"{path} holds {len(rates)} rates, expected {expected}")

@@ -51,6 +51,8 @@ FAULTS = [
     ("_post_dist_k.txt", 3, "0 -1", ["_post_dist_k.txt line 3: 2 numbers, expected 4 as on line 1"]),
     ("_mutations_2.txt", 3, "nan", ["_mutations_2.txt line 3: 'nan' is not a finite number"]),
     ("_deletions_1.txt", 1, "0.5", ["_deletions_1.txt: the first line must be '#event_rate'"]),
+    ("_deletions_2.txt", 2, "-0.5", ["_deletions_2.txt line 2: rate -0.5 is negative"]),
+    ("_mutations_3.txt", 4, "-inf", ["_mutations_3.txt line 4: '-inf' is not a finite number"]),
     ("_map_column_to_rate_state_4.txt", 2, "3", ["_map_column_to_rate_state_4.txt line 2: 3 is outside 0..2"]),
     ("_map_column_to_rate_state_4.txt", 2, "1.0", ["_map_column_to_rate_state_4.txt line 2: '1.0' is not a whole"]),
     ("_from_tos_2.txt", 1, "0 0\n2 2", ["_from_tos_2.txt line 2: segment 2..2 does not continue",
