@@ -185,7 +185,7 @@ def read_sequence_names(data_dir):
 # ---------------------------------------------------------------------------
 
 
-def sampler_program(argv0=None, repository=REPOSITORY):
+def sampler_program(argv0=None, repository=None):
     """The sampler as a "run next" line must call it, so that the line works as printed.
 
     The installed name when it is on PATH; else a sampler beside the invoked
@@ -198,10 +198,16 @@ def sampler_program(argv0=None, repository=REPOSITORY):
     beside = os.path.join(os.path.dirname(argv0) or os.curdir, SAMPLER)
     if os.path.isfile(beside) and os.access(beside, os.X_OK):
         return beside
-    built = os.path.join(repository, BUILT_SAMPLER)
+    built = os.path.join(REPOSITORY if repository is None else repository, BUILT_SAMPLER)
     if os.path.isfile(built) and os.access(built, os.X_OK):
         return built
     return None
+
+
+def missing_sampler_note(program):
+    """A warning when no sampler was found for the "run next" line."""
+    return (f"{SAMPLER} is not on PATH, not beside {program} and not built in"
+            f" {os.path.join(REPOSITORY, BUILT_SAMPLER)}: build or install it before running the command below")
 
 
 # ---------------------------------------------------------------------------

@@ -94,7 +94,7 @@ def prepare(arguments):
                                    coding.encode_rows(alignment, order), columns)
     data_dir, folder_warnings = case_writer.write_case(arguments.root_dir, case, texts, arguments.force)
     lines = report.report(alignment, reference_name, columns, rows, rooting, data_dir, arguments.root_dir, case)
-    return lines, warnings + folder_warnings + report.short_case_warning(len(columns))
+    return lines, warnings + folder_warnings + report.report_warnings(len(columns))
 
 
 def main(argv=None):

@@ -2,7 +2,7 @@
 
 import shlex
 
-from alncommon.case import with_slash
+from alncommon.case import SAMPLER, missing_sampler_note, sampler_program, with_slash
 
 from .coding import GAP_CHARACTERS, MISSING_CHARACTERS
 
@@ -11,21 +11,20 @@ PROGRAM = "alnprepare"
 SAMPLER_DEFAULT_K_MAX = 4
 
 
-def sampler_command(root_dir, case, n_modelled):
+def sampler_command(program, root_dir, case, n_modelled):
     """The alnsampler command that runs the new case, with -k lowered for short alignments."""
-    words = ["alnsampler", "-r", shlex.quote(with_slash(root_dir)), "-t", shlex.quote(case)]
+    words = [shlex.quote(program), "-r", shlex.quote(with_slash(root_dir)), "-t", shlex.quote(case)]
     if n_modelled <= SAMPLER_DEFAULT_K_MAX:
         words += ["-k", str(n_modelled - 1)]
     return " ".join(words)
 
 
-def short_case_warning(n_modelled):
-    if n_modelled > SAMPLER_DEFAULT_K_MAX:
-        return []
-    return [
-        f"only {n_modelled} modelled columns: the sampler's default -k {SAMPLER_DEFAULT_K_MAX}"
-        f" needs {SAMPLER_DEFAULT_K_MAX + 1}, so the command below lowers it"
-    ]
+def report_warnings(n_modelled):
+    warnings = [] if sampler_program() else [missing_sampler_note(PROGRAM)]
+    if n_modelled <= SAMPLER_DEFAULT_K_MAX:
+        warnings.append(f"only {n_modelled} modelled columns: the sampler's default -k {SAMPLER_DEFAULT_K_MAX}"
+                        f" needs {SAMPLER_DEFAULT_K_MAX + 1}, so the command below lowers it")
+    return warnings
 
 
 def report(alignment, reference_name, columns, rows, rooting, data_dir, root_dir, case):
@@ -42,6 +41,6 @@ def report(alignment, reference_name, columns, rows, rooting, data_dir, root_dir
         f"  absent fraction   {absent / cells:.4f} (cells N, ?, X or ambiguity codes)",
         f"  tree              {len(rows) // 2 + 1} leaves, {len(rows)} branches, {rooting}",
         "run next:",
-        f"  {sampler_command(root_dir, case, len(columns))}",
+        f"  {sampler_command(sampler_program() or SAMPLER, root_dir, case, len(columns))}",
     ]
 
