@@ -250,7 +250,7 @@ def run_tool(program, work):
     if error is not None:
         raise error
     lines, warnings = outcome["result"]
-    print("\n".join(lines))
+    print("\n".join(lines), flush=True)
     for message in warnings:
         warn(program, message)
     return 0

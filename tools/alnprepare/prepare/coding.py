@@ -4,6 +4,8 @@ The sampler's values: 0 empty (a gap), 1..4 the residues A, C, G, T, and
 5 absent (the sequence takes no part in the column).
 """
 
+import re
+
 EMPTY, ABSENT = 0, 5
 RESIDUE_VALUES = {"A": 1, "C": 2, "G": 3, "T": 4, "U": 4}
 GAP_CHARACTERS = "-."
@@ -27,9 +29,53 @@ def _value_table():
 VALUE_TABLE = _value_table()
 
 
-def encode_rows(alignment, order):
+class MissingData:
+    """The missing-data rules and what they found.
+
+    A sequence that starts late or ends early (a partial gene, a read that
+    does not cover the whole region) shows gaps before its first base and
+    after its last one; read as gaps they would be deletions on its branch.
+    Those terminal gaps are coded absent unless `terminal_gaps` is "gap".
+    A long internal run of gaps (a gene missing from the assembly) is just as
+    likely missing data: runs longer than `long_gap` columns are listed, and
+    coded absent when `long_gaps` is "absent".
+    """
+
+    def __init__(self, terminal_gaps="absent", long_gap=100, long_gaps="gap"):
+        self.terminal_absent = terminal_gaps == "absent"
+        self.long_gap = long_gap
+        self.long_absent = long_gaps == "absent"
+        self.terminal_cells = 0
+        self.long_runs = {}  # sequence name -> [(first, last) alignment positions, from 1]
+
+    @property
+    def long_cells(self):
+        return sum(last - first + 1 for runs in self.long_runs.values() for first, last in runs)
+
+    def code(self, name, row):
+        """The row's values as a string of digits, with the rules applied."""
+        coded = row.translate(VALUE_TABLE)
+        first = len(coded) - len(coded.lstrip("05"))  # the first base, or the row's end
+        last = max(first, len(coded.rstrip("05")))  # one past the last base
+        head, middle, tail = coded[:first], coded[first:last], coded[last:]
+        self.terminal_cells += head.count("0") + tail.count("0")
+        if self.terminal_absent:
+            head, tail = head.replace("0", "5"), tail.replace("0", "5")
+        runs = [run.span() for run in re.finditer("0+", middle) if run.end() - run.start() > self.long_gap]
+        if runs:
+            self.long_runs[name] = [(first + start + 1, first + end) for start, end in runs]
+            if self.long_absent:
+                pieces, done = [], 0
+                for start, end in runs:
+                    pieces += [middle[done:start], "5" * (end - start)]
+                    done = end
+                middle = "".join(pieces) + middle[done:]
+        return head + middle + tail
+
+
+def encode_rows(alignment, order, missing_data):
     """The sampler's data lines: one per alignment column, one value per sequence id."""
-    coded = [alignment.rows[index].translate(VALUE_TABLE) for index in order]
+    coded = [missing_data.code(alignment.names[index], alignment.rows[index]) for index in order]
     return [" ".join(column) for column in zip(*coded)]
 
 

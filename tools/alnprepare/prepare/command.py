@@ -21,7 +21,8 @@ def build_parser():
         ),
         epilog=(
             "Coding: A C G T U (any case) become 1 2 3 4 4; '-' and '.' become 0 (gap);"
-            " N ? X and the ambiguity codes R Y S W K M B D H V become 5 (missing data)."
+            " N ? X and the ambiguity codes R Y S W K M B D H V become 5 (missing data),"
+            " and so do a sequence's leading and trailing gaps unless --terminal-gaps gap."
             " Any other character is an error. Sequence 0 is the reference: only columns"
             " where it holds A, C, G, T or U are modelled; data.txt keeps every column."
             " Exit status: 0 done, 1 bad input or output folder, 2 bad command line."
@@ -49,6 +50,19 @@ def build_parser():
         "--missing-length", type=float, metavar="LENGTH",
         help="length given to branches the tree leaves without one (default: such a tree is an error)",
     )
+    parser.add_argument(
+        "--terminal-gaps", choices=("absent", "gap"), default="absent",
+        help="code a sequence's gaps before its first and after its last base as absent (missing data;"
+        " the default) or keep them as gaps",
+    )
+    parser.add_argument(
+        "--long-gap", type=int, default=100, metavar="N",
+        help="internal gap runs longer than N columns are reported as probably missing data (default 100)",
+    )
+    parser.add_argument(
+        "--long-gaps", choices=("gap", "absent"), default="gap",
+        help="keep those long internal gap runs as gaps (the default) or code them absent",
+    )
     parser.add_argument("--force", action="store_true", help="overwrite the files of an existing case")
     return parser
 
@@ -60,6 +74,8 @@ def parse_arguments(argv):
         math.isfinite(arguments.missing_length) and arguments.missing_length >= 0
     ):
         parser.error(f"--missing-length {arguments.missing_length!r}: must be finite and at least 0")
+    if arguments.long_gap < 1:
+        parser.error(f"--long-gap {arguments.long_gap}: give a number of columns of at least 1")
     if not arguments.root_dir:
         parser.error("--root-dir: give a folder, such as ./")
     if arguments.outgroup is not None:
@@ -90,11 +106,13 @@ def prepare(arguments):
     trees.match_leaves(trees.leaf_names(tree.root), alignment.names, arguments.tree, arguments.alignment)
     rooting = trees.root_tree(tree, arguments.tree, arguments.outgroup, arguments.midpoint)
     rows, leaf_labels = trees.label_tree(tree.root)
-    texts = case_writer.case_texts(rows, leaf_labels, alignment.names, order,
-                                   coding.encode_rows(alignment, order), columns)
+    missing = coding.MissingData(arguments.terminal_gaps, arguments.long_gap, arguments.long_gaps)
+    data_lines = coding.encode_rows(alignment, order, missing)
+    texts = case_writer.case_texts(rows, leaf_labels, alignment.names, order, data_lines, columns)
     data_dir, folder_warnings = case_writer.write_case(arguments.root_dir, case, texts, arguments.force)
-    lines = report.report(alignment, reference_name, columns, rows, rooting, data_dir, arguments.root_dir, case)
-    return lines, warnings + folder_warnings + report.report_warnings(len(columns))
+    lines = report.report(alignment, reference_name, columns, rows, rooting, data_dir, arguments.root_dir, case,
+                          data_lines, missing)
+    return lines, warnings + folder_warnings + report.report_warnings(len(columns), missing)
 
 
 def main(argv=None):
