@@ -27,16 +27,6 @@ def test_every_character_class_is_coded(ws, characters, value):
     assert [row[1] for row in data_rows(ws)[1:width + 1]] == value
 
 
-def test_sequence_ids_put_the_reference_first_then_file_order(ws):
-    fasta = ">a\nAAAA\n>b\nCCCC\n>c\nGGGG\n"
-    status, _, err = ws.run(fasta, TREE_ABC, "--reference", "b")
-    assert status == 0, err
-    assert data_rows(ws)[0] == [2, 1, 3]
-    sequences = read_tsv(os.path.join(ws.data_dir(), "sequences.tsv"))
-    assert [(row["seq_id"], row["name"]) for row in sequences] == [("0", "b"), ("1", "a"), ("2", "c")]
-    assert {(int(row["leaf_label"]), int(row["seq_id"])) for row in sequences} == set(read_leaf_map(ws.data_dir()))
-
-
 @pytest.mark.parametrize("seed", range(6))
 def test_reference_decides_modelled_columns_and_columns_tsv_points_back(ws, seed):
     rng = random.Random(seed)
@@ -47,6 +37,10 @@ def test_reference_decides_modelled_columns_and_columns_tsv_points_back(ws, seed
     status, _, err = ws.run(fasta, "((a:1,b:1):1,(c:1,d:1):1);", "--reference", reference)
     assert status == 0, err
     check_sampler_rules(ws.data_dir())
+    # Sequence ids: the reference, then the others in file order.
+    sequences = read_tsv(os.path.join(ws.data_dir(), "sequences.tsv"))
+    assert [row["name"] for row in sequences] == [reference] + [name for name in names if name != reference]
+    assert {(int(row["leaf_label"]), int(row["seq_id"])) for row in sequences} == set(read_leaf_map(ws.data_dir()))
 
     reference_row = rows[reference]
     kept = [p for p, character in enumerate(reference_row, start=1) if character.upper() in "ACGTU"]

@@ -2,12 +2,8 @@
 
 import os
 import re
-import subprocess
-import sys
 
 import pytest
-
-from conftest import SCRIPT
 
 FASTA = ">a\nACGTA\n>b\nACGTT\n>c\nACGTC\n"
 TREE = "((a:1,b:2):0.5,c:3);"
@@ -97,20 +93,12 @@ def test_command_line_faults(ws, extra, fragment):
     assert fragment in err
 
 
-def test_missing_input_files(ws):
-    tree, alignment = ws.write("tree.nwk", TREE), ws.write("aln.fasta", FASTA)
-    base = ["--root-dir", ws.root, "--case", "case"]
-    assert_error(ws.main(["--alignment", "nope.fa", "--tree", tree] + base), "alignment file nope.fa does not exist")
-    assert_error(ws.main(["--alignment", alignment, "--tree", "nope.nwk"] + base), "tree file nope.nwk does not exist")
-    assert_error(ws.main(["--alignment", ws.path, "--tree", tree] + base), "is a directory")
-
-
-def test_missing_length_option_fills_and_warns(ws):
-    status, _, err = ws.run(FASTA, "((a:1,b):0.5,c);", "--missing-length", "0.25")
-    assert status == 0, err
-    assert "warning: 2 branches without a length" in err and "set to 0.25" in err
-    with open(os.path.join(ws.data_dir(), "tree.txt")) as handle:
-        assert sorted(line.split()[2] for line in handle) == ["0.25", "0.25", "0.5", "1.0"]
+@pytest.mark.parametrize("alignment,tree,fragment", [("nope.fa", None, "alignment file nope.fa does not exist"),
+                                                      (None, "nope.nwk", "tree file nope.nwk does not exist"),
+                                                      (".", None, "alignment file . is a directory")])
+def test_missing_input_files(ws, alignment, tree, fragment):
+    argv = ["--alignment", alignment or ws.write("aln.fasta", FASTA), "--tree", tree or ws.write("tree.nwk", TREE)]
+    assert_error(ws.main(argv + ["--root-dir", ws.root, "--case", "case"]), fragment)
 
 
 def test_existing_case_needs_force_and_a_failed_rewrite_leaves_it_whole(ws, monkeypatch):
@@ -150,13 +138,8 @@ def test_case_name_is_normalised(ws):
     assert "-t deep/name/" in out
 
 
-def test_executable_help_and_missing_options():
-    with open(SCRIPT) as handle:
-        assert os.access(SCRIPT, os.X_OK) and handle.readline() == "#!/usr/bin/python3\n"
-    shown = subprocess.run([SCRIPT, "--help"], capture_output=True, text=True, check=False)
-    assert shown.returncode == 0
-    assert re.search(r"usage: alnprepare .*--alignment FILE", shown.stdout)
-    assert "--outgroup" in shown.stdout and "missing data" in shown.stdout
-    missing = subprocess.run([sys.executable, SCRIPT, "--alignment", "x.fa"], capture_output=True, text=True, check=False)
-    assert missing.returncode == 2
-    assert "the following arguments are required: --tree, --root-dir, --case" in missing.stderr
+def test_help_and_missing_options(ws):
+    status, out, _ = ws.main(["--help"])
+    assert status == 0 and re.search(r"usage: alnprepare .*--alignment FILE", out) and "missing data" in out
+    status, _, err = ws.main(["--alignment", "x.fa"])
+    assert status == 2 and "the following arguments are required: --tree, --root-dir, --case" in err
