@@ -66,6 +66,8 @@ def internal_node_names(data_dir, n_internal):
             raise ToolError(f"{tree_path} line {number}: expected 'parent child length'")
         parent = parse_int(fields[0], tree_path, number, 0, 10**9)
         children.setdefault(parent, []).append(parse_int(fields[1], tree_path, number, 0, 10**9))
+    if not children:
+        raise ToolError(f"{tree_path} holds no branch")
     if max(children) + 1 != n_internal:
         raise ToolError(
             f"{tree_path} has {max(children) + 1} internal nodes but the ancestors files hold"

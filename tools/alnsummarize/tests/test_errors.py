@@ -127,6 +127,8 @@ def test_alignment_or_tree_that_does_not_match_the_traces(case, run):
     assert_error(run(), "tree.txt has 1 internal nodes but the ancestors files hold 2 values per column")
     case.write_text("tree.txt", "0 1 0.1\n1 0 0.1\n")
     assert_error(run(), "tree.txt: node 0 is reached twice below node 0: not a tree")
+    case.write_text("tree.txt", "\n")
+    assert_error(run(), "tree.txt holds no branch")
     os.remove(os.path.join(case.data_dir, "data.txt"))
     assert_error(run(), "alignment file (no columns.tsv beside it)", "data.txt does not exist")
 
