@@ -235,10 +235,17 @@ def run_tool(program, work):
         except BaseException as error:  # handed to the main thread
             outcome["error"] = error
 
-    sys.setrecursionlimit(max(sys.getrecursionlimit(), DEEP_RECURSION_LIMIT))
-    threading.stack_size(DEEP_STACK_BYTES)
-    worker = threading.Thread(target=target, daemon=True)
-    worker.start()
+    limit = sys.getrecursionlimit()
+    try:
+        threading.stack_size(DEEP_STACK_BYTES)
+        worker = threading.Thread(target=target, daemon=True)
+        sys.setrecursionlimit(max(limit, DEEP_RECURSION_LIMIT))
+        worker.start()
+    except (RuntimeError, ValueError):  # no room for a large stack: run with the usual one
+        sys.setrecursionlimit(limit)
+        threading.stack_size(0)
+        worker = threading.Thread(target=target, daemon=True)
+        worker.start()
     worker.join()
     error = outcome.get("error")
     if isinstance(error, ToolError):

@@ -67,6 +67,7 @@ GAPPY = ">a\nACGTACGTACGTAC\n>b\n--GT-----GTA--\n>c\nN-GTAC--GTACG.\n"
     (["--long-gap", "4", "--long-gaps", "absent", "--terminal-gaps", "gap"], "00345555534100", "50341200341230",
      [("gap fraction", "0.1905"), ("absent fraction", "0.1429"), ("terminal gaps", "6 cells kept as gaps"),
       ("long gaps", "1 internal run longer than 4 columns, 5 cells coded absent")]),
+    (["--long-gap", "5"], "55340000034155", "55341200341235", [("long gaps", "no internal gap run longer than 5 ")]),
     ([], "55340000034155", "55341200341235", [("long gaps", "no internal gap run longer than 100 columns")]),
 ])
 def test_missing_data_coding_and_report(ws, extra, b, c, report):
