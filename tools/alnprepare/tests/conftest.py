@@ -5,7 +5,7 @@ import pytest
 
 TOOL_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SCRIPT = os.path.join(TOOL_DIR, "alnprepare")
-sys.path.insert(0, TOOL_DIR)
+sys.path[:0] = [TOOL_DIR, os.path.dirname(TOOL_DIR)]
 
 
 class Workspace:
@@ -31,11 +31,11 @@ class Workspace:
         return self.main(argv + list(extra))
 
     def main(self, argv):
-        import alnprepare
+        from prepare import command
 
         self.capsys.readouterr()
         try:
-            status = alnprepare.main(argv)
+            status = command.main(argv)
         except SystemExit as exit_:
             status = exit_.code
         captured = self.capsys.readouterr()

@@ -18,22 +18,13 @@ def data_rows(ws):
 @pytest.mark.parametrize("characters,value", [("ACGT", [1, 2, 3, 4]), ("acgt", [1, 2, 3, 4]), ("Uu", [4, 4]),
                                               ("-.", [0, 0]), ("NnXx?", [5] * 5), ("RYSWKMBDHVryswkmbdhv", [5] * 20)])
 def test_every_character_class_is_coded(ws, characters, value):
-    # The reference a holds bases throughout, so that every column is kept.
+    # The reference a holds bases throughout, so that every column is kept;
+    # b's characters sit between bases, where a gap is a gap.
     width = len(characters)
-    fasta = f">a\n{'ACGT' * width}\n>b\n{characters}{'A' * 3 * width}\n>c\n{'ACGT' * width}\n"
+    fasta = f">a\n{'ACGT' * width}\n>b\nA{characters}{'A' * (3 * width - 1)}\n>c\n{'ACGT' * width}\n"
     status, _, err = ws.run(fasta, TREE_ABC)
     assert status == 0, err
-    assert [row[1] for row in data_rows(ws)[:width]] == value
-
-
-def test_sequence_ids_put_the_reference_first_then_file_order(ws):
-    fasta = ">a\nAAAA\n>b\nCCCC\n>c\nGGGG\n"
-    status, _, err = ws.run(fasta, TREE_ABC, "--reference", "b")
-    assert status == 0, err
-    assert data_rows(ws)[0] == [2, 1, 3]
-    sequences = read_tsv(os.path.join(ws.data_dir(), "sequences.tsv"))
-    assert [(row["seq_id"], row["name"]) for row in sequences] == [("0", "b"), ("1", "a"), ("2", "c")]
-    assert {(int(row["leaf_label"]), int(row["seq_id"])) for row in sequences} == set(read_leaf_map(ws.data_dir()))
+    assert [row[1] for row in data_rows(ws)[1:width + 1]] == value
 
 
 @pytest.mark.parametrize("seed", range(6))
@@ -46,6 +37,10 @@ def test_reference_decides_modelled_columns_and_columns_tsv_points_back(ws, seed
     status, _, err = ws.run(fasta, "((a:1,b:1):1,(c:1,d:1):1);", "--reference", reference)
     assert status == 0, err
     check_sampler_rules(ws.data_dir())
+    # Sequence ids: the reference, then the others in file order.
+    sequences = read_tsv(os.path.join(ws.data_dir(), "sequences.tsv"))
+    assert [row["name"] for row in sequences] == [reference] + [name for name in names if name != reference]
+    assert {(int(row["leaf_label"]), int(row["seq_id"])) for row in sequences} == set(read_leaf_map(ws.data_dir()))
 
     reference_row = rows[reference]
     kept = [p for p, character in enumerate(reference_row, start=1) if character.upper() in "ACGTU"]
@@ -60,14 +55,28 @@ def test_reference_decides_modelled_columns_and_columns_tsv_points_back(ws, seed
     assert [p for p, row in enumerate(data, start=1) if 1 <= row[0] <= 4] == kept
 
 
-def test_report_counts(ws):
-    fasta = ">a\nACGTACG-\n>b\nAC-TN?GT\n"
-    status, out, err = ws.run(fasta, "(a:1,b:1);")
+# b: terminal gaps 1-2 and 13-14, an internal run 5-9; c: N then a terminal
+# gap, an internal run 7-8 and a terminal '.'.
+GAPPY = ">a\nACGTACGTACGTAC\n>b\n--GT-----GTA--\n>c\nN-GTAC--GTACG.\n"
+
+
+@pytest.mark.parametrize("extra,b,c,report", [
+    (["--long-gap", "4"], "55340000034155", "55341200341235",
+     [("gap fraction", "0.1667"), ("absent fraction", "0.1667"), ("terminal gaps", "6 cells coded absent"),
+      ("long gaps", "1 internal run longer than 4 columns, 5 cells kept as gaps"), ("'b' columns", "5-9")]),
+    (["--long-gap", "4", "--long-gaps", "absent", "--terminal-gaps", "gap"], "00345555534100", "50341200341230",
+     [("gap fraction", "0.1905"), ("absent fraction", "0.1429"), ("terminal gaps", "6 cells kept as gaps"),
+      ("long gaps", "1 internal run longer than 4 columns, 5 cells coded absent")]),
+    (["--long-gap", "5"], "55340000034155", "55341200341235", [("long gaps", "no internal gap run longer than 5 ")]),
+    ([], "55340000034155", "55341200341235", [("long gaps", "no internal gap run longer than 100 columns")]),
+])
+def test_missing_data_coding_and_report(ws, extra, b, c, report):
+    status, out, err = ws.run(GAPPY, TREE_ABC, *extra)
     assert status == 0, err
-    # The counts matter, not the spacing that lines them up.
-    for label, value in (("sequences", "2 (reference 'a')"), ("columns", "8"), ("modelled columns", "7"),
-                         ("gap fraction", "0.1250"), ("absent fraction", "0.1250")):
-        assert re.search(rf"^\s*{label} +{re.escape(value)}", out, re.M), label
+    assert ["".join(map(str, sequence)) for sequence in zip(*data_rows(ws))][1:] == [b, c]
+    for label, value in [("sequences", "3 (reference 'a')"), ("columns", "14"), ("modelled columns", "14"), *report]:
+        assert re.search(rf"^\s*{label} +{re.escape(value)}", out, re.M), (label, out)
+    assert ("1 internal gap run longer than 4 columns in 'b'" in err) == ("5-9" in str(report))
     assert "alnsampler -r " in out and " -t case/" in out
 
 
@@ -86,6 +95,6 @@ ALIGNMENT_FORMATS = {
 def test_other_alignment_formats_read_like_fasta(ws, format_name):
     newick = "((alpha_1:1,beta:1):1,gamma:1);"
     status, _, err = ws.run(ALIGNMENT_FORMATS[format_name], newick, "--format", format_name, "--reference", "beta",
-                            alignment_name="aln." + format_name)
+                            "--terminal-gaps", "gap", alignment_name="aln." + format_name)
     assert status == 0, err
     assert data_rows(ws) == [[1, 1, 1], [2, 2, 2], [3, 3, 3], [4, 4, 4], [4, 0, 4], [1, 5, 1]]

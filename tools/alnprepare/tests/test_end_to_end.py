@@ -2,8 +2,8 @@
 
 import os
 import shlex
+import shutil
 import subprocess
-import sys
 
 import pytest
 
@@ -16,28 +16,58 @@ FASTA = (">human\nACGTACGTTAGC-ATGCAAGTCCGATNACGT\n>chimp\nACGTACGTTAGC-ATGCAAGT
 SHORT_FASTA = "".join(line if line.startswith(">") else line[:4] + "\n" for line in FASTA.splitlines(keepends=True))
 NEWICK = "(((human:0.01,chimp:0.012):0.004,gorilla:0.02):0.01,orangutan:0.04,macaque:0.08);\n"
 SAMPLER = os.environ.get("ALNSAMPLER", "")
+TOOLS = os.path.dirname(os.path.dirname(SCRIPT))
 
 
-@pytest.mark.skipif(not SAMPLER, reason="ALNSAMPLER is unset: CTest sets it to the alnsampler executable")
-@pytest.mark.parametrize("fasta,command,columns,warning", [
-    (FASTA, "alnsampler -r work/ -t primates/", 31, ""),
-    # Four modelled columns: the segment limit must stay below that.
-    (SHORT_FASTA, "alnsampler -r work/ -t primates/ -k 3", 4, "only 4 modelled columns: the sampler's default -k 4"),
-])
-def test_sampler_runs_the_printed_command(tmp_path, fasta, command, columns, warning):
+def prepare(tmp_path, fasta, script=SCRIPT, path=()):
+    """Runs the script with only `path` and the system folders on PATH; returns (result, environment)."""
     (tmp_path / "aln.fasta").write_text(fasta)
     (tmp_path / "tree.nwk").write_text(NEWICK)
-    done = subprocess.run([sys.executable, SCRIPT, "--alignment", "aln.fasta", "--tree", "tree.nwk", "--outgroup",
-                           "macaque", "--root-dir", "work/", "--case", "primates/"],
-                          cwd=tmp_path, capture_output=True, text=True, check=False)
+    env = dict(os.environ, PATH=os.pathsep.join([*map(str, path), "/usr/bin", "/bin"]))
+    done = subprocess.run([str(script), "--alignment", "aln.fasta", "--tree", "tree.nwk", "--outgroup", "macaque",
+                           "--root-dir", "work/", "--case", "primates/"],
+                          cwd=tmp_path, env=env, capture_output=True, text=True, check=False)
     assert done.returncode == 0, done.stderr
-    assert warning in done.stderr
-    assert done.stdout.strip().splitlines()[-1].strip() == command
-    data_dir = tmp_path / "work" / "data" / "primates"
-    assert len(check_sampler_rules(str(data_dir))) == 5
-    assert len((data_dir / "data.txt").read_text().splitlines()) == columns
+    return done, env
 
-    sampled = subprocess.run([SAMPLER, *shlex.split(command)[1:], "-n", "2"], cwd=tmp_path,
-                             capture_output=True, text=True, timeout=120, check=False)
-    assert sampled.returncode == 0, sampled.stderr
-    assert len((tmp_path / "work" / "results" / "primates" / "3_post_para.txt").read_text().splitlines()) == 2
+
+def run_next(done, tmp_path, env, *extra):
+    command = done.stdout.strip().splitlines()[-1].strip()
+    return command, subprocess.run(" ".join([command, *extra]), shell=True, cwd=tmp_path, env=env,
+                                   capture_output=True, text=True, timeout=120, check=False)
+
+
+# The real sampler runs the printed command when CTest names it (ALNSAMPLER); elsewhere a stand-in
+# echoes its arguments. A copy of the tools keeps the source tree's build/ under the test's control.
+@pytest.mark.parametrize("where,fasta,extra", [
+    ("on PATH", FASTA, []), ("on PATH", SHORT_FASTA, ["-k", "3"]),  # 4 modelled columns: -k must stay below
+    ("beside a link to the tool", FASTA, []), ("built in the source tree", FASTA, []), ("nowhere", FASTA, [])])
+def test_run_next_line_works_as_printed(tmp_path, where, fasta, extra):
+    repo = tmp_path / "repo"
+    shutil.copytree(TOOLS, repo / "tools", ignore=shutil.ignore_patterns("tests", "__pycache__"))
+    script = repo / "tools" / "alnprepare" / "alnprepare"
+    folder = {"on PATH": tmp_path / "path", "beside a link to the tool": tmp_path / "prefix" / "bin",
+              "built in the source tree": repo / "build" / "src" / "driver", "nowhere": tmp_path / "elsewhere"}[where]
+    folder.mkdir(parents=True)
+    sampler, real = folder / "alnsampler", where == "on PATH" and SAMPLER
+    if real:
+        sampler.symlink_to(SAMPLER)
+    elif where != "nowhere":
+        sampler.write_text('#!/bin/sh\necho "sampler $*"\n')
+        sampler.chmod(0o755)
+    if where == "beside a link to the tool":
+        (folder / "alnprepare").symlink_to(script)
+        script = folder / "alnprepare"
+    done, env = prepare(tmp_path, fasta, script, path=[folder] if where == "on PATH" else [])
+    assert len(check_sampler_rules(str(tmp_path / "work" / "data" / "primates"))) == 5
+    assert ("only 4 modelled columns: the sampler's default -k 4" in done.stderr) == bool(extra)
+    assert ("alnsampler is not on PATH, not beside alnprepare and not built in" in done.stderr) == (where == "nowhere")
+
+    printed, ran = run_next(done, tmp_path, env, "-n", "2")
+    expected = "alnsampler" if where in ("on PATH", "nowhere") else str(sampler)
+    assert shlex.split(printed) == [expected, "-r", "work/", "-t", "primates/", *extra]
+    if real:
+        assert ran.returncode == 0, ran.stderr
+        assert len((tmp_path / "work" / "results" / "primates" / "3_post_para.txt").read_text().splitlines()) == 2
+    else:
+        assert ran.stdout == ("" if where == "nowhere" else f"sampler {printed.split(' ', 1)[1]} -n 2\n")

@@ -2,12 +2,8 @@
 
 import os
 import re
-import subprocess
-import sys
 
 import pytest
-
-from conftest import SCRIPT
 
 FASTA = ">a\nACGTA\n>b\nACGTT\n>c\nACGTC\n"
 TREE = "((a:1,b:2):0.5,c:3);"
@@ -37,8 +33,15 @@ FAULTS = [
     (">a\nA-N-\n>b\nACGT\n>c\nACGT\n", None, [], ["reference 'a' holds A, C, G, T or U in 1 column only", "--reference"]),
     (None, None, ["--reference", "zz"], ["--reference 'zz': no sequence", "'a', 'b', 'c'"]),
     (" 2 4\nHomo sap  ACGT\nPan trog  ACGT\n", "(Homo:1,Pan:1);", ["--format", "phylip"], ["--format phylip-strict"]),
-    (" 2 x\na ACGT\nb ACGT\n", "(a:1,b:1);", ["--format", "phylip-strict"],
-     ["cannot read alignment", "as phylip-strict: First line should have two integers"]),
+    (" 2 x\na ACGT\nb ACGT\n", "(a:1,b:1);", ["--format", "phylip-strict"], ["line 1: PHYLIP header '2 x' must give"]),
+    (" -4 10\na ACGT\n", "(a:1,b:1);", ["--format", "phylip"], ["PHYLIP header '-4 10' must give the number"]),
+    (" 2 12\na ACGTACGTAC\nb ACGTACGTAC\n", "(a:1,b:1);", ["--format", "phylip"],
+     ["its PHYLIP header declares 2 sequences of 12 columns, but sequence 'a' has 10 columns"]),
+    ("# STOCKHOLM 1.0\na ACGT\nb ACGT\n", "(a:1,b:1);", ["--format", "stockholm"], ["has no '//' line"]),
+    ("begin data;\nmatrix\na ACGT\nb ACGT\n;\nend;\n", "(a:1,b:1);", ["--format", "nexus"],
+     ["line 1 is 'begin data;', not '#NEXUS'"]),
+    ("CLUSTAL\n\na ACGT\nb ACG\n", "(a:1,b:1);", ["--format", "clustal"], ["does not follow the clustal layout"]),
+    ("\0" * 20, None, [], ["aln.fasta is not a text file (it holds NUL bytes)"]),
     (None, "", [], ["holds no tree"]),
     (None, "((a:1,b:2):0.5,c:3);(a,b,c);", [], ["cannot read Newick tree"]),
     (None, "((a:1,b:2):0.5,c:3;", [], ["cannot read Newick tree", "Mismatch, 2 open vs 1 close parentheses"]),
@@ -47,6 +50,8 @@ FAULTS = [
     (None, "((a:1,b:2):0.5,\nc:x3);", [], ["line 2: branch length 'x3' is not a number"]),
     (None, "((a:1,b:-2):0.5,c:3);", [], ["branch above leaf 'b' has length -2.0", "finite and at least 0"]),
     (None, "((a:1,b:1e999):0.5,c:3);", [], ["branch above leaf 'b' has length inf"]),
+    (None, "((a:0,b:0):0,c:0);", [], ["every branch has length 0, so no event can happen on it"]),
+    (None, "(a:0,b:0,c:0);", ["--midpoint"], ["every branch has length 0", "--midpoint has no middle to find"]),
     (None, "((a:1,b):0.5,c);", [], ["2 branches without a length, above leaf 'b'; leaf 'c'", "--missing-length"]),
     (None, "(a:1,b:2,c:3,(x:1,y:1):1);", [], ["is not binary", "has 4 children"]),
     (None, "((a:1,b:2,c:3):0.5,d:1);", [], ["internal node above 'a', 'b', 'c' has 3 children"]),
@@ -88,33 +93,41 @@ def test_command_line_faults(ws, extra, fragment):
     assert fragment in err
 
 
-def test_missing_input_files(ws):
-    tree, alignment = ws.write("tree.nwk", TREE), ws.write("aln.fasta", FASTA)
-    base = ["--root-dir", ws.root, "--case", "case"]
-    assert_error(ws.main(["--alignment", "nope.fa", "--tree", tree] + base), "alignment file nope.fa does not exist")
-    assert_error(ws.main(["--alignment", alignment, "--tree", "nope.nwk"] + base), "tree file nope.nwk does not exist")
-    assert_error(ws.main(["--alignment", ws.path, "--tree", tree] + base), "is a directory")
+@pytest.mark.parametrize("alignment,tree,fragment", [("nope.fa", None, "alignment file nope.fa does not exist"),
+                                                      (None, "nope.nwk", "tree file nope.nwk does not exist"),
+                                                      (".", None, "alignment file . is a directory")])
+def test_missing_input_files(ws, alignment, tree, fragment):
+    argv = ["--alignment", alignment or ws.write("aln.fasta", FASTA), "--tree", tree or ws.write("tree.nwk", TREE)]
+    assert_error(ws.main(argv + ["--root-dir", ws.root, "--case", "case"]), fragment)
 
 
-def test_missing_length_option_fills_and_warns(ws):
-    status, _, err = ws.run(FASTA, "((a:1,b):0.5,c);", "--missing-length", "0.25")
-    assert status == 0, err
-    assert "warning: 2 branches without a length" in err and "set to 0.25" in err
-    with open(os.path.join(ws.data_dir(), "tree.txt")) as handle:
-        assert sorted(line.split()[2] for line in handle) == ["0.25", "0.25", "0.5", "1.0"]
+def test_existing_case_needs_force_and_a_failed_rewrite_leaves_it_whole(ws, monkeypatch):
+    from prepare import case_writer
 
-
-def test_existing_case_needs_force_and_earlier_results_are_reported(ws):
     os.makedirs(os.path.join(ws.root, "results", "case"))
     open(os.path.join(ws.root, "results", "case", "3_errors.txt"), "w").close()
     status, _, err = ws.run(FASTA, TREE)
     assert status == 0
     assert "already holds 1 file from earlier runs" in err
     assert_error(ws.run(FASTA, TREE), "already holds tree.txt, map_from_leave_label_to_seq_id.txt, data.txt", "--force")
-    status, _, err = ws.run(FASTA.replace("ACGTA", "CCGTA"), TREE, "--force")
+    with open(os.path.join(ws.data_dir(), "notes.txt"), "w") as handle:
+        handle.write("the user's own file")
+
+    def snapshot():
+        return {name: open(os.path.join(ws.data_dir(), name)).read() for name in os.listdir(ws.data_dir())}
+
+    before, write_text = snapshot(), case_writer.write_text
+    monkeypatch.setattr(case_writer, "write_text", lambda path, text: write_text(path, text) if "data.txt" not in path
+                        else write_text("/nonexistent/data.txt", text))
+    changed = (FASTA.replace("ACGTA", "CCGTA"), "((a:1,c:2):0.5,b:3);", "--force")
+    assert_error(ws.run(*changed), "cannot write /nonexistent/data.txt: No such file")
+    assert snapshot() == before and os.listdir(os.path.join(ws.root, "data")) == ["case"]
+    monkeypatch.undo()
+    status, _, err = ws.run(*changed)
     assert status == 0, err
-    with open(os.path.join(ws.data_dir(), "data.txt")) as handle:
-        assert handle.readline() == "2 1 1\n"
+    after = snapshot()
+    assert after["notes.txt"] == before["notes.txt"] and after["data.txt"].startswith("2 1 1\n")
+    assert after["map_from_leave_label_to_seq_id.txt"] != before["map_from_leave_label_to_seq_id.txt"]
 
 
 def test_case_name_is_normalised(ws):
@@ -125,13 +138,8 @@ def test_case_name_is_normalised(ws):
     assert "-t deep/name/" in out
 
 
-def test_executable_help_and_missing_options():
-    with open(SCRIPT) as handle:
-        assert os.access(SCRIPT, os.X_OK) and handle.readline() == "#!/usr/bin/python3\n"
-    shown = subprocess.run([SCRIPT, "--help"], capture_output=True, text=True, check=False)
-    assert shown.returncode == 0
-    assert re.search(r"usage: alnprepare .*--alignment FILE", shown.stdout)
-    assert "--outgroup" in shown.stdout and "missing data" in shown.stdout
-    missing = subprocess.run([sys.executable, SCRIPT, "--alignment", "x.fa"], capture_output=True, text=True, check=False)
-    assert missing.returncode == 2
-    assert "the following arguments are required: --tree, --root-dir, --case" in missing.stderr
+def test_help_and_missing_options(ws):
+    status, out, _ = ws.main(["--help"])
+    assert status == 0 and re.search(r"usage: alnprepare .*--alignment FILE", out) and "missing data" in out
+    status, _, err = ws.main(["--alignment", "x.fa"])
+    assert status == 2 and "the following arguments are required: --tree, --root-dir, --case" in err

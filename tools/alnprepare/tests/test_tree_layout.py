@@ -33,7 +33,7 @@ def fasta_for(names):
 def prepare(ws, tree, *extra):
     """Runs alnprepare on the tree (nested tuples or Newick text); returns the prepared tree."""
     newick = tree if isinstance(tree, str) else to_newick(tree) + ";"
-    status, _, err = ws.run(fasta_for(re.findall(r"([a-z]\w*):", newick)), newick, *extra)
+    status, _, err = ws.run(fasta_for(re.findall(r"([a-z]\w*)(?=[:,)])", newick)), newick, *extra)
     assert status == 0, err
     check_sampler_rules(ws.data_dir())
     return read_nested_tree(ws.data_dir())
@@ -101,16 +101,12 @@ def test_midpoint_root_halves_the_longest_path(ws, seed, n_leaves, rooted):
     # An outgroup already at the root keeps it; another one moves it.
     ("((a:1,b:2):0.5,c:0.25);", ["--outgroup", "c"], "(c:0.25,(a:1.0,b:2.0):0.5);"),
     ("((a:1,b:2):0.5,(c:0.25,d:4):0.5);", ["--outgroup", "d"], "(d:2.0,((a:1.0,b:2.0):1.0,c:0.25):2.0);"),
+    # The longest path a..d (4) has its middle on the node above a and b: a zero branch.
+    ("((a:2,b:1):0,c:1,d:2);", ["--midpoint"], "(d:2.0,((a:2.0,b:1.0):0.0,c:1.0):0.0);"),
+    ("((a:1,b):0.5,c);", ["--missing-length", "0.25"], "((a:1.0,b:0.25):0.5,c:0.25);"),
 ])
 def test_rooting_of_known_trees(ws, newick, extra, expected):
     assert to_newick(prepare(ws, newick, *extra)) + ";" == expected
-
-
-def test_midpoint_on_a_node_gives_a_zero_branch(ws):
-    # The longest path a..d has length 4 and its middle is the node above a and b.
-    rebuilt = prepare(ws, "((a:2,b:1):0,c:1,d:2);", "--midpoint")
-    assert min(child[1] for child in rebuilt[0]) == 0.0
-    assert [root_to_leaf_depth(child) for child in rebuilt[0]] == [2.0, 2.0]
 
 
 def test_labels_and_rows_of_a_known_tree(ws):

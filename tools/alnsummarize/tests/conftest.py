@@ -7,14 +7,14 @@ from trace_files import Case
 
 TOOL_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SCRIPT = os.path.join(TOOL_DIR, "alnsummarize")
-sys.path.insert(0, TOOL_DIR)
+sys.path[:0] = [TOOL_DIR, os.path.dirname(TOOL_DIR)]
 
 
 @pytest.fixture(scope="session")
 def sm():
-    import alnsummarize
+    from summarize import statistics
 
-    return alnsummarize
+    return statistics
 
 
 @pytest.fixture
@@ -23,15 +23,17 @@ def case(tmp_path):
 
 
 @pytest.fixture
-def run(sm, capsys, case):
+def run(capsys, case):
     """Runs alnsummarize's main in-process on the case; returns (status, stdout, stderr)."""
+
+    from summarize import command
 
     def run_main(*extra, seeds=(3,), burnin="0"):
         argv = ["--root-dir", case.root, "--case", case.name, "--out", case.out, "--seeds", *map(str, seeds),
                 "--burnin", burnin, "--no-plots", *extra]
         capsys.readouterr()
         try:
-            status = sm.main(argv)
+            status = command.main(argv)
         except SystemExit as exit_:
             status = exit_.code
         captured = capsys.readouterr()

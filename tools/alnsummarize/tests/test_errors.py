@@ -44,32 +44,23 @@ def test_command_line_faults(case, run, arguments, fragment):
     assert status == 2 and fragment in err, err
 
 
-# (trace file suffix of seed 3, line number, replacement, message fragments)
+# (trace file of seed 3; a (line, replacement), or None to remove the file, or the lines that replace it;
+# message fragments)
 FAULTS = [
-    ("_post_para.txt", 2, "abc", ["_post_para.txt line 2: 'abc' is not a number"]),
-    ("_post_para.txt", 2, "1 2", ["_post_para.txt line 2: expected one number, found 2"]),
-    ("_post_dist_k.txt", 3, "0 -1", ["_post_dist_k.txt line 3: 2 numbers, expected 4 as on line 1"]),
-    ("_mutations_2.txt", 3, "nan", ["_mutations_2.txt line 3: 'nan' is not a finite number"]),
-    ("_deletions_1.txt", 1, "0.5", ["_deletions_1.txt: the first line must be '#event_rate'"]),
-    ("_map_column_to_rate_state_4.txt", 2, "3", ["_map_column_to_rate_state_4.txt line 2: 3 is outside 0..2"]),
-    ("_map_column_to_rate_state_4.txt", 2, "1.0", ["_map_column_to_rate_state_4.txt line 2: '1.0' is not a whole"]),
-    ("_from_tos_2.txt", 1, "0 0\n2 2", ["_from_tos_2.txt line 2: segment 2..2 does not continue",
-                                       "expected a segment from column 1"]),
-    ("_from_tos_3.txt", 1, "0 3", ["_from_tos_3.txt covers 4 columns, but the first file of seed 3 covers 3"]),
-    ("_ancestors_2.txt", 3, "1 2 3", ["_ancestors_2.txt line 3: 3 values, expected one per internal node (2)"]),
-    ("_ancestors_2.txt", 3, "1 6", ["_ancestors_2.txt line 3: 6 is outside 0..5"]),
-]
-
-
-@pytest.mark.parametrize("suffix,line,text,fragments", FAULTS)
-def test_faulty_trace_lines(case, run, suffix, line, text, fragments):
-    good_run(case, ancestors=True)
-    replace_line(case.result(3, suffix), line, text)
-    assert_error(run(), case.result(3, ""), *fragments)
-
-
-# (trace file of seed 3 to remove, or to replace by the given lines; message fragments)
-MISSING_OR_SHORT = [
+    ("_post_para.txt", (2, "abc"), ["_post_para.txt line 2: 'abc' is not a number"]),
+    ("_post_para.txt", (2, "1 2"), ["_post_para.txt line 2: expected one number, found 2"]),
+    ("_post_dist_k.txt", (3, "0 -1"), ["_post_dist_k.txt line 3: 2 numbers, expected 4 as on line 1"]),
+    ("_mutations_2.txt", (3, "nan"), ["_mutations_2.txt line 3: 'nan' is not a finite number"]),
+    ("_deletions_1.txt", (1, "0.5"), ["_deletions_1.txt: the first line must be '#event_rate'"]),
+    ("_deletions_2.txt", (2, "-0.5"), ["_deletions_2.txt line 2: rate -0.5 is negative"]),
+    ("_mutations_3.txt", (4, "-inf"), ["_mutations_3.txt line 4: '-inf' is not a finite number"]),
+    ("_map_column_to_rate_state_4.txt", (2, "3"), ["_map_column_to_rate_state_4.txt line 2: 3 is outside 0..2"]),
+    ("_map_column_to_rate_state_4.txt", (2, "1.0"), ["_map_column_to_rate_state_4.txt line 2: '1.0' is not a whole"]),
+    ("_from_tos_2.txt", (1, "0 0\n2 2"), ["_from_tos_2.txt line 2: segment 2..2 does not continue",
+                                         "expected a segment from column 1"]),
+    ("_from_tos_3.txt", (1, "0 3"), ["_from_tos_3.txt covers 4 columns, but the first file of seed 3 covers 3"]),
+    ("_ancestors_2.txt", (3, "1 2 3"), ["_ancestors_2.txt line 3: 3 values, expected one per internal node (2)"]),
+    ("_ancestors_2.txt", (3, "1 6"), ["_ancestors_2.txt line 3: 6 is outside 0..5"]),
     ("_ancestors_4.txt", None, ["ancestors file ", "_ancestors_4.txt does not exist"]),
     ("_mutations_2.txt", None, ["trace ", "_mutations_2.txt does not exist"]),
     ("_map_column_to_rate_state_3.txt", ["0", "1"],
@@ -79,13 +70,16 @@ MISSING_OR_SHORT = [
 ]
 
 
-@pytest.mark.parametrize("suffix,lines,fragments", MISSING_OR_SHORT)
-def test_missing_or_short_traces(case, run, suffix, lines, fragments):
+@pytest.mark.parametrize("suffix,change,fragments", FAULTS)
+def test_faulty_missing_or_short_traces(case, run, suffix, change, fragments):
     good_run(case, ancestors=True)
-    if lines is None:
-        os.remove(case.result(3, suffix))
+    path = case.result(3, suffix)
+    if change is None:
+        os.remove(path)
+    elif isinstance(change, tuple):
+        replace_line(path, *change)
     else:
-        write(case.result(3, suffix), lines)
+        write(path, change)
     assert_error(run(), case.result(3, ""), *fragments)
 
 
@@ -131,6 +125,10 @@ def test_alignment_or_tree_that_does_not_match_the_traces(case, run):
     case.write_text("tree.txt", "0 1 0.1\n0 2 0.1\n")
     case.write_text("map_from_leave_label_to_seq_id.txt", "1 0\n2 1\n")
     assert_error(run(), "tree.txt has 1 internal nodes but the ancestors files hold 2 values per column")
+    case.write_text("tree.txt", "0 1 0.1\n1 0 0.1\n")
+    assert_error(run(), "tree.txt: node 0 is reached twice below node 0: not a tree")
+    case.write_text("tree.txt", "\n")
+    assert_error(run(), "tree.txt holds no branch")
     os.remove(os.path.join(case.data_dir, "data.txt"))
     assert_error(run(), "alignment file (no columns.tsv beside it)", "data.txt does not exist")
 

@@ -93,14 +93,9 @@ def test_without_columns_tsv_positions_are_data_rows(case, run):
     # Line 2 and 3 are not modelled, so lines 1 and 4 make two runs.
     assert case.read_output("conserved.bed") == "case\t0\t1\tconserved\t1000\ncase\t3\t4\tconserved\t1000\n"
     assert case.read_output("report.txt").splitlines()[0] == out.splitlines()[0]
-
-
-def test_data_file_option_reads_another_alignment(case, run):
-    case.write_data([[1, 1]] * 5)
-    case.write_data([[0, 1], [4, 4], [4, 4]], name="other.txt")
-    case.write_run(3, states_with_slowest_probabilities([4, 4]))
+    case.write_data([[0, 1], [4, 4], [4, 4], [0, 0], [1, 1]], name="other.txt")
     assert run("--data-file", "other.txt")[0] == 0
-    assert [row["alignment_position"] for row in case.table("columns.tsv")] == ["2", "3"]
+    assert [row["alignment_position"] for row in case.table("columns.tsv")] == ["2", "3", "5"]
 
 
 FASTA = ">ref\n-ACgT-NAC--Gt\n>a\nAACGTTTACGAGT\n>b\nA-CGTTTACGAGT\n"

@@ -123,9 +123,11 @@ def test_root_and_ancestor_posteriors(case, run):
     case.modelled_data(3)
     # Two internal nodes; root values per column over four iterations:
     # column 0: A A A C, column 1: gap gap T T (tie: gap comes first), column 2: G always.
+    # Node 1 is C, but absent (5: all leaves below it missing, written N) in column 1.
     roots = [(1, 0, 3), (1, 0, 3), (1, 4, 3), (2, 4, 3)]
-    case.write_run(3, [Iteration([0, 0, 0], ancestors=[[r[c], 2] for c in range(3)]) for r in roots[:2]])
-    case.write_run(4, [Iteration([0, 0, 0], ancestors=[[r[c], 2] for c in range(3)]) for r in roots[2:]])
+    ancestors = [[[r[c], 5 if c == 1 else 2] for c in range(3)] for r in roots]
+    case.write_run(3, [Iteration([0, 0, 0], ancestors=values) for values in ancestors[:2]])
+    case.write_run(4, [Iteration([0, 0, 0], ancestors=values) for values in ancestors[2:]])
     status, out, err = run(seeds=(3, 4))
     assert status == 0, err
     assert "ancestral sequences: summarised" in out
@@ -134,24 +136,12 @@ def test_root_and_ancestor_posteriors(case, run):
     assert [floats(row, *root) for row in rows] == [[0, 0.75, 0.25, 0, 0], [0.5, 0, 0, 0, 0.5], [0, 0, 0, 1, 0]]
     assert [row["root_most_probable"] for row in rows] == ["A", "-", "G"]
     fasta = case.read_output("ancestors.fasta").splitlines()
-    assert fasta == [">node_0 root", "A-G", ">node_1", "CCC"]
+    assert fasta == [">node_0 root", "A-G", ">node_1", "CNC"]
     table = case.table("ancestors.tsv")
     assert [(row["node"], row["column"], row["most_probable"]) for row in table] == [
-        ("0", "0", "A"), ("0", "1", "-"), ("0", "2", "G"), ("1", "0", "C"), ("1", "1", "C"), ("1", "2", "C")]
-    assert floats(table[3], "p_gap", "p_A", "p_C", "p_G", "p_T") == [0, 0, 1, 0, 0]
-
-
-def test_absent_internal_nodes_are_their_own_value(case, run):
-    # A node whose leaves are all missing data holds 5 (absent): written as N.
-    case.modelled_data(2)
-    case.write_run(3, [Iteration([0, 0], ancestors=[[1, 5], [2, 3]]) for _ in range(4)])
-    status, out, err = run(seeds=(3,))
-    assert status == 0, err
-    table = case.table("ancestors.tsv")
-    assert [(row["node"], row["column"], row["most_probable"]) for row in table] == [
-        ("0", "0", "A"), ("0", "1", "C"), ("1", "0", "N"), ("1", "1", "G")]
-    assert floats(table[2], "p_gap", "p_absent") == [0, 1]
-    assert case.read_output("ancestors.fasta").splitlines()[-1] == "NG"
+        ("0", "0", "A"), ("0", "1", "-"), ("0", "2", "G"), ("1", "0", "C"), ("1", "1", "N"), ("1", "2", "C")]
+    assert floats(table[3], "p_gap", "p_A", "p_C", "p_G", "p_T", "p_absent") == [0, 0, 1, 0, 0, 0]
+    assert floats(table[4], "p_gap", "p_absent") == [0, 1]
 
 
 def test_ancestor_titles_name_the_sequences_below(case, run):

@@ -1,0 +1,1 @@
+"""Helpers shared by the companion tools alnprepare and alnsummarize (see case.py)."""

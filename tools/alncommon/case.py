@@ -1,0 +1,268 @@
+"""What alnprepare and alnsummarize share: the files of a test case, the
+tables that map the sampler's numbers back to the user's names and
+coordinates, reading text safely, error reporting, and the sampler command
+they tell the user to run next.
+
+A test case lives in ROOT/data/NAME/ and its runs in ROOT/results/NAME/.
+Besides the sampler's three inputs, alnprepare writes two look-up tables:
+columns.tsv (modelled column -> alignment position and reference
+coordinate) and sequences.tsv (sequence id -> name and leaf label).
+"""
+
+import math
+import os
+import shutil
+import sys
+import threading
+
+DATA_FILE = "data.txt"
+TREE_FILE = "tree.txt"
+LEAF_MAP_FILE = "map_from_leave_label_to_seq_id.txt"
+COLUMNS_FILE = "columns.tsv"
+SEQUENCES_FILE = "sequences.tsv"
+CASE_FILES = (TREE_FILE, LEAF_MAP_FILE, DATA_FILE, COLUMNS_FILE, SEQUENCES_FILE)
+
+COLUMNS_HEADER = ("column", "alignment_position", "reference_position")
+SEQUENCES_HEADER = ("seq_id", "name", "leaf_label")
+
+SAMPLER = "alnsampler"
+# The source tree's own build of the sampler, relative to the repository.
+BUILT_SAMPLER = os.path.join("build", "src", "driver", SAMPLER)
+REPOSITORY = os.path.dirname(os.path.dirname(os.path.dirname(os.path.realpath(__file__))))
+
+READ_CHUNK = 1 << 20
+# Enough for trees tens of thousands of nodes deep; the stack is only reserved.
+DEEP_RECURSION_LIMIT = 100_000
+DEEP_STACK_BYTES = 512 << 20
+
+
+class ToolError(Exception):
+    """A fault in the user's input or output location; the message is shown as is."""
+
+
+def plural(count, word):
+    if count == 1:
+        return f"{count} {word}"
+    return f"{count} {word}es" if word.endswith("ch") else f"{count} {word}s"
+
+
+def listing(items, limit=8):
+    """Quoted, comma-separated names, shortened after `limit` entries."""
+    quoted = [repr(str(item)) for item in items]
+    if len(quoted) > limit:
+        return ", ".join(quoted[:limit]) + f", ... ({len(quoted)} in all)"
+    return ", ".join(quoted)
+
+
+def with_slash(text):
+    return text if text.endswith("/") else text + "/"
+
+
+def normal_case_name(case):
+    """The case folder as 'a/b/', or None unless it is a relative path without '..'."""
+    parts = [part for part in case.split("/") if part not in ("", ".")]
+    if not parts or case.startswith("/") or ".." in parts:
+        return None
+    return "/".join(parts) + "/"
+
+
+# ---------------------------------------------------------------------------
+# Reading and writing text
+# ---------------------------------------------------------------------------
+
+
+def read_text(path, what):
+    """The whole text of a file; `what` names it in messages ("tree file").
+
+    Read in chunks so that a binary stream such as /dev/zero is refused at
+    its first NUL byte instead of filling the memory.
+    """
+    chunks = []
+    try:
+        with open(path, encoding="utf-8") as handle:
+            while True:
+                chunk = handle.read(READ_CHUNK)
+                if not chunk:
+                    break
+                if "\0" in chunk:
+                    raise ToolError(f"{what} {path} is not a text file (it holds NUL bytes)")
+                chunks.append(chunk)
+    except FileNotFoundError:
+        raise ToolError(f"{what} {path} does not exist") from None
+    except IsADirectoryError:
+        raise ToolError(f"{what} {path} is a directory") from None
+    except UnicodeDecodeError as error:
+        raise ToolError(f"{what} {path} is not a text file ({error.reason} at byte {error.start})") from None
+    except OSError as error:
+        raise ToolError(f"cannot read {what} {path}: {error.strerror}") from None
+    return "".join(chunks)
+
+
+def read_lines(path, what):
+    return read_text(path, what).splitlines()
+
+
+def content_lines(path, what):
+    """(line number, fields) of every non-blank line."""
+    return [(number, line.split()) for number, line in enumerate(read_lines(path, what), start=1) if line.strip()]
+
+
+def write_text(path, text):
+    try:
+        with open(path, "w", encoding="utf-8", newline="\n") as handle:
+            handle.write(text)
+    except OSError as error:
+        raise ToolError(f"cannot write {path}: {error.strerror}") from None
+
+
+def parse_float(text, path, line_number):
+    try:
+        value = float(text)
+    except ValueError:
+        raise ToolError(f"{path} line {line_number}: {text!r} is not a number") from None
+    if not math.isfinite(value):
+        raise ToolError(f"{path} line {line_number}: {text!r} is not a finite number")
+    return value
+
+
+def parse_int(text, path, line_number, low, high):
+    """An integer in low..high (inclusive)."""
+    try:
+        value = int(text)
+    except ValueError:
+        raise ToolError(f"{path} line {line_number}: {text!r} is not a whole number") from None
+    if not low <= value <= high:
+        raise ToolError(f"{path} line {line_number}: {value} is outside {low}..{high}")
+    return value
+
+
+# ---------------------------------------------------------------------------
+# The look-up tables of a prepared case
+# ---------------------------------------------------------------------------
+
+
+def tsv_text(header, rows):
+    return "".join("\t".join(map(str, row)) + "\n" for row in [header, *rows])
+
+
+def columns_text(positions):
+    """columns.tsv from (alignment position, reference coordinate) per modelled column."""
+    return tsv_text(COLUMNS_HEADER, ((column, *pair) for column, pair in enumerate(positions)))
+
+
+def read_columns(path):
+    """(alignment positions, reference coordinates) of the modelled columns, from columns.tsv."""
+    lines = read_lines(path, "columns table")
+    if not lines or tuple(lines[0].split("\t")) != COLUMNS_HEADER:
+        raise ToolError(f"{path}: the first line must be the header {chr(9).join(COLUMNS_HEADER)!r}")
+    alignment, reference = [], []
+    for number, line in enumerate(lines[1:], start=2):
+        fields = line.split("\t")
+        if len(fields) != len(COLUMNS_HEADER):
+            raise ToolError(f"{path} line {number}: expected 3 tab-separated fields, found {len(fields)}")
+        column = parse_int(fields[0], path, number, 0, 10**12)
+        if column != len(alignment):
+            raise ToolError(f"{path} line {number}: column {column}, expected {len(alignment)}")
+        alignment.append(parse_int(fields[1], path, number, 1, 10**12))
+        reference.append(parse_int(fields[2], path, number, 1, 10**12))
+    return alignment, reference
+
+
+def read_sequence_names(data_dir):
+    """{seq_id text: name} from the case's sequences.tsv, empty without one."""
+    path = os.path.join(data_dir, SEQUENCES_FILE)
+    names = {}
+    if os.path.exists(path):
+        for line in read_lines(path, "sequence table")[1:]:
+            fields = line.split("\t")
+            if len(fields) >= 2 and fields[1]:
+                names[fields[0]] = fields[1]
+    return names
+
+
+# ---------------------------------------------------------------------------
+# The command to run next
+# ---------------------------------------------------------------------------
+
+
+def sampler_program(argv0=None, repository=None):
+    """The sampler as a "run next" line must call it, so that the line works as printed.
+
+    The installed name when it is on PATH; else a sampler beside the invoked
+    tool (argv[0] as typed, not resolved: an install prefix's bin/ holds
+    links to the tools and the sampler itself); else the source tree's build.
+    """
+    if shutil.which(SAMPLER):
+        return SAMPLER
+    argv0 = sys.argv[0] if argv0 is None else argv0
+    beside = os.path.join(os.path.dirname(argv0) or os.curdir, SAMPLER)
+    if os.path.isfile(beside) and os.access(beside, os.X_OK):
+        return beside
+    built = os.path.join(REPOSITORY if repository is None else repository, BUILT_SAMPLER)
+    if os.path.isfile(built) and os.access(built, os.X_OK):
+        return built
+    return None
+
+
+def missing_sampler_note(program):
+    """A warning when no sampler was found for the "run next" line."""
+    return (f"{SAMPLER} is not on PATH, not beside {program} and not built in"
+            f" {os.path.join(REPOSITORY, BUILT_SAMPLER)}: build or install it before running the command below")
+
+
+# ---------------------------------------------------------------------------
+# Entry points
+# ---------------------------------------------------------------------------
+
+
+def warn(program, message):
+    print(f"{program}: warning: {message}", file=sys.stderr)
+
+
+def run_tool(program, work):
+    """Run `work()` (which returns report lines and warnings); turn faults into messages.
+
+    Returns the exit status: 0 done, 1 a fault in the input or output.  No
+    traceback reaches the user.  The work runs in a thread with a large stack:
+    Biopython walks trees recursively, and a deep (ladder-like) tree of a few
+    thousand leaves would exceed the main thread's recursion limit.
+    """
+    outcome = {}
+
+    def target():
+        try:
+            outcome["result"] = work()
+        except BaseException as error:  # handed to the main thread
+            outcome["error"] = error
+
+    limit = sys.getrecursionlimit()
+    try:
+        threading.stack_size(DEEP_STACK_BYTES)
+        worker = threading.Thread(target=target, daemon=True)
+        sys.setrecursionlimit(max(limit, DEEP_RECURSION_LIMIT))
+        worker.start()
+    except (RuntimeError, ValueError):  # no room for a large stack: run with the usual one
+        sys.setrecursionlimit(limit)
+        threading.stack_size(0)
+        worker = threading.Thread(target=target, daemon=True)
+        worker.start()
+    worker.join()
+    error = outcome.get("error")
+    if isinstance(error, ToolError):
+        return fail(program, str(error))
+    if isinstance(error, MemoryError):
+        return fail(program, "out of memory")
+    if isinstance(error, RecursionError):
+        return fail(program, "the input is nested too deeply to be handled")
+    if error is not None:
+        raise error
+    lines, warnings = outcome["result"]
+    print("\n".join(lines), flush=True)
+    for message in warnings:
+        warn(program, message)
+    return 0
+
+
+def fail(program, message):
+    print(f"{program}: error: {message}", file=sys.stderr)
+    return 1

@@ -1,0 +1,99 @@
+"""Writing the case folder ROOT/data/NAME/ and creating ROOT/results/NAME/.
+
+The case is written into a temporary folder beside ROOT/data/NAME/ and
+renamed into place, so a failure (a full disk) leaves an earlier case whole
+and never half rewritten.
+"""
+
+import os
+import shutil
+import tempfile
+
+from alncommon.case import (CASE_FILES, COLUMNS_FILE, DATA_FILE, LEAF_MAP_FILE, SEQUENCES_FILE, SEQUENCES_HEADER,
+                            TREE_FILE, ToolError, columns_text, plural, tsv_text, write_text)
+
+
+def case_texts(rows, leaf_labels, names, order, data_lines, columns):
+    """{file name: text} of the sampler's three inputs and the two look-up tables."""
+    seq_ids = {names[index]: seq_id for seq_id, index in enumerate(order)}
+    by_label = sorted(leaf_labels.items(), key=lambda item: item[1])
+    return {
+        TREE_FILE: "".join(f"{parent} {child} {length!r}\n" for parent, child, length in rows),
+        LEAF_MAP_FILE: "".join(f"{label} {seq_ids[name]}\n" for name, label in by_label),
+        DATA_FILE: "".join(line + "\n" for line in data_lines),
+        COLUMNS_FILE: columns_text(columns),
+        SEQUENCES_FILE: tsv_text(SEQUENCES_HEADER, ((seq_id, names[index], leaf_labels[names[index]])
+                                                    for seq_id, index in enumerate(order))),
+    }
+
+
+def write_case(root_dir, case, texts, force):
+    """Write ROOT/data/CASE/ and create ROOT/results/CASE/; returns (data folder, warnings)."""
+    data_dir = os.path.join(root_dir, "data", case)
+    results_dir = os.path.join(root_dir, "results", case)
+    existing = [name for name in CASE_FILES if os.path.lexists(os.path.join(data_dir, name))]
+    if existing and not force:
+        raise ToolError(f"{data_dir} already holds {', '.join(existing)}; use --force to overwrite")
+    target = os.path.normpath(data_dir)
+    for folder in (results_dir, os.path.dirname(target)):
+        _make_folder(folder)
+    staging = _temporary_folder(target, ".new")
+    try:
+        for name, text in texts.items():
+            write_text(os.path.join(staging, name), text)
+        _move_into_place(staging, target)
+    finally:
+        shutil.rmtree(staging, ignore_errors=True)
+    earlier = os.listdir(results_dir)
+    warnings = []
+    if earlier:
+        warnings.append(
+            f"{results_dir} already holds {plural(len(earlier), 'file')} from earlier runs;"
+            " the sampler overwrites those of the same seed"
+        )
+    return data_dir, warnings
+
+
+def _make_folder(folder):
+    try:
+        os.makedirs(folder, exist_ok=True)
+    except OSError as error:
+        raise ToolError(f"cannot create folder {folder}: {error.strerror}") from None
+
+
+def _temporary_folder(target, suffix):
+    try:
+        return tempfile.mkdtemp(prefix=f".{os.path.basename(target)}.", suffix=suffix, dir=os.path.dirname(target))
+    except OSError as error:
+        raise ToolError(f"cannot create a folder beside {target}: {error.strerror}") from None
+
+
+def _move_into_place(staging, target):
+    """Rename the new case folder to `target`, keeping the files of an earlier one that are not case files."""
+    if not os.path.lexists(target):
+        _rename(staging, target)
+        return
+    if not os.path.isdir(target):
+        raise ToolError(f"cannot write the case into {target}: it is not a folder")
+    old = _temporary_folder(target, ".old")
+    _rename(target, old)  # onto the empty temporary folder
+    moved = []
+    try:
+        for entry in sorted(set(os.listdir(old)) - set(CASE_FILES)):
+            _rename(os.path.join(old, entry), os.path.join(staging, entry))
+            moved.append(entry)
+        _rename(staging, target)
+    except ToolError:
+        for entry in moved:
+            os.rename(os.path.join(staging, entry), os.path.join(old, entry))
+        os.rename(old, target)
+        raise
+    shutil.rmtree(old, ignore_errors=True)
+
+
+def _rename(source, destination):
+    try:
+        os.rename(source, destination)
+    except OSError as error:
+        raise ToolError(f"cannot move {source} to {destination}: {error.strerror}; the earlier case is unchanged") \
+            from None
