@@ -12,6 +12,8 @@ rule merge:
         expand("genome/{name}", name=GENOME_FILES),
     log:
         "logs/merge.log",
+    benchmark:
+        "benchmarks/merge.tsv"
     params:
         max_rhat=config["max_rhat"],
         min_ess=config["min_ess"],

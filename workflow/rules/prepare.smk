@@ -21,6 +21,8 @@ checkpoint prepare:
         table="data/{aln}_windows.tsv",
     log:
         "logs/prepare/{aln}.log",
+    benchmark:
+        "benchmarks/prepare/{aln}.tsv"
     params:
         options=prepare_options,
         window=config["window"],

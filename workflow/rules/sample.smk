@@ -45,6 +45,8 @@ rule sample:
         done="results/{case}/{seed}_sampled.txt",
     log:
         "logs/sample/{case}/{seed}.log",
+    benchmark:
+        "benchmarks/sample/{case}/{seed}.tsv"
     params:
         iterations=config["iterations"],
         k_max=config["k_max"],

@@ -19,6 +19,8 @@ rule summarise:
         expand("results/{{case}}/summary/{name}", name=SUMMARY_FILES),
     log:
         "logs/summarise/{case}.log",
+    benchmark:
+        "benchmarks/summarise/{case}.tsv"
     params:
         options=summary_options,
     resources:

@@ -113,22 +113,24 @@ def parse_arguments(argv):
     return arguments
 
 
+def read_alignment(arguments):
+    """(alignment, sequence order, modelled columns); for MAF the stitched blocks, reference first."""
+    if arguments.format == "maf":
+        alignment = maf.read_maf(arguments.alignment, arguments.reference, arguments.chrom)
+        return alignment, list(range(len(alignment.names))), alignment.columns
+    alignment = alignments.read_alignment(arguments.alignment, arguments.format)
+    order = alignments.sequence_order(alignment, arguments.reference)
+    return alignment, order, coding.modelled_columns(alignment.rows[order[0]])
+
+
 def prepare(arguments):
-    """Check everything, then write the case; returns the report lines and warnings."""
+    """Check everything, then write the case (or the windows); returns the report lines and warnings."""
     case = normal_case_name(arguments.case)
     if case is None:
         raise ToolError(
             f"--case {arguments.case!r}: give a folder name relative to ROOT/data/ and ROOT/results/, such as my_case/"
         )
-    if arguments.format == "maf":
-        alignment = maf.read_maf(arguments.alignment, arguments.reference, arguments.chrom)
-        order = list(range(len(alignment.names)))  # the reference first
-        columns = alignment.columns
-    else:
-        alignment = alignments.read_alignment(arguments.alignment, arguments.format)
-        order = alignments.sequence_order(alignment, arguments.reference)
-        columns = coding.modelled_columns(alignment.rows[order[0]])
-    chromosome = getattr(alignment, "chromosome", None)
+    alignment, order, columns = read_alignment(arguments)
     reference_name = alignment.names[order[0]]
     if len(columns) < 2:
         raise ToolError(
@@ -149,21 +151,21 @@ def prepare(arguments):
     missing = coding.MissingData(arguments.terminal_gaps, arguments.long_gap, arguments.long_gaps)
     data_lines = coding.encode_rows(alignment, order, missing)
     parts = report.Preparation(alignment, reference_name, columns, rows, rooting, data_lines, missing, pruned)
+    chromosome = getattr(alignment, "chromosome", None)
+
+    def texts(lines, positions):
+        return case_writer.case_texts(rows, leaf_labels, alignment.names, order, lines, positions, chromosome)
+
     if arguments.window is None:
-        texts = case_writer.case_texts(rows, leaf_labels, alignment.names, order, data_lines, columns, chromosome)
-        data_dir, folder_warnings = case_writer.write_case(arguments.root_dir, case, texts, arguments.force)
+        data_dir, folder_warnings = case_writer.write_case(arguments.root_dir, case, texts(data_lines, columns),
+                                                           arguments.force)
         lines = report.report(parts, data_dir, arguments.root_dir, case)
         return lines, warnings + folder_warnings + report.report_warnings(len(columns), missing)
     windows = windowing.split(case, data_lines, columns, arguments.window, arguments.min_columns)
-
-    def texts_of(window):
-        return case_writer.case_texts(rows, leaf_labels, alignment.names, order, window.data_lines, window.columns,
-                                      chromosome)
-
     table = windowing.windows_table_path(arguments.root_dir, case)
-    folder_warnings = case_writer.write_windows(arguments.root_dir, windows, texts_of, table,
-                                                windowing.windows_text(windows, chromosome or reference_name),
-                                                arguments.force)
+    folder_warnings = case_writer.write_windows(
+        arguments.root_dir, windows, lambda window: texts(window.data_lines, window.columns), table,
+        windowing.windows_text(windows, chromosome or reference_name), arguments.force)
     lines = report.window_report(parts, windows, table, arguments.root_dir, arguments.window)
     return lines, warnings + folder_warnings + report.report_warnings(None, missing)
 
