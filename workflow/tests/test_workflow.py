@@ -159,3 +159,17 @@ def test_cluster_submission_through_the_slurm_profile(tmp_path):
     sampling = [options for options in submitted if "--job-name=aln-sample " in options]
     # 30 iterations of a 300-column window: 5 minutes and a margin; 200 MB and 15 for its columns.
     assert len(sampling) == 6 and all("--cpus-per-task=1 --mem=215M --time=6 " in options for options in sampling)
+
+
+@pytest.mark.parametrize("config, fragment", [
+    (CONFIG + "iteration: 5\n", "unknown settings iteration"),
+    ("window: 300\n", "no alignments; give a configuration file with --configfile"),
+    (CONFIG + "k_max: 9\nmin_columns: 5\n", "min_columns 5 must exceed k_max 9"),
+    (CONFIG.replace("window: 300", "window: 3"), "window 3 is below min_columns 5"),
+    (CONFIG.replace("chr7:", "chr 7:"), "alignment name 'chr 7'"),
+])
+def test_configuration_faults_are_named(tmp_path, config, fragment):
+    (tmp_path / "config.yaml").write_text(config)
+    done = subprocess.run([sys.executable, "-m", "snakemake", "--snakefile", SNAKEFILE, "--configfile", "config.yaml",
+                           "--cores", "1", "--dry-run"], cwd=tmp_path, capture_output=True, text=True, timeout=120)
+    assert done.returncode != 0 and fragment in done.stdout + done.stderr, done.stdout + done.stderr
