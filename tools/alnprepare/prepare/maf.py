@@ -14,6 +14,8 @@ must grow along the stitched alignment.
 """
 
 import collections
+import gzip
+import zlib
 
 from alncommon.case import ToolError, listing, plural
 
@@ -22,6 +24,7 @@ from .coding import ACCEPTED_CHARACTERS, modelled_columns
 
 # The cells of a species missing from a block: coded absent (5) like N.
 ABSENT_CHARACTER = "N"
+GZIP_MAGIC = b"\x1f\x8b"
 
 
 class MafAlignment(Alignment):
@@ -98,8 +101,11 @@ class _CountedLines:
 
 
 def _open(path):
+    """The file as text, gzip-compressed (.maf.gz) or not; checks its first line."""
     try:
-        handle = open(path, encoding="utf-8")
+        with open(path, "rb") as raw:
+            compressed = raw.read(2) == GZIP_MAGIC
+        handle = gzip.open(path, "rt", encoding="utf-8") if compressed else open(path, encoding="utf-8")
         first = handle.readline()
         handle.seek(0)
     except FileNotFoundError:
@@ -108,8 +114,9 @@ def _open(path):
         raise ToolError(f"MAF file {path} is a directory") from None
     except UnicodeDecodeError as error:
         raise ToolError(f"MAF file {path} is not a text file ({error.reason} at byte {error.start})") from None
-    except OSError as error:
-        raise ToolError(f"cannot read MAF file {path}: {error.strerror}") from None
+    except (OSError, EOFError) as error:
+        detail = getattr(error, "strerror", None) or str(error) or "cut short"
+        raise ToolError(f"cannot read MAF file {path}: {detail}") from None
     if not first.strip():
         handle.close()
         raise ToolError(f"MAF {path} line 1 is empty: a MAF file starts with '##maf' (choose the format with --format)")
@@ -134,6 +141,9 @@ def _read_blocks(path):
         raise
     except UnicodeDecodeError as error:
         raise ToolError(f"MAF file {path} is not a text file ({error.reason} near line {lines.number + 1})") from None
+    except (EOFError, zlib.error, gzip.BadGzipFile) as error:
+        raise ToolError(f"cannot read MAF file {path} near line {lines.number + 1}: the compressed file is damaged"
+                        f" ({error or 'cut short'})") from None
     except Exception as error:  # Biopython's reader raises ValueError, AssertionError, IndexError...
         detail = str(error).strip().replace("\n", " ") or "a line does not follow the MAF layout"
         raise ToolError(f"cannot read MAF {path} near line {lines.number}: {detail}") from None

@@ -1,5 +1,6 @@
 """MAF genome alignments: stitching along the reference, absent species, coordinates, refusals, pruning."""
 
+import gzip
 import os
 
 import pytest
@@ -54,6 +55,21 @@ def test_blocks_are_stitched_along_the_reference_with_absent_species(ws):
     assert [row["name"] for row in read_tsv(os.path.join(data_dir, "sequences.tsv"))] == ["hg", "mm", "cf"]
     assert "2 blocks stitched along 'hg' on 'chr1'" in out
     assert "pruned to the alignment's species, without 'rn', 'dog2'" in out
+
+
+def test_a_gzip_compressed_maf_gives_the_same_case(ws):
+    path = os.path.join(ws.path, "aln.maf.gz")
+    with gzip.open(path, "wt") as handle:
+        handle.write(MAF)
+    status, out, err = ws.main(["--alignment", path, "--format", "maf", "--tree", ws.write("tree.nwk", TREE),
+                                "--root-dir", ws.root, "--case", "case/"])
+    assert status == 0, err
+    assert [" ".join(row) for row in read_table(os.path.join(ws.data_dir(), "data.txt"))] == DATA
+    with open(path, "r+b") as handle:
+        handle.truncate(os.path.getsize(path) - 12)
+    status, out, err = ws.main(["--alignment", path, "--format", "maf", "--tree", ws.write("tree.nwk", TREE),
+                                "--root-dir", ws.root, "--case", "other/"])
+    assert status == 1 and "the compressed file is damaged" in err, err
 
 
 def test_pruning_keeps_the_distances_between_the_remaining_species(ws):
