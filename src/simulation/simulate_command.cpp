@@ -287,7 +287,8 @@ int run_simulation(const SimulateSettings& settings) {
   const std::string results_dir = results_folder_of(settings.output_dir);
   if (replaces_case) note_earlier_runs(results_dir);
   if (!results_dir.empty()) create_folder(results_dir);
-  std::cout << removed << run_next_text(settings.output_dir, static_cast<long>(rows.size()), static_cast<long>(modelled.size()),
+  std::cout << removed
+            << run_next_text(settings.output_dir, static_cast<long>(rows.size()), static_cast<long>(modelled.size()),
                              sampler_command_name());
   return 0;
 }

@@ -100,11 +100,12 @@ TEST(Alnsimulate, ReplacesAnExistingCaseOnlyWithForce) {
     bool force;
     const char* message;  // a part of standard error
   };
-  for (const Trial& trial : std::vector<Trial>{
-           {"", false, ""},
-           {"data.txt", false, "case/ already holds a test case (data.txt); give --force to replace it; see alnsimulate"},
-           {"truth/", false, "already holds a test case (truth/); give --force"},
-           {"tree.txt", true, "results/case/ holds runs of the case this one replaces"}}) {
+  const std::vector<Trial> trials{
+      {"", false, ""},
+      {"data.txt", false, "case/ already holds a test case (data.txt); give --force to replace it; see alnsimulate"},
+      {"truth/", false, "already holds a test case (truth/); give --force"},
+      {"tree.txt", true, "results/case/ holds runs of the case this one replaces"}};
+  for (const Trial& trial : trials) {
     SCOPED_TRACE(trial.existing);
     SimulationFolders folders;
     const std::string existing = trial.existing;
@@ -113,7 +114,8 @@ TEST(Alnsimulate, ReplacesAnExistingCaseOnlyWithForce) {
     write_file(fs::path(folders.root()) / "results" / "case" / "3_post_para.txt", "-1\n");
     if (existing.ends_with('/')) fs::create_directories(folders.output() / existing);
     if (!existing.empty() && !existing.ends_with('/')) write_file(folders.output() / existing, "old\n");
-    const ProcessResult result = folders.simulate(trial.force ? std::vector<std::string>{"--force"} : std::vector<std::string>{});
+    const ProcessResult result = folders.simulate(trial.force ? std::vector<std::string>{"--force"}
+                                                              : std::vector<std::string>{});
     const bool refused = !existing.empty() && !trial.force;
     EXPECT_EQ(result.exit_status, refused ? 255 : 0) << result.err;
     EXPECT_NE(result.err.find(trial.message), std::string::npos) << result.err;
