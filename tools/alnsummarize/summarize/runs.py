@@ -1,14 +1,28 @@
-"""Reading the traces of alnsampler runs: one run (one seed) is one chain."""
+"""Reading the traces of alnsampler runs: one run (one seed) is one chain.
+
+A run writes its run files (post_para, post_dist_k, rate_state_transitions)
+one line (or one line per rate state) per iteration, and the per-iteration
+files of every iteration, or with --thin N of iterations N, 2N, ... only:
+those are the chain's draws.  A resumed run leaves the same files as one
+that ran without a stop.
+"""
 
 import argparse
 import math
 import os
+import struct
 
 import numpy as np
 
-from alncommon.case import ToolError, content_lines, parse_float, parse_int, plural, warn
+from alncommon.case import ToolError, content_lines, parse_float, parse_int, plural, read_text
 
 PROGRAM = "alnsummarize"
+AUTO_BURNIN = "auto"
+# The head of SEED_checkpoint.bin: a tag, the format version, then the
+# iteration, seed, k_max and --thin of the run, in the machine's byte order.
+CHECKPOINT_HEAD = struct.Struct("=8sIqIqq")
+CHECKPOINT_TAG = b"alnckpt\n"
+CHECKPOINT_VERSION = 1
 RATE_KINDS = ("deletion", "mutation")
 RATE_HEADER = "#event_rate"
 # Values of a node: 0 empty (gap), 1-4 the residues, 5 absent (every leaf below
@@ -27,19 +41,38 @@ def read_single_values(path, what="trace"):
     return np.array(values, dtype=float)
 
 
+def checkpoint_thin(path, seed):
+    """The --thin of a run from its checkpoint's head; None without a readable checkpoint of that seed."""
+    try:
+        with open(path, "rb") as handle:
+            head = handle.read(CHECKPOINT_HEAD.size)
+    except OSError:
+        return None
+    if len(head) < CHECKPOINT_HEAD.size:
+        return None
+    tag, version, _iteration, saved_seed, _k_max, thin = CHECKPOINT_HEAD.unpack(head)
+    if tag != CHECKPOINT_TAG or version != CHECKPOINT_VERSION or saved_seed != seed or thin < 1:
+        return None
+    return thin
+
+
 class Chain:
     """The traces of one run (one seed), read from ROOT/results/NAME/.
 
-    Per iteration (all of them, burn-in included): the log-probability, the
-    number of segments, the log marginals of 1..k_max segments, the first
-    column of every segment and the sampled deletion and mutation rates of
-    every rate state (in the sampled labels).
+    Per iteration (all of them, burn-in included): the log-probability and
+    the log marginals of 1..k_max segments.  Per draw (an iteration with its
+    own files, every `thin`-th): the first column of every segment and the
+    sampled deletion and mutation rates of every rate state (in the sampled
+    labels).  `warnings` collects what is odd but not fatal.
     """
 
     def __init__(self, results_dir, seed):
         self.results_dir = results_dir
         self.seed = seed
         self.burnin = 0
+        self.burnin_automatic = False
+        self.first_kept = 0
+        self.warnings = []
         post_para = self.path("_post_para.txt")
         if not os.path.exists(post_para):
             raise ToolError(f"no run of seed {seed}: {post_para} does not exist")
@@ -47,11 +80,16 @@ class Chain:
         self.n = len(self.log_probability)
         if self.n == 0:
             raise ToolError(f"seed {seed}: {post_para} holds no iteration")
-        self.log_marginals_k = self._read_post_dist_k()
-        self.segment_starts = []
+        self.log_marginals_k, post_dist_k_rows = self._read_post_dist_k()
+        self.thin = self._thinning()
+        self.draw_iterations = np.arange(self.thin, self.n + 1, self.thin)
+        if len(self.draw_iterations) == 0:
+            raise ToolError(
+                f"seed {seed}: the run wrote its per-iteration files every {self.thin} iterations (--thin),"
+                f" but it has only {plural(self.n, 'iteration')} ({post_para})"
+            )
         self.n_columns = None
-        for iteration in range(1, self.n + 1):
-            self.segment_starts.append(self._read_from_tos(iteration))
+        self.segment_starts = [self._read_from_tos(iteration) for iteration in self.draw_iterations]
         self.segments = np.array([len(starts) for starts in self.segment_starts])
         self.rates = {kind: self._read_rates(kind) for kind in RATE_KINDS}
         self.n_rate_states = self.rates["deletion"].shape[1]
@@ -60,6 +98,7 @@ class Chain:
                 f"seed {seed}: {self.n_rate_states} deletion rates but"
                 f" {self.rates['mutation'].shape[1]} mutation rates per iteration"
             )
+        self._check_run_file_sizes(post_dist_k_rows)
 
     def path(self, suffix):
         return os.path.join(self.results_dir, f"{self.seed}{suffix}")
@@ -71,14 +110,66 @@ class Chain:
     def k_max(self):
         return self.log_marginals_k.shape[1]
 
+    @property
+    def n_draws(self):
+        return len(self.draw_iterations)
+
+    def set_burnin(self, burnin, automatic):
+        """Drop the first `burnin` iterations; the draws kept are those numbered above it."""
+        self.burnin, self.burnin_automatic = burnin, automatic
+        self.first_kept = int(np.searchsorted(self.draw_iterations, burnin, side="right"))
+
     def kept_iterations(self):
-        """File numbers (1-based) of the iterations after the burn-in."""
-        return range(self.burnin + 1, self.n + 1)
+        """File numbers (1-based) of the draws after the burn-in."""
+        return self.draw_iterations[self.first_kept:]
 
     def kept(self, values):
+        """The entries of a per-iteration series after the burn-in."""
         return values[self.burnin:]
 
+    def kept_draws(self, values):
+        """The entries of a per-draw series after the burn-in."""
+        return values[self.first_kept:]
+
+    @property
+    def n_kept(self):
+        return self.n_draws - self.first_kept
+
+    def _thinning(self):
+        """The interval between draws: the run's --thin from its checkpoint, else from the files.
+
+        Without a checkpoint, the first iteration with a from_tos file gives
+        it; a file of the next iteration too means that the earlier files are
+        missing, not thinned away.
+        """
+        thin = checkpoint_thin(self.path("_checkpoint.bin"), self.seed)
+        if thin is not None:
+            return thin
+        first = next((i for i in range(1, self.n + 1) if os.path.exists(self.iteration_path("from_tos", i))), None)
+        if first is None or (first > 1 and first < self.n and os.path.exists(self.iteration_path("from_tos", first + 1))):
+            raise ToolError(f"trace {self.iteration_path('from_tos', 1)} does not exist")
+        return first
+
+    def _check_run_file_sizes(self, post_dist_k_rows):
+        """The run files of one run grow together: per iteration a post_dist_k row, then one
+        rate_state_transitions line per rate state, then the post_para line.  A run stopped
+        within an iteration may hold the first two for one iteration more."""
+        path = self.path("_rate_state_transitions.txt")
+        per = self.n_rate_states
+        lines = len(content_lines(path, "trace")) if os.path.exists(path) else None
+        if post_dist_k_rows == self.n and lines == per * self.n:
+            return
+        if post_dist_k_rows == self.n + 1 and lines in (per * self.n, per * (self.n + 1)):
+            return
+        held = "does not exist" if lines is None else f"{plural(lines, 'line')} ({per} per iteration)"
+        self.warnings.append(
+            f"seed {self.seed}: the run files disagree in size: {self.path('_post_para.txt')} holds"
+            f" {plural(self.n, 'iteration')}, {self.path('_post_dist_k.txt')} {plural(post_dist_k_rows, 'row')}"
+            f" and {path} {held}; they may come from different runs or a damaged copy"
+        )
+
     def _read_post_dist_k(self):
+        """The first n rows (one per iteration), and the number of rows."""
         path = self.path("_post_dist_k.txt")
         rows = content_lines(path, "trace")
         # The row of an iteration is written before its log-probability, so a
@@ -94,7 +185,7 @@ class Chain:
             if len(fields) != width:
                 raise ToolError(f"{path} line {number}: {len(fields)} numbers, expected {width} as on line 1")
             table.append([parse_float(field, path, number) for field in fields])
-        return np.array(table, dtype=float)
+        return np.array(table, dtype=float), len(rows)
 
     def _read_from_tos(self, iteration):
         """First column of every segment, checked to tile 0..columns-1."""
@@ -131,7 +222,7 @@ class Chain:
 
     def _read_rates(self, kind):
         table = []
-        for iteration in range(1, self.n + 1):
+        for iteration in self.draw_iterations:
             path = self.iteration_path(kind + "s", iteration)
             rows = content_lines(path, "trace")
             if not rows or rows[0][1] != [RATE_HEADER]:
@@ -151,7 +242,16 @@ class Chain:
         return np.array(table, dtype=float)
 
     def read_rate_states(self, iteration):
+        """The rate state of every column; the quick path reads a well-formed file in one go."""
         path = self.iteration_path("map_column_to_rate_state", iteration)
+        lines = read_text(path, "trace").splitlines()
+        if len(lines) == self.n_columns:
+            try:
+                states = np.array(lines, dtype=np.int64)
+            except ValueError:  # the slow path below names the line
+                states = None
+            if states is not None and states.min() >= 0 and states.max() < self.n_rate_states:
+                return states
         rows = content_lines(path, "trace")
         if len(rows) != self.n_columns:
             raise ToolError(
@@ -165,19 +265,19 @@ class Chain:
         return np.array(states, dtype=np.int64)
 
     def has_ancestors(self):
-        """True when the kept iterations come with ancestors files of this run.
+        """True when the kept draws come with ancestors files of this run.
 
         A rerun with the same seed leaves files of an earlier run in place; an
         ancestors file older than the rate-state path of its own iteration
         (written earlier in the same iteration) belongs to such an earlier run.
         """
-        first = self.burnin + 1
+        first = self.kept_iterations()[0]
         ancestors = self.iteration_path("ancestors", first)
         if not os.path.exists(ancestors):
             return False
         path_file = self.iteration_path("map_column_to_rate_state", first)
         if os.path.exists(path_file) and os.path.getmtime(ancestors) < os.path.getmtime(path_file):
-            warn(PROGRAM, f"{ancestors} is older than {path_file}: left by an earlier run, so ignored")
+            self.warnings.append(f"{ancestors} is older than {path_file}: left by an earlier run, so ignored")
             return False
         return True
 
@@ -199,7 +299,7 @@ class Chain:
         return table
 
     def ancestors_width(self):
-        path = self.iteration_path("ancestors", self.burnin + 1)
+        path = self.iteration_path("ancestors", self.kept_iterations()[0])
         rows = content_lines(path, "ancestors file")
         if not rows:
             raise ToolError(f"{path} is empty")
@@ -207,7 +307,9 @@ class Chain:
 
 
 def parse_burnin(text):
-    """--burnin: a fraction 0 <= B < 1 of each chain, or a whole number of iterations."""
+    """--burnin: auto, a fraction 0 <= B < 1 of each chain, or a whole number of iterations."""
+    if text == AUTO_BURNIN:
+        return text
     try:
         value = float(text)
     except ValueError:
@@ -223,15 +325,44 @@ def parse_burnin(text):
     return value
 
 
+def settling_iteration(log_probability):
+    """Burn-in chosen from the chain itself: the number of leading iterations
+    before the log-probability stays within the range of the chain's second
+    half.  A chain that still drifts in its second half gets half its length
+    (the second half's range then holds the drift's end, the first half lies
+    beyond it)."""
+    values = np.asarray(log_probability, dtype=float)
+    second_half = len(values) - len(values) // 2
+    if len(values) < 4:
+        return 0
+    low, high = values[second_half:].min(), values[second_half:].max()
+    outside = np.flatnonzero((values[:second_half] < low) | (values[:second_half] > high))
+    return int(outside[-1]) + 1 if len(outside) else 0
+
+
 def burnin_iterations(burnin, chain):
     """The number of leading iterations of `chain` that the burn-in drops."""
-    dropped = int(math.floor(burnin * chain.n)) if burnin < 1 else int(burnin)
-    if dropped >= chain.n:
+    if burnin == AUTO_BURNIN:
+        dropped = settling_iteration(chain.log_probability)
+    else:
+        dropped = int(math.floor(burnin * chain.n)) if burnin < 1 else int(burnin)
+    if dropped >= chain.draw_iterations[-1]:
+        what = (f"{plural(chain.n, 'iteration')}" if chain.thin == 1 else
+                f"{plural(chain.n_draws, 'draw')} (iterations {chain.thin}, {2 * chain.thin}, ...)")
         raise ToolError(
             f"seed {chain.seed}: a burn-in of {plural(dropped, 'iteration')} leaves none of its"
-            f" {plural(chain.n, 'iteration')} ({chain.path('_post_para.txt')})"
+            f" {what} ({chain.path('_post_para.txt')})"
         )
     return dropped
+
+
+def burnin_warnings(chains):
+    """A burn-in chosen from the trace that reaches half the chain: the chain may still drift."""
+    return [
+        f"seed {chain.seed}: its log-probability settles only after iteration {chain.burnin} of {chain.n}"
+        " (half the chain or more), so the chain may still be drifting: run it longer, or set --burnin"
+        for chain in chains if chain.burnin_automatic and 2 * chain.burnin >= chain.n
+    ]
 
 
 def check_chains_agree(chains):
@@ -249,11 +380,25 @@ def check_chains_agree(chains):
                 )
 
 
+def older_than_inputs(chains, input_paths):
+    """Chains whose last iteration ended before an input file of the case last changed: their
+    traces may describe an earlier version of the case (one rewritten in place)."""
+    changed = [(os.path.getmtime(path), path) for path in input_paths if os.path.exists(path)]
+    if not changed:
+        return []
+    newest, path = max(changed)
+    return [
+        f"seed {chain.seed}: its traces are older than {path}, which changed after the run's last iteration:"
+        " they may describe an earlier version of the case; run alnsampler again"
+        for chain in chains if os.path.getmtime(chain.path("_post_para.txt")) < newest
+    ]
+
+
 def read_chains(results_dir, seeds, burnin):
     if not os.path.isdir(results_dir):
         raise ToolError(f"results folder {results_dir} does not exist")
     chains = [Chain(results_dir, seed) for seed in seeds]
     check_chains_agree(chains)
     for chain in chains:
-        chain.burnin = burnin_iterations(burnin, chain)
+        chain.set_burnin(burnin_iterations(burnin, chain), burnin == AUTO_BURNIN)
     return chains
