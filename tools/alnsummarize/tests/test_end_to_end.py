@@ -103,14 +103,17 @@ def test_simulated_case_from_alignment_to_answers(tmp_path):
     alignment_files(tmp_path, simulated)
     root = str(tmp_path / "root") + "/"
     stretch_deletion = {}
-    # The default coding, two chains (the second thinned), then the gaps kept as gaps, one chain.
-    for case, coding, chains in (("gene/", [], ((3, []), (4, ["--thin", "2"]))),
-                                 ("gaps/", ["--terminal-gaps", "gap"], ((3, []),))):
+    # The default coding, two chains (the first stopped halfway and resumed, the second thinned),
+    # then the gaps kept as gaps, one chain.
+    halfway = ["-n", str(ITERATIONS // 2)]
+    for case, coding, chains in (("gene/", [], ((3, [halfway, ["--resume"]]), (4, [["--thin", "2"]]))),
+                                 ("gaps/", ["--terminal-gaps", "gap"], ((3, [[]]),))):
         run_program([sys.executable, ALNPREPARE, "--alignment", "aln.fasta", "--tree", "tree.nwk", "--root-dir", root,
                      "--case", case, *coding], tmp_path)
-        for seed, extra in chains:
-            run_program([SAMPLER, "-r", root, "-t", case, "-s", str(seed), "-n", str(ITERATIONS), "--ancestors", *extra],
-                        tmp_path)
+        for seed, runs in chains:
+            for extra in runs:
+                run_program([SAMPLER, "-r", root, "-t", case, "-s", str(seed), "-n", str(ITERATIONS), "--ancestors",
+                             *extra], tmp_path)
         out = str(tmp_path / case)
         done = summarise(root, case, [seed for seed, _ in chains], out)
         assert done.returncode == 0, done.stderr

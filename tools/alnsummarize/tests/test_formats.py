@@ -145,3 +145,21 @@ def test_summary_tsv_holds_one_row_per_quantity_and_the_warnings(case, run):
     # State 2 empty, P(k = k_max), constant rates, ESS and R-hat of the one moving rate.
     assert values["warnings"] == "5" and err.splitlines() == warnings
     assert [f"alnsummarize: warning: {values[f'warning_{n}']}" for n in range(1, 6)] == warnings
+
+
+@pytest.mark.parametrize("positions,expected_bins,expected", [
+    # Each position its own bin; unmodelled positions 3 and 4 stay blank.
+    ([1, 2, 5], 5, [1.0, 2.0, math.nan, math.nan, 5.0]),
+    # Beyond 1500 positions, 1000 bins of three positions each: the mean is the middle one;
+    # the unmodelled stretch 1201..1500 is 100 blank bins.
+    ([p for p in range(1, 3001) if not 1200 < p <= 1500], 1000,
+     [3.0 * b + 2 if not 400 <= b < 500 else math.nan for b in range(1000)]),
+])
+def test_rate_state_panel_bins(positions, expected_bins, expected):
+    import numpy as np
+
+    from summarize.plots import binned
+
+    edges, means = binned(positions, [float(p) for p in positions])
+    assert len(edges) == expected_bins + 1 and edges[0] == 0.5 and edges[-1] == positions[-1] + 0.5
+    assert np.allclose(means[:, 0], expected, equal_nan=True)
