@@ -15,7 +15,7 @@ def chain_notes(summary):
         share = 100.0 * reordered / kept
         what = "relabelling reordered the rate states" if summary.relabel else \
             f"the sampled rate states were out of {summary.conserved_by}-rate order (not relabelled)"
-        how = "chosen from its log-probability trace" if chain.burnin_automatic else "as given"
+        how = "chosen from its traces" if chain.burnin_automatic else "as given"
         notes.append(
             f"  seed {chain.seed}: {chain.n} iterations, burn-in {chain.burnin} ({how}), kept {kept};"
             f" {what} in {reordered} of {kept} ({share:.1f}%)"

@@ -18,6 +18,10 @@ from alncommon.case import ToolError, content_lines, parse_float, parse_int, plu
 
 PROGRAM = "alnsummarize"
 AUTO_BURNIN = "auto"
+# The share of a trace's second-half range added on each side before a value of the first
+# half counts as outside it, and the floor of a rate on the log scale (a rate may be 0).
+SETTLING_MARGIN = 0.25
+SMALLEST_RATE = 1e-300
 # The head of SEED_checkpoint.bin: a tag, the format version, then the
 # iteration, seed, k_max and --thin of the run, in the machine's byte order.
 CHECKPOINT_HEAD = struct.Struct("=8sIqIqq")
@@ -70,7 +74,7 @@ class Chain:
         self.results_dir = results_dir
         self.seed = seed
         self.burnin = 0
-        self.burnin_automatic = False
+        self.burnin_automatic = self.burnin_capped = False
         self.first_kept = 0
         self.warnings = []
         post_para = self.path("_post_para.txt")
@@ -114,9 +118,9 @@ class Chain:
     def n_draws(self):
         return len(self.draw_iterations)
 
-    def set_burnin(self, burnin, automatic):
+    def set_burnin(self, burnin, capped=False, automatic=False):
         """Drop the first `burnin` iterations; the draws kept are those numbered above it."""
-        self.burnin, self.burnin_automatic = burnin, automatic
+        self.burnin, self.burnin_capped, self.burnin_automatic = burnin, capped, automatic
         self.first_kept = int(np.searchsorted(self.draw_iterations, burnin, side="right"))
 
     def kept_iterations(self):
@@ -325,25 +329,49 @@ def parse_burnin(text):
     return value
 
 
-def settling_iteration(log_probability):
-    """Burn-in chosen from the chain itself: the number of leading iterations
-    before the log-probability stays within the range of the chain's second
-    half.  A chain that still drifts in its second half gets half its length
-    (the second half's range then holds the drift's end, the first half lies
-    beyond it)."""
-    values = np.asarray(log_probability, dtype=float)
+def settling_point(values):
+    """(s, drifting): the series stays near the range (minimum to maximum) of its second half,
+    widened by a quarter of its width on each side, from entry s on.  The margin keeps a
+    stationary series' rare excursions in its first half from counting as drift.  A series
+    that drifts for half its length or more ends its first half beyond the range itself
+    (drifting True), and s is then the start of the second half."""
+    values = np.asarray(values, dtype=float)
     second_half = len(values) - len(values) // 2
     if len(values) < 4:
-        return 0
-    low, high = values[second_half:].min(), values[second_half:].max()
-    outside = np.flatnonzero((values[:second_half] < low) | (values[:second_half] > high))
-    return int(outside[-1]) + 1 if len(outside) else 0
+        return 0, False
+    first, last = values[:second_half], values[second_half:]
+    low, high = last.min(), last.max()
+    beyond = (first < low) | (first > high)
+    if beyond[second_half - max(1, second_half // 10):].mean() > 0.5:
+        return second_half, True
+    margin = SETTLING_MARGIN * (high - low)
+    outside = np.flatnonzero((first < low - margin) | (first > high + margin))
+    return (int(outside[-1]) + 1 if len(outside) else 0), False
+
+
+def settling_burnin(chain):
+    """Burn-in chosen from the chain itself: the iteration after which its log-probability and
+    its rates (each draw's rates of a kind in increasing order, which needs no labels; on a
+    log scale, as rates near 0 vary by factors) all settle; and whether one still drifts."""
+    series = [(chain.log_probability, np.arange(1, chain.n + 1))]
+    for kind in RATE_KINDS:
+        ordered = np.log(np.maximum(np.sort(chain.rates[kind], axis=1), SMALLEST_RATE))
+        series += [(ordered[:, rank], chain.draw_iterations) for rank in range(ordered.shape[1])]
+    burnin, drifting = 0, False
+    for values, iterations in series:
+        settled, still_drifting = settling_point(values)
+        if settled:
+            burnin = max(burnin, int(iterations[settled - 1]))
+        drifting = drifting or still_drifting
+    return burnin, drifting
 
 
 def burnin_iterations(burnin, chain):
-    """The number of leading iterations of `chain` that the burn-in drops."""
+    """The number of leading iterations of `chain` that the burn-in drops, and whether a trace
+    drifted for half the chain or more (only for a burn-in chosen from the traces)."""
+    capped = False
     if burnin == AUTO_BURNIN:
-        dropped = settling_iteration(chain.log_probability)
+        dropped, capped = settling_burnin(chain)
     else:
         dropped = int(math.floor(burnin * chain.n)) if burnin < 1 else int(burnin)
     if dropped >= chain.draw_iterations[-1]:
@@ -353,15 +381,15 @@ def burnin_iterations(burnin, chain):
             f"seed {chain.seed}: a burn-in of {plural(dropped, 'iteration')} leaves none of its"
             f" {what} ({chain.path('_post_para.txt')})"
         )
-    return dropped
+    return dropped, capped
 
 
 def burnin_warnings(chains):
-    """A burn-in chosen from the trace that reaches half the chain: the chain may still drift."""
+    """Chains with a trace that drifts for half the chain or more: it may not have settled."""
     return [
-        f"seed {chain.seed}: its log-probability settles only after iteration {chain.burnin} of {chain.n}"
-        " (half the chain or more), so the chain may still be drifting: run it longer, or set --burnin"
-        for chain in chains if chain.burnin_automatic and 2 * chain.burnin >= chain.n
+        f"seed {chain.seed}: its traces settle only after iteration {chain.burnin} of {chain.n}"
+        " (half the chain or more), so it may still be drifting: run it longer, or set --burnin"
+        for chain in chains if chain.burnin_capped
     ]
 
 
@@ -400,5 +428,5 @@ def read_chains(results_dir, seeds, burnin):
     chains = [Chain(results_dir, seed) for seed in seeds]
     check_chains_agree(chains)
     for chain in chains:
-        chain.set_burnin(burnin_iterations(burnin, chain), burnin == AUTO_BURNIN)
+        chain.set_burnin(*burnin_iterations(burnin, chain), automatic=burnin == AUTO_BURNIN)
     return chains

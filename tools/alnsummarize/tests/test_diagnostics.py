@@ -97,7 +97,7 @@ WARNINGS = [
     ({"k_max_share": 0.1}, {}, None, ["P(k = k_max) = 0.1: 10.0% of the kept draws use all 4 segments",
                                       "run alnsampler with a larger -k"], []),
     ({"drift": 200}, {"burnin": "auto"}, None,
-     ["seed 3: its log-probability settles only after iteration 150 of 300 (half the chain or more)"], ["seed 4"]),
+     ["seed 3: its traces settle only after iteration 150 of 300 (half the chain or more)"], ["seed 4"]),
     ({}, {}, make_older, ["seed 3: its traces are older than ", "data.txt, which changed after the run's last"], []),
     ({}, {}, cut_transitions, ["seed 3: the run files disagree in size: ", "holds 300 iterations",
                                "_post_dist_k.txt 300 rows and ", "_rate_state_transitions.txt 5 lines (3 per"],
@@ -122,16 +122,32 @@ def test_each_warning_on_its_trigger_and_none_on_a_clean_run(case, run, chains, 
         assert all(float(row["ess"]) > 100 and float(row["rhat"]) < 1.05 for row in case.table("rates.tsv"))
 
 
-@pytest.mark.parametrize("n,drift,expected", [(200, 0, 0), (200, 37, 37), (200, 100, 100), (200, 150, 100),
-                                              (7, 3, 3), (3, 2, 0)])
-def test_burnin_from_the_trace_ends_with_a_drift_of_known_length(n, drift, expected):
-    from summarize.runs import settling_iteration
+def wobble(n):
+    """-1, 1, -1, ...: the range of any half is -1..1."""
+    return np.where(np.arange(n) % 2, 1.0, -1.0)
 
-    # Noise within -1..1, both bounds reached at the end; the drift lies far below.
-    trace = np.random.default_rng(n + drift).uniform(-0.9, 0.9, n)
-    trace[-2:] = (-1.0, 1.0)
-    trace[:drift] = -1000.0 + np.arange(drift)
-    assert settling_iteration(trace) == expected
+
+# (iterations, --thin, iterations the log-probability drifts, iterations a mutation rate drifts,
+#  burn-in chosen, warned as still drifting)
+@pytest.mark.parametrize("n,thin,log_drift,rate_drift,burnin,drifting", [
+    (100, 1, 0, 0, 0, False), (100, 1, 30, 0, 30, False), (100, 1, 0, 40, 40, False),
+    (100, 1, 20, 45, 45, False), (100, 5, 0, 40, 40, False), (100, 1, 70, 0, 50, True),
+    (100, 5, 0, 80, 50, True), (3, 1, 2, 0, 0, False),
+])
+def test_burnin_ends_with_the_longest_drift_of_known_length(case, run, n, thin, log_drift, rate_drift, burnin,
+                                                           drifting):
+    # Drifts that approach the stationary level from far away.
+    i = np.arange(n)
+    log_probability = -100.0 + wobble(n) - (1000.0 - 10.0 * i) * (i < log_drift)
+    middle = 1.0 + 0.1 * wobble(n) + (50.0 - 0.5 * i) * (i < rate_drift)
+    case.modelled_data(3)
+    case.write_run(3, [Iteration([0, 1, 2], mutation=(0.1, middle[i], 10.0), log_probability=log_probability[i])
+                       for i in range(n)], thin=thin)
+    status, out, err = run(burnin="auto")
+    assert status == 0, err
+    assert f"seed 3: {n} iterations, burn-in {burnin} (chosen from its traces)" in out
+    assert (f"seed 3: its traces settle only after iteration {burnin} of {n} (half the chain or more)" in err) \
+        == drifting, err
 
 
 @pytest.mark.parametrize("from_checkpoint", [False, True])
