@@ -3,8 +3,10 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <vector>
 
+#include "driver/finite_guard.h"
 #include "driver/run_files.h"
 #include "io/csv_reader.h"
 #include "io/fatal.h"
@@ -18,6 +20,7 @@
 #include "segmentation/partition_sampler.h"
 #include "tree/likelihood_engine.h"
 #include "tree/phy_tree.h"
+#include "tree/zero_length_branches.h"
 #include "updates/dirichlet_updates.h"
 #include "updates/rate_sampler.h"
 #include "updates/zv_sampler.h"
@@ -41,7 +44,10 @@ class SamplerRun {
 
  private:
   void form_paths();
-  void read_inputs();
+  // Reads the tree, the leaf map and the alignment into memory and checks
+  // them and their sizes, before any output file is opened: a run that fails
+  // on its input leaves an earlier run's files untouched.
+  void read_and_check_inputs();
   void check_sizes();
   void build_trees();
 
@@ -80,6 +86,7 @@ class SamplerRun {
   std::vector<int> _all_values;
   std::vector<int> _all_value_index;
 
+  std::string _tree_report;  // the "tree input info:" report, written once the run files are open
   double _branch_length_mean = 0.0;
   std::vector<std::vector<int>> _data_rows;
   std::vector<std::vector<int>> _alignment;
@@ -120,10 +127,14 @@ void SamplerRun::form_paths() {
   _results_dir = _settings.root_dir + "results/" + _settings.test_case;
 }
 
-void SamplerRun::read_inputs() {
+void SamplerRun::read_and_check_inputs() {
+  std::ostringstream report;
+  std::ostream* report_ptr = &report;
+  std::vector<std::size_t> branch_lines;
   read_tree_parameters(_data_dir, _parents, _children, _lengths, _map_from_leave_label_to_seq_id, _nonempty_values,
-                       _nonempty_value_index, _all_values, _all_value_index, _files.auxiliary_ptr);
-  check_output_file(_files.auxiliary, _files.path("_auxiliary_ouput.txt"));
+                       _nonempty_value_index, _all_values, _all_value_index, report_ptr, &branch_lines);
+  _tree_report = report.str();
+  check_branch_lengths(_data_dir + "tree.txt", _lengths, branch_lines);
 
   double sum = 0.0;
   for (const double length : _lengths) sum += length;
@@ -131,8 +142,15 @@ void SamplerRun::read_inputs() {
 
   CSVReader<int> reader(_data_path);
   _data_rows = reader.read(true);
-  _alignment =
-      keep_modelled_columns(_data_rows, _data_path, required_row_length(_parents, _map_from_leave_label_to_seq_id));
+  check_whole_number_cells(_data_path, 0, 5);
+  std::vector<std::size_t> column_lines;
+  _alignment = keep_modelled_columns(_data_rows, _data_path,
+                                     required_row_length(_parents, _map_from_leave_label_to_seq_id), &column_lines);
+  check_sizes();
+  // Building one tree checks the order of the branch rows (with the tree's
+  // own messages) before the output files are opened.
+  const PhyTree shape(_parents, _children, _lengths, _map_from_leave_label_to_seq_id);
+  check_zero_length_branches(shape, _alignment, column_lines, _data_path);
 }
 
 // The segmentation needs a first segment of two columns and more columns than
@@ -159,9 +177,6 @@ void SamplerRun::build_trees() {
 void SamplerRun::start_up() {
   std::srand(_settings.seed);
   form_paths();
-  _files.open(_results_dir, _seed_text);
-  *_files.auxiliary_ptr << "k_max:" << _settings.k_max << "\n";
-
   _initial_value_probs.assign(5, 0.25);
   _initial_value_probs[0] = 0;
   _initial_state_probs.assign(3, 0.33);
@@ -170,8 +185,10 @@ void SamplerRun::start_up() {
   _rate_state_labels.resize(_n_rate_states);
   for (int i = 0; i < _n_rate_states; ++i) _rate_state_labels[i] = i;
 
-  read_inputs();
-  check_sizes();
+  read_and_check_inputs();
+  _files.open(_results_dir, _seed_text);
+  *_files.auxiliary_ptr << "k_max:" << _settings.k_max << "\n" << _tree_report;
+  check_output_file(_files.auxiliary, _files.path("_auxiliary_ouput.txt"));
   build_trees();
 }
 
@@ -202,10 +219,15 @@ void SamplerRun::set_up_samplers() {
 
 void SamplerRun::write_iteration_file(const std::string& stem, long iteration,
                                       const std::function<void(std::ostream*)>& write) {
+  // Written in memory first (a fresh stream formats as a fresh file does),
+  // so that a value that is not finite stops the run before it is stored.
+  std::ostringstream text;
+  write(&text);
+  ensure_finite_text(text.str(), trace_quantity(stem), iteration);
   const std::string path = _files.iteration_path(stem, iteration);
   std::ofstream file;
   open_output_file(path, file, _files.error_ptr);
-  write(&file);
+  file << text.str();
   close_output_file(file, path);
 }
 
@@ -310,6 +332,7 @@ void SamplerRun::run_iteration(long iteration) {
   sample_rate_states(iteration);
   sample_latent_values();
   if (_settings.write_ancestors) write_ancestors(iteration);
+  ensure_finite_value(_log_posterior, "log posterior total (post_para)", iteration);
   _files.post_para << _log_posterior << "\n";
   check_output_file(_files.post_para, _files.path("_post_para.txt"));
 }

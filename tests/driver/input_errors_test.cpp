@@ -27,7 +27,7 @@ TEST(InputErrors, EveryFaultOfAnInputFileIsNamed) {
            {"map_from_leave_label_to_seq_id.txt", "2 0\n3 1\n4 3\n", "line 3: sequence id 3 of leaf 4 is outside 0..2"},
            {"map_from_leave_label_to_seq_id.txt", "2 0\n3 1\n7 2\n", "line 3: label 7 is outside 0..4"},
            {"data.txt", "1 1 1\n2 2\n3 3 3\n", "data.txt line 2: the row holds 2 value(s), but the tree's leaves need 3"},
-           {"data.txt", "1 1 1\n2 7 2\n3 3 3\n", "data.txt line 2: value 7 of sequence 1 is outside 0..5"},
+           {"data.txt", "1 1 1\n2 7 2\n3 3 3\n", "data.txt line 2 column 2: value \"7\" is outside 0..5"},
            {"data.txt", "1 1 1\n0 1 1\n5 1 1\n", "has 1 modelled column(s)"},
            {"data.txt", "", "empty file:"},
        }) {
