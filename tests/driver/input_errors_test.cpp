@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "driver/sampler_case.h"
 
 namespace {
@@ -21,6 +23,15 @@ TEST(InputErrors, EveryFaultOfAnInputFileIsNamed) {
            {"tree.txt", "1 0 0.5\n1 2 0.25\n0 3 1\n0 4 2\n", "tree.txt line 1: the first branch must start at the root"},
            {"tree.txt", "0 1 0.5\n0 2 0.25\n1 3 1\n1 3 2\n", "tree.txt line 4: child label 3 is already the child of line 3"},
            {"tree.txt", "\n0 1 0.5\n", "empty file:"},
+           {"tree.txt", "0 1 0.5\n0 2 0.25\n1 3 1\n1 4 2\n0 5 1\n",
+            "tree.txt line 5: node 0 already has two children (lines 1 and 2)"},
+           {"tree.txt", "0 3 1\n0 4 1\n1 2 1\n2 1 1\n", "tree.txt line 3: parent 1 of child 2 is not reached"},
+           {"tree.txt", "0 1 0.5\n0 2 1e-300\n1 3 1\n1 4 2\n", "tree.txt line 2: branch length 1e-300 is outside"},
+           {"tree.txt", "0 1 0.5\n0 2 0.25\n1 3 1\n1 4 1e300\n", "line 4: branch length 1e+300 is outside"},
+           {"tree.txt", "0 1 0\n0 2 0\n1 3 0\n1 4 0\n", "tree.txt: every branch has length 0"},
+           {"tree.txt", "0 1 0.5\n0 2 0.25\n1 3 0\n1 4 2\n",
+            "data.txt line 4: the column needs an event on branch 1 3 of length 0"},
+           {"map_from_leave_label_to_seq_id.txt", "2 0\n3 1\n4 2.7\n", "line 3 column 2: value \"2.7\" is not a whole"},
            {"map_from_leave_label_to_seq_id.txt", "2 0\n3\n4 2\n", "line 2: expected a leaf label and a sequence id"},
            {"map_from_leave_label_to_seq_id.txt", "2 0\n3 1\n", "leaf label 4 of "},
            {"map_from_leave_label_to_seq_id.txt", "2 0\n3 1\n4 1\n", "line 3: sequence id 1 is given to leaves 3 and 4"},
@@ -29,6 +40,10 @@ TEST(InputErrors, EveryFaultOfAnInputFileIsNamed) {
            {"data.txt", "1 1 1\n2 2\n3 3 3\n", "data.txt line 2: the row holds 2 value(s), but the tree's leaves need 3"},
            {"data.txt", "1 1 1\n2 7 2\n3 3 3\n", "data.txt line 2 column 2: value \"7\" is outside 0..5"},
            {"data.txt", "1 1 1\n0 1 1\n5 1 1\n", "has 1 modelled column(s)"},
+           {"data.txt", "1 1 1\n2 1.9 2\n3 3 3\n", "data.txt line 2 column 2: value \"1.9\" is not a whole number"},
+           {"data.txt", "1 1 1\n2 2 1abc\n3 3 3\n", "line 2 column 3: value \"1abc\" is not a whole number"},
+           {"data.txt", "1 1 1\n-1 2 2\n3 3 3\n", "line 2 column 1: value \"-1\" is outside 0..5"},
+           {"data.txt", "1 1 1\nx 2 2\n3 3 3\n", "line 2 column 1: value \"x\" is not a whole number"},
            {"data.txt", "", "empty file:"},
        }) {
     SamplerCase c;
@@ -41,6 +56,44 @@ TEST(InputErrors, EveryFaultOfAnInputFileIsNamed) {
   const auto missing = c.run({"-d", "nothing.txt", "-n", "0"});
   EXPECT_EQ(missing.exit_status, 255);
   EXPECT_EQ(missing.err, "file not exist:" + c.root() + "data/case/nothing.txt\n");
+  // An endless input is refused before it is read.
+  std::filesystem::remove(c.data_dir() / "tree.txt");
+  std::filesystem::create_symlink("/dev/zero", c.data_dir() / "tree.txt");
+  const auto endless = c.run({"-n", "0"});
+  EXPECT_EQ(endless.exit_status, 255);
+  EXPECT_EQ(endless.err, "Input error: " + c.root() + "data/case/tree.txt is not a regular file (a device, a pipe or a "
+                         "folder); give a file of text\n");
+}
+
+// Every check of the inputs runs before a run file is opened: a run that
+// fails on its input leaves the files of an earlier run with the same seed
+// as they were, and adds none.
+TEST(InputErrors, AFailedRunLeavesTheFinishedOnesFilesAlone) {
+  SamplerCase c;
+  ASSERT_EQ(c.run({"-n", "2"}).exit_status, 0);
+  std::map<std::string, std::string> finished;
+  for (const auto& name : c.result_files()) finished[name] = read_file(c.results_dir() / name);
+  struct Failure {
+    std::vector<std::string> arguments;
+    const char* file;
+    const char* text;
+  };
+  for (const Failure& failure : std::vector<Failure>{{{"-d", "typo.txt"}, nullptr, nullptr},
+                                                     {{"-k", "99"}, nullptr, nullptr},
+                                                     {{}, "tree.txt", "0 1 0.5\n0 2 0.25\n1 3 1\n1 4 2\n0 5 1\n"},
+                                                     {{}, "tree.txt", "0 1 1\n0 2 1\n2 3 1\n2 4 1\n"},
+                                                     {{}, "data.txt", "1 1 1\n2 2 2.5\n3 3 3\n"}}) {
+    if (failure.file != nullptr) c.write_data(failure.file, failure.text);
+    std::vector<std::string> arguments{"-n", "3"};
+    arguments.insert(arguments.end(), failure.arguments.begin(), failure.arguments.end());
+    EXPECT_EQ(c.run(arguments).exit_status, 255) << (failure.file ? failure.text : arguments.back());
+    std::map<std::string, std::string> now;
+    for (const auto& name : c.result_files()) now[name] = read_file(c.results_dir() / name);
+    EXPECT_EQ(now, finished);
+    if (failure.file != nullptr) {
+      c.write_data(failure.file, failure.file == std::string("data.txt") ? SamplerCase::data_text : SamplerCase::tree_text);
+    }
+  }
 }
 
 TEST(InputErrors, TreeRowsOutOfOrder) {

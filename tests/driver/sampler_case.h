@@ -1,6 +1,8 @@
 #pragma once
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -31,12 +33,36 @@ class SamplerCase {
   std::string result_prefix(const std::string& seed = "3") const { return root() + "results/case/" + seed; }
 
   void write_data(const std::string& name, const std::string& text) const { write_file(data_dir() / name, text); }
+  // Replaces the input files by those of a case shipped in the project's data/.
+  void copy_shipped_case(const std::string& name) const {
+    const std::filesystem::path source = std::filesystem::path(ALNSAMPLER_SOURCE_DIR) / "data" / name;
+    for (const auto& entry : std::filesystem::directory_iterator(source)) {
+      if (!entry.is_regular_file()) continue;
+      std::filesystem::copy_file(entry.path(), data_dir() / entry.path().filename(),
+                                 std::filesystem::copy_options::overwrite_existing);
+    }
+  }
 
   // Runs the sampler with -r ROOT -t case/ followed by `arguments`.
   ProcessResult run(const std::vector<std::string>& arguments) const {
     std::vector<std::string> all{"-r", root(), "-t", "case/"};
     all.insert(all.end(), arguments.begin(), arguments.end());
     return run_process(sampler_executable(), all, _root.path());
+  }
+
+  // "FILE: WORD" for the first word of a result file that reads entirely as a
+  // number that is not finite ("inf", "-nan", ...); empty if there is none.
+  std::string first_non_finite_word() const {
+    for (const auto& name : result_files()) {
+      for (const auto& row : read_rows<std::string>(results_dir() / name)) {
+        for (const auto& word : row) {
+          char* end = nullptr;
+          const double value = std::strtod(word.c_str(), &end);
+          if (*end == '\0' && !std::isfinite(value)) return name + ": " + word;
+        }
+      }
+    }
+    return "";
   }
 
   // Names of the files in the results folder, sorted.

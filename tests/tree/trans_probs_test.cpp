@@ -24,17 +24,6 @@ std::vector<double> random_frequencies(std::mt19937& engine) {
   return freqs;
 }
 
-// Model probability of child value `to` given parent value `from`, written
-// with the survival probabilities exp(-rate t) directly.
-double model_probability(int from, int to, double del, double ins, double mut, double t,
-                         const std::vector<double>& freqs) {
-  if (from == 0) return to == 0 ? std::exp(-ins * t) : (1 - std::exp(-ins * t)) * freqs[to - 1];
-  if (to == 0) return 1 - std::exp(-del * t);
-  const double kept = std::exp(-del * t);
-  const double unchanged = std::exp(-mut * t);
-  return kept * ((1 - unchanged) * freqs[to - 1] + (from == to ? unchanged : 0.0));
-}
-
 // Random rates and frequencies, and three cases with impossible transitions:
 // all rates 0, a branch of length 0 (both the identity) and a frequency of 0
 // (never inserted nor reached by a mutation, yet kept once there). Every
