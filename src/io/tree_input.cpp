@@ -252,17 +252,29 @@ void check_whole_number_cells(const std::string& path, int lowest, int highest) 
 
 void check_branch_lengths(const std::string& path, const std::vector<double>& lengths,
                           const std::vector<std::size_t>& lines) {
-  double total = 0.0;
+  std::size_t shortest = lengths.size();
+  std::size_t longest = lengths.size();
   for (std::size_t i = 0; i < lengths.size(); ++i) {
     const double length = lengths[i];
-    total += length;
-    if (length == 0.0 || (length >= shortest_branch_length && length <= longest_branch_length)) continue;
-    std::ostringstream message;
-    message << "branch length " << length << " is outside the lengths the sampler can carry: 0 (no event on the "
-            << "branch), or " << shortest_branch_length << " to " << longest_branch_length;
-    input_error(path, lines.at(i), message.str());
+    if (length == 0.0) continue;
+    if (length < smallest_branch_length || length > largest_branch_length) {
+      std::ostringstream message;
+      message << "branch length " << length << " is outside the lengths the sampler can carry: 0 (a branch "
+              << "without events) or " << smallest_branch_length << " to " << largest_branch_length;
+      input_error(path, lines.at(i), message.str());
+    }
+    if (shortest == lengths.size() || length < lengths[shortest]) shortest = i;
+    if (longest == lengths.size() || length > lengths[longest]) longest = i;
   }
-  if (total == 0.0) {
+  if (shortest == lengths.size()) {
     fatal("Input error: " + path + ": every branch has length 0; at least one branch must be longer\n", -1);
+  }
+  if (lengths[shortest] * largest_branch_length_spread < lengths[longest]) {
+    std::ostringstream message;
+    message << "branch length " << lengths[shortest] << " is more than " << largest_branch_length_spread
+            << " times shorter than the longest branch, " << lengths[longest] << " (line " << lines.at(longest)
+            << "); the positive lengths of one tree must lie within that factor of each other (here "
+            << lengths[longest] / largest_branch_length_spread << " to " << lengths[longest] << "), or be 0";
+    input_error(path, lines.at(shortest), message.str());
   }
 }

@@ -46,17 +46,28 @@ std::vector<std::vector<int>> keep_modelled_columns(const std::vector<std::vecto
 // line, the column and the cell.
 void check_whole_number_cells(const std::string& path, int lowest, int highest);
 
-// Branch lengths the sampler's arithmetic carries. Below the shortest,
-// 1 - exp(-rate t) rounds to 0 for the rates a run visits and an event on the
-// branch becomes as impossible as an insertion inside the tree; above the
-// longest, exp(-rate t) underflows the complement 1 - p and a residue can no
-// longer survive the branch. A length of exactly 0 is a branch without events.
-inline constexpr double shortest_branch_length = 1e-8;
-inline constexpr double longest_branch_length = 1e3;
+// Branch lengths the sampler's arithmetic carries, with a wide margin. A
+// length of exactly 0 is a branch without events. The rates fit the scale of
+// the tree, so the absolute scale hardly matters (every length of the shipped
+// case multiplied by 1e-300 or by 1e300 still runs); the bounds keep sums over
+// branches and columns and the inverse of the mean length far from overflow
+// and from denormal numbers. What matters is the spread of the positive
+// lengths of one tree: one rate must make an event on the shortest branch
+// possible (1 - exp(-rate t) > 0 needs rate t above about 1.1e-16) and let a
+// residue survive the longest (exp(-rate t) must not vanish from 1 - p, so
+// rate t below about 37). Outside that, a transition's probability falls to
+// the floor that also stands for an insertion inside the tree, and the run
+// ends drawing one: on the shipped case, with one branch changed, a spread of
+// 1e16 still ran and 1e18 did not.
+inline constexpr double smallest_branch_length = 1e-100;
+inline constexpr double largest_branch_length = 1e100;
+inline constexpr double largest_branch_length_spread = 1e12;
 
 // Refuses, with status -1 and a message naming `path`, the line and the
-// length, a branch length other than 0 outside shortest..longest, and a tree
-// whose lengths are all 0. `lines` holds the file line of every branch.
+// length: a length other than 0 outside smallest..largest, a tree whose
+// positive lengths spread over more than largest_branch_length_spread (the
+// message gives the range this tree accepts), and a tree whose lengths are
+// all 0. `lines` holds the file line of every branch.
 void check_branch_lengths(const std::string& path, const std::vector<double>& lengths,
                           const std::vector<std::size_t>& lines);
 

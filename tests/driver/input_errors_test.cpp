@@ -28,6 +28,9 @@ TEST(InputErrors, EveryFaultOfAnInputFileIsNamed) {
            {"tree.txt", "0 3 1\n0 4 1\n1 2 1\n2 1 1\n", "tree.txt line 3: parent 1 of child 2 is not reached"},
            {"tree.txt", "0 1 0.5\n0 2 1e-300\n1 3 1\n1 4 2\n", "tree.txt line 2: branch length 1e-300 is outside"},
            {"tree.txt", "0 1 0.5\n0 2 0.25\n1 3 1\n1 4 1e300\n", "line 4: branch length 1e+300 is outside"},
+           {"tree.txt", "0 1 0.5\n0 2 1e-13\n1 3 1\n1 4 2\n",
+            "line 2: branch length 1e-13 is more than 1e+12 times shorter than the longest branch, 2 (line 4); the "
+            "positive lengths of one tree must lie within that factor of each other (here 2e-12 to 2), or be 0"},
            {"tree.txt", "0 1 0\n0 2 0\n1 3 0\n1 4 0\n", "tree.txt: every branch has length 0"},
            {"tree.txt", "0 1 0.5\n0 2 0.25\n1 3 0\n1 4 2\n",
             "data.txt line 4: the column needs an event on branch 1 3 of length 0"},
