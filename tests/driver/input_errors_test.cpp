@@ -68,6 +68,20 @@ TEST(InputErrors, EveryFaultOfAnInputFileIsNamed) {
                          "folder); give a file of text\n");
 }
 
+// A run that cannot get the memory it needs (here under a 16 MB address-space
+// limit) ends with a message and status -1, not an abort.
+TEST(InputErrors, RunningOutOfMemoryIsAMessage) {
+#ifdef ALNSAMPLER_SANITIZED_BUILD
+  GTEST_SKIP() << "the sanitizers reserve more address space than the limit allows";
+#endif
+  SamplerCase c;
+  c.copy_shipped_case("golden_16_leaves");
+  const auto result = run_process("/bin/sh", {"-c", "ulimit -v 16000 && exec \"$0\" \"$@\"", sampler_executable(),
+                                              "-r", c.root(), "-t", "case/", "-n", "1"});
+  EXPECT_EQ(result.exit_status, 255);
+  EXPECT_EQ(result.err, "alnsampler: out of memory: the inputs need more memory than this machine can give\n");
+}
+
 // Every check of the inputs runs before a run file is opened: a run that
 // fails on its input leaves the files of an earlier run with the same seed
 // as they were, and adds none.
