@@ -10,8 +10,8 @@
 namespace {
 
 [[noreturn]] void report(const std::string& word, const std::string& quantity, long iteration) {
-  fatal("internal error: iteration " + to_string(iteration) + " would write the value " + word + " to the " +
-            quantity + "; the run stops so that it is not stored\n",
+  fatal("internal error: iteration " + to_string(iteration) + " would write the value " + word + " to the " + quantity +
+            "; the run stops so that it is not stored\n",
         -1);
 }
 

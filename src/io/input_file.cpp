@@ -25,8 +25,7 @@ void check_input_file(const std::string& path) {
   const auto status = std::filesystem::status(path, error);
   if (error || !std::filesystem::exists(status)) return;
   if (!std::filesystem::is_regular_file(status)) {
-    fatal("Input error: " + path + " is not a regular file (a device, a pipe or a folder); give a file of text\n",
-          -1);
+    fatal("Input error: " + path + " is not a regular file (a device, a pipe or a folder); give a file of text\n", -1);
   }
   const std::uintmax_t size = std::filesystem::file_size(path, error);
   const std::uintmax_t memory = physical_memory();

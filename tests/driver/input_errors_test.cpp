@@ -6,6 +6,8 @@
 
 namespace {
 
+namespace fs = std::filesystem;
+
 // Runs -n 0 with one input file replaced: status -1 and a message holding the
 // given text.
 TEST(InputErrors, EveryFaultOfAnInputFileIsNamed) {
@@ -60,8 +62,8 @@ TEST(InputErrors, EveryFaultOfAnInputFileIsNamed) {
   EXPECT_EQ(missing.exit_status, 255);
   EXPECT_EQ(missing.err, "file not exist:" + c.root() + "data/case/nothing.txt\n");
   // An endless input is refused before it is read.
-  std::filesystem::remove(c.data_dir() / "tree.txt");
-  std::filesystem::create_symlink("/dev/zero", c.data_dir() / "tree.txt");
+  fs::remove(c.data_dir() / "tree.txt");
+  fs::create_symlink("/dev/zero", c.data_dir() / "tree.txt");
   const auto endless = c.run({"-n", "0"});
   EXPECT_EQ(endless.exit_status, 255);
   EXPECT_EQ(endless.err, "Input error: " + c.root() + "data/case/tree.txt is not a regular file (a device, a pipe or a "
@@ -87,29 +89,23 @@ TEST(InputErrors, RunningOutOfMemoryIsAMessage) {
 // as they were, and adds none.
 TEST(InputErrors, AFailedRunLeavesTheFinishedOnesFilesAlone) {
   SamplerCase c;
+  c.write_data("cells.txt", "1 1 1\n2 2 2.5\n3 3 3\n");
   ASSERT_EQ(c.run({"-n", "2"}).exit_status, 0);
-  std::map<std::string, std::string> finished;
-  for (const auto& name : c.result_files()) finished[name] = read_file(c.results_dir() / name);
-  struct Failure {
-    std::vector<std::string> arguments;
-    const char* file;
-    const char* text;
+  const auto snapshot = [&c] {
+    std::map<std::string, std::string> files;
+    for (const auto& name : c.result_files()) files[name] = read_file(c.results_dir() / name);
+    return files;
   };
-  for (const Failure& failure : std::vector<Failure>{{{"-d", "typo.txt"}, nullptr, nullptr},
-                                                     {{"-k", "99"}, nullptr, nullptr},
-                                                     {{}, "tree.txt", "0 1 0.5\n0 2 0.25\n1 3 1\n1 4 2\n0 5 1\n"},
-                                                     {{}, "tree.txt", "0 1 1\n0 2 1\n2 3 1\n2 4 1\n"},
-                                                     {{}, "data.txt", "1 1 1\n2 2 2.5\n3 3 3\n"}}) {
-    if (failure.file != nullptr) c.write_data(failure.file, failure.text);
-    std::vector<std::string> arguments{"-n", "3"};
-    arguments.insert(arguments.end(), failure.arguments.begin(), failure.arguments.end());
-    EXPECT_EQ(c.run(arguments).exit_status, 255) << (failure.file ? failure.text : arguments.back());
-    std::map<std::string, std::string> now;
-    for (const auto& name : c.result_files()) now[name] = read_file(c.results_dir() / name);
-    EXPECT_EQ(now, finished);
-    if (failure.file != nullptr) {
-      c.write_data(failure.file, failure.file == std::string("data.txt") ? SamplerCase::data_text : SamplerCase::tree_text);
-    }
+  const auto finished = snapshot();
+  const std::vector<std::vector<std::string>> failing{{"-d", "typo.txt"}, {"-k", "99"}, {"-d", "cells.txt"}};
+  for (const auto& arguments : failing) {
+    EXPECT_EQ(c.run(arguments).exit_status, 255) << arguments[1];
+    EXPECT_EQ(snapshot(), finished) << arguments[1];
+  }
+  for (const char* tree : {"0 1 0.5\n0 2 0.25\n1 3 1\n1 4 2\n0 5 1\n", "0 1 1\n0 2 1\n2 3 1\n2 4 1\n"}) {
+    c.write_data("tree.txt", tree);
+    EXPECT_EQ(c.run({"-n", "3"}).exit_status, 255) << tree;
+    EXPECT_EQ(snapshot(), finished) << tree;
   }
 }
 
@@ -137,6 +133,30 @@ TEST(InputFiles, BlankLinesAndExtraWordsAreAccepted) {
   c.write_data("data.txt", "1 1 1\n\n2 2 2\n3 3 3 4\n");
   const auto result = c.run({"-n", "0", "-k", "1"});
   EXPECT_EQ(result.exit_status, 0) << result.err;
+}
+
+// Every input on which scripts/fuzz found a fault is kept in
+// tests/fuzz_corpus/NAME/: the files that differ from the default case and
+// the arguments ("args", one per line). Each must now end with a message and
+// status -1 or 1, or complete with finite traces; never with a sanitizer report.
+TEST(FuzzCorpus, EveryKeptInputEndsCleanly) {
+  int replayed = 0;
+  for (const auto& input : fs::directory_iterator(fs::path(ALNSAMPLER_SOURCE_DIR) / "tests" / "fuzz_corpus")) {
+    SCOPED_TRACE(input.path().filename().string());
+    SamplerCase c;
+    c.copy_shipped_case("test_case_23_6sp");
+    for (const auto& file : fs::directory_iterator(input.path())) {
+      fs::copy_file(file.path(), c.data_dir() / file.path().filename(), fs::copy_options::overwrite_existing);
+    }
+    const auto result = c.run(read_lines(c.data_dir() / "args"));
+    EXPECT_TRUE(result.exit_status == 0 || result.exit_status == 1 || result.exit_status == 255) << result.exit_status;
+    EXPECT_TRUE(result.err.find("Sanitizer") == result.err.npos && result.err.find("runtime error") == result.err.npos)
+        << result.err;
+    EXPECT_TRUE(result.exit_status == 0 || !(result.err + result.out).empty()) << "a failure without a message";
+    EXPECT_EQ(result.exit_status == 0 ? c.first_non_finite_word() : "", "");
+    ++replayed;
+  }
+  EXPECT_GT(replayed, 0);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -54,12 +55,10 @@ class SamplerCase {
   // number that is not finite ("inf", "-nan", ...); empty if there is none.
   std::string first_non_finite_word() const {
     for (const auto& name : result_files()) {
-      for (const auto& row : read_rows<std::string>(results_dir() / name)) {
-        for (const auto& word : row) {
-          char* end = nullptr;
-          const double value = std::strtod(word.c_str(), &end);
-          if (*end == '\0' && !std::isfinite(value)) return name + ": " + word;
-        }
+      std::istringstream words(read_file(results_dir() / name));
+      for (std::string word; words >> word;) {
+        char* end = nullptr;
+        if (!std::isfinite(std::strtod(word.c_str(), &end)) && *end == '\0') return name + ": " + word;
       }
     }
     return "";
