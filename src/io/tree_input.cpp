@@ -101,12 +101,13 @@ void check_every_branch_is_reached(const std::string& path, const std::vector<in
   const int parent = parents[i];
   const std::size_t first = first_row_of_parent[parent];
   if (first < parents.size()) {
-    input_error(path, lines[i], "node " + to_string(parent) + " already has two children (lines " +
-                                    to_string(lines[first]) + " and " + to_string(lines[first + 1]) +
-                                    "); a tree node has at most two");
+    input_error(path, lines[i],
+                "node " + to_string(parent) + " already has two children (lines " + to_string(lines[first]) + " and " +
+                    to_string(lines[first + 1]) + "); a tree node has at most two");
   }
-  input_error(path, lines[i], "parent " + to_string(parent) + " of child " + to_string(children[i]) +
-                                  " is not reached from the root by the lines before it");
+  input_error(path, lines[i],
+              "parent " + to_string(parent) + " of child " + to_string(children[i]) +
+                  " is not reached from the root by the lines before it");
 }
 
 void read_leaf_map(const std::string& path, std::size_t label_count, std::vector<int>& map, std::vector<std::size_t>& lines) {
