@@ -171,7 +171,10 @@ void SamplerRun::check_sizes() {
 
 void SamplerRun::build_trees() {
   initialize_trees(_trees, _parents, _children, _lengths, _map_from_leave_label_to_seq_id, _alignment, nullptr);
-  for (PhyTree* tree : _trees) tree->init_nodes();
+  for (PhyTree* tree : _trees) {
+    tree->init_nodes();
+    keep_zero_length_branches_without_events(*tree);
+  }
 }
 
 void SamplerRun::start_up() {

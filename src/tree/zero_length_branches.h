@@ -17,6 +17,14 @@
 // without one, -1 when no single such branch is to blame (several need one).
 int zero_length_branch_needing_an_event(const PhyTree& shape, const std::vector<int>& column);
 
+// The parsimony start of PhyTree::init_nodes knows nothing of lengths and may
+// put an event on a branch of length 0, and a root value that the leaves
+// below such branches rule out. Where it did, this gives the internal nodes
+// values that need no such event (keeping every value that needs none, then
+// preferring the parent's value) and sets every indicator from the values.
+// Draws nothing; a tree without branches of length 0 is left as it is.
+void keep_zero_length_branches_without_events(PhyTree& tree);
+
 // Ends the run with status -1 and a message naming `data_path`, the line of
 // the column and the branch, at the first column of `alignment` (whose file
 // lines are `lines`) that needs an event on a branch of length 0.

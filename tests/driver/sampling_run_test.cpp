@@ -192,6 +192,19 @@ TEST(SamplingRun, ZeroLengthLeafBranchCarriesNoEvent) {
   }
 }
 
+// The same with the branch from the root to leaf 2 (sequence 0) at length 0:
+// the parsimony start must not leave the root at another residue.
+TEST(SamplingRun, ZeroLengthBranchBelowTheRootFromTheFirstIteration) {
+  SamplerCase c;
+  c.write_data("tree.txt", "0 1 0.5\n0 2 0\n1 3 1\n1 4 2\n");
+  for (const char* seed : {"1", "2", "3", "4", "5", "6", "7", "8"}) {
+    const auto result = c.run({"-s", seed, "-n", "5", "-k", "2", "--ancestors"});
+    ASSERT_EQ(result.exit_status, 0) << "seed " << seed << ": " << result.err;
+    const auto rows = read_rows<int>(file(c, "_ancestors_1.txt", seed));
+    for (std::size_t column = 0; column < rows.size(); ++column) EXPECT_EQ(rows[column].at(0), "123412341"[column] - '0');
+  }
+}
+
 // A value that is not finite stops the run before it is written, naming the
 // quantity and the iteration; headers and finite numbers pass.
 TEST(FiniteGuardDeathTest, NonFiniteValuesStopTheRun) {
