@@ -126,10 +126,11 @@ void check_zero_length_branches(const PhyTree& shape, const std::vector<std::vec
     if (label == 0) continue;
     const std::string where = "Input error: " + data_path + " line " + to_string(lines.at(c)) + ": ";
     if (label > 0) {
-      const std::string branch = to_string(shape.nodes[label]->parent->_label) + " " + to_string(label);
-      fatal(where + "the column needs an event on branch " + branch + " of length 0, which carries none " +
-                "(and nothing is inserted inside the tree); give the branch a positive length or drop the column\n",
-            -1);
+      const std::string branch = to_string(shape.nodes[label]->parent->_label) + " to node " + to_string(label);
+      fatal(
+          where + "the column needs an event on the branch from node " + branch + ", whose length 0 carries " +
+              "none (and nothing is inserted inside the tree); give the branch a positive length or drop the column\n",
+          -1);
     }
     fatal(where + "the column needs events on several branches of length 0, which carry none (and nothing is " +
               "inserted inside the tree); give them positive lengths or drop the column\n",

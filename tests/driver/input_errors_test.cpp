@@ -35,7 +35,7 @@ TEST(InputErrors, EveryFaultOfAnInputFileIsNamed) {
             "positive lengths of one tree must lie within that factor of each other (here 2e-12 to 2), or be 0"},
            {"tree.txt", "0 1 0\n0 2 0\n1 3 0\n1 4 0\n", "tree.txt: every branch has length 0"},
            {"tree.txt", "0 1 0.5\n0 2 0.25\n1 3 0\n1 4 2\n",
-            "data.txt line 4: the column needs an event on branch 1 3 of length 0"},
+            "data.txt line 4: the column needs an event on the branch from node 1 to node 3, whose length 0"},
            {"map_from_leave_label_to_seq_id.txt", "2 0\n3 1\n4 2.7\n", "line 3 column 2: value \"2.7\" is not a whole"},
            {"map_from_leave_label_to_seq_id.txt", "2 0\n3\n4 2\n", "line 2: expected a leaf label and a sequence id"},
            {"map_from_leave_label_to_seq_id.txt", "2 0\n3 1\n", "leaf label 4 of "},
