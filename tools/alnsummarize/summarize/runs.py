@@ -74,7 +74,7 @@ class Chain:
         self.results_dir = results_dir
         self.seed = seed
         self.burnin = 0
-        self.burnin_automatic = self.burnin_capped = False
+        self.burnin_automatic = self.burnin_drifting = False
         self.first_kept = 0
         self.warnings = []
         post_para = self.path("_post_para.txt")
@@ -118,9 +118,9 @@ class Chain:
     def n_draws(self):
         return len(self.draw_iterations)
 
-    def set_burnin(self, burnin, capped=False, automatic=False):
+    def set_burnin(self, burnin, drifting=False, automatic=False):
         """Drop the first `burnin` iterations; the draws kept are those numbered above it."""
-        self.burnin, self.burnin_capped, self.burnin_automatic = burnin, capped, automatic
+        self.burnin, self.burnin_drifting, self.burnin_automatic = burnin, drifting, automatic
         self.first_kept = int(np.searchsorted(self.draw_iterations, burnin, side="right"))
 
     def kept_iterations(self):
@@ -149,8 +149,11 @@ class Chain:
         thin = checkpoint_thin(self.path("_checkpoint.bin"), self.seed)
         if thin is not None:
             return thin
-        first = next((i for i in range(1, self.n + 1) if os.path.exists(self.iteration_path("from_tos", i))), None)
-        if first is None or (first > 1 and first < self.n and os.path.exists(self.iteration_path("from_tos", first + 1))):
+        def has_files(iteration):
+            return os.path.exists(self.iteration_path("from_tos", iteration))
+
+        first = next((i for i in range(1, self.n + 1) if has_files(i)), None)
+        if first is None or (1 < first < self.n and has_files(first + 1)):
             raise ToolError(f"trace {self.iteration_path('from_tos', 1)} does not exist")
         return first
 
@@ -369,9 +372,9 @@ def settling_burnin(chain):
 def burnin_iterations(burnin, chain):
     """The number of leading iterations of `chain` that the burn-in drops, and whether a trace
     drifted for half the chain or more (only for a burn-in chosen from the traces)."""
-    capped = False
+    drifting = False
     if burnin == AUTO_BURNIN:
-        dropped, capped = settling_burnin(chain)
+        dropped, drifting = settling_burnin(chain)
     else:
         dropped = int(math.floor(burnin * chain.n)) if burnin < 1 else int(burnin)
     if dropped >= chain.draw_iterations[-1]:
@@ -381,7 +384,7 @@ def burnin_iterations(burnin, chain):
             f"seed {chain.seed}: a burn-in of {plural(dropped, 'iteration')} leaves none of its"
             f" {what} ({chain.path('_post_para.txt')})"
         )
-    return dropped, capped
+    return dropped, drifting
 
 
 def burnin_warnings(chains):
@@ -389,7 +392,7 @@ def burnin_warnings(chains):
     return [
         f"seed {chain.seed}: its traces settle only after iteration {chain.burnin} of {chain.n}"
         " (half the chain or more), so it may still be drifting: run it longer, or set --burnin"
-        for chain in chains if chain.burnin_capped
+        for chain in chains if chain.burnin_drifting
     ]
 
 

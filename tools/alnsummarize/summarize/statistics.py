@@ -270,10 +270,11 @@ class Summary:
 
     def most_conserved(self, key):
         """The state with the lowest mean `key` rate among those that hold columns."""
-        candidates = [s for s in range(self.n_states) if s not in self.empty_states()] or list(range(self.n_states))
-        means = {kind: [self.mean_rate(kind, s) for s in range(self.n_states)] for kind in RATE_KINDS}
-        return min(candidates, key=lambda s: conservation_key(np.array(means["deletion"]),
-                                                              np.array(means["mutation"]), key)[s])
+        empty = self.empty_states()
+        candidates = [state for state in range(self.n_states) if state not in empty] or list(range(self.n_states))
+        means = {kind: np.array([self.mean_rate(kind, state) for state in range(self.n_states)]) for kind in RATE_KINDS}
+        scores = conservation_key(means["deletion"], means["mutation"], key)
+        return min(candidates, key=lambda state: scores[state])
 
     def add_ancestors(self, n_internal):
         """Posterior of every internal node's value in every column (nodes x columns x 5)."""

@@ -69,7 +69,8 @@ def write_chains(case, n=(300, 300), shift=0.0, states=(0, 1, 2, 0), drift=0, k_
     rng = np.random.default_rng(21)
     for number, length in enumerate(n):
         case.write_run(3 + number, [
-            Iteration(states, deletion=tuple(np.array([0.5, 1.0, 2.0]) + shift * number + 0.05 * rng.standard_normal(3)),
+            Iteration(states, deletion=tuple((0.5 + shift * number, 1.0 + shift * number, 2.0 + shift * number)
+                                             + 0.05 * rng.standard_normal(3)),
                       mutation=(0.5 + 0.01 * rng.standard_normal(), 5.0 + rng.standard_normal(), 500.0 + rng.random()),
                       from_tos=[(c, c) for c in range(4)] if i < k_max_share * length else [(0, len(states) - 1)],
                       log_probability=-100.0 + rng.random() - (1000.0 - i if i < drift and number == 0 else 0.0))
@@ -85,9 +86,17 @@ def cut_transitions(case):
     write(case.result(3, "_rate_state_transitions.txt"), ["0.9 0.05 0.05"] * 5)
 
 
+def stop_within_an_iteration(case):
+    """A run killed after writing iteration 301's segment row and transition lines: no fault."""
+    for suffix, lines in (("_post_dist_k.txt", 1), ("_rate_state_transitions.txt", 3)):
+        with open(case.result(3, suffix), "a", encoding="utf-8") as handle:
+            handle.write("0 -1 -2 -3\n" if lines == 1 else "0.9 0.05 0.05\n" * 3)
+
+
 # (chains, alnsummarize arguments, a change to the folder, fragments of the warnings, fragments that must be absent)
 WARNINGS = [
     ({}, {}, None, [], []),
+    ({}, {}, stop_within_an_iteration, [], []),
     ({"n": (30,)}, {}, None,
      ["effective sample size below 100 for deletion_rate_0 (", "mutation_rate_2 (", "run longer chains"], []),
     ({"shift": 0.5, "states": (0, 1, 1, 0)}, {}, None,
@@ -128,9 +137,10 @@ def wobble(n):
 
 
 # (iterations, --thin, iterations the log-probability drifts, iterations a mutation rate drifts,
-#  burn-in chosen, warned as still drifting)
+#  burn-in chosen, warned as still drifting); a log_drift of -1 is one excursion, at iteration 22,
+#  a fifth of the range beyond it (as a stationary chain's first half may have).
 @pytest.mark.parametrize("n,thin,log_drift,rate_drift,burnin,drifting", [
-    (100, 1, 0, 0, 0, False), (100, 1, 30, 0, 30, False), (100, 1, 0, 40, 40, False),
+    (100, 1, 0, 0, 0, False), (100, 1, -1, 0, 0, False), (100, 1, 30, 0, 30, False), (100, 1, 0, 40, 40, False),
     (100, 1, 20, 45, 45, False), (100, 5, 0, 40, 40, False), (100, 1, 70, 0, 50, True),
     (100, 5, 0, 80, 50, True), (3, 1, 2, 0, 0, False),
 ])
@@ -138,7 +148,7 @@ def test_burnin_ends_with_the_longest_drift_of_known_length(case, run, n, thin, 
                                                            drifting):
     # Drifts that approach the stationary level from far away.
     i = np.arange(n)
-    log_probability = -100.0 + wobble(n) - (1000.0 - 10.0 * i) * (i < log_drift)
+    log_probability = -100.0 + wobble(n) - (1000.0 - 10.0 * i) * (i < log_drift) + 0.4 * (log_drift < 0) * (i == 21)
     middle = 1.0 + 0.1 * wobble(n) + (50.0 - 0.5 * i) * (i < rate_drift)
     case.modelled_data(3)
     case.write_run(3, [Iteration([0, 1, 2], mutation=(0.1, middle[i], 10.0), log_probability=log_probability[i])
@@ -167,6 +177,8 @@ def test_thinned_run_reads_its_draws_only(case, run, from_checkpoint):
     assert "thinned run (--thin 3): per-iteration files of iterations 3, 6, ... only" in out and "3 draws" in out
     assert [row.split("\t")[0] for row in case.read_output("trace_3.log").splitlines()[1:]] == ["3", "6", "9"]
     assert float({row["rate"]: row for row in case.table("rates.tsv")}["mutation_rate_1"]["mean"]) == 7.5
+    # The conditional distribution of the number of segments averages every kept iteration.
+    assert sum(float(row["conditional_mean"]) for row in case.table("segments.tsv")) == pytest.approx(1)
 
 
 def test_a_rate_that_never_moves_is_reported_not_measured(case, run):

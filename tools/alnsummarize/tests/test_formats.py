@@ -125,9 +125,9 @@ def test_track_coordinates_of_a_case_prepared_by_alnprepare(tmp_path, case, run)
 
 
 def test_summary_tsv_holds_one_row_per_quantity_and_the_warnings(case, run):
-    # Two of four draws use all 4 segments; state 2 holds no column.
+    # Two of four draws use all 4 segments; sampled state 1 holds no column, so it becomes state 2.
     case.modelled_data(4)
-    case.write_run(3, [Iteration([0, 1, 1, 0], mutation=(0.1, 1.0 + i, 10.0),
+    case.write_run(3, [Iteration([0, 2, 2, 0], mutation=(0.1, 1.0 + i, 10.0),
                                  from_tos=[(0, 3)] if i < 2 else [(c, c) for c in range(4)]) for i in range(4)])
     status, _, err = run()
     assert status == 0
@@ -139,12 +139,12 @@ def test_summary_tsv_holds_one_row_per_quantity_and_the_warnings(case, run):
                                             "burnin_seed_3", "thin_seed_3", "state_2_occupancy",
                                             "mutation_rate_1_mean", "mean_column_mutation_rate")} == {
         "chains": "1", "kept_draws": "4", "conserved_by": "mutation", "k_max": "4", "p_k_max": "0.5",
-        "burnin_seed_3": "0", "thin_seed_3": "1", "state_2_occupancy": "0", "mutation_rate_1_mean": "2.5",
-        "mean_column_mutation_rate": "1.3"}
+        "burnin_seed_3": "0", "thin_seed_3": "1", "state_2_occupancy": "0", "mutation_rate_1_mean": "10",
+        "mean_column_mutation_rate": "5.05"}
     warnings = case.read_output("warnings.txt").splitlines()
-    # State 2 empty, P(k = k_max), constant rates, ESS and R-hat of the one moving rate.
-    assert values["warnings"] == "5" and err.splitlines() == warnings
-    assert [f"alnsummarize: warning: {values[f'warning_{n}']}" for n in range(1, 6)] == warnings
+    # State 2 empty, P(k = k_max), the rates of states 0 and 1 constant.
+    assert values["warnings"] == "3" and err.splitlines() == warnings
+    assert [f"alnsummarize: warning: {values[f'warning_{n}']}" for n in range(1, 4)] == warnings
 
 
 @pytest.mark.parametrize("positions,expected_bins,expected", [
