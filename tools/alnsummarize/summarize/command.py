@@ -35,7 +35,8 @@ def build_parser():
                         help="seeds of the runs to combine")
     parser.add_argument("--burnin", type=parse_burnin, default=AUTO_BURNIN, metavar="B",
                         help="iterations dropped from the start of each chain: auto (the default: chosen per chain"
-                        " from its log-probability trace), a fraction 0 <= B < 1 or a whole number of iterations")
+                        " from its log-probability and rate traces), a fraction 0 <= B < 1 or a whole number of"
+                        " iterations")
     parser.add_argument("--out", required=True, metavar="DIR", help="output folder (created if missing)")
     parser.add_argument("--data-file", default="data.txt", metavar="FILE",
                         help="the alignment file the runs read (-d of alnsampler; default data.txt)")
