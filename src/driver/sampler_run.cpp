@@ -6,12 +6,14 @@
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <vector>
 
+#include "driver/checkpoint.h"
+#include "driver/finite_guard.h"
 #include "driver/guidance.h"
 #include "driver/progress.h"
-#include "driver/checkpoint.h"
 #include "driver/run_files.h"
 #include "driver/run_lock.h"
 #include "driver/stop_signals.h"
@@ -28,6 +30,7 @@
 #include "segmentation/partition_sampler.h"
 #include "tree/likelihood_engine.h"
 #include "tree/phy_tree.h"
+#include "tree/zero_length_branches.h"
 #include "updates/dirichlet_updates.h"
 #include "updates/rate_sampler.h"
 #include "updates/zv_sampler.h"
@@ -52,7 +55,10 @@ class SamplerRun {
 
  private:
   void form_paths();
-  void read_inputs();
+  // Reads the tree, the leaf map and the alignment into memory and checks
+  // them and their sizes, before any output file is opened: a run that fails
+  // on its input leaves an earlier run's files untouched.
+  void read_and_check_inputs();
   void check_sizes();
   void build_trees();
   InputPaths input_paths() const;
@@ -103,6 +109,7 @@ class SamplerRun {
   std::vector<int> _all_values;
   std::vector<int> _all_value_index;
 
+  std::string _tree_report;  // the "tree input info:" report, written once the run files are open
   double _branch_length_mean = 0.0;
   std::vector<std::vector<int>> _data_rows;
   std::vector<std::vector<int>> _alignment;
@@ -143,13 +150,17 @@ void SamplerRun::form_paths() {
   _results_dir = _settings.root_dir + "results/" + _settings.test_case;
 }
 
-void SamplerRun::read_inputs() {
+void SamplerRun::read_and_check_inputs() {
+  std::ostringstream report;
+  std::ostream* report_ptr = &report;
+  std::vector<std::size_t> branch_lines;
   {
     const FatalNote guidance([&] { return tree_files_guidance(_data_dir); });
     read_tree_parameters(_data_dir, _parents, _children, _lengths, _map_from_leave_label_to_seq_id, _nonempty_values,
-                         _nonempty_value_index, _all_values, _all_value_index, _files.auxiliary_ptr);
+                         _nonempty_value_index, _all_values, _all_value_index, report_ptr, &branch_lines);
   }
-  check_output_file(_files.auxiliary, _files.path("_auxiliary_ouput.txt"));
+  _tree_report = report.str();
+  check_branch_lengths(_data_dir + "tree.txt", _lengths, branch_lines);
 
   double sum = 0.0;
   for (const double length : _lengths) sum += length;
@@ -158,8 +169,15 @@ void SamplerRun::read_inputs() {
   const FatalNote guidance([&] { return data_file_guidance(_data_dir, _data_path); });
   CSVReader<int> reader(_data_path);
   _data_rows = reader.read(true);
-  _alignment =
-      keep_modelled_columns(_data_rows, _data_path, required_row_length(_parents, _map_from_leave_label_to_seq_id));
+  check_whole_number_cells(_data_path, 0, 5);
+  std::vector<std::size_t> column_lines;
+  _alignment = keep_modelled_columns(_data_rows, _data_path,
+                                     required_row_length(_parents, _map_from_leave_label_to_seq_id), &column_lines);
+  check_sizes();
+  // Building one tree checks the order of the branch rows (with the tree's
+  // own messages) before the output files are opened.
+  const PhyTree shape(_parents, _children, _lengths, _map_from_leave_label_to_seq_id);
+  check_zero_length_branches(shape, _alignment, column_lines, _data_path);
 }
 
 // The segmentation needs a first segment of two columns and more columns than
@@ -180,20 +198,15 @@ void SamplerRun::check_sizes() {
 
 void SamplerRun::build_trees() {
   initialize_trees(_trees, _parents, _children, _lengths, _map_from_leave_label_to_seq_id, _alignment, nullptr);
-  for (PhyTree* tree : _trees) tree->init_nodes();
+  for (PhyTree* tree : _trees) {
+    tree->init_nodes();
+    keep_zero_length_branches_without_events(*tree);
+  }
 }
 
 void SamplerRun::start_up() {
   seed_generator(_settings.seed);
   form_paths();
-  claim_results();
-  if (_resume_point) {
-    _files.open_to_continue(_results_dir, _seed_text);
-  } else {
-    _files.open(_results_dir, _seed_text);
-    *_files.auxiliary_ptr << "k_max:" << _settings.k_max << "\n";
-  }
-
   _initial_value_probs.assign(5, 0.25);
   _initial_value_probs[0] = 0;
   _initial_state_probs.assign(3, 0.33);
@@ -202,8 +215,15 @@ void SamplerRun::start_up() {
   _rate_state_labels.resize(_n_rate_states);
   for (int i = 0; i < _n_rate_states; ++i) _rate_state_labels[i] = i;
 
-  read_inputs();
-  check_sizes();
+  read_and_check_inputs();
+  claim_results();
+  if (_resume_point) {
+    _files.open_to_continue(_results_dir, _seed_text);
+  } else {
+    _files.open(_results_dir, _seed_text);
+    *_files.auxiliary_ptr << "k_max:" << _settings.k_max << "\n" << _tree_report;
+    check_output_file(_files.auxiliary, _files.path("_auxiliary_ouput.txt"));
+  }
   build_trees();
   _input_hashes = _resume_point ? _resume_point->input_hashes : hash_input_files(input_paths());
 }
@@ -319,14 +339,17 @@ void SamplerRun::set_up_samplers() {
 // the same steps with no stream.
 void SamplerRun::write_iteration_file(const std::string& stem, long iteration,
                                       const std::function<void(std::ostream*)>& write) {
-  if (iteration % _settings.thin != 0) {
-    write(nullptr);
-    return;
-  }
+  // Written in memory first (a fresh stream formats as a fresh file does),
+  // so that a value that is not finite stops the run before it is stored,
+  // also in the iterations that --thin leaves without files.
+  std::ostringstream text;
+  write(&text);
+  ensure_finite_text(text.str(), trace_quantity(stem), iteration);
+  if (iteration % _settings.thin != 0) return;
   const std::string path = _files.iteration_path(stem, iteration);
   std::ofstream file;
   open_output_file(path, file, _files.error_ptr);
-  write(&file);
+  file << text.str();
   close_output_file(file, path);
 }
 
@@ -439,6 +462,7 @@ void SamplerRun::run_iteration(long iteration) {
   sample_rate_states(iteration);
   sample_latent_values();
   if (_settings.write_ancestors) write_ancestors(iteration);
+  ensure_finite_value(_log_posterior, "log posterior total (post_para)", iteration);
   _files.post_para << _log_posterior << "\n";
   check_output_file(_files.post_para, _files.path("_post_para.txt"));
 }

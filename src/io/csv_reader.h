@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "io/fatal.h"
+#include "io/input_file.h"
 
 // Reads a whitespace-separated table from a stream. By rows, inner vector i
 // holds every value that could be extracted from line i, left to right, up to
@@ -74,10 +75,15 @@ class TableParser {
 
 // A whitespace-separated table file. The file is opened at construction; if it
 // cannot be opened the run ends with "file not exist:" followed by the name.
+// A path that is not a regular file (opening a pipe could wait for ever), or a
+// file larger than the machine's memory, ends it first, with the message of
+// check_input_file.
 template <typename T>
 class CSVReader {
  public:
-  explicit CSVReader(const std::string& file_name) : _file_name(file_name), _stream(file_name) {
+  explicit CSVReader(const std::string& file_name) : _file_name(file_name) {
+    check_input_file(_file_name);
+    _stream.open(_file_name);
     if (!_stream.is_open()) fatal("file not exist:" + _file_name + "\n", -1);
   }
 

@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
+#include <limits>
 #include <map>
+#include <queue>
+#include <sstream>
 
 #include "io/csv_reader.h"
 #include "io/fatal.h"
@@ -71,9 +75,47 @@ void check_branch_labels(const std::string& path, const std::vector<int>& parent
   }
 }
 
+// Replays the construction of the tree from the branch table (one pair of
+// rows per internal node, pairs in breadth-first order of their parents) on
+// the labels alone, and refuses the rows it never reaches: a third child of
+// a node, or a branch hanging below a node that is not in the tree. Rows out
+// of order, or too few rows, are left to the tree's own construction, whose
+// messages name them.
+void check_every_branch_is_reached(const std::string& path, const std::vector<int>& parents,
+                                   const std::vector<int>& children, const std::vector<std::size_t>& lines) {
+  const int last_internal_label = *std::max_element(parents.begin(), parents.end());
+  std::vector<std::size_t> first_row_of_parent(children.size() + 1, parents.size());
+  std::queue<int> queue;
+  queue.push(parents.front());
+  std::size_t i = 0;
+  while (!queue.empty()) {
+    const int parent = queue.front();
+    queue.pop();
+    for (int k = 0; k < 2; ++k, ++i) {
+      if (i >= parents.size() || parents[i] != parent) return;
+      if (k == 0) first_row_of_parent[parent] = i;
+      if (children[i] <= last_internal_label) queue.push(children[i]);
+    }
+  }
+  if (i >= parents.size()) return;
+  const int parent = parents[i];
+  const std::size_t first = first_row_of_parent[parent];
+  if (first < parents.size()) {
+    input_error(path, lines[i],
+                "node " + to_string(parent) + " already has two children (lines " + to_string(lines[first]) + " and " +
+                    to_string(lines[first + 1]) + "); a tree node has at most two");
+  }
+  input_error(path, lines[i],
+              "parent " + to_string(parent) + " of child " + to_string(children[i]) +
+                  " is not reached from the root by the lines before it");
+}
+
 void read_leaf_map(const std::string& path, std::size_t label_count, std::vector<int>& map, std::vector<std::size_t>& lines) {
   CSVReader<int> reader(path);
   const auto rows = reader.read(true);
+  // The table reader stops a row at the first cell that is not an integer
+  // and reads "2.7" as 2; a label or sequence id must be the whole cell.
+  check_whole_number_cells(path, std::numeric_limits<int>::min(), std::numeric_limits<int>::max());
   map.assign(label_count, -1);
   lines.assign(label_count, 0);
   for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -140,12 +182,15 @@ void write_tree_report(std::ostream* out, const std::vector<int>& parents, const
 void read_tree_parameters(const std::string& data_dir, std::vector<int>& parents, std::vector<int>& children,
                           std::vector<double>& lengths, std::vector<int>& map_from_leave_label_to_seq_id,
                           std::vector<int>& nonempty_values, std::vector<int>& nonempty_value_index,
-                          std::vector<int>& all_values, std::vector<int>& all_value_index, std::ostream*& out) {
+                          std::vector<int>& all_values, std::vector<int>& all_value_index, std::ostream*& out,
+                          std::vector<std::size_t>* tree_file_lines) {
   const std::string tree_path = data_dir + "tree.txt";
   const std::string map_path = data_dir + "map_from_leave_label_to_seq_id.txt";
   std::vector<std::size_t> branch_lines;
   read_branches(tree_path, parents, children, lengths, branch_lines);
   check_branch_labels(tree_path, parents, children, branch_lines);
+  check_every_branch_is_reached(tree_path, parents, children, branch_lines);
+  if (tree_file_lines != nullptr) *tree_file_lines = branch_lines;
 
   std::vector<std::size_t> map_lines;
   read_leaf_map(map_path, children.size() + 1, map_from_leave_label_to_seq_id, map_lines);
@@ -166,8 +211,10 @@ std::size_t required_row_length(const std::vector<int>& parents, const std::vect
 }
 
 std::vector<std::vector<int>> keep_modelled_columns(const std::vector<std::vector<int>>& data_rows,
-                                                    const std::string& path, std::size_t row_length) {
+                                                    const std::string& path, std::size_t row_length,
+                                                    std::vector<std::size_t>* kept_lines) {
   std::vector<std::vector<int>> alignment;
+  if (kept_lines != nullptr) kept_lines->clear();
   for (std::size_t i = 0; i < data_rows.size(); ++i) {
     const auto& row = data_rows[i];
     if (row.empty() || row.front() < 1 || row.front() > 4) continue;
@@ -181,6 +228,54 @@ std::vector<std::vector<int>> keep_modelled_columns(const std::vector<std::vecto
       }
     }
     alignment.push_back(row);
+    if (kept_lines != nullptr) kept_lines->push_back(i + 1);
   }
   return alignment;
+}
+
+void check_whole_number_cells(const std::string& path, int lowest, int highest) {
+  std::ifstream file(path);
+  std::string line;
+  for (std::size_t number = 1; std::getline(file, line); ++number) {
+    std::istringstream cells(line);
+    std::string cell;
+    for (std::size_t column = 1; cells >> cell; ++column) {
+      const auto value = parse_exact<int>(cell);
+      const std::string where =
+          "Input error: " + path + " line " + to_string(number) + " column " + to_string(column) + ": value \"" + cell;
+      if (!value) fatal(where + "\" is not a whole number\n", -1);
+      if (*value < lowest || *value > highest) {
+        fatal(where + "\" is outside " + to_string(lowest) + ".." + to_string(highest) + "\n", -1);
+      }
+    }
+  }
+}
+
+void check_branch_lengths(const std::string& path, const std::vector<double>& lengths,
+                          const std::vector<std::size_t>& lines) {
+  std::size_t shortest = lengths.size();
+  std::size_t longest = lengths.size();
+  for (std::size_t i = 0; i < lengths.size(); ++i) {
+    const double length = lengths[i];
+    if (length == 0.0) continue;
+    if (length < smallest_branch_length || length > largest_branch_length) {
+      std::ostringstream message;
+      message << "branch length " << length << " is outside the lengths the sampler can carry: 0 (a branch "
+              << "without events) or " << smallest_branch_length << " to " << largest_branch_length;
+      input_error(path, lines.at(i), message.str());
+    }
+    if (shortest == lengths.size() || length < lengths[shortest]) shortest = i;
+    if (longest == lengths.size() || length > lengths[longest]) longest = i;
+  }
+  if (shortest == lengths.size()) {
+    fatal("Input error: " + path + ": every branch has length 0; at least one branch must be longer\n", -1);
+  }
+  if (lengths[shortest] * largest_branch_length_spread < lengths[longest]) {
+    std::ostringstream message;
+    message << "branch length " << lengths[shortest] << " is more than " << largest_branch_length_spread
+            << " times shorter than the longest branch, " << lengths[longest] << " (line " << lines.at(longest)
+            << "); the positive lengths of one tree must lie within that factor of each other (here "
+            << lengths[longest] / largest_branch_length_spread << " to " << lengths[longest] << "), or be 0";
+    input_error(path, lines.at(shortest), message.str());
+  }
 }

@@ -16,21 +16,60 @@
 // a message naming the file, the line and the value: short rows, labels that
 // are not integers or lie outside 0..B, lengths that are not finite and
 // non-negative, a first row whose parent is not the root 0, a child listed
-// twice, leaves without a sequence id, and leaf sequence ids that are not
-// exactly 0..(leaves-1). Blank lines after the first are skipped.
+// twice, a row that the breadth-first construction never reaches (a third
+// child of a node, a branch below a node outside the tree), leaf-map cells
+// that are not whole numbers, leaves without a sequence id, and leaf sequence
+// ids that are not exactly 0..(leaves-1). Blank lines after the first are
+// skipped. Rows out of breadth-first order are left to PhyTree's constructor.
 //
-// With a non-null `out`, writes the "tree input info:" report.
+// With a non-null `out`, writes the "tree input info:" report. With a
+// non-null `tree_file_lines`, stores the file line of every branch.
 void read_tree_parameters(const std::string& data_dir, std::vector<int>& parents, std::vector<int>& children,
                           std::vector<double>& lengths, std::vector<int>& map_from_leave_label_to_seq_id,
                           std::vector<int>& nonempty_values, std::vector<int>& nonempty_value_index,
-                          std::vector<int>& all_values, std::vector<int>& all_value_index, std::ostream*& out);
+                          std::vector<int>& all_values, std::vector<int>& all_value_index, std::ostream*& out,
+                          std::vector<std::size_t>* tree_file_lines = nullptr);
 
 // Keeps, in file order, the rows of the alignment file whose first value (the
 // reference sequence 0) is a residue 1..4; other rows, blank ones included,
 // are dropped. A kept row must hold at least `row_length` values, each 0..5;
 // otherwise the run ends with status -1 naming `path`, the line and the value.
+// With a non-null `kept_lines`, stores the file line of every kept row.
 std::vector<std::vector<int>> keep_modelled_columns(const std::vector<std::vector<int>>& data_rows,
-                                                    const std::string& path, std::size_t row_length);
+                                                    const std::string& path, std::size_t row_length,
+                                                    std::vector<std::size_t>* kept_lines = nullptr);
+
+// Every white-space separated cell of the file must be a whole number from
+// `lowest` to `highest`, written as nothing else ("1.9", "1abc" and "x" are
+// refused; the table reader would read the first two as 1 and end the row at
+// the third). Otherwise the run ends with status -1 naming the file, the
+// line, the column and the cell.
+void check_whole_number_cells(const std::string& path, int lowest, int highest);
+
+// Branch lengths the sampler's arithmetic carries, with a wide margin. A
+// length of exactly 0 is a branch without events. The rates fit the scale of
+// the tree, so the absolute scale hardly matters (every length of the shipped
+// case multiplied by 1e-300 or by 1e300 still runs); the bounds keep sums over
+// branches and columns and the inverse of the mean length far from overflow
+// and from denormal numbers. What matters is the spread of the positive
+// lengths of one tree: one rate must make an event on the shortest branch
+// possible (1 - exp(-rate t) > 0 needs rate t above about 1.1e-16) and let a
+// residue survive the longest (exp(-rate t) must not vanish from 1 - p, so
+// rate t below about 37). Outside that, a transition's probability falls to
+// the floor that also stands for an insertion inside the tree, and the run
+// ends drawing one: on the shipped case, with one branch changed, a spread of
+// 1e16 still ran and 1e18 did not.
+inline constexpr double smallest_branch_length = 1e-100;
+inline constexpr double largest_branch_length = 1e100;
+inline constexpr double largest_branch_length_spread = 1e12;
+
+// Refuses, with status -1 and a message naming `path`, the line and the
+// length: a length other than 0 outside smallest..largest, a tree whose
+// positive lengths spread over more than largest_branch_length_spread (the
+// message gives the range this tree accepts), and a tree whose lengths are
+// all 0. `lines` holds the file line of every branch.
+void check_branch_lengths(const std::string& path, const std::vector<double>& lengths,
+                          const std::vector<std::size_t>& lines);
 
 // The number of values a data row needs: one more than the largest sequence id
 // of any leaf (labels above the largest parent label).

@@ -50,20 +50,26 @@ std::string sampler_command_name() {
   return "alnsampler";
 }
 
+std::string results_folder_of(const std::string& output_dir) {
+  const fs::path case_dir = fs::path(output_dir).parent_path();  // drops the final "/"
+  const fs::path data_dir = case_dir.parent_path();
+  if (data_dir.filename() != "data") return "";
+  return as_folder(data_dir.parent_path()) + "results/" + case_dir.filename().string() + "/";
+}
+
 std::string run_next_text(const std::string& output_dir, long n_columns, long n_modelled,
                           const std::string& sampler_name) {
   const fs::path case_dir = fs::path(output_dir).parent_path();  // drops the final "/"
-  const fs::path data_dir = case_dir.parent_path();
   const std::string name = case_dir.filename().string() + "/";
-  const std::string root = as_folder(data_dir.parent_path());
+  const std::string root = as_folder(case_dir.parent_path().parent_path());
   std::string text = "alnsimulate: wrote " + output_dir + " (" + std::to_string(n_columns) + " columns, " +
                      std::to_string(n_modelled) + " modelled)\n";
-  if (data_dir.filename() != "data") {
+  const std::string results_dir = results_folder_of(output_dir);
+  if (results_dir.empty()) {
     text += "alnsampler reads a test case from ROOT/data/NAME/: move " + output_dir +
             " to such a folder and run alnsampler -r ROOT/ -t NAME/\n";
     return text;
   }
-  const std::string results_dir = root + "results/" + name;
   std::string command;
   std::error_code ignored;
   if (!fs::is_directory(results_dir, ignored)) command += "mkdir -p " + shell_quoted(results_dir) + " && ";

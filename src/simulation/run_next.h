@@ -8,6 +8,11 @@
 // (src/simulation/ -> src/driver/); plain "alnsampler" when none is found.
 std::string sampler_command_name();
 
+// The results folder alnsampler writes the runs of a case in: ROOT/results/NAME/
+// for an output folder ROOT/data/NAME/ (ending in "/"); empty when the output
+// folder is not inside a "data" folder.
+std::string results_folder_of(const std::string& output_dir);
+
 // The lines printed after a simulated test case is written to `output_dir`
 // (ending in "/"): what was written, and the alnsampler command that samples
 // it, as it can be pasted into a shell from the current folder. alnsampler

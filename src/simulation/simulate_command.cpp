@@ -1,5 +1,6 @@
 #include "simulation/simulate_command.h"
 
+#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -20,7 +21,16 @@
 
 namespace {
 
+namespace fs = std::filesystem;
+
 constexpr int absent_value = 5;
+
+// What makes a folder a test case: the files this program writes there.
+constexpr std::array<const char*, 4> case_entries{"data.txt", "tree.txt", "map_from_leave_label_to_seq_id.txt",
+                                                  "truth"};
+// The look-up tables alnprepare writes beside a case; they describe the
+// alignment of that case, so they must not outlive it.
+constexpr std::array<const char*, 2> lookup_tables{"columns.tsv", "sequences.tsv"};
 
 [[noreturn]] void usage_error(const std::string& what) {
   fatal("alnsimulate: " + what + "; see alnsimulate --help\n", -1);
@@ -67,6 +77,53 @@ void write_file(const std::string& path, Writer write) {
   open_output_file(path, stream, &std::cerr);
   write(&stream);
   close_output_file(stream, path);
+}
+
+std::string listed(const std::vector<std::string>& names) {
+  std::string text;
+  for (const auto& name : names) text += (text.empty() ? "" : ", ") + name;
+  return text;
+}
+
+std::vector<std::string> existing_entries(const std::string& folder, const auto& names) {
+  std::vector<std::string> found;
+  std::error_code ignored;
+  for (const char* name : names) {
+    const fs::path path = fs::path(folder) / name;
+    if (!fs::exists(fs::symlink_status(path, ignored))) continue;
+    found.push_back(fs::is_directory(path, ignored) ? std::string(name) + "/" : std::string(name));
+  }
+  return found;
+}
+
+// A simulated case replaces the alignment of a case already in the folder;
+// runs and summaries of that case would then silently describe data that no
+// longer exists, so the user has to ask for it.
+void refuse_existing_case(const SimulateSettings& settings) {
+  const auto found = existing_entries(settings.output_dir, case_entries);
+  if (found.empty() || settings.force) return;
+  usage_error(settings.output_dir + " already holds a test case (" + listed(found) + "); give --force to replace it");
+}
+
+// Under --force: the replaced case's look-up tables go, and the user hears
+// that its runs are still in the results folder.
+std::string remove_lookup_tables(const std::string& output_dir) {
+  const auto found = existing_entries(output_dir, lookup_tables);
+  for (const auto& name : found) {
+    std::error_code error;
+    fs::remove(fs::path(output_dir) / name, error);
+    if (error) fatal("alnsimulate: cannot remove " + output_dir + name + ": " + error.message() + "\n", 1);
+  }
+  if (found.empty()) return "";
+  return "alnsimulate: removed " + listed(found) + " of the replaced case from " + output_dir +
+         " (they described its alignment)\n";
+}
+
+void note_earlier_runs(const std::string& results_dir) {
+  std::error_code ignored;
+  if (results_dir.empty() || fs::is_empty(results_dir, ignored) || ignored) return;
+  std::cerr << "alnsimulate: warning: " << results_dir
+            << " holds runs of the case this one replaces; they do not describe the new data\n";
 }
 
 void create_folder(const std::string& path) {
@@ -167,6 +224,10 @@ SimulateSettings parse_simulate_options(int argc, const char* const* argv) {
       settings.show_help = true;
       continue;
     }
+    if (argument == "--force") {
+      settings.force = true;
+      continue;
+    }
     const bool known = is_option(argument, "-p", "--parameters") || is_option(argument, "-T", "--tree") ||
                        is_option(argument, "-o", "--output") || is_option(argument, "-c", "--columns") ||
                        is_option(argument, "-s", "--seed");
@@ -193,6 +254,8 @@ SimulateSettings parse_simulate_options(int argc, const char* const* argv) {
 }
 
 int run_simulation(const SimulateSettings& settings) {
+  refuse_existing_case(settings);
+  const bool replaces_case = !existing_entries(settings.output_dir, case_entries).empty();
   const TreeInput tree = read_tree(settings.tree_dir);
   const GenerationParameters parameters =
       load_generation_parameters(settings.parameter_dir, settings.columns, tree.leaf_count);
@@ -209,6 +272,7 @@ int run_simulation(const SimulateSettings& settings) {
                  parameters.mutation_rates, truth_dir + "leaves.txt", nullptr, &state_text);
 
   const std::vector<std::vector<int>> rows = observed_rows(trees, parameters.absent_stretches);
+  const std::string removed = replaces_case ? remove_lookup_tables(settings.output_dir) : "";
   write_file(settings.output_dir + "data.txt", [&](std::ostream* out) { write_vectors_two_dim(rows, out); });
   copy_input_file(settings.tree_dir + "tree.txt", settings.output_dir + "tree.txt");
   copy_input_file(settings.tree_dir + "map_from_leave_label_to_seq_id.txt",
@@ -220,7 +284,11 @@ int run_simulation(const SimulateSettings& settings) {
     delete t;
     t = nullptr;
   }
-  std::cout << run_next_text(settings.output_dir, static_cast<long>(rows.size()), static_cast<long>(modelled.size()),
+  const std::string results_dir = results_folder_of(settings.output_dir);
+  if (replaces_case) note_earlier_runs(results_dir);
+  if (!results_dir.empty()) create_folder(results_dir);
+  std::cout << removed
+            << run_next_text(settings.output_dir, static_cast<long>(rows.size()), static_cast<long>(modelled.size()),
                              sampler_command_name());
   return 0;
 }

@@ -10,11 +10,12 @@ struct SimulateSettings {
   std::string output_dir;     // ends with "/"
   std::optional<long> columns;
   unsigned int seed = 3;
+  bool force = false;  // replace a test case already in output_dir
   bool show_help = false;
 };
 
 // Reads -p/--parameters, -T/--tree, -o/--output, -c/--columns, -s/--seed
-// (each followed by its value) and -h/--help. A folder without a trailing
+// (each followed by its value), --force and -h/--help. A folder without a trailing
 // "/" gets one. An unknown argument, an option without its value, a value
 // that is not a number of the option's type, or a missing -p, -T or -o ends
 // the run with status -1 and a message naming the argument.
@@ -23,12 +24,15 @@ SimulateSettings parse_simulate_options(int argc, const char* const* argv);
 // The text printed by --help: every option and every file, with examples.
 std::string simulate_usage_text();
 
-// Simulates a test case: checks the tree and the parameters, seeds rand()
-// once, generates every column, and writes into the output folder (created
-// if needed) "tree.txt" and "map_from_leave_label_to_seq_id.txt" (copies of
-// the tree folder's), "data.txt" (the leaf values, absent stretches applied)
-// and the truth in "truth/". Returns 0; every failure ends the process with
-// a message (status -1 for input, 1 for output files).
+// Simulates a test case: refuses an output folder that already holds a test
+// case unless settings.force, checks the tree and the parameters, seeds
+// rand() once, generates every column, and writes into the output folder
+// (created if needed) "tree.txt" and "map_from_leave_label_to_seq_id.txt"
+// (copies of the tree folder's), "data.txt" (the leaf values, absent
+// stretches applied) and the truth in "truth/". An output folder
+// ROOT/data/NAME/ also gets its results folder ROOT/results/NAME/. Returns
+// 0; every failure ends the process with a message (status -1 for the
+// command line and input, 1 for output files).
 int run_simulation(const SimulateSettings& settings);
 
 // parse_simulate_options, then --help or run_simulation.

@@ -1,7 +1,7 @@
 #include "simulation/simulate_command.h"
 
 std::string simulate_usage_text() {
-  return R"(Usage: alnsimulate -p PARAMETER_DIR -T TREE_DIR -o OUTPUT_DIR [-c COLUMNS] [-s SEED]
+  return R"(Usage: alnsimulate -p PARAMETER_DIR -T TREE_DIR -o OUTPUT_DIR [-c COLUMNS] [-s SEED] [--force]
 
 Simulates an alignment from the model that alnsampler fits, on a fixed tree:
 a segmentation of the columns, a hidden rate state per column (a Markov chain
@@ -14,12 +14,20 @@ Options (each followed by its value):
   -T, --tree DIR        folder holding tree.txt and
                         map_from_leave_label_to_seq_id.txt, as alnsampler
                         reads them
-  -o, --output DIR      test-case folder to write; created if missing
+  -o, --output DIR      test-case folder to write; created if missing. A
+                        folder ROOT/data/NAME/ also gets ROOT/results/NAME/,
+                        where alnsampler writes its runs
   -c, --columns N       number of columns, as one segment, when the parameter
                         folder has no from_tos.txt; with from_tos.txt it must
                         equal the number of columns the segments cover
   -s, --seed SEED       seed of the random generator, 0..4294967295 (default 3);
                         the same seed and files give the same output
+  --force               replace the test case already in the output folder
+                        (without it, a folder holding data.txt, tree.txt,
+                        map_from_leave_label_to_seq_id.txt or truth/ is
+                        refused); columns.tsv and sequences.tsv of the
+                        replaced case are removed, since they describe its
+                        alignment
   -h, --help            print this text and exit
 
 Parameter files: plain text, values separated by blanks. Columns are numbered
@@ -109,8 +117,8 @@ Output, in OUTPUT_DIR:
   truth/parameters.txt        every parameter used, defaults included, and
                               the seed
 
-Example:
+Example (regenerates the default test case in place):
   alnsimulate -p data/simulation/test_case_23_6sp/ -T data/test_case_23_6sp/ \
-              -o data/test_case_23_6sp/ -s 23
+              -o data/test_case_23_6sp/ -s 23 --force
 )";
 }

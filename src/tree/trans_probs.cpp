@@ -33,6 +33,11 @@ TransProbs::TransProbs(const std::vector<double>& freqs, double deletion_rate, d
         }
       }
     }
+    // The floor keeps every event on a real branch possible, if only just.
+    // No time passes on a branch of length 0, so nothing can happen there:
+    // the exact zeros make the likelihood passes drop those transitions
+    // instead of weighing them against the equally floored insertions.
+    if (t == 0.0) continue;
     for (auto& row : matrix) {
       for (auto& entry : row) {
         if (entry == 0.0) entry = probability_floor;

@@ -9,8 +9,10 @@
 // A residue is deleted with probability 1 - exp(-delta t); an empty position
 // receives an inserted residue (drawn from the frequencies) with probability
 // 1 - exp(-iota t); a kept residue mutates by the equal-input model with
-// probability 1 - exp(-mu t). Entries that come out as 0.0 are floored to
-// 2.2250738585072014e-308, so no transition is impossible.
+// probability 1 - exp(-mu t). On a branch of positive length, entries that
+// come out as 0.0 are floored to 2.2250738585072014e-308, so no transition is
+// impossible there. A branch of length 0 carries no event: its matrix is the
+// exact identity, and every change of value across it has probability 0.
 class TransProbs {
  public:
   TransProbs(const std::vector<double>& freqs, double deletion_rate, double insertion_rate, double mutation_rate,

@@ -112,13 +112,15 @@ double RateSampler::_count_events(std::size_t node_count, const LengthOf& length
 
 // Log-likelihood ratio of the event counts between rates x_new and x:
 // sum_b c_b [ln(1 - exp(-x_new t_b)) - ln(1 - exp(-x t_b))]. Branches without
-// events contribute exactly 0 and are skipped, so that a branch of length 0
-// (where both logs are -inf) cannot turn the sum into not-a-number.
+// events contribute exactly 0 and are skipped. So is a branch of length 0:
+// an event there has probability 0 whatever the rate (both logs are -inf),
+// so it says nothing about the rate; only the parsimony start can put one
+// there, and the term would otherwise turn the sum into not-a-number.
 double RateSampler::_event_log_ratio(double x_new, double x) const {
   double ratio = 0.0;
   for (int b = 1; b < _node_count; ++b) {
-    if (_event_counts[b] == 0.0) continue;
     const double t = _branch_lengths[b];
+    if (_event_counts[b] == 0.0 || t == 0.0) continue;
     ratio += _event_counts[b] * (std::log(1 - std::exp(-x_new * t)) - std::log(1 - std::exp(-x * t)));
   }
   return ratio;

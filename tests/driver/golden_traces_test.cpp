@@ -36,12 +36,7 @@ std::map<std::string, std::string> fingerprints(const std::filesystem::path& fol
 // do that only for a deliberate change of behaviour.
 void check_golden(const std::string& case_name, const std::vector<std::string>& arguments, const std::string& golden) {
   SamplerCase c;
-  const std::filesystem::path source = std::filesystem::path(ALNSAMPLER_SOURCE_DIR) / "data" / case_name;
-  for (const auto& entry : std::filesystem::directory_iterator(source)) {
-    if (!entry.is_regular_file()) continue;
-    std::filesystem::copy_file(entry.path(), c.data_dir() / entry.path().filename(),
-                               std::filesystem::copy_options::overwrite_existing);
-  }
+  c.copy_shipped_case(case_name);
   const auto result = c.run(arguments);
   ASSERT_EQ(result.exit_status, 0) << result.err;
   const auto actual = fingerprints(c.results_dir());

@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "driver/sampler_case.h"
 
 namespace {
+
+namespace fs = std::filesystem;
 
 // Runs -n 0 with one input file replaced: status -1 and a message holding the
 // given text.
@@ -21,14 +25,30 @@ TEST(InputErrors, EveryFaultOfAnInputFileIsNamed) {
            {"tree.txt", "1 0 0.5\n1 2 0.25\n0 3 1\n0 4 2\n", "tree.txt line 1: the first branch must start at the root"},
            {"tree.txt", "0 1 0.5\n0 2 0.25\n1 3 1\n1 3 2\n", "tree.txt line 4: child label 3 is already the child of line 3"},
            {"tree.txt", "\n0 1 0.5\n", "empty file:"},
+           {"tree.txt", "0 1 0.5\n0 2 0.25\n1 3 1\n1 4 2\n0 5 1\n",
+            "tree.txt line 5: node 0 already has two children (lines 1 and 2)"},
+           {"tree.txt", "0 3 1\n0 4 1\n1 2 1\n2 1 1\n", "tree.txt line 3: parent 1 of child 2 is not reached"},
+           {"tree.txt", "0 1 0.5\n0 2 1e-300\n1 3 1\n1 4 2\n", "tree.txt line 2: branch length 1e-300 is outside"},
+           {"tree.txt", "0 1 0.5\n0 2 0.25\n1 3 1\n1 4 1e300\n", "line 4: branch length 1e+300 is outside"},
+           {"tree.txt", "0 1 0.5\n0 2 1e-13\n1 3 1\n1 4 2\n",
+            "line 2: branch length 1e-13 is more than 1e+12 times shorter than the longest branch, 2 (line 4); the "
+            "positive lengths of one tree must lie within that factor of each other (here 2e-12 to 2), or be 0"},
+           {"tree.txt", "0 1 0\n0 2 0\n1 3 0\n1 4 0\n", "tree.txt: every branch has length 0"},
+           {"tree.txt", "0 1 0.5\n0 2 0.25\n1 3 0\n1 4 2\n",
+            "data.txt line 4: the column needs an event on the branch from node 1 to node 3, whose length 0"},
+           {"map_from_leave_label_to_seq_id.txt", "2 0\n3 1\n4 2.7\n", "line 3 column 2: value \"2.7\" is not a whole"},
            {"map_from_leave_label_to_seq_id.txt", "2 0\n3\n4 2\n", "line 2: expected a leaf label and a sequence id"},
            {"map_from_leave_label_to_seq_id.txt", "2 0\n3 1\n", "leaf label 4 of "},
            {"map_from_leave_label_to_seq_id.txt", "2 0\n3 1\n4 1\n", "line 3: sequence id 1 is given to leaves 3 and 4"},
            {"map_from_leave_label_to_seq_id.txt", "2 0\n3 1\n4 3\n", "line 3: sequence id 3 of leaf 4 is outside 0..2"},
            {"map_from_leave_label_to_seq_id.txt", "2 0\n3 1\n7 2\n", "line 3: label 7 is outside 0..4"},
            {"data.txt", "1 1 1\n2 2\n3 3 3\n", "data.txt line 2: the row holds 2 value(s), but the tree's leaves need 3"},
-           {"data.txt", "1 1 1\n2 7 2\n3 3 3\n", "data.txt line 2: value 7 of sequence 1 is outside 0..5"},
+           {"data.txt", "1 1 1\n2 7 2\n3 3 3\n", "data.txt line 2 column 2: value \"7\" is outside 0..5"},
            {"data.txt", "1 1 1\n0 1 1\n5 1 1\n", "has 1 modelled column(s)"},
+           {"data.txt", "1 1 1\n2 1.9 2\n3 3 3\n", "data.txt line 2 column 2: value \"1.9\" is not a whole number"},
+           {"data.txt", "1 1 1\n2 2 1abc\n3 3 3\n", "line 2 column 3: value \"1abc\" is not a whole number"},
+           {"data.txt", "1 1 1\n-1 2 2\n3 3 3\n", "line 2 column 1: value \"-1\" is outside 0..5"},
+           {"data.txt", "1 1 1\nx 2 2\n3 3 3\n", "line 2 column 1: value \"x\" is not a whole number"},
            {"data.txt", "", "empty file:"},
        }) {
     SamplerCase c;
@@ -41,6 +61,52 @@ TEST(InputErrors, EveryFaultOfAnInputFileIsNamed) {
   const auto missing = c.run({"-d", "nothing.txt", "-n", "0"});
   EXPECT_EQ(missing.exit_status, 255);
   EXPECT_EQ(missing.err.rfind("file not exist:" + c.root() + "data/case/nothing.txt\n", 0), 0u) << missing.err;
+  // An endless input is refused before it is read.
+  fs::remove(c.data_dir() / "tree.txt");
+  fs::create_symlink("/dev/zero", c.data_dir() / "tree.txt");
+  const auto endless = c.run({"-n", "0"});
+  EXPECT_EQ(endless.exit_status, 255);
+  EXPECT_EQ(endless.err, "Input error: " + c.root() + "data/case/tree.txt is not a regular file (a device, a pipe or a "
+                         "folder); give a file of text\n");
+}
+
+// A run that cannot get the memory it needs (here under a 16 MB address-space
+// limit) ends with a message and status -1, not an abort.
+TEST(InputErrors, RunningOutOfMemoryIsAMessage) {
+#ifdef ALNSAMPLER_SANITIZED_BUILD
+  GTEST_SKIP() << "the sanitizers reserve more address space than the limit allows";
+#endif
+  SamplerCase c;
+  c.copy_shipped_case("golden_16_leaves");
+  const auto result = run_process("/bin/sh", {"-c", "ulimit -v 16000 && exec \"$0\" \"$@\"", sampler_executable(),
+                                              "-r", c.root(), "-t", "case/", "-n", "1"});
+  EXPECT_EQ(result.exit_status, 255);
+  EXPECT_EQ(result.err, "alnsampler: out of memory: the inputs need more memory than this machine can give\n");
+}
+
+// Every check of the inputs runs before a run file is opened: a run that
+// fails on its input leaves the files of an earlier run with the same seed
+// as they were, and adds none.
+TEST(InputErrors, AFailedRunLeavesTheFinishedOnesFilesAlone) {
+  SamplerCase c;
+  c.write_data("cells.txt", "1 1 1\n2 2 2.5\n3 3 3\n");
+  ASSERT_EQ(c.run({"-n", "2"}).exit_status, 0);
+  const auto snapshot = [&c] {
+    std::map<std::string, std::string> files;
+    for (const auto& name : c.result_files()) files[name] = read_file(c.results_dir() / name);
+    return files;
+  };
+  const auto finished = snapshot();
+  const std::vector<std::vector<std::string>> failing{{"-d", "typo.txt"}, {"-k", "99"}, {"-d", "cells.txt"}};
+  for (const auto& arguments : failing) {
+    EXPECT_EQ(c.run(arguments).exit_status, 255) << arguments[1];
+    EXPECT_EQ(snapshot(), finished) << arguments[1];
+  }
+  for (const char* tree : {"0 1 0.5\n0 2 0.25\n1 3 1\n1 4 2\n0 5 1\n", "0 1 1\n0 2 1\n2 3 1\n2 4 1\n"}) {
+    c.write_data("tree.txt", tree);
+    EXPECT_EQ(c.run({"-n", "3"}).exit_status, 255) << tree;
+    EXPECT_EQ(snapshot(), finished) << tree;
+  }
 }
 
 TEST(InputErrors, TreeRowsOutOfOrder) {
@@ -67,6 +133,30 @@ TEST(InputFiles, BlankLinesAndExtraWordsAreAccepted) {
   c.write_data("data.txt", "1 1 1\n\n2 2 2\n3 3 3 4\n");
   const auto result = c.run({"-n", "0", "-k", "1"});
   EXPECT_EQ(result.exit_status, 0) << result.err;
+}
+
+// Every input on which scripts/fuzz found a fault is kept in
+// tests/fuzz_corpus/NAME/: the files that differ from the default case and
+// the arguments ("args", one per line). Each must now end with a message and
+// status -1 or 1, or complete with finite traces; never with a sanitizer report.
+TEST(FuzzCorpus, EveryKeptInputEndsCleanly) {
+  int replayed = 0;
+  for (const auto& input : fs::directory_iterator(fs::path(ALNSAMPLER_SOURCE_DIR) / "tests" / "fuzz_corpus")) {
+    SCOPED_TRACE(input.path().filename().string());
+    SamplerCase c;
+    c.copy_shipped_case("test_case_23_6sp");
+    for (const auto& file : fs::directory_iterator(input.path())) {
+      fs::copy_file(file.path(), c.data_dir() / file.path().filename(), fs::copy_options::overwrite_existing);
+    }
+    const auto result = c.run(read_lines(c.data_dir() / "args"));
+    EXPECT_TRUE(result.exit_status == 0 || result.exit_status == 1 || result.exit_status == 255) << result.exit_status;
+    EXPECT_TRUE(result.err.find("Sanitizer") == result.err.npos && result.err.find("runtime error") == result.err.npos)
+        << result.err;
+    EXPECT_TRUE(result.exit_status == 0 || !(result.err + result.out).empty()) << "a failure without a message";
+    EXPECT_EQ(result.exit_status == 0 ? c.first_non_finite_word() : "", "");
+    ++replayed;
+  }
+  EXPECT_GT(replayed, 0);
 }
 
 }  // namespace

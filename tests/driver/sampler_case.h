@@ -1,7 +1,10 @@
 #pragma once
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -45,12 +48,34 @@ class SamplerCase {
   std::string result_prefix(const std::string& seed = "3") const { return root() + "results/case/" + seed; }
 
   void write_data(const std::string& name, const std::string& text) const { write_file(data_dir() / name, text); }
+  // Replaces the input files by those of a case shipped in the project's data/.
+  void copy_shipped_case(const std::string& name) const {
+    const std::filesystem::path source = std::filesystem::path(ALNSAMPLER_SOURCE_DIR) / "data" / name;
+    for (const auto& entry : std::filesystem::directory_iterator(source)) {
+      if (!entry.is_regular_file()) continue;
+      std::filesystem::copy_file(entry.path(), data_dir() / entry.path().filename(),
+                                 std::filesystem::copy_options::overwrite_existing);
+    }
+  }
 
   // Runs the sampler with -r ROOT -t case/ followed by `arguments`.
   ProcessResult run(const std::vector<std::string>& arguments) const {
     std::vector<std::string> all{"-r", root(), "-t", "case/"};
     all.insert(all.end(), arguments.begin(), arguments.end());
     return run_process(sampler_executable(), all, root_path());
+  }
+
+  // "FILE: WORD" for the first word of a result file that reads entirely as a
+  // number that is not finite ("inf", "-nan", ...); empty if there is none.
+  std::string first_non_finite_word() const {
+    for (const auto& name : result_files()) {
+      std::istringstream words(read_file(results_dir() / name));
+      for (std::string word; words >> word;) {
+        char* end = nullptr;
+        if (!std::isfinite(std::strtod(word.c_str(), &end)) && *end == '\0') return name + ": " + word;
+      }
+    }
+    return "";
   }
 
   // Names of the output files in the results folder, sorted: the traces,

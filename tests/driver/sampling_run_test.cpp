@@ -3,6 +3,7 @@
 #include <cmath>
 #include <sstream>
 
+#include "driver/finite_guard.h"
 #include "driver/sampler_case.h"
 
 namespace {
@@ -161,6 +162,61 @@ TEST(SamplingRun, AncestorsOptionAddsOnlyTheAncestorFilesAndTheSeedDecidesTheRes
       }
     }
   }
+}
+
+// A branch of length 0 carries no event. With the branch above leaf 5
+// (sequence 0) of the shipped case at length 0, runs of 200 iterations
+// complete for five seeds with every trace finite, and the parent of leaf 5
+// (node 2) holds sequence 0's residue in every column of every iteration.
+TEST(SamplingRun, ZeroLengthLeafBranchCarriesNoEvent) {
+  SamplerCase c;
+  c.copy_shipped_case("test_case_23_6sp");
+  std::string tree = read_file(c.data_dir() / "tree.txt");
+  tree.replace(tree.find("2 5 0.2"), 7, "2 5 0");
+  c.write_data("tree.txt", tree);
+  std::vector<int> reference;  // sequence 0 of every modelled column
+  for (const auto& row : read_rows<int>(c.data_dir() / "data.txt")) {
+    if (row.at(0) >= 1 && row.at(0) <= 4) reference.push_back(row[0]);
+  }
+  for (const char* seed : {"1", "2", "3", "4", "5"}) {
+    const auto result = c.run({"-s", seed, "-n", "200", "--ancestors"});
+    ASSERT_EQ(result.exit_status, 0) << "seed " << seed << ": " << result.err;
+    ASSERT_EQ(c.first_non_finite_word(), "") << "seed " << seed;
+    for (int i = 1; i <= 200; ++i) {
+      const auto rows = read_rows<int>(file(c, "_ancestors_" + std::to_string(i) + ".txt", seed));
+      ASSERT_EQ(rows.size(), reference.size());
+      for (std::size_t column = 0; column < rows.size(); ++column) {
+        ASSERT_EQ(rows[column].at(2), reference[column]) << "seed " << seed << " iteration " << i << " col " << column;
+      }
+    }
+  }
+}
+
+// The same with the branch from the root to leaf 2 (sequence 0) at length 0:
+// the parsimony start must not leave the root at another residue.
+TEST(SamplingRun, ZeroLengthBranchBelowTheRootFromTheFirstIteration) {
+  SamplerCase c;
+  c.write_data("tree.txt", "0 1 0.5\n0 2 0\n1 3 1\n1 4 2\n");
+  for (const char* seed : {"1", "2", "3", "4", "5", "6", "7", "8"}) {
+    const auto result = c.run({"-s", seed, "-n", "5", "-k", "2", "--ancestors"});
+    ASSERT_EQ(result.exit_status, 0) << "seed " << seed << ": " << result.err;
+    const auto rows = read_rows<int>(file(c, "_ancestors_1.txt", seed));
+    for (std::size_t column = 0; column < rows.size(); ++column) EXPECT_EQ(rows[column].at(0), "123412341"[column] - '0');
+  }
+}
+
+// A value that is not finite stops the run before it is written, naming the
+// quantity and the iteration; headers and finite numbers pass.
+TEST(FiniteGuardDeathTest, NonFiniteValuesStopTheRun) {
+  ensure_finite_text("#event_rate\n0.25\n1e-300\n-0\n", "deletion rates", 1);
+  ensure_finite_value(-1e300, "log posterior total (post_para)", 1);
+  EXPECT_EXIT(ensure_finite_text("#event_rate\n0.5\ninf\n", trace_quantity("_deletions_"), 7),
+              testing::ExitedWithCode(255),
+              "^internal error: iteration 7 would write the value inf to the deletion rates; the run stops");
+  EXPECT_EXIT(ensure_finite_text("0.2 -nan 0.3\n", trace_quantity("_theta_shapes_"), 2), testing::ExitedWithCode(255),
+              "value -nan to the theta shapes");
+  EXPECT_EXIT(ensure_finite_value(-HUGE_VAL, "log posterior total", 3), testing::ExitedWithCode(255),
+              "iteration 3 would write the value -inf to the log posterior total");
 }
 
 }  // namespace

@@ -86,9 +86,43 @@ TEST(Alnsimulate, WritesATestCaseThatTheSamplerReadsAsIs) {
   EXPECT_EQ(segments[0][0], 0);
   EXPECT_EQ(segments[1][1], static_cast<int>(modelled.size()) - 1);
 
-  fs::create_directories(fs::path(folders.root()) / "results" / "case");
+  EXPECT_TRUE(fs::is_directory(fs::path(folders.root()) / "results" / "case"));
   const ProcessResult sampler = run_process(sampler_executable(), {"-r", folders.root(), "-t", "case/", "-n", "1"});
   EXPECT_EQ(sampler.exit_status, 0) << sampler.err;
+}
+
+// A folder that holds a case is replaced only with --force: a refusal changes
+// nothing; a replacement drops the old case's look-up tables and warns about
+// its runs.
+TEST(Alnsimulate, ReplacesAnExistingCaseOnlyWithForce) {
+  struct Trial {
+    const char* existing;  // entry of the output folder before the run ("" none, "name/" a folder)
+    bool force;
+    const char* message;  // a part of standard error
+  };
+  const std::vector<Trial> trials{
+      {"", false, ""},
+      {"data.txt", false, "case/ already holds a test case (data.txt); give --force to replace it; see alnsimulate"},
+      {"truth/", false, "already holds a test case (truth/); give --force"},
+      {"tree.txt", true, "results/case/ holds runs of the case this one replaces"}};
+  for (const Trial& trial : trials) {
+    SCOPED_TRACE(trial.existing);
+    SimulationFolders folders;
+    const std::string existing = trial.existing;
+    const fs::path lookup = folders.output() / "columns.tsv";
+    write_file(lookup, "old\n");
+    write_file(fs::path(folders.root()) / "results" / "case" / "3_post_para.txt", "-1\n");
+    if (existing.ends_with('/')) fs::create_directories(folders.output() / existing);
+    if (!existing.empty() && !existing.ends_with('/')) write_file(folders.output() / existing, "old\n");
+    const ProcessResult result = folders.simulate(trial.force ? std::vector<std::string>{"--force"}
+                                                              : std::vector<std::string>{});
+    const bool refused = !existing.empty() && !trial.force;
+    EXPECT_EQ(result.exit_status, refused ? 255 : 0) << result.err;
+    EXPECT_NE(result.err.find(trial.message), std::string::npos) << result.err;
+    EXPECT_EQ(fs::exists(folders.output() / "truth" / "leaves.txt"), !refused);
+    EXPECT_EQ(fs::exists(lookup), !trial.force);
+    EXPECT_EQ(result.out.find("alnsimulate: removed columns.tsv of the replaced case") == 0, trial.force) << result.out;
+  }
 }
 
 TEST(Alnsimulate, ColumnsReplaceAMissingSegmentationByOneSegment) {

@@ -1,6 +1,16 @@
 #include "support/test_trees.h"
 
+#include <cmath>
 #include <random>
+
+double model_probability(int from, int to, double del, double ins, double mut, double t,
+                         const std::vector<double>& freqs) {
+  if (from == 0) return to == 0 ? std::exp(-ins * t) : (1 - std::exp(-ins * t)) * freqs[to - 1];
+  if (to == 0) return 1 - std::exp(-del * t);
+  const double kept = std::exp(-del * t);
+  const double unchanged = std::exp(-mut * t);
+  return kept * ((1 - unchanged) * freqs[to - 1] + (from == to ? unchanged : 0.0));
+}
 
 TreeTable three_leaf_table() {
   return TreeTable{{0, 0, 1, 1}, {1, 2, 3, 4}, {0.5, 0.25, 1.0, 2.0}, {-1, -1, 0, 1, 2}};

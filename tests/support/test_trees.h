@@ -34,6 +34,13 @@ TreeTable six_leaf_table();
 // seeded with `seed` (test data only: never the model's generator).
 TreeTable random_table(int leaves, unsigned seed);
 
+// The model's probability of child value `to` (0 empty, 1..4 residues) given
+// parent value `from` on a branch of length t, written with the survival
+// probabilities exp(-rate t) directly: deletion, insertion (from the
+// frequencies) and equal-input mutation. No floor: impossible is 0.
+double model_probability(int from, int to, double del, double ins, double mut, double t,
+                         const std::vector<double>& freqs);
+
 // Owns a set of column trees and exposes them as the raw pointer vector the
 // model code takes.
 struct TreeSet {

@@ -148,13 +148,15 @@ TEST(RateSampler, StepSizeAdaptsToTheAcceptanceWindow) {
   EXPECT_DOUBLE_EQ(sampler.step_size(), at_bound * 0.9);
 }
 
-// A branch of length 0 never shows an event; its zero count must not turn the
+// A branch of length 0 carries no event, whatever the rate; neither its zero
+// count nor an event that the parsimony start put there may turn the
 // acceptance ratio into not-a-number (ln 0 - ln 0), which would freeze the
 // chain. The first call writes the verbose trace line (new rate, old rate,
 // steps done, ...) and, not asked to, leaves the out-value alone.
 TEST(RateSampler, ZeroLengthBranchDoesNotFreezeTheChain) {
   IndicatorColumns data(deletions, sparse_events(10));
   for (PhyTree* tree : data.set.trees) tree->nodes[5]->length = 0.0;
+  data.set.trees[4]->nodes[5]->deletion = 1;
   RateSampler sampler(deletions, 10, 0);
   double x = sampler.compute_initial_rate(data.set.trees, data.columns, 0.35, false, nullptr);
   std::srand(12);

@@ -242,8 +242,12 @@ def missing_sampler_note(program):
 # ---------------------------------------------------------------------------
 
 
+def warning_text(program, message):
+    return f"{program}: warning: {message}"
+
+
 def warn(program, message):
-    print(f"{program}: warning: {message}", file=sys.stderr)
+    print(warning_text(program, message), file=sys.stderr)
 
 
 def run_tool(program, work):

@@ -4,8 +4,8 @@ import os
 
 import numpy as np
 
-from alncommon.case import (COLUMNS_FILE, LEAF_MAP_FILE, TREE_FILE, ToolError, content_lines, parse_int, read_columns,
-                            read_lines, read_sequence_names)
+from alncommon.case import (COLUMNS_FILE, LEAF_MAP_FILE, TREE_FILE, ToolError, content_lines, parse_float, parse_int,
+                            read_columns, read_lines, read_sequence_names)
 from alncommon.case import read_chromosome
 
 
@@ -55,19 +55,84 @@ def reference_name(data_dir, case):
     return read_chromosome(data_dir) or read_sequence_names(data_dir).get("0") or case.rstrip("/").split("/")[-1]
 
 
-def internal_node_names(data_dir, n_internal):
-    """A FASTA title for every internal node: its label and the sequences below it."""
+def input_column_count(data_dir, data_file, positions):
+    """Columns of the input alignment: the lines of the data file (one per column, modelled
+    or not), or, without it, up to the last modelled column."""
+    path = os.path.join(data_dir, data_file)
+    last = int(positions.alignment.max())
+    if not os.path.exists(path):
+        return last
+    count = len(read_lines(path, "alignment file"))
+    if count < last:
+        raise ToolError(f"{path} has {count} lines, but a modelled column lies at alignment position {last}"
+                        f" ({positions.source})")
+    return count
+
+
+class CaseTree:
+    """The case's tree as the runs read it: branches below every node, and leaf names."""
+
+    def __init__(self, path, children, leaf_names):
+        self.path, self.children, self.leaf_names = path, children, leaf_names
+
+    def below(self, label):
+        """Names of the leaves below a node, left to right; refuses a node reached twice."""
+        below, seen = [], set()
+        stack = [label]
+        while stack:
+            node = stack.pop()
+            if node in seen:
+                raise ToolError(f"{self.path}: node {node} is reached twice below node {label}: not a tree")
+            seen.add(node)
+            if node in self.children:
+                stack.extend(child for child, _ in reversed(self.children[node]))
+            else:
+                below.append(self.leaf_names(node))
+        return below
+
+    def newick(self):
+        """The tree in Newick, internal nodes named node_LABEL as in ancestors.fasta."""
+        pieces, stack = [], [("node", 0, "")]
+        while stack:
+            kind, node, length = stack.pop()
+            if kind == "text":
+                pieces.append(node)
+                continue
+            suffix = f":{length}" if length else ""
+            if node not in self.children:
+                pieces.append(newick_name(self.leaf_names(node)) + suffix)
+                continue
+            stack.append(("text", f")node_{node}{suffix}", ""))
+            for position, (child, child_length) in enumerate(reversed(self.children[node])):
+                if position:
+                    stack.append(("text", ",", ""))
+                stack.append(("node", child, child_length))
+            stack.append(("text", "(", ""))
+        return "".join(pieces) + ";\n"
+
+
+NEWICK_SPECIAL = set(" \t()[]':;,")
+
+
+def newick_name(name):
+    """A name as Newick reads it back: quoted, quotes doubled, when it holds a special character."""
+    return "'" + name.replace("'", "''") + "'" if NEWICK_SPECIAL & set(name) else name
+
+
+def read_case_tree(data_dir, n_internal):
+    """The case's tree, checked against the ancestors files; None without tree.txt and the leaf map."""
     tree_path = os.path.join(data_dir, TREE_FILE)
     map_path = os.path.join(data_dir, LEAF_MAP_FILE)
-    titles = [f"node_{label}" + (" root" if label == 0 else "") for label in range(n_internal)]
     if not (os.path.exists(tree_path) and os.path.exists(map_path)):
-        return titles
+        return None
     children = {}
     for number, fields in content_lines(tree_path, "tree file"):
         if len(fields) != 3:
             raise ToolError(f"{tree_path} line {number}: expected 'parent child length'")
         parent = parse_int(fields[0], tree_path, number, 0, 10**9)
-        children.setdefault(parent, []).append(parse_int(fields[1], tree_path, number, 0, 10**9))
+        child = parse_int(fields[1], tree_path, number, 0, 10**9)
+        parse_float(fields[2], tree_path, number)
+        children.setdefault(parent, []).append((child, fields[2]))
     if not children:
         raise ToolError(f"{tree_path} holds no branch")
     if max(children) + 1 != n_internal:
@@ -79,18 +144,17 @@ def internal_node_names(data_dir, n_internal):
     for number, fields in content_lines(map_path, "leaf map"):
         seq_ids[parse_int(fields[0], map_path, number, 0, 10**9)] = fields[1] if len(fields) > 1 else "?"
     names = read_sequence_names(data_dir)
-    for label in range(n_internal):
-        below, seen = [], set()
-        stack = [label]
-        while stack:
-            node = stack.pop()
-            if node in seen:
-                raise ToolError(f"{tree_path}: node {node} is reached twice below node {label}: not a tree")
-            seen.add(node)
-            if node in children:
-                stack.extend(reversed(children[node]))
-            else:
-                seq_id = seq_ids.get(node, "?")
-                below.append(names.get(seq_id, f"seq{seq_id}"))
-        titles[label] += " ancestor of " + ",".join(below)
-    return titles
+
+    def leaf_name(label):
+        seq_id = seq_ids.get(label, "?")
+        return names.get(seq_id, f"seq{seq_id}")
+
+    return CaseTree(tree_path, children, leaf_name)
+
+
+def internal_node_names(tree, n_internal):
+    """A FASTA title for every internal node: its label and, with the tree, the sequences below it."""
+    titles = [f"node_{label}" + (" root" if label == 0 else "") for label in range(n_internal)]
+    if tree is None:
+        return titles
+    return [title + " ancestor of " + ",".join(tree.below(label)) for label, title in enumerate(titles)]

@@ -1,14 +1,32 @@
-"""Reading the traces of alnsampler runs: one run (one seed) is one chain."""
+"""Reading the traces of alnsampler runs: one run (one seed) is one chain.
+
+A run writes its run files (post_para, post_dist_k, rate_state_transitions)
+one line (or one line per rate state) per iteration, and the per-iteration
+files of every iteration, or with --thin N of iterations N, 2N, ... only:
+those are the chain's draws.  A resumed run leaves the same files as one
+that ran without a stop.
+"""
 
 import argparse
 import math
 import os
+import struct
 
 import numpy as np
 
-from alncommon.case import ToolError, content_lines, parse_float, parse_int, plural, warn
+from alncommon.case import ToolError, content_lines, parse_float, parse_int, plural, read_text
 
 PROGRAM = "alnsummarize"
+AUTO_BURNIN = "auto"
+# The share of a trace's second-half range added on each side before a value of the first
+# half counts as outside it, and the floor of a rate on the log scale (a rate may be 0).
+SETTLING_MARGIN = 0.25
+SMALLEST_RATE = 1e-300
+# The head of SEED_checkpoint.bin: a tag, the format version, then the
+# iteration, seed, k_max and --thin of the run, in the machine's byte order.
+CHECKPOINT_HEAD = struct.Struct("=8sIqIqq")
+CHECKPOINT_TAG = b"alnckpt\n"
+CHECKPOINT_VERSION = 1
 RATE_KINDS = ("deletion", "mutation")
 RATE_HEADER = "#event_rate"
 # Values of a node: 0 empty (gap), 1-4 the residues, 5 absent (every leaf below
@@ -27,19 +45,38 @@ def read_single_values(path, what="trace"):
     return np.array(values, dtype=float)
 
 
+def checkpoint_thin(path, seed):
+    """The --thin of a run from its checkpoint's head; None without a readable checkpoint of that seed."""
+    try:
+        with open(path, "rb") as handle:
+            head = handle.read(CHECKPOINT_HEAD.size)
+    except OSError:
+        return None
+    if len(head) < CHECKPOINT_HEAD.size:
+        return None
+    tag, version, _iteration, saved_seed, _k_max, thin = CHECKPOINT_HEAD.unpack(head)
+    if tag != CHECKPOINT_TAG or version != CHECKPOINT_VERSION or saved_seed != seed or thin < 1:
+        return None
+    return thin
+
+
 class Chain:
     """The traces of one run (one seed), read from ROOT/results/NAME/.
 
-    Per iteration (all of them, burn-in included): the log-probability, the
-    number of segments, the log marginals of 1..k_max segments, the first
-    column of every segment and the sampled deletion and mutation rates of
-    every rate state (in the sampled labels).
+    Per iteration (all of them, burn-in included): the log-probability and
+    the log marginals of 1..k_max segments.  Per draw (an iteration with its
+    own files, every `thin`-th): the first column of every segment and the
+    sampled deletion and mutation rates of every rate state (in the sampled
+    labels).  `warnings` collects what is odd but not fatal.
     """
 
     def __init__(self, results_dir, seed):
         self.results_dir = results_dir
         self.seed = seed
         self.burnin = 0
+        self.burnin_automatic = self.burnin_drifting = False
+        self.first_kept = 0
+        self.warnings = []
         post_para = self.path("_post_para.txt")
         if not os.path.exists(post_para):
             raise ToolError(f"no run of seed {seed}: {post_para} does not exist")
@@ -47,11 +84,16 @@ class Chain:
         self.n = len(self.log_probability)
         if self.n == 0:
             raise ToolError(f"seed {seed}: {post_para} holds no iteration")
-        self.log_marginals_k = self._read_post_dist_k()
-        self.segment_starts = []
+        self.log_marginals_k, post_dist_k_rows = self._read_post_dist_k()
+        self.thin = self._thinning()
+        self.draw_iterations = np.arange(self.thin, self.n + 1, self.thin)
+        if len(self.draw_iterations) == 0:
+            raise ToolError(
+                f"seed {seed}: the run wrote its per-iteration files every {self.thin} iterations (--thin),"
+                f" but it has only {plural(self.n, 'iteration')} ({post_para})"
+            )
         self.n_columns = None
-        for iteration in range(1, self.n + 1):
-            self.segment_starts.append(self._read_from_tos(iteration))
+        self.segment_starts = [self._read_from_tos(iteration) for iteration in self.draw_iterations]
         self.segments = np.array([len(starts) for starts in self.segment_starts])
         self.rates = {kind: self._read_rates(kind) for kind in RATE_KINDS}
         self.n_rate_states = self.rates["deletion"].shape[1]
@@ -60,6 +102,7 @@ class Chain:
                 f"seed {seed}: {self.n_rate_states} deletion rates but"
                 f" {self.rates['mutation'].shape[1]} mutation rates per iteration"
             )
+        self._check_run_file_sizes(post_dist_k_rows)
 
     def path(self, suffix):
         return os.path.join(self.results_dir, f"{self.seed}{suffix}")
@@ -71,14 +114,69 @@ class Chain:
     def k_max(self):
         return self.log_marginals_k.shape[1]
 
+    @property
+    def n_draws(self):
+        return len(self.draw_iterations)
+
+    def set_burnin(self, burnin, drifting=False, automatic=False):
+        """Drop the first `burnin` iterations; the draws kept are those numbered above it."""
+        self.burnin, self.burnin_drifting, self.burnin_automatic = burnin, drifting, automatic
+        self.first_kept = int(np.searchsorted(self.draw_iterations, burnin, side="right"))
+
     def kept_iterations(self):
-        """File numbers (1-based) of the iterations after the burn-in."""
-        return range(self.burnin + 1, self.n + 1)
+        """File numbers (1-based) of the draws after the burn-in."""
+        return self.draw_iterations[self.first_kept:]
 
     def kept(self, values):
+        """The entries of a per-iteration series after the burn-in."""
         return values[self.burnin:]
 
+    def kept_draws(self, values):
+        """The entries of a per-draw series after the burn-in."""
+        return values[self.first_kept:]
+
+    @property
+    def n_kept(self):
+        return self.n_draws - self.first_kept
+
+    def _thinning(self):
+        """The interval between draws: the run's --thin from its checkpoint, else from the files.
+
+        Without a checkpoint, the first iteration with a from_tos file gives
+        it; a file of the next iteration too means that the earlier files are
+        missing, not thinned away.
+        """
+        thin = checkpoint_thin(self.path("_checkpoint.bin"), self.seed)
+        if thin is not None:
+            return thin
+        def has_files(iteration):
+            return os.path.exists(self.iteration_path("from_tos", iteration))
+
+        first = next((i for i in range(1, self.n + 1) if has_files(i)), None)
+        if first is None or (1 < first < self.n and has_files(first + 1)):
+            raise ToolError(f"trace {self.iteration_path('from_tos', 1)} does not exist")
+        return first
+
+    def _check_run_file_sizes(self, post_dist_k_rows):
+        """The run files of one run grow together: per iteration a post_dist_k row, then one
+        rate_state_transitions line per rate state, then the post_para line.  A run stopped
+        within an iteration may hold the first two for one iteration more."""
+        path = self.path("_rate_state_transitions.txt")
+        per = self.n_rate_states
+        lines = len(content_lines(path, "trace")) if os.path.exists(path) else None
+        if post_dist_k_rows == self.n and lines == per * self.n:
+            return
+        if post_dist_k_rows == self.n + 1 and lines in (per * self.n, per * (self.n + 1)):
+            return
+        held = "does not exist" if lines is None else f"{plural(lines, 'line')} ({per} per iteration)"
+        self.warnings.append(
+            f"seed {self.seed}: the run files disagree in size: {self.path('_post_para.txt')} holds"
+            f" {plural(self.n, 'iteration')}, {self.path('_post_dist_k.txt')} {plural(post_dist_k_rows, 'row')}"
+            f" and {path} {held}; they may come from different runs or a damaged copy"
+        )
+
     def _read_post_dist_k(self):
+        """The first n rows (one per iteration), and the number of rows."""
         path = self.path("_post_dist_k.txt")
         rows = content_lines(path, "trace")
         # The row of an iteration is written before its log-probability, so a
@@ -94,7 +192,7 @@ class Chain:
             if len(fields) != width:
                 raise ToolError(f"{path} line {number}: {len(fields)} numbers, expected {width} as on line 1")
             table.append([parse_float(field, path, number) for field in fields])
-        return np.array(table, dtype=float)
+        return np.array(table, dtype=float), len(rows)
 
     def _read_from_tos(self, iteration):
         """First column of every segment, checked to tile 0..columns-1."""
@@ -131,7 +229,7 @@ class Chain:
 
     def _read_rates(self, kind):
         table = []
-        for iteration in range(1, self.n + 1):
+        for iteration in self.draw_iterations:
             path = self.iteration_path(kind + "s", iteration)
             rows = content_lines(path, "trace")
             if not rows or rows[0][1] != [RATE_HEADER]:
@@ -151,7 +249,16 @@ class Chain:
         return np.array(table, dtype=float)
 
     def read_rate_states(self, iteration):
+        """The rate state of every column; the quick path reads a well-formed file in one go."""
         path = self.iteration_path("map_column_to_rate_state", iteration)
+        lines = read_text(path, "trace").splitlines()
+        if len(lines) == self.n_columns:
+            try:
+                states = np.array(lines, dtype=np.int64)
+            except ValueError:  # the slow path below names the line
+                states = None
+            if states is not None and states.min() >= 0 and states.max() < self.n_rate_states:
+                return states
         rows = content_lines(path, "trace")
         if len(rows) != self.n_columns:
             raise ToolError(
@@ -165,19 +272,19 @@ class Chain:
         return np.array(states, dtype=np.int64)
 
     def has_ancestors(self):
-        """True when the kept iterations come with ancestors files of this run.
+        """True when the kept draws come with ancestors files of this run.
 
         A rerun with the same seed leaves files of an earlier run in place; an
         ancestors file older than the rate-state path of its own iteration
         (written earlier in the same iteration) belongs to such an earlier run.
         """
-        first = self.burnin + 1
+        first = self.kept_iterations()[0]
         ancestors = self.iteration_path("ancestors", first)
         if not os.path.exists(ancestors):
             return False
         path_file = self.iteration_path("map_column_to_rate_state", first)
         if os.path.exists(path_file) and os.path.getmtime(ancestors) < os.path.getmtime(path_file):
-            warn(PROGRAM, f"{ancestors} is older than {path_file}: left by an earlier run, so ignored")
+            self.warnings.append(f"{ancestors} is older than {path_file}: left by an earlier run, so ignored")
             return False
         return True
 
@@ -199,7 +306,7 @@ class Chain:
         return table
 
     def ancestors_width(self):
-        path = self.iteration_path("ancestors", self.burnin + 1)
+        path = self.iteration_path("ancestors", self.kept_iterations()[0])
         rows = content_lines(path, "ancestors file")
         if not rows:
             raise ToolError(f"{path} is empty")
@@ -207,7 +314,9 @@ class Chain:
 
 
 def parse_burnin(text):
-    """--burnin: a fraction 0 <= B < 1 of each chain, or a whole number of iterations."""
+    """--burnin: auto, a fraction 0 <= B < 1 of each chain, or a whole number of iterations."""
+    if text == AUTO_BURNIN:
+        return text
     try:
         value = float(text)
     except ValueError:
@@ -223,15 +332,68 @@ def parse_burnin(text):
     return value
 
 
+def settling_point(values):
+    """(s, drifting): the series stays near the range (minimum to maximum) of its second half,
+    widened by a quarter of its width on each side, from entry s on.  The margin keeps a
+    stationary series' rare excursions in its first half from counting as drift.  A series
+    that drifts for half its length or more ends its first half beyond the range itself
+    (drifting True), and s is then the start of the second half."""
+    values = np.asarray(values, dtype=float)
+    second_half = len(values) - len(values) // 2
+    if len(values) < 4:
+        return 0, False
+    first, last = values[:second_half], values[second_half:]
+    low, high = last.min(), last.max()
+    beyond = (first < low) | (first > high)
+    if beyond[second_half - max(1, second_half // 10):].mean() > 0.5:
+        return second_half, True
+    margin = SETTLING_MARGIN * (high - low)
+    outside = np.flatnonzero((first < low - margin) | (first > high + margin))
+    return (int(outside[-1]) + 1 if len(outside) else 0), False
+
+
+def settling_burnin(chain):
+    """Burn-in chosen from the chain itself: the iteration after which its log-probability and
+    its rates (each draw's rates of a kind in increasing order, which needs no labels; on a
+    log scale, as rates near 0 vary by factors) all settle; and whether one still drifts."""
+    series = [(chain.log_probability, np.arange(1, chain.n + 1))]
+    for kind in RATE_KINDS:
+        ordered = np.log(np.maximum(np.sort(chain.rates[kind], axis=1), SMALLEST_RATE))
+        series += [(ordered[:, rank], chain.draw_iterations) for rank in range(ordered.shape[1])]
+    burnin, drifting = 0, False
+    for values, iterations in series:
+        settled, still_drifting = settling_point(values)
+        if settled:
+            burnin = max(burnin, int(iterations[settled - 1]))
+        drifting = drifting or still_drifting
+    return burnin, drifting
+
+
 def burnin_iterations(burnin, chain):
-    """The number of leading iterations of `chain` that the burn-in drops."""
-    dropped = int(math.floor(burnin * chain.n)) if burnin < 1 else int(burnin)
-    if dropped >= chain.n:
+    """The number of leading iterations of `chain` that the burn-in drops, and whether a trace
+    drifted for half the chain or more (only for a burn-in chosen from the traces)."""
+    drifting = False
+    if burnin == AUTO_BURNIN:
+        dropped, drifting = settling_burnin(chain)
+    else:
+        dropped = int(math.floor(burnin * chain.n)) if burnin < 1 else int(burnin)
+    if dropped >= chain.draw_iterations[-1]:
+        what = (f"{plural(chain.n, 'iteration')}" if chain.thin == 1 else
+                f"{plural(chain.n_draws, 'draw')} (iterations {chain.thin}, {2 * chain.thin}, ...)")
         raise ToolError(
             f"seed {chain.seed}: a burn-in of {plural(dropped, 'iteration')} leaves none of its"
-            f" {plural(chain.n, 'iteration')} ({chain.path('_post_para.txt')})"
+            f" {what} ({chain.path('_post_para.txt')})"
         )
-    return dropped
+    return dropped, drifting
+
+
+def burnin_warnings(chains):
+    """Chains with a trace that drifts for half the chain or more: it may not have settled."""
+    return [
+        f"seed {chain.seed}: its traces settle only after iteration {chain.burnin} of {chain.n}"
+        " (half the chain or more), so it may still be drifting: run it longer, or set --burnin"
+        for chain in chains if chain.burnin_drifting
+    ]
 
 
 def check_chains_agree(chains):
@@ -249,11 +411,25 @@ def check_chains_agree(chains):
                 )
 
 
+def older_than_inputs(chains, input_paths):
+    """Chains whose last iteration ended before an input file of the case last changed: their
+    traces may describe an earlier version of the case (one rewritten in place)."""
+    changed = [(os.path.getmtime(path), path) for path in input_paths if os.path.exists(path)]
+    if not changed:
+        return []
+    newest, path = max(changed)
+    return [
+        f"seed {chain.seed}: its traces are older than {path}, which changed after the run's last iteration:"
+        " they may describe an earlier version of the case; run alnsampler again"
+        for chain in chains if os.path.getmtime(chain.path("_post_para.txt")) < newest
+    ]
+
+
 def read_chains(results_dir, seeds, burnin):
     if not os.path.isdir(results_dir):
         raise ToolError(f"results folder {results_dir} does not exist")
     chains = [Chain(results_dir, seed) for seed in seeds]
     check_chains_agree(chains)
     for chain in chains:
-        chain.burnin = burnin_iterations(burnin, chain)
+        chain.set_burnin(*burnin_iterations(burnin, chain), automatic=burnin == AUTO_BURNIN)
     return chains

@@ -9,15 +9,33 @@ from .tables import number_text
 
 ESS_WARNING_BELOW = 100.0
 RHAT_WARNING_ABOVE = 1.05
+K_MAX_WARNING_ABOVE = 0.05
 
 
-def relabel_orders(mutation_rates):
-    """Per iteration, the sampled labels sorted by increasing mutation rate.
+CONSERVATION_KEYS = ("mutation", "deletion", "total")
+# A rate state that holds no column in more than this share of the kept draws
+# has the prior's rates there, and its summaries describe the prior.
+EMPTY_STATE_SHARE = 0.5
+
+
+def conservation_key(deletion_rates, mutation_rates, conserved_by):
+    """Per draw and state, the rate by which states are ordered (low = conserved)."""
+    return {"mutation": mutation_rates, "deletion": deletion_rates,
+            "total": deletion_rates + mutation_rates}[conserved_by]
+
+
+def relabel_orders(keys, occupied=None):
+    """Per draw, the sampled labels sorted by increasing key.
 
     order[i][j] is the sampled label that becomes label j; ties keep the
-    sampled order, so an iteration already in order is left unchanged.
+    sampled order, so a draw already in order is left unchanged.  A state
+    that holds no column in a draw (occupied False) goes last: its rates are
+    drawn from the prior and say nothing about conservation.
     """
-    return np.argsort(mutation_rates, axis=1, kind="stable")
+    keys = np.asarray(keys, dtype=float)
+    if occupied is not None:
+        keys = np.where(occupied, keys, np.inf)
+    return np.argsort(keys, axis=1, kind="stable")
 
 
 def identity_orders(n_iterations, n_states):
@@ -25,12 +43,12 @@ def identity_orders(n_iterations, n_states):
 
 
 def apply_order(values, orders):
-    """Per-state values (iterations x states) in the new labels."""
+    """Per-state values (draws x states) in the new labels."""
     return np.take_along_axis(values, orders, axis=1)
 
 
 def new_labels(order):
-    """Map from a sampled label to its new label, for one iteration."""
+    """Map from a sampled label to its new label, for one draw."""
     labels = np.empty_like(order)
     labels[order] = np.arange(len(order))
     return labels
@@ -126,24 +144,35 @@ def common_tails(series_per_chain):
 
 
 class Summary:
-    """Everything the output files and plots are made from."""
+    """Everything the output files and plots are made from.
 
-    def __init__(self, chains, relabel):
+    Draws are relabelled so that state 0 is the most conserved by the
+    `conserved_by` rate (unless relabel is False).  Per column it holds the
+    posterior of each state, of a segment start, and the posterior mean
+    deletion and mutation rate (of the column's state in each draw, which
+    does not depend on labels).
+    """
+
+    def __init__(self, chains, relabel, conserved_by="mutation"):
         self.chains = chains
         self.relabel = relabel
+        self.conserved_by = conserved_by
         self.n_columns = chains[0].n_columns
         self.n_states = chains[0].n_rate_states
         self.k_max = chains[0].k_max
-        self.orders = []
+        self.n_kept = sum(chain.n_kept for chain in chains)
+        self.orders, self.reordered = [], []
+        self.state_probs = np.zeros((self.n_columns, self.n_states))
+        self.column_rates = {kind: np.zeros(self.n_columns) for kind in RATE_KINDS}
+        self.occupancy = np.zeros(self.n_states)
         for chain in chains:
-            if relabel:
-                self.orders.append(relabel_orders(chain.rates["mutation"]))
-            else:
-                self.orders.append(identity_orders(chain.n, self.n_states))
-        self.reordered = [count_reordered(relabel_orders(chain.kept(chain.rates["mutation"]))) for chain in chains]
+            self._read_paths(chain)
+        self.state_probs /= self.n_kept
+        self.occupancy /= self.n_kept
+        for kind in RATE_KINDS:
+            self.column_rates[kind] /= self.n_kept
+        self.start_probs = self._start_posterior()
         self.rates = self._rate_draws()
-        self.n_kept = sum(chain.n - chain.burnin for chain in chains)
-        self.state_probs, self.start_probs = self._column_posteriors()
         self.segment_probs, self.segment_conditional = self._segment_posterior()
         self.rate_rows = self._rate_rows()
         self.ancestors = None
@@ -151,24 +180,42 @@ class Summary:
     def rate_names(self):
         return [f"{kind}_rate_{state}" for kind in RATE_KINDS for state in range(self.n_states)]
 
+    def _read_paths(self, chain):
+        """One pass over a chain's rate-state paths: the labels of every draw, and the
+        column summaries of the kept ones."""
+        keys = conservation_key(chain.rates["deletion"], chain.rates["mutation"], self.conserved_by)
+        orders = np.empty((chain.n_draws, self.n_states), dtype=np.int64)
+        reordered = 0
+        column_index = np.arange(self.n_columns)
+        for draw, iteration in enumerate(chain.draw_iterations):
+            states = chain.read_rate_states(iteration)
+            occupied = np.bincount(states, minlength=self.n_states) > 0
+            by_key = relabel_orders(keys[draw:draw + 1], occupied[None, :])[0]
+            orders[draw] = by_key if self.relabel else np.arange(self.n_states)
+            if draw < chain.first_kept:
+                continue
+            reordered += bool(np.any(by_key != np.arange(self.n_states)))
+            labels = new_labels(orders[draw])
+            self.state_probs[column_index, labels[states]] += 1
+            self.occupancy[labels[occupied.nonzero()[0]]] += 1
+            for kind in RATE_KINDS:
+                self.column_rates[kind] += chain.rates[kind][draw][states]
+        self.orders.append(orders)
+        self.reordered.append(reordered)
+
+    def _start_posterior(self):
+        counts = np.zeros(self.n_columns)
+        for chain in self.chains:
+            for starts in chain.kept_draws(chain.segment_starts):
+                counts[starts] += 1
+        return counts / self.n_kept
+
     def _rate_draws(self):
-        """Per chain, all iterations x (deletion rates, mutation rates) in the summary's labels."""
+        """Per chain, draws x (deletion rates, mutation rates) in the summary's labels."""
         draws = []
         for chain, orders in zip(self.chains, self.orders):
             draws.append(np.hstack([apply_order(chain.rates[kind], orders) for kind in RATE_KINDS]))
         return draws
-
-    def _column_posteriors(self):
-        state_counts = np.zeros((self.n_columns, self.n_states))
-        start_counts = np.zeros(self.n_columns)
-        column_index = np.arange(self.n_columns)
-        for chain, orders in zip(self.chains, self.orders):
-            for iteration in chain.kept_iterations():
-                labels = new_labels(orders[iteration - 1])
-                states = labels[chain.read_rate_states(iteration)]
-                state_counts[column_index, states] += 1
-                start_counts[chain.segment_starts[iteration - 1]] += 1
-        return state_counts / self.n_kept, start_counts / self.n_kept
 
     def _segment_posterior(self):
         """Frequency of each number of segments, and the mean of its exact conditional.
@@ -176,25 +223,29 @@ class Summary:
         Each post_dist_k row holds the log marginal likelihood of 1..k_max
         segments given the rest of the state; normalised, it is the
         distribution the sampler draws the number from, and its average over
-        the draws is a smoother estimate of the same posterior.
+        the kept iterations (every one, thinned away or not) is a smoother
+        estimate of the same posterior.
         """
         counts = np.zeros(self.k_max)
         conditional = np.zeros(self.k_max)
+        kept_iterations = 0
         for chain in self.chains:
-            counts += np.bincount(chain.kept(chain.segments) - 1, minlength=self.k_max)
+            counts += np.bincount(chain.kept_draws(chain.segments) - 1, minlength=self.k_max)
             rows = chain.kept(chain.log_marginals_k)
             weights = np.exp(rows - rows.max(axis=1, keepdims=True))
             conditional += (weights / weights.sum(axis=1, keepdims=True)).sum(axis=0)
-        return counts / self.n_kept, conditional / self.n_kept
+            kept_iterations += len(rows)
+        return counts / self.n_kept, conditional / kept_iterations
 
     def _rate_rows(self):
         rows = []
         for index, name in enumerate(self.rate_names()):
-            kept = [chain.kept(draws[:, index]) for chain, draws in zip(self.chains, self.rates)]
+            kept = [chain.kept_draws(draws[:, index]) for chain, draws in zip(self.chains, self.rates)]
             pooled = np.concatenate(kept)
             tails = common_tails(kept)
             rows.append({
                 "rate": name,
+                "state": index % self.n_states,
                 "mean": float(pooled.mean()),
                 "median": float(np.median(pooled)),
                 "lower_95": float(np.quantile(pooled, 0.025)),
@@ -204,6 +255,26 @@ class Summary:
                 "constant": is_constant(pooled),
             })
         return rows
+
+    def mean_rate(self, kind, state):
+        return self.rate_rows[RATE_KINDS.index(kind) * self.n_states + state]["mean"]
+
+    def state_name(self, state):
+        """'state 0 (mutation 0.2, deletion 0.05)': a state named with both of its mean rates."""
+        return (f"state {state} (mutation {number_text(self.mean_rate('mutation', state))},"
+                f" deletion {number_text(self.mean_rate('deletion', state))})")
+
+    def empty_states(self):
+        """States that hold no column in most kept draws."""
+        return [state for state in range(self.n_states) if self.occupancy[state] < EMPTY_STATE_SHARE]
+
+    def most_conserved(self, key):
+        """The state with the lowest mean `key` rate among those that hold columns."""
+        empty = self.empty_states()
+        candidates = [state for state in range(self.n_states) if state not in empty] or list(range(self.n_states))
+        means = {kind: np.array([self.mean_rate(kind, state) for state in range(self.n_states)]) for kind in RATE_KINDS}
+        scores = conservation_key(means["deletion"], means["mutation"], key)
+        return min(candidates, key=lambda state: scores[state])
 
     def add_ancestors(self, n_internal):
         """Posterior of every internal node's value in every column (nodes x columns x 5)."""
@@ -216,9 +287,42 @@ class Summary:
                 counts[node_index, column_index, values] += 1
         self.ancestors = counts / self.n_kept
 
-    def diagnostics_warnings(self):
-        constant = [row["rate"] for row in self.rate_rows if row["constant"]]
-        varying = [row for row in self.rate_rows if not row["constant"]]
+    def warnings(self, plots_written=True):
+        """Everything a user must know before trusting the summaries, one message each."""
+        return [*self._state_warnings(), *self._segment_warnings(), *self._diagnostics_warnings(plots_written)]
+
+    def _state_warnings(self):
+        messages = [
+            f"rate state {state} holds no column in {100 * (1 - self.occupancy[state]):.0f}% of the kept draws:"
+            " its rates there are drawn from the prior and describe no column; it is left out of the ESS and"
+            " R-hat warnings"
+            for state in self.empty_states()
+        ]
+        chosen = self.most_conserved(self.conserved_by)
+        others = [key for key in CONSERVATION_KEYS if key != self.conserved_by and self.most_conserved(key) != chosen]
+        if others:
+            views = "; ".join(f"by {key} rate it is {self.state_name(self.most_conserved(key))}"
+                              f" (--conserved-by {key})" for key in others)
+            messages.append(
+                f"the orderings disagree on the most conserved rate state: by {self.conserved_by} rate it is"
+                f" {self.state_name(chosen)}, {views}; the labels, rate_states.wig and conserved.bed follow"
+                f" --conserved-by {self.conserved_by}"
+            )
+        return messages
+
+    def _segment_warnings(self):
+        p_k_max = float(self.segment_probs[-1])
+        if p_k_max <= K_MAX_WARNING_ABOVE:
+            return []
+        return [f"P(k = k_max) = {number_text(p_k_max)}: {100 * p_k_max:.1f}% of the kept draws use all"
+                f" {self.k_max} segments the run allows, so the limit cuts the posterior; run alnsampler with a"
+                " larger -k"]
+
+    def _diagnostics_warnings(self, plots_written):
+        empty = set(self.empty_states())
+        rows = [row for row in self.rate_rows if row["state"] not in empty]
+        constant = [row["rate"] for row in rows if row["constant"]]
+        varying = [row for row in rows if not row["constant"]]
         low_ess = [row for row in varying if not row["ess"] >= ESS_WARNING_BELOW]
         high_rhat = [row for row in varying if row["rhat"] > RHAT_WARNING_ABOVE]
         messages = []
@@ -235,8 +339,9 @@ class Summary:
             )
         if high_rhat:
             shown = ", ".join(f"{row['rate']} ({number_text(row['rhat'])})" for row in high_rhat)
+            look = "check traces.png" if plots_written else "check their traces (trace_SEED.log in Tracer)"
             messages.append(
                 f"R-hat above {RHAT_WARNING_ABOVE:g} for {shown}: the chains (or the halves of a chain)"
-                " disagree, so they have not converged; run longer chains and check traces.png"
+                f" disagree, so they have not converged; run longer chains and {look}"
             )
         return messages

@@ -7,7 +7,11 @@ import numpy as np
 
 from alncommon.case import COLUMNS_HEADER, ToolError, write_text
 
-from .runs import VALUE_LETTERS, VALUE_NAMES
+from .runs import RATE_KINDS, VALUE_LETTERS, VALUE_NAMES
+
+# Per column, the posterior mean rates of the column's rate state.
+COLUMN_RATE_HEADER = ["deletion_rate", "mutation_rate", "total_rate"]
+UNMODELLED_LETTER = "N"
 
 
 def number_text(value):
@@ -44,24 +48,37 @@ def write_columns(path, summary, positions):
         header += [f"p_root_{name}" for name in VALUE_NAMES] + ["root_most_probable"]
         root = summary.ancestors[0]
         best = most_probable(root)
+    header += COLUMN_RATE_HEADER
+    deletion, mutation = summary.column_rates["deletion"], summary.column_rates["mutation"]
     rows = []
     for column in range(summary.n_columns):
         row = [column, int(positions.alignment[column]), int(positions.reference[column])]
         row += [float(p) for p in summary.state_probs[column]] + [float(summary.start_probs[column])]
         if summary.ancestors is not None:
             row += [float(p) for p in root[column]] + [VALUE_LETTERS[best[column]]]
+        row += [float(deletion[column]), float(mutation[column]), float(deletion[column] + mutation[column])]
         rows.append(row)
     write_table(path, header, rows)
 
 
-def write_ancestors(out_dir, summary, titles):
-    best = most_probable(summary.ancestors)
+def ancestor_sequences(summary, positions, n_input_columns, modelled_only):
+    """The most probable sequence of every internal node: one character per input column
+    (unmodelled columns N, nothing being inferred there), or per modelled column."""
+    best = np.array(list(VALUE_LETTERS))[most_probable(summary.ancestors)]
+    if modelled_only:
+        return ["".join(row) for row in best]
+    full = np.full((len(best), n_input_columns), UNMODELLED_LETTER)
+    full[:, positions.alignment - 1] = best
+    return ["".join(row) for row in full]
+
+
+def write_ancestors(out_dir, summary, titles, sequences):
     fasta = []
-    for node, title in enumerate(titles):
+    for title, sequence in zip(titles, sequences):
         fasta.append(f">{title}\n")
-        sequence = "".join(VALUE_LETTERS[value] for value in best[node])
         fasta.extend(sequence[start:start + 60] + "\n" for start in range(0, len(sequence), 60))
     write_text(os.path.join(out_dir, "ancestors.fasta"), "".join(fasta))
+    best = most_probable(summary.ancestors)
     header = ["node", "column"] + [f"p_{name}" for name in VALUE_NAMES] + ["most_probable"]
     rows = (
         [node, column] + [float(p) for p in summary.ancestors[node, column]] + [VALUE_LETTERS[best[node, column]]]
@@ -84,6 +101,31 @@ def write_rates(path, summary):
     write_table(path, header, ([row[name] for name in header] for row in summary.rate_rows))
 
 
+def summary_rows(summary, warnings):
+    """summary.tsv: one (quantity, value) row per figure a pipeline may need."""
+    rows = [
+        ("chains", len(summary.chains)),
+        ("modelled_columns", summary.n_columns),
+        ("kept_draws", summary.n_kept),
+        ("conserved_by", summary.conserved_by),
+        ("relabelled", "yes" if summary.relabel else "no"),
+        ("k_max", summary.k_max),
+        ("p_k_max", float(summary.segment_probs[-1])),
+    ]
+    for chain in summary.chains:
+        rows += [(f"iterations_seed_{chain.seed}", chain.n), (f"thin_seed_{chain.seed}", chain.thin),
+                 (f"burnin_seed_{chain.seed}", chain.burnin), (f"kept_draws_seed_{chain.seed}", chain.n_kept)]
+    for state in range(summary.n_states):
+        rows.append((f"state_{state}_occupancy", float(summary.occupancy[state])))
+    for row in summary.rate_rows:
+        rows += [(f"{row['rate']}_{name}", row[name]) for name in ("mean", "lower_95", "upper_95", "ess", "rhat")]
+    for kind in RATE_KINDS:
+        rows.append((f"mean_column_{kind}_rate", float(summary.column_rates[kind].mean())))
+    rows.append(("warnings", len(warnings)))
+    rows += [(f"warning_{number}", message) for number, message in enumerate(warnings, start=1)]
+    return rows
+
+
 def tracer_header(summary):
     return ["state", "log_probability", "segments"] + summary.rate_names()
 
@@ -93,12 +135,13 @@ def _tracer_row(state, log_probability, segments, rates):
 
 
 def write_tracer_logs(out_dir, summary):
-    """trace.log: the kept draws of all chains in turn; trace_SEED.log: each whole chain.
+    """trace.log: the kept draws of all chains in turn; trace_SEED.log: every draw of each chain.
 
     Tracer needs one header row, tab-separated values and an integer state
     column with constant spacing.  trace.log numbers its rows 1, 2, ... and
-    needs no further burn-in; the per-chain logs use the iteration numbers,
-    for Tracer's own burn-in and chain combination.
+    needs no further burn-in; the per-chain logs use the iteration numbers
+    (every --thin-th of a thinned run), for Tracer's own burn-in and chain
+    combination.
     """
     written = []
     header = "\t".join(tracer_header(summary)) + "\n"
@@ -106,10 +149,10 @@ def write_tracer_logs(out_dir, summary):
     state = 0
     for chain, rates in zip(summary.chains, summary.rates):
         lines = [header]
-        for index in range(chain.n):
-            row = _tracer_row(index + 1, chain.log_probability[index], chain.segments[index], rates[index])
+        for draw, iteration in enumerate(chain.draw_iterations):
+            row = _tracer_row(iteration, chain.log_probability[iteration - 1], chain.segments[draw], rates[draw])
             lines.append("\t".join(row) + "\n")
-            if index >= chain.burnin:
+            if draw >= chain.first_kept:
                 state += 1
                 row[0] = str(state)
                 pooled.append("\t".join(row) + "\n")

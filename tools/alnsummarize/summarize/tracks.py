@@ -1,4 +1,5 @@
-"""Genome-browser tracks: the slowest state's probability (wig) and its runs (BED)."""
+"""Genome-browser tracks: the most conserved state's probability (wig) and its runs (BED),
+and the posterior mean deletion and mutation rate of every column (wig)."""
 
 import os
 
@@ -37,21 +38,30 @@ def _run(reference, probabilities, first, last):
     return int(reference[first]), int(reference[last]), float(np.mean(probabilities[first:last + 1]))
 
 
-def write_tracks(out_dir, summary, positions, chrom, case):
+def _wig(path, name, description, positions, chrom, values):
+    lines = [f'track type=wiggle_0 name="{name}" description="{description}"\n', f"variableStep chrom={chrom} span=1\n"]
+    lines += [f"{int(position)} {number_text(float(value))}\n" for position, value in zip(positions.reference, values)]
+    write_text(path, "".join(lines))
+
+
+def write_tracks(out_dir, summary, positions, chrom, case, threshold=CONSERVED_THRESHOLD):
+    """rate_states.wig and conserved.bed (state 0 of the summary's labels), mutation_rate.wig
+    and deletion_rate.wig; returns the names written."""
     slowest = summary.state_probs[:, 0]
-    what = "slowest rate state" if summary.relabel else "rate state 0 (sampled labels, not relabelled)"
+    what = (f"most conserved rate state (by {summary.conserved_by} rate)" if summary.relabel
+            else "rate state 0 (sampled labels, not relabelled)")
     where = "reference coordinates" if positions.from_columns_file else "data.txt line numbers"
     seeds = " ".join(str(chain.seed) for chain in summary.chains)
-    lines = [
-        f'track type=wiggle_0 name="{case} slowest" description="posterior probability of the {what},'
-        f' {case} seeds {seeds}, {where}"\n',
-        f"variableStep chrom={chrom} span=1\n",
-    ]
-    lines += [f"{int(position)} {number_text(float(p))}\n" for position, p in zip(positions.reference, slowest)]
-    write_text(os.path.join(out_dir, "rate_states.wig"), "".join(lines))
+    _wig(os.path.join(out_dir, "rate_states.wig"), f"{case} conserved",
+         f"posterior probability of the {what}, {case} seeds {seeds}, {where}", positions, chrom, slowest)
+    for kind in ("mutation", "deletion"):
+        _wig(os.path.join(out_dir, f"{kind}_rate.wig"), f"{case} {kind} rate",
+             f"posterior mean {kind} rate of each column's rate state, {case} seeds {seeds}, {where}",
+             positions, chrom, summary.column_rates[kind])
     bed = [
         # BED intervals start at 0 and exclude their end.
         f"{chrom}\t{first - 1}\t{last}\tconserved\t{int(round(1000 * mean))}\n"
-        for first, last, mean in slowest_state_runs(positions.reference, slowest)
+        for first, last, mean in slowest_state_runs(positions.reference, slowest, threshold)
     ]
     write_text(os.path.join(out_dir, "conserved.bed"), "".join(bed))
+    return ["rate_states.wig", "mutation_rate.wig", "deletion_rate.wig", "conserved.bed"]

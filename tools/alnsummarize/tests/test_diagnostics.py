@@ -1,11 +1,13 @@
 """Effective sample size and split R-hat against series whose answers are known."""
 
 import math
+import os
+import struct
 
 import numpy as np
 import pytest
 
-from trace_files import Iteration
+from trace_files import Iteration, write
 
 
 def ar1(rng, phi, n, chains):
@@ -59,37 +61,129 @@ def test_split_rhat_catches_a_drifting_single_chain(sm):
     assert sm.split_rhat((steady + np.linspace(0.0, 3.0, 4000))[None, :]) > 1.1
 
 
-def iid_run(case, seed, rng, n, shift=0.0):
-    case.write_run(seed, [
-        Iteration([0, 1], deletion=tuple(1.0 + shift + 0.1 * rng.standard_normal(3)),
-                  mutation=(0.5 + 0.01 * rng.standard_normal(), 5.0 + rng.standard_normal(), 500.0 + rng.random()))
-        for _ in range(n)])
-
-
-@pytest.mark.parametrize("draws,shift,warnings", [
-    ((300, 300), 0.0, []),
-    ((30,), 0.0, ["warning: effective sample size below 100 for deletion_rate_0 (", "mutation_rate_2 (",
-                  "run longer chains"]),
-    ((300, 300), 0.5, ["warning: R-hat above 1.05 for deletion_rate_0 (", "deletion_rate_2 ("]),
-])
-def test_warnings_of_short_or_disagreeing_chains(case, run, draws, shift, warnings):
-    case.modelled_data(2)
+def write_chains(case, n=(300, 300), shift=0.0, states=(0, 1, 2, 0), drift=0, k_max_share=0.0):
+    """Chains of independent draws around fixed rates; the first chain's log-probability may drift
+    for `drift` iterations, chains after the first have their deletion rates shifted by `shift`,
+    and a share of the draws may use all four segments."""
+    case.modelled_data(len(states))
     rng = np.random.default_rng(21)
-    for number, n in enumerate(draws):
-        iid_run(case, 3 + number, rng, n, shift * number)
-    status, _, err = run(seeds=range(3, 3 + len(draws)))
-    assert status == 0
-    assert all(warning in err for warning in warnings), err
-    if not warnings:
+    for number, length in enumerate(n):
+        case.write_run(3 + number, [
+            Iteration(states, deletion=tuple((0.5 + shift * number, 1.0 + shift * number, 2.0 + shift * number)
+                                             + 0.05 * rng.standard_normal(3)),
+                      mutation=(0.5 + 0.01 * rng.standard_normal(), 5.0 + rng.standard_normal(), 500.0 + rng.random()),
+                      from_tos=[(c, c) for c in range(4)] if i < k_max_share * length else [(0, len(states) - 1)],
+                      log_probability=-100.0 + rng.random() - (1000.0 - i if i < drift and number == 0 else 0.0))
+            for i in range(length)])
+
+
+def make_older(case):
+    later = os.path.getmtime(case.result(3, "_post_para.txt")) + 100
+    os.utime(os.path.join(case.data_dir, "data.txt"), (later, later))
+
+
+def cut_transitions(case):
+    write(case.result(3, "_rate_state_transitions.txt"), ["0.9 0.05 0.05"] * 5)
+
+
+def stop_within_an_iteration(case):
+    """A run killed after writing iteration 301's segment row and transition lines: no fault."""
+    for suffix, lines in (("_post_dist_k.txt", 1), ("_rate_state_transitions.txt", 3)):
+        with open(case.result(3, suffix), "a", encoding="utf-8") as handle:
+            handle.write("0 -1 -2 -3\n" if lines == 1 else "0.9 0.05 0.05\n" * 3)
+
+
+# (chains, alnsummarize arguments, a change to the folder, fragments of the warnings, fragments that must be absent)
+WARNINGS = [
+    ({}, {}, None, [], []),
+    ({}, {}, stop_within_an_iteration, [], []),
+    ({"n": (30,)}, {}, None,
+     ["effective sample size below 100 for deletion_rate_0 (", "mutation_rate_2 (", "run longer chains"], []),
+    ({"shift": 0.5, "states": (0, 1, 1, 0)}, {}, None,
+     ["rate state 2 holds no column in 100% of the kept draws: its rates there are drawn from the prior",
+      "R-hat above 1.05 for deletion_rate_0 (", "deletion_rate_1 (", "check their traces (trace_SEED.log"],
+     ["deletion_rate_2 (", ".png"]),
+    ({"k_max_share": 0.1}, {}, None, ["P(k = k_max) = 0.1: 10.0% of the kept draws use all 4 segments",
+                                      "run alnsampler with a larger -k"], []),
+    ({"drift": 200}, {"burnin": "auto"}, None,
+     ["seed 3: its traces settle only after iteration 150 of 300 (half the chain or more)"], ["seed 4"]),
+    ({}, {}, make_older, ["seed 3: its traces are older than ", "data.txt, which changed after the run's last"], []),
+    ({}, {}, cut_transitions, ["seed 3: the run files disagree in size: ", "holds 300 iterations",
+                               "_post_dist_k.txt 300 rows and ", "_rate_state_transitions.txt 5 lines (3 per"],
+     ["seed 4"]),
+]
+
+
+@pytest.mark.parametrize("chains,arguments,change,fragments,absent", WARNINGS)
+def test_each_warning_on_its_trigger_and_none_on_a_clean_run(case, run, chains, arguments, change, fragments, absent):
+    write_chains(case, **chains)
+    if change:
+        change(case)
+    status, out, err = run(seeds=range(3, 3 + len(chains.get("n", (300, 300)))), **arguments)
+    assert status == 0, err
+    assert all(fragment in err for fragment in fragments), err
+    assert not any(fragment in err for fragment in absent), err
+    # warnings.txt holds exactly the lines of standard error; report.txt ends with them.
+    assert case.read_output("warnings.txt") == err
+    assert case.read_output("report.txt") == out + err
+    if not fragments:
         assert err == ""
         assert all(float(row["ess"]) > 100 and float(row["rhat"]) < 1.05 for row in case.table("rates.tsv"))
-    if shift:
-        assert "mutation_rate_0" not in err.split("R-hat")[1], "only the shifted rates disagree"
+
+
+def wobble(n):
+    """-1, 1, -1, ...: the range of any half is -1..1."""
+    return np.where(np.arange(n) % 2, 1.0, -1.0)
+
+
+# (iterations, --thin, iterations the log-probability drifts, iterations a mutation rate drifts,
+#  burn-in chosen, warned as still drifting); a log_drift of -1 is one excursion, at iteration 22,
+#  a fifth of the range beyond it (as a stationary chain's first half may have).
+@pytest.mark.parametrize("n,thin,log_drift,rate_drift,burnin,drifting", [
+    (100, 1, 0, 0, 0, False), (100, 1, -1, 0, 0, False), (100, 1, 30, 0, 30, False), (100, 1, 0, 40, 40, False),
+    (100, 1, 20, 45, 45, False), (100, 5, 0, 40, 40, False), (100, 1, 70, 0, 50, True),
+    (100, 5, 0, 80, 50, True), (3, 1, 2, 0, 0, False),
+])
+def test_burnin_ends_with_the_longest_drift_of_known_length(case, run, n, thin, log_drift, rate_drift, burnin,
+                                                           drifting):
+    # Drifts that approach the stationary level from far away.
+    i = np.arange(n)
+    log_probability = -100.0 + wobble(n) - (1000.0 - 10.0 * i) * (i < log_drift) + 0.4 * (log_drift < 0) * (i == 21)
+    middle = 1.0 + 0.1 * wobble(n) + (50.0 - 0.5 * i) * (i < rate_drift)
+    case.modelled_data(3)
+    case.write_run(3, [Iteration([0, 1, 2], mutation=(0.1, middle[i], 10.0), log_probability=log_probability[i])
+                       for i in range(n)], thin=thin)
+    status, out, err = run(burnin="auto")
+    assert status == 0, err
+    assert f"seed 3: {n} iterations, burn-in {burnin} (chosen from its traces)" in out
+    assert (f"seed 3: its traces settle only after iteration {burnin} of {n} (half the chain or more)" in err) \
+        == drifting, err
+
+
+@pytest.mark.parametrize("from_checkpoint", [False, True])
+def test_thinned_run_reads_its_draws_only(case, run, from_checkpoint):
+    # Iterations 3, 6 and 9 of ten wrote their files; the burn-in of 4 keeps 6 and 9. With a
+    # checkpoint its --thin holds, even where an earlier run of the seed left every iteration's files.
+    case.modelled_data(3)
+    iterations = [Iteration([0, 1, 2], mutation=(0.1, 1.0 + i, 10.0)) for i in range(10)]
+    if from_checkpoint:
+        case.write_run(3, [Iteration([0, 1, 2], mutation=(0.1, 100.0, 1000.0))] * 10)
+        with open(case.result(3, "_checkpoint.bin"), "wb") as handle:
+            handle.write(struct.pack("=8sIqIqq", b"alnckpt\n", 1, 10, 3, 4, 3) + bytes(100))
+    case.write_run(3, iterations, thin=3)
+    status, out, err = run(burnin="4")
+    assert status == 0, err
+    assert "seed 3: 10 iterations, burn-in 4 (as given), kept 2;" in out
+    assert "thinned run (--thin 3): per-iteration files of iterations 3, 6, ... only" in out and "3 draws" in out
+    assert [row.split("\t")[0] for row in case.read_output("trace_3.log").splitlines()[1:]] == ["3", "6", "9"]
+    assert float({row["rate"]: row for row in case.table("rates.tsv")}["mutation_rate_1"]["mean"]) == 7.5
+    # The conditional distribution of the number of segments averages every kept iteration.
+    assert sum(float(row["conditional_mean"]) for row in case.table("segments.tsv")) == pytest.approx(1)
 
 
 def test_a_rate_that_never_moves_is_reported_not_measured(case, run):
-    case.modelled_data(2)
-    case.write_run(3, [Iteration([0, 1], deletion=(0.1, 0.2, 0.3 + 0.01 * (i % 7))) for i in range(200)])
+    case.modelled_data(3)
+    case.write_run(3, [Iteration([0, 1, 2], deletion=(0.1, 0.2, 0.3 + 0.01 * (i % 7))) for i in range(200)])
     status, _, err = run()
     assert status == 0
     assert "deletion_rate_0, deletion_rate_1, mutation_rate_0, mutation_rate_1, mutation_rate_2 never changed" in err
@@ -107,7 +201,7 @@ def test_chains_of_different_lengths_are_compared_on_their_last_draws(case, run)
     status, out, _ = run(seeds=(3, 4))
     assert status == 0
     assert "runs of different lengths (seed 3: 12, seed 4: 8 iterations)" in out
-    assert "ESS and R-hat use the last 8 kept iterations of each chain" in out
+    assert "ESS and R-hat use the last 8 kept draws of each chain" in out
     row = {row["rate"]: row for row in case.table("rates.tsv")}["deletion_rate_0"]
     assert float(row["rhat"]) == pytest.approx(math.sqrt(3 / 4), abs=1e-6)
     assert float(row["mean"]) == pytest.approx((4 * 500 + 16 * 50) / 20)

@@ -7,11 +7,13 @@ import sys
 import pytest
 
 from conftest import SCRIPT
+
+ALNPREPARE = os.path.join(os.path.dirname(os.path.dirname(SCRIPT)), "alnprepare", "alnprepare")
 from trace_files import read_tsv, write
 
 PLOTS = ("traces.png", "segments.png", "rate_states.png", "root_confidence.png")
-TABLES = ("columns.tsv", "segments.tsv", "rates.tsv", "ancestors.fasta", "ancestors.tsv", "trace.log",
-          "rate_states.wig", "conserved.bed", "report.txt")
+TABLES = ("columns.tsv", "segments.tsv", "rates.tsv", "ancestors.fasta", "ancestors.tsv", "ancestors.nwk", "trace.log",
+          "rate_states.wig", "mutation_rate.wig", "deletion_rate.wig", "conserved.bed", "summary.tsv", "report.txt")
 
 
 def summarise(root, case, seeds, out, *extra):
@@ -60,39 +62,78 @@ FILES = {
     "parameters/mutation_rates.txt": "0.05 0.3 1.5",
 }
 COLUMNS, ITERATIONS = 300, 200
+# A "gene" missing from the two sister sequences 4 and 5 at the alignment's end: gaps in the
+# alignment, coded absent by alnprepare's default (terminal gaps are missing data).
+ABSENT_FROM, ABSENT_SEQUENCES = 200, (4, 5)
 
 
 def run_program(command, cwd):
     done = subprocess.run(command, cwd=cwd, capture_output=True, text=True, timeout=600, check=False)
     assert done.returncode == 0, f"{' '.join(command)}\n{done.stdout}\n{done.stderr}"
+    return done
+
+
+def alignment_files(tmp_path, case_dir):
+    """FASTA and Newick of the simulated case, the gene stretch written as gaps."""
+    rows = [line.split() for line in (case_dir / "data.txt").read_text().splitlines()]
+    fasta = ""
+    for seq_id in range(len(rows[0])):
+        letters = ["-ACGTN"[int(row[seq_id])] for row in rows]
+        if seq_id in ABSENT_SEQUENCES:
+            letters[ABSENT_FROM:] = "-" * (len(rows) - ABSENT_FROM)
+        fasta += f">s{seq_id}\n{''.join(letters)}\n"
+    (tmp_path / "aln.fasta").write_text(fasta)
+    branches = [line.split() for line in FILES["tree/tree.txt"].split("\n")]
+    leaves = dict(line.split() for line in FILES["tree/map_from_leave_label_to_seq_id.txt"].split("\n"))
+
+    def newick(label):
+        below = [f"{newick(child)}:{length}" for parent, child, length in branches if parent == label]
+        return f"({','.join(below)})" if below else f"s{leaves[label]}"
+
+    (tmp_path / "tree.nwk").write_text(newick("0") + ";\n")
 
 
 @needs_programs
-def test_simulated_root_sequence_is_recovered(tmp_path):
+def test_simulated_case_from_alignment_to_answers(tmp_path):
     for name, text in FILES.items():
         write(str(tmp_path / name), text.split("\n"))
-    root = str(tmp_path / "root") + "/"
-    case_dir = os.path.join(root, "data", "sim") + "/"
-    run_program([SIMULATOR, "-p", "parameters/", "-T", "tree/", "-o", case_dir, "-c", str(COLUMNS), "-s", "11"],
+    simulated = tmp_path / "simulated"
+    run_program([SIMULATOR, "-p", "parameters/", "-T", "tree/", "-o", str(simulated), "-c", str(COLUMNS), "-s", "11"],
                 tmp_path)
-    os.makedirs(os.path.join(root, "results", "sim"))
-    for seed in (3, 4):
-        run_program([SAMPLER, "-r", root, "-t", "sim/", "-s", str(seed), "-n", str(ITERATIONS), "--ancestors"],
-                    tmp_path)
-    out = str(tmp_path / "summary")
-    done = summarise(root, "sim/", (3, 4), out, "--burnin", "0.5")
-    assert done.returncode == 0, done.stderr
-    assert "ancestral sequences: summarised" in done.stdout
+    alignment_files(tmp_path, simulated)
+    root = str(tmp_path / "root") + "/"
+    stretch_deletion = {}
+    # The default coding, two chains (the first stopped halfway and resumed, the second thinned),
+    # then the gaps kept as gaps, one chain.
+    halfway = ["-n", str(ITERATIONS // 2)]
+    for case, coding, chains in (("gene/", [], ((3, [halfway, ["--resume"]]), (4, [["--thin", "2"]]))),
+                                 ("gaps/", ["--terminal-gaps", "gap"], ((3, [[]]),))):
+        run_program([sys.executable, ALNPREPARE, "--alignment", "aln.fasta", "--tree", "tree.nwk", "--root-dir", root,
+                     "--case", case, *coding], tmp_path)
+        for seed, runs in chains:
+            for extra in runs:
+                run_program([SAMPLER, "-r", root, "-t", case, "-s", str(seed), "-n", str(ITERATIONS), "--ancestors",
+                             *extra], tmp_path)
+        out = str(tmp_path / case)
+        done = summarise(root, case, [seed for seed, _ in chains], out)
+        assert done.returncode == 0, done.stderr
+        rows = read_tsv(os.path.join(out, "columns.tsv"))
+        stretch = [float(row["deletion_rate"]) for row in rows if int(row["alignment_position"]) > ABSENT_FROM]
+        stretch_deletion[case] = sum(stretch) / len(stretch)
+    # Read as deletions, the missing gene makes its stretch fast-evolving; coded absent, it does not.
+    assert stretch_deletion["gaps/"] > 2 * stretch_deletion["gene/"], stretch_deletion
 
-    with open(os.path.join(case_dir, "truth", "modelled_columns.txt")) as handle:
-        modelled = [int(line) for line in handle.read().split()]
-    with open(os.path.join(case_dir, "truth", "values.txt")) as handle:
-        true_roots = [line.split()[0] for line in handle.read().splitlines()]
+    out = str(tmp_path / "gene/")
+    report = (tmp_path / "gene" / "report.txt").read_text()
+    assert "ancestral sequences: summarised" in report
+    assert "thinned run (--thin 2): per-iteration files of iterations 2, 4, ... only" in report
+    true_roots = [line.split()[0] for line in (simulated / "truth" / "values.txt").read_text().splitlines()]
     rows = read_tsv(os.path.join(out, "columns.tsv"))
-    assert len(rows) == len(modelled)
-    assert [int(row["alignment_position"]) for row in rows] == [line + 1 for line in modelled]
-    agree = sum("-ACGT"[int(true_roots[line])] == row["root_most_probable"] for line, row in zip(modelled, rows))
+    agree = sum("-ACGT"[int(true_roots[int(row["alignment_position"]) - 1])] == row["root_most_probable"]
+                for row in rows)
     assert agree >= 0.75 * len(rows), f"root agrees in {agree} of {len(rows)} columns"
+    fasta = (tmp_path / "gene" / "ancestors.fasta").read_text().split(">")[1:]
+    assert all(len("".join(record.splitlines()[1:])) == COLUMNS for record in fasta)
     for name in TABLES:
         assert os.path.getsize(os.path.join(out, name)) > 0, name
     for name in PLOTS:

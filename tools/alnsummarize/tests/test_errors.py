@@ -37,10 +37,12 @@ def replace_line(path, number, text):
     ({"burnin": "nan"}, "argument --burnin: 'nan'"),
     ({"burnin": "inf"}, "argument --burnin: 'inf'"),
     ({"seeds": (3, 3)}, "seed 3 is given twice"),
+    ({"extra": ("--threshold", "1")}, "argument --threshold: '1' is out of range"),
+    ({"extra": ("--conserved-by", "speed")}, "argument --conserved-by: invalid choice: 'speed'"),
 ])
 def test_command_line_faults(case, run, arguments, fragment):
     good_run(case)
-    status, _, err = run(**arguments)
+    status, _, err = run(*arguments.pop("extra", ()), **arguments)
     assert status == 2 and fragment in err, err
 
 
@@ -63,6 +65,8 @@ FAULTS = [
     ("_ancestors_2.txt", (3, "1 6"), ["_ancestors_2.txt line 3: 6 is outside 0..5"]),
     ("_ancestors_4.txt", None, ["ancestors file ", "_ancestors_4.txt does not exist"]),
     ("_mutations_2.txt", None, ["trace ", "_mutations_2.txt does not exist"]),
+    # Without its first files a run is not thinned when the second iteration's are there.
+    ("_from_tos_1.txt", None, ["trace ", "_from_tos_1.txt does not exist"]),
     ("_map_column_to_rate_state_3.txt", ["0", "1"],
      ["_map_column_to_rate_state_3.txt holds 2 columns, but the segments of seed 3 cover 3"]),
     ("_post_dist_k.txt", ["0 -1 -2 -3"] * 3, ["_post_dist_k.txt holds 3 rows but", "_post_para.txt holds 4 iterations"]),

@@ -68,13 +68,17 @@ def test_tracks_follow_the_reference_coordinates_of_columns_tsv(case, run):
     assert [(row["alignment_position"], row["reference_position"]) for row in rows] == [
         ("2", "1"), ("3", "2"), ("5", "3"), ("6", "5"), ("7", "6"), ("9", "7")]
     wig = case.read_output("rate_states.wig").splitlines()
-    assert wig[0].startswith("track type=wiggle_0 ") and "slowest rate state" in wig[0]
+    assert wig[0].startswith("track type=wiggle_0 ") and "most conserved rate state (by mutation rate)" in wig[0]
     assert "reference coordinates" in wig[0]
     assert wig[1] == "variableStep chrom=human span=1"
     assert wig[2:] == ["1 1", "2 0.75", "3 1", "5 1", "6 1", "7 0.5"]
     # BED: from 0, end excluded; the unmodelled coordinate 4 splits a run,
     # and 0.5 is not above the threshold.
     assert case.read_output("conserved.bed") == "human\t0\t3\tconserved\t917\nhuman\t4\t6\tconserved\t1000\n"
+    assert run("--threshold", "0.8")[0] == 0
+    assert case.read_output("conserved.bed") == "human\t0\t1\tconserved\t1000\nhuman\t2\t3\tconserved\t1000\n" \
+        "human\t4\t6\tconserved\t1000\n"
+    assert case.read_output("mutation_rate.wig").splitlines()[1:3] == ["variableStep chrom=human span=1", "1 0.1"]
 
 
 def test_without_columns_tsv_positions_are_data_rows(case, run):
@@ -118,3 +122,44 @@ def test_track_coordinates_of_a_case_prepared_by_alnprepare(tmp_path, case, run)
     assert [int(line.split()[0]) for line in wig[2:]] == [r for _, r in expected]
     rows = case.table("columns.tsv")
     assert [(int(row["alignment_position"]), int(row["reference_position"])) for row in rows] == expected
+
+
+def test_summary_tsv_holds_one_row_per_quantity_and_the_warnings(case, run):
+    # Two of four draws use all 4 segments; sampled state 1 holds no column, so it becomes state 2.
+    case.modelled_data(4)
+    case.write_run(3, [Iteration([0, 2, 2, 0], mutation=(0.1, 1.0 + i, 10.0),
+                                 from_tos=[(0, 3)] if i < 2 else [(c, c) for c in range(4)]) for i in range(4)])
+    status, _, err = run()
+    assert status == 0
+    rows = [line.split("\t") for line in case.read_output("summary.tsv").splitlines()]
+    assert rows[0] == ["quantity", "value"] and all(len(row) == 2 for row in rows)
+    values = dict(rows[1:])
+    assert len(values) == len(rows) - 1, "quantities are unique"
+    assert {name: values[name] for name in ("chains", "kept_draws", "conserved_by", "k_max", "p_k_max",
+                                            "burnin_seed_3", "thin_seed_3", "state_2_occupancy",
+                                            "mutation_rate_1_mean", "mean_column_mutation_rate")} == {
+        "chains": "1", "kept_draws": "4", "conserved_by": "mutation", "k_max": "4", "p_k_max": "0.5",
+        "burnin_seed_3": "0", "thin_seed_3": "1", "state_2_occupancy": "0", "mutation_rate_1_mean": "10",
+        "mean_column_mutation_rate": "5.05"}
+    warnings = case.read_output("warnings.txt").splitlines()
+    # State 2 empty, P(k = k_max), the rates of states 0 and 1 constant.
+    assert values["warnings"] == "3" and err.splitlines() == warnings
+    assert [f"alnsummarize: warning: {values[f'warning_{n}']}" for n in range(1, 4)] == warnings
+
+
+@pytest.mark.parametrize("positions,expected_bins,expected", [
+    # Each position its own bin; unmodelled positions 3 and 4 stay blank.
+    ([1, 2, 5], 5, [1.0, 2.0, math.nan, math.nan, 5.0]),
+    # Beyond 1500 positions, 1000 bins of three positions each: the mean is the middle one;
+    # the unmodelled stretch 1201..1500 is 100 blank bins.
+    ([p for p in range(1, 3001) if not 1200 < p <= 1500], 1000,
+     [3.0 * b + 2 if not 400 <= b < 500 else math.nan for b in range(1000)]),
+])
+def test_rate_state_panel_bins(positions, expected_bins, expected):
+    import numpy as np
+
+    from summarize.plots import binned
+
+    edges, means = binned(positions, [float(p) for p in positions])
+    assert len(edges) == expected_bins + 1 and edges[0] == 0.5 and edges[-1] == positions[-1] + 0.5
+    assert np.allclose(means[:, 0], expected, equal_nan=True)

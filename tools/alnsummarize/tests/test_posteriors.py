@@ -38,10 +38,10 @@ def test_burnin_drops_leading_iterations_of_each_chain(case, run):
     case.write_run(4, [Iteration([2, 2])] * 2 + [Iteration([1, 1])] * 2)
     # A fraction of each chain, or a whole number of iterations: 3 of 4 dropped.
     for burnin in ("0.75", "3"):
-        assert run(seeds=(3, 4), burnin=burnin)[0] == 0
+        assert run("--no-relabel", seeds=(3, 4), burnin=burnin)[0] == 0
         assert [floats(row, *STATES) for row in case.table("columns.tsv")] == [[0.5, 0.5, 0], [0, 1, 0]]
-    status, out, _ = run(seeds=(3, 4), burnin="0.25")
-    assert "burn-in 1, kept 3" in out
+    status, out, _ = run("--no-relabel", seeds=(3, 4), burnin="0.25")
+    assert "burn-in 1 (as given), kept 3" in out
     assert floats(case.table("columns.tsv")[0], *STATES) == pytest.approx([1 / 6, 2 / 6, 0.5], abs=1e-6)
 
 
@@ -75,26 +75,43 @@ def test_rates_summaries_pool_the_kept_draws_of_every_chain(case, run):
     assert floats(row, "lower_95", "upper_95") == [pytest.approx(0.12), pytest.approx(0.88)]
 
 
-def test_relabelling_sorts_states_by_mutation_rate(case, run):
+# Three states: A (mutation 0.1, deletion 4), B (1, 0.01), C (10, 0.5). Iteration 1 samples them as
+# labels A B C, iteration 2 as B C A; the columns are in A B C, then in B C A.
+DISAGREEING = [Iteration([0, 1, 2], mutation=(0.1, 1.0, 10.0), deletion=(4.0, 0.01, 0.5)),
+               Iteration([0, 1, 2], mutation=(1.0, 10.0, 0.1), deletion=(0.01, 0.5, 4.0))]
+
+
+# (--conserved-by, labels 0 1 2, draws relabelled, per column P(label 0..2), orderings the warning points at)
+@pytest.mark.parametrize("key,labels,reordered,probabilities,other_views", [
+    ("mutation", "ABC", 1, [[0.5, 0.5, 0], [0, 0.5, 0.5], [0.5, 0, 0.5]], ["deletion", "total"]),
+    ("deletion", "BCA", 1, [[0.5, 0, 0.5], [0.5, 0.5, 0], [0, 0.5, 0.5]], ["mutation"]),
+    ("total", "BAC", 2, [[0.5, 0.5, 0], [0.5, 0, 0.5], [0, 0.5, 0.5]], ["mutation"]),
+])
+def test_relabelling_by_each_rate_and_the_warning_when_orderings_disagree(case, run, key, labels, reordered,
+                                                                         probabilities, other_views):
+    rates = {"A": (0.1, 4.0), "B": (1.0, 0.01), "C": (10.0, 0.5)}
     case.modelled_data(3)
-    case.write_run(3, [
-        Iteration([0, 1, 2], mutation=SLOW, deletion=(0.01, 0.02, 0.03)),
-        # Sampled state 2 is the slowest, then 0, then 1: 2 -> 0, 0 -> 1, 1 -> 2.
-        Iteration([0, 1, 2], mutation=MIDDLE, deletion=(0.01, 0.02, 0.03)),
-    ])
-    status, out, err = run()
+    case.write_run(3, DISAGREEING)
+    status, out, err = run("--conserved-by", key)
     assert status == 0, err
-    assert "relabelling reordered the rate states in 1 of 2 (50.0%)" in out
-    rows = case.table("columns.tsv")
-    assert [floats(row, *STATES) for row in rows] == [[0.5, 0.5, 0], [0, 0.5, 0.5], [0.5, 0, 0.5]]
-    rates = {row["rate"]: float(row["mean"]) for row in case.table("rates.tsv")}
-    assert [rates[f"mutation_rate_{s}"] for s in range(3)] == pytest.approx([0.1, 1.0, 10.0])
-    # The deletion rates follow their states: iteration 2 reads 0.03, 0.01, 0.02.
-    assert [rates[f"deletion_rate_{s}"] for s in range(3)] == pytest.approx([0.02, 0.015, 0.025])
-    trace = case.read_output("trace.log").splitlines()
-    assert trace[2].split("\t")[3:] == ["0.03", "0.01", "0.02", "0.1", "1", "10"]
-    wig = case.read_output("rate_states.wig").splitlines()[2:]
-    assert wig == ["1 0.5", "2 0", "3 0.5"]
+    assert f"relabelling reordered the rate states in {reordered} of 2" in out
+    assert [floats(row, *STATES) for row in case.table("columns.tsv")] == probabilities
+    means = {row["rate"]: float(row["mean"]) for row in case.table("rates.tsv")}
+    for label, state in enumerate(labels):
+        assert (means[f"mutation_rate_{label}"], means[f"deletion_rate_{label}"]) == pytest.approx(rates[state])
+        mutation, deletion = ("%g" % rate for rate in rates[state])
+        assert f"state {label} (mutation {mutation}, deletion {deletion})" in out
+    assert case.read_output("rate_states.wig").splitlines()[2:] == [
+        f"{column + 1} {p[0]:g}" for column, p in enumerate(probabilities)]
+    views = [view for view in ("mutation", "deletion", "total") if f"(--conserved-by {view})" in err]
+    assert views == other_views and f"follow --conserved-by {key}" in err
+    a, b, c = (f"state {labels.index(state)} (mutation {rates[state][0]:g}" for state in "ABC")
+    assert f"by mutation rate it is {a}" in err
+    # Every column's mean rates (those of its state in each draw) do not depend on labels.
+    assert sum((floats(row, "deletion_rate", "mutation_rate", "total_rate") for row in case.table("columns.tsv")),
+               []) == pytest.approx([2.005, 0.55, 2.555, 0.255, 5.5, 5.755, 2.25, 5.05, 7.3])
+    assert case.read_output("mutation_rate.wig").splitlines()[2:] == ["1 0.55", "2 5.5", "3 5.05"]
+    assert case.read_output("deletion_rate.wig").splitlines()[2:] == ["1 2.005", "2 0.255", "3 2.25"]
 
 
 def test_no_relabel_keeps_the_sampled_labels(case, run):
@@ -110,17 +127,19 @@ def test_no_relabel_keeps_the_sampled_labels(case, run):
     assert "rate state 0 (sampled labels, not relabelled)" in case.read_output("rate_states.wig")
 
 
-def test_ties_in_mutation_rate_keep_the_sampled_order(sm):
+def test_ties_keep_the_sampled_order_and_empty_states_go_last(sm):
     import numpy as np
 
-    orders = sm.relabel_orders(np.array([[2.0, 1.0, 1.0], [1.0, 1.0, 1.0]]))
-    assert orders.tolist() == [[1, 2, 0], [0, 1, 2]]
-    assert sm.count_reordered(orders) == 1
+    orders = sm.relabel_orders(np.array([[2.0, 1.0, 1.0], [1.0, 1.0, 1.0], [1e-200, 2.0, 1.0]]),
+                               np.array([[True] * 3, [True] * 3, [False, True, True]]))
+    assert orders.tolist() == [[1, 2, 0], [0, 1, 2], [2, 1, 0]]
+    assert sm.count_reordered(orders) == 2
     assert sm.new_labels(orders[0]).tolist() == [2, 0, 1]
 
 
 def test_root_and_ancestor_posteriors(case, run):
-    case.modelled_data(3)
+    # Lines 2 and 4 of data.txt are not modelled: the three columns are input columns 1, 3 and 5.
+    case.write_data([[1, 1], [0, 1], [2, 2], [5, 1], [3, 3]])
     # Two internal nodes; root values per column over four iterations:
     # column 0: A A A C, column 1: gap gap T T (tie: gap comes first), column 2: G always.
     # Node 1 is C, but absent (5: all leaves below it missing, written N) in column 1.
@@ -135,8 +154,13 @@ def test_root_and_ancestor_posteriors(case, run):
     root = ("p_root_gap", "p_root_A", "p_root_C", "p_root_G", "p_root_T")
     assert [floats(row, *root) for row in rows] == [[0, 0.75, 0.25, 0, 0], [0.5, 0, 0, 0, 0.5], [0, 0, 0, 1, 0]]
     assert [row["root_most_probable"] for row in rows] == ["A", "-", "G"]
-    fasta = case.read_output("ancestors.fasta").splitlines()
-    assert fasta == [">node_0 root", "A-G", ">node_1", "CNC"]
+    # One character per input column (N where nothing is modelled); the modelled columns round trip.
+    full = case.read_output("ancestors.fasta").splitlines()
+    assert full == [">node_0 root", "AN-NG", ">node_1", "CNNNC"]
+    assert run("--modelled-only", seeds=(3, 4))[0] == 0
+    modelled = [int(row["alignment_position"]) - 1 for row in rows]
+    assert case.read_output("ancestors.fasta").splitlines() == [
+        line if line.startswith(">") else "".join(line[p] for p in modelled) for line in full]
     table = case.table("ancestors.tsv")
     assert [(row["node"], row["column"], row["most_probable"]) for row in table] == [
         ("0", "0", "A"), ("0", "1", "-"), ("0", "2", "G"), ("1", "0", "C"), ("1", "1", "N"), ("1", "2", "C")]
@@ -149,11 +173,13 @@ def test_ancestor_titles_name_the_sequences_below(case, run):
     # Root 0 over node 1 and leaf 2; node 1 over leaves 3 and 4; leaves listed left to right.
     case.write_text("tree.txt", "0 1 0.1\n0 2 0.2\n1 3 0.1\n1 4 0.1\n")
     case.write_text("map_from_leave_label_to_seq_id.txt", "2 0\n3 1\n4 2\n")
-    case.write_text("sequences.tsv", "seq_id\tname\tleaf_label\n0\thuman\t2\n1\tchimp\t3\n2\tgorilla\t4\n")
+    case.write_text("sequences.tsv", "seq_id\tname\tleaf_label\n0\thuman\t2\n1\tchimp\t3\n2\tG. gorilla\t4\n")
     case.write_run(3, [Iteration([0, 0], ancestors=[[1, 2], [3, 4]])])
     assert run()[0] == 0
     titles = [line for line in case.read_output("ancestors.fasta").splitlines() if line.startswith(">")]
-    assert titles == [">node_0 root ancestor of chimp,gorilla,human", ">node_1 ancestor of chimp,gorilla"]
+    assert titles == [">node_0 root ancestor of chimp,G. gorilla,human", ">node_1 ancestor of chimp,G. gorilla"]
+    # The tree with the titles' node labels; a name with a blank is quoted.
+    assert case.read_output("ancestors.nwk") == "((chimp:0.1,'G. gorilla':0.1)node_1:0.1,human:0.2)node_0;\n"
 
 
 def test_long_sequences_wrap_at_sixty(case, run):

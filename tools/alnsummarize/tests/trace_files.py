@@ -50,12 +50,12 @@ class Case:
     def result(self, seed, suffix):
         return os.path.join(self.results_dir, f"{seed}{suffix}")
 
-    def write_run(self, seed, iterations):
-        """Every file the sampler (with --ancestors where given) leaves for these iterations."""
+    def write_run(self, seed, iterations, thin=1):
+        """Every file the sampler (with --ancestors where given, and --thin) leaves for these iterations."""
         write(self.result(seed, "_post_para.txt"), [cpp(it.log_probability) for it in iterations])
         write(self.result(seed, "_post_dist_k.txt"), [" ".join(map(cpp, it.log_marginals)) for it in iterations])
         write(self.result(seed, "_rate_state_transitions.txt"), ["0.9 0.05 0.05"] * (3 * len(iterations)))
-        for number, it in enumerate(iterations, start=1):
+        for number, it in list(enumerate(iterations, start=1))[thin - 1::thin]:
             write(self.result(seed, f"_from_tos_{number}.txt"), [f"{a} {b}" for a, b in it.from_tos])
             write(self.result(seed, f"_deletions_{number}.txt"), ["#event_rate"] + [cpp(r) for r in it.deletion])
             write(self.result(seed, f"_mutations_{number}.txt"), ["#event_rate"] + [cpp(r) for r in it.mutation])
