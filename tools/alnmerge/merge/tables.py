@@ -2,7 +2,9 @@
 
 A window has converged when every rate's split R-hat is at most --max-rhat
 and its effective sample size at least --min-ess; a rate that never moved
-has neither (nan) and is left out, as alnsummarize does.  A window whose
+has neither (nan) and is left out, and so are the rates of a state that holds
+no column in most kept draws (from the summary's summary.tsv), as
+alnsummarize does.  A window whose
 posterior puts more than --max-p-kmax on k = k_max may have more segments
 than the sampler was allowed: it is listed too.
 """
@@ -25,9 +27,16 @@ class Thresholds:
         self.max_p_k_max = max_p_k_max
 
 
+def counted(window, name):
+    """Whether a rate counts for convergence: not one of a state that holds no column."""
+    state = name.rsplit("_", 1)[-1]
+    return not (state.isdigit() and int(state) in window.empty_states)
+
+
 def worst(window, column, pick):
-    """(value, rate name) of the rate with the worst finite diagnostic, or (nan, '')."""
-    finite = [(rate[column], rate[0]) for rate in window.rates if not math.isnan(rate[column])]
+    """(value, rate name) of the counted rate with the worst finite diagnostic, or (nan, '')."""
+    finite = [(rate[column], rate[0]) for rate in window.rates
+              if not math.isnan(rate[column]) and counted(window, rate[0])]
     return pick(finite) if finite else (math.nan, "")
 
 

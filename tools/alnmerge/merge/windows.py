@@ -8,12 +8,18 @@ Everything is read and checked here before anything is written.
 
 import math
 import os
+import re
 
 from alncommon.case import ToolError, listing, parse_float, parse_int, read_lines
 
 WINDOWS_HEADER = ("case", "chromosome", "first_position", "last_position", "modelled_columns")
 SUMMARY_FILES = ("rates.tsv", "segments.tsv", "rate_states.wig", "conserved.bed")
 WARNINGS_FILE = "warnings.txt"
+SUMMARY_TABLE = "summary.tsv"
+WARNING_PREFIX = "alnsummarize: warning: "
+# A rate state that holds no column in most kept draws has the prior's rates,
+# which say nothing about convergence (alnsummarize leaves them out too).
+EMPTY_STATE_SHARE = 0.5
 MAX_POSITION = 10**12
 
 
@@ -32,6 +38,7 @@ class Window:
         self.wig = []  # (position, value text)
         self.bed = []  # (start, end, score)
         self.warnings = None  # None: the summary has no warnings.txt
+        self.empty_states = set()  # rate states holding no column in most kept draws
 
     def where(self):
         return f"{self.chromosome}:{self.first}-{self.last}"
@@ -105,7 +112,22 @@ def read_summary(window, folder):
     window.bed = _read_bed(os.path.join(folder, "conserved.bed"), window)
     warnings = os.path.join(folder, WARNINGS_FILE)
     if os.path.exists(warnings):
-        window.warnings = [line.strip() for line in read_lines(warnings, "warnings file") if line.strip()]
+        window.warnings = [line.strip().removeprefix(WARNING_PREFIX)
+                           for line in read_lines(warnings, "warnings file") if line.strip()]
+    table = os.path.join(folder, SUMMARY_TABLE)
+    if os.path.exists(table):
+        window.empty_states = _empty_states(table)
+
+
+def _empty_states(path):
+    """Rate states whose occupancy (share of kept draws holding a column) is below one half."""
+    index, rows = _table(path, "summary table", ("quantity", "value"))
+    empty = set()
+    for number, fields in rows:
+        match = re.fullmatch(r"state_(\d+)_occupancy", fields[index["quantity"]])
+        if match and _number(fields[index["value"]], path, number) < EMPTY_STATE_SHARE:
+            empty.add(int(match[1]))
+    return empty
 
 
 def _number(text, path, number):

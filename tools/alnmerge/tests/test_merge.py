@@ -45,7 +45,7 @@ def make_inputs(root):
             "conserved.bed": "".join(f"{chrom}\t{start}\t{end}\tconserved\t{score}\n" for start, end, score in bed),
         }
         if warnings is not None:
-            files["warnings.txt"] = "".join(line + "\n" for line in warnings)
+            files["warnings.txt"] = "".join(f"alnsummarize: warning: {line}\n" for line in warnings)
         for name, text in files.items():
             with open(os.path.join(folder, name), "w") as handle:
                 handle.write(text)
@@ -97,11 +97,17 @@ def test_genome_files_are_sorted_joined_and_complete(tmp_path, capsys):
     assert "1 window summary without warnings.txt (b_w00001)" in report
 
 
-def test_thresholds_decide_convergence(tmp_path, capsys):
+def test_thresholds_and_empty_states_decide_convergence(tmp_path, capsys):
     root = str(tmp_path)
-    status, out, err = run(root, make_inputs(root), capsys, "--max-rhat", "1.3", "--min-ess", "10")
+    tables = make_inputs(root)
+    status, out, err = run(root, tables, capsys, "--max-rhat", "1.3", "--min-ess", "10")
     assert status == 0, err
     assert "did not converge: 0 of 3 windows" in out
+    # State 0 of b_w00001 holds no column in most draws: its rates (ESS 40) are the prior's.
+    with open(os.path.join(root, "results", "b_w00001", "summary", "summary.tsv"), "w") as handle:
+        handle.write("quantity\tvalue\nstate_0_occupancy\t0.3\nstate_1_occupancy\t1\n")
+    status, out, err = run(root, tables, capsys)
+    assert status == 0 and "did not converge: 1 of 3 windows" in out and "b_w00001  chrB" not in out, out
 
 
 def edit(root, case, name, old, new):
