@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Time per iteration against the window size W, on windows of a simulated
 # five-species MAF region (bench/make_maf.py): for each W, alnprepare --window W,
-# then alnsampler on the second window (a full one), wall seconds per iteration
-# (start-up included) and peak memory.
+# then alnsampler on the second window (a full one) with the workflow's default
+# --thin 10, wall seconds per iteration (start-up included) and peak memory.
 #
 #   bash bench/window_sizes.sh [ITERATIONS] [W ...]
 #
@@ -27,7 +27,7 @@ for width in "${sizes[@]}"; do
   case_name="w${width}_w00002"
   columns=$(($(wc -l < "data/$case_name/columns.tsv") - 1))
   start=$(date +%s.%N)
-  /usr/bin/time -f %M -o memory.txt "$sampler" -r ./ -t "$case_name/" -n "$iterations" -s 3
+  /usr/bin/time -f %M -o memory.txt "$sampler" -r ./ -t "$case_name/" -n "$iterations" -s 3 --thin 10
   end=$(date +%s.%N)
   awk -v w="$width" -v c="$columns" -v s="$start" -v e="$end" -v n="$iterations" -v kb="$(cat memory.txt)" \
     'BEGIN { printf "%8s %12s %14.4f %8.0f\n", w, c, (e - s) / n, kb / 1024 }'
