@@ -1,4 +1,4 @@
-# cmake --install BUILD --prefix PREFIX puts the four commands in PREFIX/bin:
+# cmake --install BUILD --prefix PREFIX puts the five commands in PREFIX/bin:
 # the two executables, and links to the Python tools' entry scripts, which
 # live with their modules in PREFIX/share/alnsampler/tools/ (the scripts find
 # their modules through their own real path, so a link is enough).
@@ -15,7 +15,7 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/tools/ DESTINATION ${ALNSAMPLER_TOOLS_DE
         PATTERN CMakeLists.txt EXCLUDE)
 
 # A relative link keeps the installed tree movable (and works under DESTDIR).
-foreach(tool alnprepare alnsummarize)
+foreach(tool alnprepare alnsummarize alnmerge)
   install(CODE "
     set(bin_dir \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
     set(entry \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${ALNSAMPLER_TOOLS_DESTINATION}/${tool}/${tool}\")

@@ -18,7 +18,7 @@ TEST(InstalledCommands, RunFromAnyFolder) {
   const auto install = run_process(ALNSAMPLER_CMAKE_COMMAND, {"--install", ALNSAMPLER_BINARY_DIR, "--prefix", prefix.string()});
   ASSERT_EQ(install.exit_status, 0) << install.out << install.err;
 
-  for (const char* command : {"alnsampler", "alnsimulate", "alnprepare", "alnsummarize"}) {
+  for (const char* command : {"alnsampler", "alnsimulate", "alnprepare", "alnsummarize", "alnmerge"}) {
     const auto help = run_process((prefix / "bin" / command).string(), {"--help"}, elsewhere);
     EXPECT_EQ(help.exit_status, 0) << command << ": " << help.err;
     EXPECT_NE(help.out.find(std::string("sage: ") + command), std::string::npos) << command << ": " << help.out;

@@ -23,6 +23,9 @@ SEQUENCES_FILE = "sequences.tsv"
 CASE_FILES = (TREE_FILE, LEAF_MAP_FILE, DATA_FILE, COLUMNS_FILE, SEQUENCES_FILE)
 
 COLUMNS_HEADER = ("column", "alignment_position", "reference_position")
+# A case cut from a genome alignment adds the reference chromosome of every
+# column; reference_position is then the coordinate on that chromosome.
+CHROMOSOME_FIELD = "chromosome"
 SEQUENCES_HEADER = ("seq_id", "name", "leaf_label")
 
 SAMPLER = "alnsampler"
@@ -145,27 +148,51 @@ def tsv_text(header, rows):
     return "".join("\t".join(map(str, row)) + "\n" for row in [header, *rows])
 
 
-def columns_text(positions):
+def columns_text(positions, chromosome=None):
     """columns.tsv from (alignment position, reference coordinate) per modelled column."""
-    return tsv_text(COLUMNS_HEADER, ((column, *pair) for column, pair in enumerate(positions)))
+    if chromosome is None:
+        return tsv_text(COLUMNS_HEADER, ((column, *pair) for column, pair in enumerate(positions)))
+    return tsv_text(COLUMNS_HEADER + (CHROMOSOME_FIELD,),
+                    ((column, *pair, chromosome) for column, pair in enumerate(positions)))
+
+
+def _columns_header(lines, path):
+    header = tuple(lines[0].split("\t")) if lines else ()
+    if header not in (COLUMNS_HEADER, COLUMNS_HEADER + (CHROMOSOME_FIELD,)):
+        raise ToolError(f"{path}: the first line must be the header {chr(9).join(COLUMNS_HEADER)!r}"
+                        f" (optionally followed by {CHROMOSOME_FIELD!r})")
+    return header
 
 
 def read_columns(path):
     """(alignment positions, reference coordinates) of the modelled columns, from columns.tsv."""
     lines = read_lines(path, "columns table")
-    if not lines or tuple(lines[0].split("\t")) != COLUMNS_HEADER:
-        raise ToolError(f"{path}: the first line must be the header {chr(9).join(COLUMNS_HEADER)!r}")
+    header = _columns_header(lines, path)
     alignment, reference = [], []
     for number, line in enumerate(lines[1:], start=2):
         fields = line.split("\t")
-        if len(fields) != len(COLUMNS_HEADER):
-            raise ToolError(f"{path} line {number}: expected 3 tab-separated fields, found {len(fields)}")
+        if len(fields) != len(header):
+            raise ToolError(f"{path} line {number}: expected {len(header)} tab-separated fields, found {len(fields)}")
         column = parse_int(fields[0], path, number, 0, 10**12)
         if column != len(alignment):
             raise ToolError(f"{path} line {number}: column {column}, expected {len(alignment)}")
         alignment.append(parse_int(fields[1], path, number, 1, 10**12))
         reference.append(parse_int(fields[2], path, number, 1, 10**12))
     return alignment, reference
+
+
+def read_chromosome(data_dir):
+    """The reference chromosome of a case's columns, or None when its columns.tsv names none."""
+    path = os.path.join(data_dir, COLUMNS_FILE)
+    if not os.path.exists(path):
+        return None
+    lines = read_lines(path, "columns table")
+    if _columns_header(lines, path)[-1] != CHROMOSOME_FIELD:
+        return None
+    names = {line.rsplit("\t", 1)[-1] for line in lines[1:]}
+    if len(names) != 1 or "" in names:
+        raise ToolError(f"{path}: the columns must all lie on one chromosome, found {listing(sorted(names))}")
+    return names.pop()
 
 
 def read_sequence_names(data_dir):

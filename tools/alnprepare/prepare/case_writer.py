@@ -13,7 +13,7 @@ from alncommon.case import (CASE_FILES, COLUMNS_FILE, DATA_FILE, LEAF_MAP_FILE, 
                             TREE_FILE, ToolError, columns_text, plural, tsv_text, write_text)
 
 
-def case_texts(rows, leaf_labels, names, order, data_lines, columns):
+def case_texts(rows, leaf_labels, names, order, data_lines, columns, chromosome=None):
     """{file name: text} of the sampler's three inputs and the two look-up tables."""
     seq_ids = {names[index]: seq_id for seq_id, index in enumerate(order)}
     by_label = sorted(leaf_labels.items(), key=lambda item: item[1])
@@ -21,17 +21,22 @@ def case_texts(rows, leaf_labels, names, order, data_lines, columns):
         TREE_FILE: "".join(f"{parent} {child} {length!r}\n" for parent, child, length in rows),
         LEAF_MAP_FILE: "".join(f"{label} {seq_ids[name]}\n" for name, label in by_label),
         DATA_FILE: "".join(line + "\n" for line in data_lines),
-        COLUMNS_FILE: columns_text(columns),
+        COLUMNS_FILE: columns_text(columns, chromosome),
         SEQUENCES_FILE: tsv_text(SEQUENCES_HEADER, ((seq_id, names[index], leaf_labels[names[index]])
                                                     for seq_id, index in enumerate(order))),
     }
+
+
+def existing_case_files(root_dir, case):
+    data_dir = os.path.join(root_dir, "data", case)
+    return [name for name in CASE_FILES if os.path.lexists(os.path.join(data_dir, name))]
 
 
 def write_case(root_dir, case, texts, force):
     """Write ROOT/data/CASE/ and create ROOT/results/CASE/; returns (data folder, warnings)."""
     data_dir = os.path.join(root_dir, "data", case)
     results_dir = os.path.join(root_dir, "results", case)
-    existing = [name for name in CASE_FILES if os.path.lexists(os.path.join(data_dir, name))]
+    existing = existing_case_files(root_dir, case)
     if existing and not force:
         raise ToolError(f"{data_dir} already holds {', '.join(existing)}; use --force to overwrite")
     target = os.path.normpath(data_dir)
@@ -97,3 +102,65 @@ def _rename(source, destination):
     except OSError as error:
         raise ToolError(f"cannot move {source} to {destination}: {error.strerror}; the earlier case is unchanged") \
             from None
+
+
+def write_windows(root_dir, windows, texts_of, table_path, table_text, force):
+    """Write every window's case, then the windows table; returns warnings.
+
+    Everything is checked before the first window is written; the table comes
+    last (through a temporary file), so that it exists only once every window
+    it lists is whole.
+    """
+    taken = [window.case for window in windows if existing_case_files(root_dir, window.case)]
+    if os.path.lexists(table_path):
+        taken.append(os.path.basename(table_path))
+    if taken and not force:
+        raise ToolError(f"{os.path.join(root_dir, 'data')} already holds windows of an earlier preparation"
+                        f" ({', '.join(taken[:3])}{', ...' if len(taken) > 3 else ''}); use --force to overwrite")
+    earlier_runs = 0
+    for window in windows:
+        _, notes = write_case(root_dir, window.case, texts_of(window), True)
+        earlier_runs += len(notes)
+    staging = _temporary_file(table_path)
+    try:
+        write_text(staging, table_text)
+        os.replace(staging, table_path)
+    except OSError as error:
+        raise ToolError(f"cannot write {table_path}: {error.strerror}") from None
+    finally:
+        if os.path.exists(staging):
+            os.remove(staging)
+    warnings = []
+    if earlier_runs:
+        warnings.append(f"the results folders of {plural(earlier_runs, 'window')} already hold files from earlier"
+                        " runs; the sampler overwrites those of the same seed")
+    stale = _stale_windows(root_dir, windows)
+    if stale:
+        warnings.append(f"{plural(len(stale), 'window case')} of an earlier preparation ({', '.join(stale[:3])}"
+                        f"{', ...' if len(stale) > 3 else ''}) {'is' if len(stale) == 1 else 'are'} not part of this"
+                        f" one; {os.path.basename(table_path)} lists the current windows")
+    return warnings
+
+
+def _temporary_file(path):
+    folder = os.path.dirname(path) or os.curdir
+    try:
+        descriptor, name = tempfile.mkstemp(prefix=f".{os.path.basename(path)}.", dir=folder)
+    except OSError as error:
+        raise ToolError(f"cannot create a file beside {path}: {error.strerror}") from None
+    os.close(descriptor)
+    return name
+
+
+def _stale_windows(root_dir, windows):
+    """Window cases NAME_wNNNNN beside the new ones that the new windows do not include."""
+    stem = windows[0].case.rstrip("/").rsplit("_w", 1)[0]
+    folder = os.path.join(root_dir, "data", os.path.dirname(stem))
+    prefix = os.path.basename(stem) + "_w"
+    current = {os.path.basename(window.case.rstrip("/")) for window in windows}
+    try:
+        entries = os.listdir(folder)
+    except OSError:
+        return []
+    return sorted(entry for entry in entries if entry.startswith(prefix) and entry[len(prefix):].isdigit()
+                  and entry not in current and existing_case_files(root_dir, os.path.join(os.path.dirname(stem), entry)))

@@ -17,9 +17,24 @@ def sampler_command(program, root_dir, case, n_modelled):
     return " ".join(words)
 
 
+class Preparation:
+    """What the report tells about a prepared alignment, for one case or for windows."""
+
+    def __init__(self, alignment, reference_name, columns, rows, rooting, data_lines, missing, pruned):
+        self.alignment = alignment
+        self.reference_name = reference_name
+        self.columns = columns
+        self.rows = rows
+        self.rooting = rooting
+        self.data_lines = data_lines
+        self.missing = missing
+        self.pruned = pruned
+
+
 def report_warnings(n_modelled, missing):
+    """Warnings of a case of `n_modelled` columns (None for windows, sized by --min-columns)."""
     warnings = [] if sampler_program() else [missing_sampler_note(PROGRAM)]
-    if n_modelled <= SAMPLER_DEFAULT_K_MAX:
+    if n_modelled is not None and n_modelled <= SAMPLER_DEFAULT_K_MAX:
         warnings.append(f"only {n_modelled} modelled columns: the sampler's default -k {SAMPLER_DEFAULT_K_MAX}"
                         f" needs {SAMPLER_DEFAULT_K_MAX + 1}, so the command below lowers it")
     if missing.long_runs and not missing.long_absent:
@@ -51,19 +66,57 @@ def missing_data_lines(missing):
     return lines
 
 
-def report(alignment, reference_name, columns, rows, rooting, data_dir, root_dir, case, data_lines, missing):
+def genome_lines(alignment):
+    """How a MAF file was stitched (nothing for other formats)."""
+    if not hasattr(alignment, "blocks_used"):
+        return []
+    skipped = "".join(f", {plural(count, 'block')} {reason} left out" for reason, count in
+                      alignment.blocks_skipped.items())
+    return [f"  genome alignment  {plural(alignment.blocks_used, 'block')} stitched along"
+            f" {alignment.names[0]!r} on {alignment.chromosome!r}{skipped}; species absent from a block"
+            " are coded absent"]
+
+
+def summary_lines(parts):
+    alignment, data_lines = parts.alignment, parts.data_lines
     cells = len(alignment.names) * alignment.n_columns
     gaps = sum(line.count("0") for line in data_lines)
     absent = sum(line.count("5") for line in data_lines)
+    tree = f"  tree              {len(parts.rows) // 2 + 1} leaves, {len(parts.rows)} branches, {parts.rooting}"
+    if parts.pruned:
+        tree += f"; pruned to the alignment's species, without {listing(parts.pruned)}"
+    what = "species" if hasattr(alignment, "blocks_used") else "sequences"
+    return [
+        f"  {what:<18}{len(alignment.names)} (reference {parts.reference_name!r})",
+        *genome_lines(alignment),
+        f"  columns           {alignment.n_columns}",
+        f"  modelled columns  {len(parts.columns)} (the reference holds A, C, G, T or U)",
+        f"  gap fraction      {gaps / cells:.4f} (cells coded as gaps)",
+        f"  absent fraction   {absent / cells:.4f} (cells coded absent: N, ?, X, ambiguity codes, recoded gaps"
+        + (", species absent from a block)" if hasattr(alignment, "blocks_used") else ")"),
+        *missing_data_lines(parts.missing),
+        tree,
+    ]
+
+
+def report(parts, data_dir, root_dir, case):
     return [
         f"{PROGRAM}: wrote {data_dir}",
-        f"  sequences         {len(alignment.names)} (reference {reference_name!r})",
-        f"  columns           {alignment.n_columns}",
-        f"  modelled columns  {len(columns)} (the reference holds A, C, G, T or U)",
-        f"  gap fraction      {gaps / cells:.4f} (cells coded as gaps)",
-        f"  absent fraction   {absent / cells:.4f} (cells coded absent: N, ?, X, ambiguity codes, recoded gaps)",
-        *missing_data_lines(missing),
-        f"  tree              {len(rows) // 2 + 1} leaves, {len(rows)} branches, {rooting}",
+        *summary_lines(parts),
         "run next:",
-        f"  {sampler_command(sampler_program() or SAMPLER, root_dir, case, len(columns))}",
+        f"  {sampler_command(sampler_program() or SAMPLER, root_dir, case, len(parts.columns))}",
+    ]
+
+
+def window_report(parts, windows, table, root_dir, width):
+    sizes = [len(window.columns) for window in windows]
+    first, last = windows[0].case, windows[-1].case
+    merged = max(sizes) > width
+    return [
+        f"{PROGRAM}: wrote {plural(len(windows), 'window case')} {first} .. {last} and {table}",
+        *summary_lines(parts),
+        f"  windows           {len(windows)} of at most {width} modelled columns ({min(sizes)} to {max(sizes)}"
+        + (", the last, too short, joined to the one before)" if merged else ")"),
+        f"run next (one run per window, or all of them with the workflow in workflow/):",
+        f"  {sampler_command(sampler_program() or SAMPLER, root_dir, first, min(sizes))}",
     ]

@@ -180,10 +180,15 @@ def _check_shape(root, path):
         )
 
 
-def match_leaves(names_in_tree, names, tree_path, alignment_path):
-    """Fail, naming them, on leaves without a sequence and sequences without a leaf."""
+def match_leaves(names_in_tree, names, tree_path, alignment_path, extra_leaves=False):
+    """Fail, naming them, on leaves without a sequence and sequences without a leaf.
+
+    With `extra_leaves`, leaves without a sequence are allowed (the tree is
+    pruned to the alignment afterwards)."""
     in_tree, in_alignment = set(names_in_tree), set(names)
     leaves_only = [name for name in names_in_tree if name not in in_alignment]
+    if extra_leaves and not any(name not in in_tree for name in names):
+        return
     sequences_only = [name for name in names if name not in in_tree]
     if not leaves_only and not sequences_only:
         return
@@ -205,6 +210,22 @@ def _near_misses(leaves_only, sequences_only):
 
     by_fold = {folded(name): name for name in sequences_only}
     return [f"{leaf!r} ~ {by_fold[folded(leaf)]!r}" for leaf in leaves_only if folded(leaf) in by_fold]
+
+
+def prune_to(tree, names):
+    """Remove the leaves not in `names`; returns their names, in tree order.
+
+    Biopython's pruning removes a leaf and merges a parent left with one
+    child into that child, adding the lengths of the two branches, so the
+    path lengths between the remaining leaves stay as they were.  A root left
+    with one child gives way to it.  Pruned after rooting, the root stays on
+    the path where the rooting put it.
+    """
+    wanted = set(names)
+    removed = [leaf for leaf in leaves(tree.root) if leaf.name not in wanted]
+    for leaf in removed:
+        tree.prune(leaf)
+    return [leaf.name for leaf in removed]
 
 
 # ---------------------------------------------------------------------------

@@ -6,6 +6,7 @@ import numpy as np
 
 from alncommon.case import (COLUMNS_FILE, LEAF_MAP_FILE, TREE_FILE, ToolError, content_lines, parse_float, parse_int,
                             read_columns, read_lines, read_sequence_names)
+from alncommon.case import read_chromosome
 
 
 class Positions:
@@ -49,8 +50,9 @@ def _positions_from_data(path, n_columns):
 
 
 def reference_name(data_dir, case):
-    """Name of sequence 0 from sequences.tsv, or the case folder's name."""
-    return read_sequence_names(data_dir).get("0") or case.rstrip("/").split("/")[-1]
+    """The tracks' chromosome: the one columns.tsv names (a case cut from a genome
+    alignment), else the name of sequence 0 from sequences.tsv, else the case folder's name."""
+    return read_chromosome(data_dir) or read_sequence_names(data_dir).get("0") or case.rstrip("/").split("/")[-1]
 
 
 def input_column_count(data_dir, data_file, positions):

@@ -1,0 +1,90 @@
+"""Windows: consecutive cases that hold every modelled column once, with continuous reference spans."""
+
+import os
+import random
+
+import pytest
+
+from case_files import check_sampler_rules, read_table, read_tsv
+from prepare.windows import window_bounds
+
+TREE = "((a:1,b:2):0.5,c:3);"
+
+
+@pytest.mark.parametrize("n, width, min_columns, expected", [
+    (10, 5, 3, [(0, 4), (5, 9)]),
+    (11, 5, 3, [(0, 4), (5, 10)]),              # a last window of 1 joins the one before
+    (13, 5, 3, [(0, 4), (5, 9), (10, 12)]),     # 3 columns are enough
+    (4, 5, 3, [(0, 3)]),
+    (7, 2, 2, [(0, 1), (2, 3), (4, 6)]),
+])
+def test_window_bounds(n, width, min_columns, expected):
+    assert window_bounds(n, width, min_columns) == expected
+
+
+def random_fasta(length, seed):
+    """Three sequences; the reference has gaps and Ns, so positions and coordinates jump."""
+    generator = random.Random(seed)
+    rows = ["".join(generator.choice("ACGT" * 6 + "-N") for _ in range(length)) for _ in range(3)]
+    return "".join(f">{name}\n{row}\n" for name, row in zip("abc", rows))
+
+
+@pytest.mark.parametrize("length, width, min_columns", [(157, 20, 7), (160, 25, 4), (40, 100, 5)])
+def test_windows_cut_the_whole_case_into_consecutive_pieces(ws, length, width, min_columns):
+    fasta = random_fasta(length, seed=length)
+    assert ws.run(fasta, TREE, case="whole/")[0] == 0
+    status, out, err = ws.run(fasta, TREE, "--window", str(width), "--min-columns", str(min_columns), case="cut/")
+    assert status == 0, err
+    whole_dir = os.path.join(ws.root, "data", "whole")
+    whole_lines = read_table(os.path.join(whole_dir, "data.txt"))
+    whole_columns = [(int(row["alignment_position"]), int(row["reference_position"]))
+                     for row in read_tsv(os.path.join(whole_dir, "columns.tsv"))]
+    table = read_tsv(os.path.join(ws.root, "data", "cut_windows.tsv"))
+    assert [row["case"] for row in table] == [f"cut_w{number:05d}" for number in range(1, len(table) + 1)]
+    lines, columns, sizes = [], [], []
+    for window in table:
+        data_dir = os.path.join(ws.root, "data", window["case"])
+        check_sampler_rules(data_dir)
+        assert os.path.isdir(os.path.join(ws.root, "results", window["case"]))
+        own = [(int(row["alignment_position"]) + len(lines), int(row["reference_position"]))
+               for row in read_tsv(os.path.join(data_dir, "columns.tsv"))]
+        assert len(own) == int(window["modelled_columns"]) and window["chromosome"] == "a"
+        assert own[0][1] == int(window["first_position"]) and own[-1][1] <= int(window["last_position"])
+        columns += own
+        sizes.append(len(own))
+        lines += read_table(os.path.join(data_dir, "data.txt"))
+    # Every column once, in order, at its own position and coordinate.
+    assert lines == whole_lines and columns == whole_columns
+    spans = [(int(row["first_position"]), int(row["last_position"])) for row in table]
+    assert all(after[0] == before[1] + 1 for before, after in zip(spans, spans[1:]))
+    assert spans[-1][1] == whole_columns[-1][1]
+    n = len(whole_columns)
+    expected = [bound[1] - bound[0] + 1 for bound in window_bounds(n, width, min_columns)]
+    assert sizes == expected and all(size <= width or index == len(sizes) - 1 for index, size in enumerate(sizes))
+    assert min(sizes) >= min(min_columns, n)
+
+
+def test_existing_windows_are_kept_unless_forced_and_stale_ones_are_named(ws):
+    fasta = random_fasta(120, seed=1)
+    table = os.path.join(ws.root, "data", "cut_windows.tsv")
+    assert ws.run(fasta, TREE, "--window", "20", case="cut/")[0] == 0
+    before = len(read_tsv(table))
+    status, out, err = ws.run(fasta, TREE, "--window", "40", case="cut/")
+    assert status == 1 and "already holds windows of an earlier preparation (cut_w00001/" in err
+    assert len(read_tsv(table)) == before
+    status, out, err = ws.run(fasta, TREE, "--window", "40", "--force", case="cut/")
+    assert status == 0, err
+    after = len(read_tsv(table))
+    assert f"{before - after} window cases of an earlier preparation (cut_w{after + 1:05d}," in err
+    assert "cut_windows.tsv lists the current windows" in err
+
+
+@pytest.mark.parametrize("extra, status, fragment", [
+    (["--window", "4", "--min-columns", "5"], 1, "--window 4: a window needs at least --min-columns 5"),
+    (["--window", "60", "--min-columns", "50"], 1, "fewer than --min-columns 50"),
+    (["--min-columns", "5"], 2, "--min-columns applies with --window only"),
+    (["--window", "1"], 2, "--window 1: give a number of modelled columns of at least 2"),
+])
+def test_window_option_faults(ws, extra, status, fragment):
+    result = ws.run(random_fasta(30, seed=2), TREE, *extra)
+    assert result[0] == status and fragment in result[2], result
