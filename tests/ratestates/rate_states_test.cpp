@@ -49,19 +49,6 @@ TEST(InitializeRateStates, ConservedColumnsGetHigherStates) {
       std::out_of_range);
 }
 
-TEST(InitializeRateStates, WritesCountsStatesAndColumnLists) {
-  TreeSet set = six_leaf_columns({{1, 1, 1, 1, 1, 2}, {0, 3, 3, 3, 3, 3}});
-  std::vector<int> states;
-  std::vector<std::vector<long>> columns_of_state;
-  std::ostringstream out;
-  initialize_rate_states(3, set.trees, states, columns_of_state, nonempty_values, nonempty_value_index, &out);
-  EXPECT_EQ(out.str(),
-            "5 1 0 0\n0 0 5 0\n"  // residue counts per column
-            "2\n0\n"              // states
-            "1\n0\n"              // column lists; the empty one leaves no line
-            "rate_state:0\n1\nrate_state:1\nrate_state:2\n0\n");
-}
-
 // P(X <= x) for X ~ Beta(a, b) with integer a, b: P(Binomial(a+b-1, x) >= a).
 double beta_cdf(int a, int b, double x) {
   const int n = a + b - 1;

@@ -125,41 +125,6 @@ TEST(LikelihoodEngine, TablesEqualEachColumnsOwnPassBitForBit) {
   }
 }
 
-TEST(LikelihoodEngine, SharesOnePassPerSubtreePattern) {
-  RandomCase c(9, 300, 5);
-  LikelihoodEngine engine(c.set.trees, 1);
-  const SubtreePatterns& patterns = engine.patterns();
-  const TreeTopology& topology = engine.topology();
-  // Two columns share a node's id exactly when their leaf values below it agree.
-  auto leaves_below = [&](long column, int node) {
-    std::vector<int> values;
-    std::vector<int> stack{node};
-    while (!stack.empty()) {
-      const int v = stack.back();
-      stack.pop_back();
-      if (topology.is_leaf(v)) {
-        values.push_back(c.set.trees[column]->nodes[topology.label(v)]->value);
-      } else {
-        stack.push_back(topology.second_child(v));
-        stack.push_back(topology.first_child(v));
-      }
-    }
-    return values;
-  };
-  int shared = 0;
-  for (int node = 0; node < static_cast<int>(topology.size()); ++node) {
-    for (long a = 0; a < 300; a += 7) {
-      for (long b = a + 1; b < 300; b += 5) {
-        const bool same_leaves = leaves_below(a, node) == leaves_below(b, node);
-        ASSERT_EQ(patterns.id(a, node) == patterns.id(b, node), same_leaves) << "node " << node;
-        shared += same_leaves ? 1 : 0;
-      }
-    }
-  }
-  EXPECT_GT(shared, 0);
-  EXPECT_LT(patterns.count(0), 300);
-}
-
 // The engine's top-down draws consume the same rand() values, in the same
 // order, and leave the same values and indicators as the tree walk after each
 // column's own pass with its rate state.
@@ -197,40 +162,6 @@ TEST(LikelihoodEngine, TopDownDrawsEqualTheColumnWalks) {
       }
     }
   }
-}
-
-// Evaluating again with other rates must not leave stale tables behind; the
-// sizes of the evaluated tables bound every look-up.
-TEST(LikelihoodEngine, NewRatesReplaceTheTablesAndLookUpsAreBounded) {
-  RandomCase c(6, 30, 3);
-  LikelihoodEngine engine(c.set.trees, 1);
-  EXPECT_THROW(engine.root_tables(0, 0), std::out_of_range);
-  c.evaluate(engine);
-  const PatternTables copy = engine.root_tables(4, 1);
-  c.mutation_rates[1] *= 2;
-  c.evaluate(engine);
-  EXPECT_NE(engine.root_tables(4, 1).subtree_lik, copy.subtree_lik);
-  EXPECT_THROW(engine.root_tables(30, 0), std::out_of_range);
-  EXPECT_THROW(engine.root_tables(0, 3), std::out_of_range);
-  c.from_tos.back()[1] = 30;
-  EXPECT_THROW(c.evaluate(engine), std::out_of_range);
-}
-
-TEST(LikelihoodEngineDeathTest, InternalValueThatContradictsItsLeavesEndsTheRun) {
-  RandomCase c(4, 3, 8, 0.0);
-  c.set.trees[2]->nodes[1]->value = 5;
-  EXPECT_EXIT(LikelihoodEngine(c.set.trees, 1), ::testing::ExitedWithCode(255),
-              "internal error: node 1 of column 2 has value 5, but the leaves below it say it is present");
-}
-
-TEST(LikelihoodEngineDeathTest, TopDownWithOtherSegmentsEndsTheRun) {
-  RandomCase c(4, 10, 9);
-  LikelihoodEngine engine(c.set.trees, 1);
-  c.evaluate(engine);
-  c.from_tos = {{0, 9}};
-  EXPECT_EXIT(
-      engine.sample_internal_nodes(c.from_tos, c.set.trees, all_value_index, c.rate_states, c.mutation_rates, c.thetas),
-      ::testing::ExitedWithCode(255), "internal error: the top-down draw needs the tables");
 }
 
 }  // namespace

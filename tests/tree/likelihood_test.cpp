@@ -209,39 +209,4 @@ TEST(Bottomup, MatchesEnumerationOfInternalStates) {
   }
 }
 
-// A branch of length 0 carries no event: with the branch above leaf 3 at 0
-// (and insertions allowed, so that nothing else is impossible), every column's
-// likelihoods are the sums over internal states of the model's exact
-// probabilities; node 1 other than leaf 3 is impossible: flagged, never NaN.
-TEST(Bottomup, ZeroLengthBranchCarriesNoEvent) {
-  TreeTable shape = three_leaf_table();
-  shape.lengths[2] = 0.0;  // the branch 1 -> 3
-  const std::vector<double> freqs{0.1, 0.2, 0.3, 0.4};
-  const double del = 0.7, ins = 0.4, mut = 1.3;
-  TransProbs probs(freqs, del, ins, mut, nonempty_values, shape.children, shape.lengths);
-  Table model(shape.children.size(), Matrix(n_states, std::vector<double>(n_states)));
-  for (std::size_t cell = 0; cell < model.size() * n_states * n_states; ++cell) {
-    const std::size_t b = cell / 25;
-    const int from = static_cast<int>(cell / 5 % 5), to = static_cast<int>(cell % 5);
-    model[shape.children[b] - 1][from][to] = model_probability(from, to, del, ins, mut, shape.lengths[b], freqs);
-  }
-  int impossible = 0;
-  for (int column = 0; column < 6 * 6 * 6; ++column) {
-    auto tree = shape.make_tree({column % 6, column / 6 % 6, column / 36});
-    tree->nodes[1]->value = absent(tree->nodes[3]) && absent(tree->nodes[4]) ? 5 : 1;
-    tree->bottomup(probs, all_values, nullptr);
-    for (Node* node : {tree->root, tree->nodes[1]}) {
-      for (int s = 0; s < n_states && !absent(node); ++s) {
-        const double expected = brute_force_lik(*tree, node, s, model);
-        ASSERT_EQ(node->flag_subtree_lik_valid[s], expected > 0.0) << "column " << column << " node " << node->_label;
-        if (expected > 0.0) {
-          EXPECT_NEAR(node->subtree_lik[s], std::log(expected), 1e-12 * std::max(1.0, std::fabs(std::log(expected))));
-        }
-        impossible += expected == 0.0;
-      }
-    }
-  }
-  EXPECT_GT(impossible, 0);
-}
-
 }  // namespace
