@@ -220,30 +220,4 @@ TEST(GenerationDeathTest, AnInsertionEventStopsTheRun) {
               ::testing::ExitedWithCode(255), "^insertion in simulation occurs unexpectedly! \n$");
 }
 
-TEST(Generation, ReadsTheEightParameterFilesAndEchoesThem) {
-  TempDir dir;
-  // Two values on the first row of betas: blocks of two rows per segment.
-  for (const auto& [name, text] : std::vector<std::pair<std::string, std::string>>{
-           {"from_tos.txt", "0 4\n5 9\n"}, {"gammas.txt", "0.1 0.2\n"}, {"etas.txt", "0.5 0.6\n"},
-           {"betas.txt", "0.9 0.1\n0.2 0.8\n0.3 0.7\n0.6 0.4\n"}, {"thetas.txt", "0.5 0.5\n0.25 0.75\n"},
-           {"deletion_rates.txt", "0.1 0.2 0.3\nignored\n"}, {"insertion_rates.txt", "0 0 0"},
-           {"mutation_rates.txt", "1 2 3\n"}}) {
-    write_file(dir.path() / name, text);
-  }
-  std::vector<std::vector<long>> from_tos;
-  std::vector<double> gammas, etas, deletion_rates, insertion_rates, mutation_rates;
-  std::vector<std::vector<std::vector<double>>> betas;
-  std::vector<std::vector<double>> thetas;
-  std::ostringstream echo;
-  read_data_generation_parameters(dir.dir(), from_tos, gammas, etas, betas, thetas, deletion_rates, insertion_rates,
-                                  mutation_rates, &echo);
-  EXPECT_EQ(from_tos, (std::vector<std::vector<long>>{{0, 4}, {5, 9}}));
-  EXPECT_EQ(betas, (std::vector<std::vector<std::vector<double>>>{{{0.9, 0.1}, {0.2, 0.8}}, {{0.3, 0.7}, {0.6, 0.4}}}));
-  EXPECT_EQ(deletion_rates, (std::vector<double>{0.1, 0.2, 0.3}));
-  EXPECT_EQ(echo.str(),
-            "segmentation regions:\n0 4\n5 9\nnumber of segments:\n2\ngammas:\n0.1 0.2\netas:\n0.5 0.6\n"
-            "betas:\n0.9 0.1\n0.2 0.8\n0.3 0.7\n0.6 0.4\nthetas:\n0.5 0.5\n0.25 0.75\n"
-            "deletion_rates:\n0.1 0.2 0.3\ninsertion_rates:\n0 0 0\nmutation_rates:\n1 2 3\n");
-}
-
 }  // namespace
