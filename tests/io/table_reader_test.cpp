@@ -63,15 +63,4 @@ TEST(StringConversion, FromStringAndParseExact) {
   EXPECT_EQ(parse_exact<double>("1e-3"), 1e-3);
 }
 
-TEST(VectorWriters, Formats) {
-  std::ostringstream out;
-  write_vector_row(std::vector<int>{}, &out);
-  write_vector_row(std::vector<int>{7}, &out);
-  write_vector_row(std::vector<double>{1, 0.5, 1.0 / 3}, &out);
-  write_vectors_two_dim(std::vector<std::vector<long>>{{1, 2}, {}, {3}}, &out);
-  write_vector_column(std::vector<bool>{true, false}, &out);
-  write_vectors_three_dim(std::vector<std::vector<std::vector<double>>>{{{1}}, {{2, 3}}}, &out);
-  EXPECT_EQ(out.str(), "7\n1 0.5 0.333333\n1 2\n3\n1\n0\n1\n2 3\n");
-}
-
 }  // namespace

@@ -52,40 +52,4 @@ TEST(InitNodes, DifferentResiduesTakeOneCoinEach) {
   }
 }
 
-// Columns that need no coin, with the dumps of values (internal labels, then
-// leaves) and of the deletion, insertion and bond indicators by label. An
-// empty leaf beside a residue is a deletion; an all-empty column gets root 1
-// and insertions at its leaves; absent leaves make an absent parent.
-TEST(InitNodes, ColumnsWithoutCoinsAndTheirDumps) {
-  const std::string no_insertion = "-1 -1 -1 -1 -1 \n";
-  for (const auto& [column, dumps] : std::vector<std::pair<std::vector<int>, std::string>>{
-           {{2, 2, 2}, "2 2  leaves: 2 2 2 \n-1 0 0 0 0 \n" + no_insertion + "-1 1 1 1 1 \n"},
-           {{2, 2, 0}, "2 2  leaves: 2 2 0 \n-1 0 0 0 1 \n" + no_insertion + "-1 1 1 1 -1 \n"},
-           {{0, 0, 0}, "1 0  leaves: 0 0 0 \n-1 1 1 -1 -1 \n-1 -1 -1 0 0 \n-1 -1 -1 -1 -1 \n"},
-           {{2, 5, 5}, "2 5  leaves: 2 5 5 \n-1 -1 0 -1 -1 \n" + no_insertion + "-1 -1 1 -1 -1 \n"}}) {
-    std::srand(12);
-    const int first = std::rand();
-    const auto tree = initialise(column, 12);
-    EXPECT_EQ(std::rand(), first) << "no coin";
-    std::ostringstream out;
-    tree->output_internal_values(&out);
-    tree->output_deletions(&out);
-    tree->output_insertions(&out);
-    tree->output_bonds(&out);
-    EXPECT_EQ(out.str(), dumps);
-  }
-}
-
-TEST(InitNodesDeath, AbsentRootDumpsTheTreeToStandardOutput) {
-  auto tree = three_leaf_table().make_tree({5, 5, 5});
-  EXPECT_EXIT(
-      {
-        std::cout.rdbuf(std::cerr.rdbuf());
-        tree->init_nodes();
-      },
-      ::testing::ExitedWithCode(1),
-      "^root of a tree becomes pale yellow or double line. \n"
-      "p.label: 0\tp.value: 5\tlabel: 1\tvalue: 5\tdeletion: -1\tinsertion: -1\tbond: -1\tlength: 0.5\n");
-}
-
 }  // namespace

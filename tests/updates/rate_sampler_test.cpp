@@ -111,35 +111,6 @@ TEST(RateSampler, NoEventDrawsExactGammaAndResetsTuning) {
   EXPECT_EQ(trace.str(), line.str());
 }
 
-// After a reset one acceptance in a window of ten gives a rate of 0.1 and
-// shrinks the step by the factor 0.2; three acceptances stop the shrinking,
-// four grow it by 1.2. At the lower bound a call only moves the bound and
-// halves the factor.
-TEST(RateSampler, StepSizeAdaptsToTheAcceptanceWindow) {
-  RateSampler sampler(mutations, 10, 0);
-  double x = 0.3;
-  sampler._tune_stepsize(-1.0, x, false, nullptr);
-  sampler._tune_stepsize(1.0, x, true, nullptr);
-  EXPECT_DOUBLE_EQ(sampler.acceptance_rate(), 0.1);
-  EXPECT_DOUBLE_EQ(sampler.step_size(), 0.8);
-  for (const double step : {0.64, 0.64, 0.64 * 1.2}) {
-    sampler._tune_stepsize(1.0, x, true, nullptr);
-    EXPECT_DOUBLE_EQ(sampler.step_size(), step);
-  }
-  // Oldest entries leave the window: ten rejections bring the rate back to 0.
-  for (int i = 0; i < 10; ++i) sampler._tune_stepsize(0.0, x, true, nullptr);
-  EXPECT_NEAR(sampler.acceptance_rate(), 0.0, 1e-12);
-
-  sampler._tune_stepsize(-1.0, x, false, nullptr);
-  for (int i = 0; i < 18; ++i) sampler._tune_stepsize(0.0, x, true, nullptr);
-  const double at_bound = sampler.step_size();
-  EXPECT_NEAR(at_bound, std::pow(0.8, 18), 1e-12);  // first step at or below 0.02
-  sampler._tune_stepsize(0.0, x, true, nullptr);
-  EXPECT_EQ(sampler.step_size(), at_bound);
-  sampler._tune_stepsize(0.0, x, true, nullptr);
-  EXPECT_DOUBLE_EQ(sampler.step_size(), at_bound * 0.9);
-}
-
 // A branch of length 0 carries no event, whatever the rate; neither its zero
 // count nor an event that the parsimony start put there may turn the
 // acceptance ratio into not-a-number (ln 0 - ln 0), which would freeze the
