@@ -22,7 +22,8 @@ TEST(PhyTreeDeath, BadBranchTables) {
        "^tree nodes input order has problem.\ni:2 parents.at\\(i\\):2 p->_label:1\n$"},
       {{{0, 0, 1}, {1, 2, 3}, {1, 1, 1}, std::vector<int>(4, -1)},
        "^Input error: the tree input ends after 3 branches, before internal node 1 has two children\n$"},
-      {{{}, {}, {}, {-1}}, "^Input error: no parents from tree input. \n$"}};
+      {{{}, {}, {}, {-1}}, "^Input error: no parents from tree input. \n$"},
+      {{{9, 0}, {1, 2}, {1, 1}, {-1, -1, -1}}, "^Input error: tree label 9 is outside 0..2\n$"}};
   for (const auto& [table, message] : cases) EXPECT_EXIT(table.make_tree(), ::testing::ExitedWithCode(255), message);
 }
 

@@ -230,7 +230,20 @@ TEST(LatentSampler, SingleColumn) {
   model.forward(sampler, log_likelihood, true);
   EXPECT_EQ(log_likelihood, 123.0);
 
-  for (int z = 0; z < 5; ++z) EXPECT_NEAR(sampler.log_forward()[0][z], std::log(model.root_marginal({z})), 1e-12);
+  std::vector<double> posterior(5), observed(5, 0.0);
+  double total = 0.0;
+  for (int z = 0; z < 5; ++z) {
+    posterior[z] = model.root_marginal({z});
+    total += posterior[z];
+    EXPECT_NEAR(sampler.log_forward()[0][z], std::log(posterior[z]), 1e-12);
+  }
+  for (double& p : posterior) p /= total;
+  std::srand(5);
+  for (int i = 0; i < 20000; ++i) {
+    sampler.backward_sample_ancestors(model.set.trees, all_values, all_value_index);
+    observed[model.set.trees[0]->root->value] += 1;
+  }
+  EXPECT_GT(chi_square_test(observed, posterior), 1e-6);
 }
 
 // A last column whose every root value is impossible (a wholly absent column)
