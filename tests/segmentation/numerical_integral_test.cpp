@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 #include <vector>
 
 #include "segmentation/gauss_legendre.h"
@@ -131,11 +132,32 @@ TEST(NumericalIntegral, SmallRatesMatchAnAccurateQuadrature) {
 TEST(NumericalIntegral, LargeRatesMatchWithinTheTrapezoidError) {
   for (const Events& events :
        {Events{{0, 2, 3, 1, 2, 4, 1, 3, 2, 1, 2}, 0.05}, Events{{0, 1, 0, 2, 0, 1, 0, 3, 0, 1, 0}, 0.0},
-        Events{{0, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4}, 0.5}}) {
+        Events{{0, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4}, 0.5}, Events{{0, 40, 40, 40, 40, 40, 40, 40, 40, 40, 40}, 0.5}}) {
     const double reference = reference_log_integral(events);
     const double bound = trapezoid_relative_error(events, reference);
     EXPECT_LT(bound, 0.1);
     EXPECT_NEAR(method_log_integral(events), reference, bound);
+  }
+}
+
+// The lower piece, ln P(alpha, x), against the integral of t^(alpha-1) e^-t
+// taken with Simpson's rule in ln t: the five-term series for x <= 1 (its
+// truncation sets the tolerance), the quadrature below and above the mode.
+TEST(NumericalIntegral, LowerIncompleteGammaMatchesItsIntegral) {
+  PartitionSampler sampler;
+  sampler._pre_compute_constant_for_numerical_integral(lengths);
+  for (const auto& [alpha, x, tolerance] : std::vector<std::tuple<double, double, double>>{
+           {0.1, 0.001, 1e-12}, {2.5, 0.5, 1e-6}, {1.3, 1.0, 2e-4}, {3.1, 5.0, 1e-5}, {10.0, 2.0, 1e-9}, {30.0, 12.0, 1e-9}}) {
+    const int intervals = 20000;
+    const double lower = std::log(x) - 60.0 / alpha;
+    const double step = (std::log(x) - lower) / intervals;
+    double sum = 0.0;
+    for (int i = 0; i <= intervals; ++i) {
+      const double s = lower + step * i;
+      sum += ((i == 0 || i == intervals) ? 1.0 : (i % 2 == 1 ? 4.0 : 2.0)) * std::exp(alpha * s - std::exp(s));
+    }
+    EXPECT_NEAR(sampler._log_lower_incomplete_gamma(alpha, x), std::log(sum * step / 3.0) - std::lgamma(alpha), tolerance)
+        << "alpha " << alpha << " x " << x;
   }
 }
 
