@@ -187,8 +187,3 @@ TEST(PartitionSampler, EveryNumberOfThreadsGivesTheSameValuesAndDraws) {
   }
 }
 
-TEST(PartitionSamplerDeathTest, NumberDrawWithoutPartitionsEndsTheRun) {
-  PartitionSampler sampler;
-  EXPECT_EXIT(sampler.sample_number_partitions(nullptr), ::testing::ExitedWithCode(255),
-              "^no max is initialized in PartitionSampler::sample_number_partitions!$");
-}
