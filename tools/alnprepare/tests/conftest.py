@@ -3,6 +3,8 @@ import sys
 
 import pytest
 
+from case_files import read_table, read_tsv
+
 TOOL_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SCRIPT = os.path.join(TOOL_DIR, "alnprepare")
 sys.path[:0] = [TOOL_DIR, os.path.dirname(TOOL_DIR)]
@@ -21,8 +23,13 @@ class Workspace:
             handle.write(text)
         return full
 
-    def data_dir(self):
-        return os.path.join(self.root, "data", "case")
+    def data_dir(self, case="case"):
+        return os.path.join(self.root, "data", case)
+
+    def table(self, name, case="case"):
+        """A prepared file's rows: split on blanks, or as dicts for a .tsv."""
+        path = os.path.join(self.data_dir(case), name)
+        return read_tsv(path) if name.endswith(".tsv") else read_table(path)
 
     def run(self, fasta, newick, *extra, case="case/", alignment_name="aln.fasta"):
         """Write the inputs, run main; returns (status, stdout, stderr)."""
@@ -40,6 +47,13 @@ class Workspace:
             status = exit_.code
         captured = self.capsys.readouterr()
         return status, captured.out, captured.err
+
+    def fails(self, result, *fragments):
+        """Status 1, nothing on standard output, and every fragment in the error message."""
+        status, out, err = result
+        assert status == 1 and out == "" and err.startswith("alnprepare: error: "), (status, out, err)
+        for fragment in fragments:
+            assert fragment in err, err
 
 
 @pytest.fixture

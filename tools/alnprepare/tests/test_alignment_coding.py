@@ -1,18 +1,17 @@
 """Character coding, the reference's choice of modelled columns, and the look-up tables."""
 
-import os
 import random
 import re
 
 import pytest
 
-from case_files import check_sampler_rules, read_leaf_map, read_table, read_tsv
+from case_files import check_sampler_rules, read_leaf_map
 
 TREE_ABC = "((a:1,b:1):1,c:1);"
 
 
 def data_rows(ws):
-    return [list(map(int, row)) for row in read_table(os.path.join(ws.data_dir(), "data.txt"))]
+    return [list(map(int, row)) for row in ws.table("data.txt")]
 
 
 @pytest.mark.parametrize("characters,value", [("ACGT", [1, 2, 3, 4]), ("acgt", [1, 2, 3, 4]), ("Uu", [4, 4]),
@@ -38,14 +37,14 @@ def test_reference_decides_modelled_columns_and_columns_tsv_points_back(ws, seed
     assert status == 0, err
     check_sampler_rules(ws.data_dir())
     # Sequence ids: the reference, then the others in file order.
-    sequences = read_tsv(os.path.join(ws.data_dir(), "sequences.tsv"))
+    sequences = ws.table("sequences.tsv")
     assert [row["name"] for row in sequences] == [reference] + [name for name in names if name != reference]
     assert {(int(row["leaf_label"]), int(row["seq_id"])) for row in sequences} == set(read_leaf_map(ws.data_dir()))
 
     reference_row = rows[reference]
     kept = [p for p, character in enumerate(reference_row, start=1) if character.upper() in "ACGTU"]
     ungapped_before = [sum(c not in "-." for c in reference_row[:position]) for position in kept]
-    table = read_tsv(os.path.join(ws.data_dir(), "columns.tsv"))
+    table = ws.table("columns.tsv")
     assert [(int(row["column"]), int(row["alignment_position"]), int(row["reference_position"])) for row in table] \
         == list(zip(range(len(kept)), kept, ungapped_before))
 

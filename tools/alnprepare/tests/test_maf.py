@@ -5,7 +5,7 @@ import os
 
 import pytest
 
-from case_files import check_sampler_rules, read_nested_tree, read_table, read_tsv, splits
+from case_files import check_sampler_rules, read_nested_tree, splits
 
 # Blocks out of reference order, a gap in the reference inside a block (hg
 # 10..14 aligned in 6 columns), unaligned reference positions between the
@@ -44,48 +44,41 @@ def run_maf(ws, maf=MAF, tree=TREE, *extra):
     return ws.run(maf, tree, "--format", "maf", *extra, alignment_name="aln.maf")
 
 
-def test_blocks_are_stitched_along_the_reference_with_absent_species(ws):
+def data_lines(ws):
+    return [" ".join(row) for row in ws.table("data.txt")]
+
+
+def test_blocks_are_stitched_along_the_reference_with_absent_species_and_the_tree_pruned(ws):
     status, out, err = run_maf(ws)
     assert status == 0, err
-    data_dir = ws.data_dir()
-    check_sampler_rules(data_dir)
-    assert [" ".join(row) for row in read_table(os.path.join(data_dir, "data.txt"))] == DATA
+    check_sampler_rules(ws.data_dir())
+    assert data_lines(ws) == DATA
     assert [(int(row["column"]), int(row["alignment_position"]), int(row["reference_position"]), row["chromosome"])
-            for row in read_tsv(os.path.join(data_dir, "columns.tsv"))] == [(*row, "chr1") for row in COLUMNS]
-    assert [row["name"] for row in read_tsv(os.path.join(data_dir, "sequences.tsv"))] == ["hg", "mm", "cf"]
+            for row in ws.table("columns.tsv")] == [(*row, "chr1") for row in COLUMNS]
+    assert [row["name"] for row in ws.table("sequences.tsv")] == ["hg", "mm", "cf"]
     assert "2 blocks stitched along 'hg' on 'chr1'" in out
     assert "pruned to the alignment's species, without 'rn', 'dog2'" in out
+    # rn and dog2 go: the hg-mm cherry stays 0.5 + 0.25 + 0.75 + 4 away from cf.
+    assert splits(read_nested_tree(ws.data_dir())) == pytest.approx(
+        {frozenset({"hg"}): 1.0, frozenset({"mm"}): 2.0, frozenset({"hg", "mm"}): 5.5})
 
 
 def test_a_gzip_compressed_maf_gives_the_same_case(ws):
     path = os.path.join(ws.path, "aln.maf.gz")
     with gzip.open(path, "wt") as handle:
         handle.write(MAF)
-    status, out, err = ws.main(["--alignment", path, "--format", "maf", "--tree", ws.write("tree.nwk", TREE),
-                                "--root-dir", ws.root, "--case", "case/"])
-    assert status == 0, err
-    assert [" ".join(row) for row in read_table(os.path.join(ws.data_dir(), "data.txt"))] == DATA
+    argv = ["--alignment", path, "--format", "maf", "--tree", ws.write("tree.nwk", TREE), "--root-dir", ws.root]
+    status, _, err = ws.main(argv + ["--case", "case/"])
+    assert status == 0 and data_lines(ws) == DATA, err
     with open(path, "r+b") as handle:
         handle.truncate(os.path.getsize(path) - 12)
-    status, out, err = ws.main(["--alignment", path, "--format", "maf", "--tree", ws.write("tree.nwk", TREE),
-                                "--root-dir", ws.root, "--case", "other/"])
-    assert status == 1 and "the compressed file is damaged" in err, err
-
-
-def test_pruning_keeps_the_distances_between_the_remaining_species(ws):
-    assert run_maf(ws)[0] == 0
-    # rn and dog2 go: the hg-mm cherry stays 0.5 + 0.25 + 0.75 + 4 away from cf.
-    tree = read_nested_tree(ws.data_dir())
-    assert splits(tree) == pytest.approx({frozenset({"hg"}): 1.0, frozenset({"mm"}): 2.0,
-                                          frozenset({"hg", "mm"}): 5.5})
+    ws.fails(ws.main(argv + ["--case", "other/"]), "the compressed file is damaged")
 
 
 def test_chrom_picks_the_blocks_of_one_reference_sequence(ws):
     other = "\na score=1\ns hg.chr2 0 4 + 50 GGGG\ns mm.chr5 0 4 + 200 GGGA\n"
     status, out, err = run_maf(ws, MAF + other, TREE, "--chrom", "chr2")
-    assert status == 0, err
-    assert [" ".join(row) for row in read_table(os.path.join(ws.data_dir(), "data.txt"))] == \
-        ["3 3", "3 3", "3 3", "3 1"]
+    assert status == 0 and data_lines(ws) == ["3 3", "3 3", "3 3", "3 1"], err
     assert "2 blocks on other reference sequences left out" in out
     assert "pruned to the alignment's species, without 'rn', 'cf', 'dog2'" in out
 
@@ -93,7 +86,7 @@ def test_chrom_picks_the_blocks_of_one_reference_sequence(ws):
 def test_reference_option_names_a_species(ws):
     status, out, err = run_maf(ws, MAF, TREE, "--reference", "mm")
     assert status == 0, err
-    rows = read_tsv(os.path.join(ws.data_dir(), "columns.tsv"))
+    rows = ws.table("columns.tsv")
     # mm's coordinates on chr5: 41..46 in the first block, 51..55 in the second.
     assert [int(row["reference_position"]) for row in rows] == [41, 42, 43, 44, 45, 46, 51, 52, 53, 54, 55]
     assert {row["chromosome"] for row in rows} == {"chr5"}
@@ -132,11 +125,7 @@ FAULTS = [
 @pytest.mark.parametrize("blocks, extra, fragments", FAULTS)
 def test_every_fault_is_refused_with_a_message_and_nothing_written(ws, blocks, extra, fragments):
     maf = ">a\nACGT\n" if blocks is None else HEADER + blocks
-    status, out, err = run_maf(ws, maf, "((hg:1,mm:1):1,cf:1);", *extra)
-    assert status == 1, (out, err)
-    assert err.startswith("alnprepare: error: ")
-    for fragment in fragments:
-        assert fragment in err, err
+    ws.fails(run_maf(ws, maf, "((hg:1,mm:1):1,cf:1);", *extra), *fragments)
     assert not os.path.exists(ws.root)
 
 
