@@ -24,19 +24,20 @@ def case(tmp_path):
 
 @pytest.fixture
 def run(capsys, case):
-    """Runs alnsummarize's main in-process on the case; returns (status, stdout, stderr)."""
+    """Runs alnsummarize's main in-process on the case; checks its exit status, returns (stdout, stderr)."""
 
     from summarize import command
 
-    def run_main(*extra, seeds=(3,), burnin="0"):
+    def run_main(*extra, seeds=(3,), burnin="0", status=0):
         argv = ["--root-dir", case.root, "--case", case.name, "--out", case.out, "--seeds", *map(str, seeds),
                 "--burnin", burnin, "--no-plots", *extra]
         capsys.readouterr()
         try:
-            status = command.main(argv)
+            code = command.main(argv)
         except SystemExit as exit_:
-            status = exit_.code
+            code = exit_.code
         captured = capsys.readouterr()
-        return status, captured.out, captured.err
+        assert code == status, (captured.out, captured.err)
+        return captured.out, captured.err
 
     return run_main

@@ -4,6 +4,7 @@ import pytest
 
 from trace_files import Iteration
 
+
 def floats(row, *names):
     return [float(row[name]) for name in names]
 
@@ -19,8 +20,7 @@ def test_rate_state_and_segment_start_probabilities(case, run):
         Iteration([0, 2, 1, 1, 0], from_tos=[(0, 2), (3, 3), (4, 4)]),
         Iteration([1, 0, 1, 2, 0], from_tos=[(0, 1), (2, 4)]),
     ])
-    status, out, err = run()
-    assert status == 0, err
+    out, err = run()
     rows = case.table("columns.tsv")
     assert [floats(row, *STATES) for row in rows] == [
         [0.75, 0.25, 0], [0.5, 0.25, 0.25], [0, 1, 0], [0, 0.25, 0.75], [0.75, 0, 0.25]]
@@ -35,9 +35,9 @@ def test_burnin_drops_leading_iterations_of_each_chain(case, run):
     case.write_run(4, [Iteration([2, 2])] * 2 + [Iteration([1, 1])] * 2)
     # A fraction of each chain, or a whole number of iterations: 3 of 4 dropped.
     for burnin in ("0.75", "3"):
-        assert run("--no-relabel", seeds=(3, 4), burnin=burnin)[0] == 0
+        run("--no-relabel", seeds=(3, 4), burnin=burnin)
         assert [floats(row, *STATES) for row in case.table("columns.tsv")] == [[0.5, 0.5, 0], [0, 1, 0]]
-    status, out, _ = run("--no-relabel", seeds=(3, 4), burnin="0.25")
+    out, _ = run("--no-relabel", seeds=(3, 4), burnin="0.25")
     assert "burn-in 1 (as given), kept 3" in out
     assert floats(case.table("columns.tsv")[0], *STATES) == pytest.approx([1 / 6, 2 / 6, 0.5], abs=1e-6)
 
@@ -51,7 +51,7 @@ def test_number_of_segments_sampled_and_conditional(case, run):
         Iteration([0] * 4, from_tos=[(0, 1), (2, 3)], log_marginals=(0.0, -1e9, -1e9)),
         Iteration([0] * 4, from_tos=[(0, 1), (2, 2), (3, 3)], log_marginals=(-1e9, -1e9, 7.0)),
     ])
-    assert run()[0] == 0
+    run()
     rows = case.table("segments.tsv")
     assert [int(row["segments"]) for row in rows] == [1, 2, 3]
     assert [float(row["probability"]) for row in rows] == [0.25, 0.5, 0.25]
@@ -65,7 +65,7 @@ def test_rates_summaries_pool_the_kept_draws_of_every_chain(case, run):
     mutation_0 = [0.1, 0.2, 0.3, 0.4, 0.5, 0.6, 0.7, 0.8, 0.9]
     case.write_run(3, [Iteration([0, 1], mutation=(m, 5.0, 50.0)) for m in mutation_0[:4]])
     case.write_run(4, [Iteration([0, 1], mutation=(m, 5.0, 50.0)) for m in mutation_0[4:]])
-    assert run(seeds=(3, 4))[0] == 0
+    run(seeds=(3, 4))
     row = {row["rate"]: row for row in case.table("rates.tsv")}["mutation_rate_0"]
     assert floats(row, "mean", "median") == [pytest.approx(0.5), 0.5]
     # Linear interpolation between order statistics: 2.5% of 8 steps above 0.1.
@@ -89,8 +89,7 @@ def test_relabelling_by_each_rate_and_the_warning_when_orderings_disagree(case, 
     rates = {"A": (0.1, 4.0), "B": (1.0, 0.01), "C": (10.0, 0.5)}
     case.modelled_data(3)
     case.write_run(3, DISAGREEING)
-    status, out, err = run("--conserved-by", key)
-    assert status == 0, err
+    out, err = run("--conserved-by", key)
     assert f"relabelling reordered the rate states in {reordered} of 2" in out
     assert [floats(row, *STATES) for row in case.table("columns.tsv")] == probabilities
     means = {row["rate"]: float(row["mean"]) for row in case.table("rates.tsv")}
@@ -112,8 +111,7 @@ def test_relabelling_by_each_rate_and_the_warning_when_orderings_disagree(case, 
 def test_no_relabel_keeps_the_sampled_labels(case, run):
     case.modelled_data(3)
     case.write_run(3, DISAGREEING)
-    status, out, err = run("--no-relabel")
-    assert status == 0, err
+    out, err = run("--no-relabel")
     assert "out of mutation-rate order (not relabelled) in 1 of 2" in out
     assert [floats(row, *STATES) for row in case.table("columns.tsv")] == [[1, 0, 0], [0, 1, 0], [0, 0, 1]]
     assert {row["rate"]: row["mean"] for row in case.table("rates.tsv")}["mutation_rate_0"] == "0.55"
@@ -139,8 +137,7 @@ def test_root_and_ancestor_posteriors(case, run):
     ancestors = [[[r[c], 5 if c == 1 else 2] for c in range(3)] for r in roots]
     case.write_run(3, [Iteration([0, 0, 0], ancestors=values) for values in ancestors[:2]])
     case.write_run(4, [Iteration([0, 0, 0], ancestors=values) for values in ancestors[2:]])
-    status, out, err = run(seeds=(3, 4))
-    assert status == 0, err
+    out, err = run(seeds=(3, 4))
     assert "ancestral sequences: summarised" in out
     rows = case.table("columns.tsv")
     root = ("p_root_gap", "p_root_A", "p_root_C", "p_root_G", "p_root_T")
@@ -149,7 +146,7 @@ def test_root_and_ancestor_posteriors(case, run):
     # One character per input column (N where nothing is modelled); the modelled columns round trip.
     full = case.read_output("ancestors.fasta").splitlines()
     assert full == [">node_0 root", "AN-NG", ">node_1", "CNNNC"]
-    assert run("--modelled-only", seeds=(3, 4))[0] == 0
+    run("--modelled-only", seeds=(3, 4))
     modelled = [int(row["alignment_position"]) - 1 for row in rows]
     assert case.read_output("ancestors.fasta").splitlines() == [
         line if line.startswith(">") else "".join(line[p] for p in modelled) for line in full]
@@ -167,7 +164,7 @@ def test_ancestor_titles_name_the_sequences_below(case, run):
     case.write_text("map_from_leave_label_to_seq_id.txt", "2 0\n3 1\n4 2\n")
     case.write_text("sequences.tsv", "seq_id\tname\tleaf_label\n0\thuman\t2\n1\tchimp\t3\n2\tG. gorilla\t4\n")
     case.write_run(3, [Iteration([0, 0], ancestors=[[1, 2], [3, 4]])])
-    assert run()[0] == 0
+    run()
     titles = [line for line in case.read_output("ancestors.fasta").splitlines() if line.startswith(">")]
     assert titles == [">node_0 root ancestor of chimp,G. gorilla,human", ">node_1 ancestor of chimp,G. gorilla"]
     # The tree with the titles' node labels; a name with a blank is quoted.
