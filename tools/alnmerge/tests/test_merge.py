@@ -133,7 +133,7 @@ def test_faulty_summaries_are_refused_before_anything_is_written(merge, case, na
         text = handle.read()
     with open(path, "w") as handle:
         handle.write(text.replace(old, new))
-    status, out, err = merge()
+    status, _, err = merge()
     assert status == 1 and fragment in err, err
     assert not os.path.exists(merge.path("genome"))
 

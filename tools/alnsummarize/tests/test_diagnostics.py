@@ -164,7 +164,7 @@ def test_thinned_run_reads_its_draws_only(case, run, from_checkpoint):
         with open(case.result(3, "_checkpoint.bin"), "wb") as handle:
             handle.write(struct.pack("=8sIqIqq", b"alnckpt\n", 1, 10, 3, 4, 3) + bytes(100))
     case.write_run(3, iterations, thin=3)
-    out, err = run(burnin="4")
+    out, _ = run(burnin="4")
     assert "seed 3: 10 iterations, burn-in 4 (as given), kept 2;" in out
     assert "thinned run (--thin 3): per-iteration files of iterations 3, 6, ... only" in out and "3 draws" in out
     assert [row.split("\t")[0] for row in case.read_output("trace_3.log").splitlines()[1:]] == ["3", "6", "9"]

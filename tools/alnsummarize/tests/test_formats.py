@@ -1,7 +1,6 @@
 """Layout of the Tracer logs, the tracks and their coordinates."""
 
 import math
-import os
 import re
 
 import pytest
@@ -55,7 +54,7 @@ def test_tracks_follow_the_reference_coordinates_of_columns_tsv(case, run):
     case.write_columns([(2, 1), (3, 2), (5, 3), (6, 5), (7, 6), (9, 7)])
     case.write_text("sequences.tsv", "seq_id\tname\tleaf_label\n0\thuman\t3\n1\tchimp\t4\n")
     case.write_run(3, states_with_slowest_probabilities([4, 3, 4, 4, 4, 2]))
-    out, err = run()
+    run()
     rows = case.table("columns.tsv")
     assert [(row["alignment_position"], row["reference_position"]) for row in rows] == [
         ("2", "1"), ("3", "2"), ("5", "3"), ("6", "5"), ("7", "6"), ("9", "7")]
