@@ -10,13 +10,6 @@ SCRIPT = os.path.join(TOOL_DIR, "alnsummarize")
 sys.path[:0] = [TOOL_DIR, os.path.dirname(TOOL_DIR)]
 
 
-@pytest.fixture(scope="session")
-def sm():
-    from summarize import statistics
-
-    return statistics
-
-
 @pytest.fixture
 def case(tmp_path):
     return Case(str(tmp_path))

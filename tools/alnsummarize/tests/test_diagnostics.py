@@ -7,6 +7,7 @@ import struct
 import numpy as np
 import pytest
 
+from summarize import statistics as sm
 from trace_files import Iteration, write
 
 
@@ -22,7 +23,7 @@ def ar1(rng, phi, n, chains):
 
 @pytest.mark.parametrize("phi", [0.0, 0.5, 0.8, -0.3])
 @pytest.mark.parametrize("chains,draws", [(1, 80000), (4, 20000)])
-def test_ess_of_ar1_matches_its_formula(sm, phi, chains, draws):
+def test_ess_of_ar1_matches_its_formula(phi, chains, draws):
     # The integrated autocorrelation time of AR(1) is (1 + phi) / (1 - phi).
     # At these lengths the estimate's spread is about 3%; 10% fails only on a fault.
     series = ar1(np.random.default_rng(1000 + int(10 * phi) + chains), phi, draws, chains)
@@ -30,14 +31,14 @@ def test_ess_of_ar1_matches_its_formula(sm, phi, chains, draws):
     assert sm.effective_sample_size(series) == pytest.approx(expected, rel=0.10)
 
 
-def test_ess_counts_disagreeing_chains_as_few_draws(sm):
+def test_ess_counts_disagreeing_chains_as_few_draws():
     series = np.random.default_rng(5).standard_normal((2, 5000))
     series[1] += 3.0
     assert sm.effective_sample_size(series) < 100
 
 
 @pytest.mark.parametrize("series", [np.full((2, 50), 0.1), np.array([[1.0, 2.0, 3.0]])])
-def test_ess_and_rhat_of_constant_or_too_short_series_are_undefined(sm, series):
+def test_ess_and_rhat_of_constant_or_too_short_series_are_undefined(series):
     assert math.isnan(sm.effective_sample_size(series)) and math.isnan(sm.split_rhat(series))
 
 
@@ -46,7 +47,7 @@ def alternating(n):
 
 
 @pytest.mark.parametrize("shift", [0.0, 0.5, 2.0])
-def test_split_rhat_of_identical_and_shifted_alternating_chains(sm, shift):
+def test_split_rhat_of_identical_and_shifted_alternating_chains(shift):
     # Each half of -1, 1, -1, ... (h draws, h even) has mean 0 and variance h/(h-1).
     # Half means 0, 0, d, d have variance d^2/3, so
     # R^2 = ((h-1)/h * h/(h-1) + d^2/3) / (h/(h-1)) = (1 + d^2/3) (h-1)/h.
@@ -55,16 +56,15 @@ def test_split_rhat_of_identical_and_shifted_alternating_chains(sm, shift):
     assert sm.split_rhat(chains) == pytest.approx(math.sqrt((1 + shift * shift / 3) * (h - 1) / h))
 
 
-def test_split_rhat_catches_a_drifting_single_chain(sm):
+def test_split_rhat_catches_a_drifting_single_chain():
     steady = np.random.default_rng(12).standard_normal(4000)
     assert sm.split_rhat(steady[None, :]) < 1.01
     assert sm.split_rhat((steady + np.linspace(0.0, 3.0, 4000))[None, :]) > 1.1
 
 
 def write_chains(case, n=(300, 300), shift=0.0, states=(0, 1, 2, 0), drift=0, k_max_share=0.0):
-    """Chains of independent draws around fixed rates; the first chain's log-probability may drift
-    for `drift` iterations, chains after the first have their deletion rates shifted by `shift`,
-    and a share of the draws may use all four segments."""
+    """Independent draws around fixed rates; the first chain's log-probability may drift, later chains'
+    deletion rates be shifted, and a share of the draws use all four segments."""
     case.modelled_data(len(states))
     rng = np.random.default_rng(21)
     for number, length in enumerate(n):

@@ -26,9 +26,7 @@ def check_image(path):
     """A PNG file that decodes to a picture with more than one colour."""
     import matplotlib.image
 
-    with open(path, "rb") as handle:
-        assert handle.read(8) == b"\x89PNG\r\n\x1a\n", path
-    pixels = matplotlib.image.imread(path)
+    pixels = matplotlib.image.imread(path, format="png")
     assert pixels.shape[0] > 100 and pixels.shape[1] > 100, path
     assert float(pixels[..., :3].std()) > 0.01, f"{path} is blank"
 

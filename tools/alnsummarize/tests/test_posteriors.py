@@ -2,6 +2,7 @@
 
 import pytest
 
+from summarize import statistics as sm
 from trace_files import Iteration
 
 
@@ -116,7 +117,7 @@ def test_no_relabel_keeps_the_sampled_labels(case, run):
     assert {row["rate"]: row["mean"] for row in case.table("rates.tsv")}["mutation_rate_0"] == "0.55"
 
 
-def test_ties_keep_the_sampled_order_and_empty_states_go_last(sm):
+def test_ties_keep_the_sampled_order_and_empty_states_go_last():
     import numpy as np
 
     orders = sm.relabel_orders(np.array([[2.0, 1.0, 1.0], [1.0, 1.0, 1.0], [1e-200, 2.0, 1.0]]),
