@@ -61,15 +61,17 @@ class Merge:
     def path(self, *names):
         return os.path.join(self.root, *names)
 
-    def __call__(self, *extra, tables=None):
+    def __call__(self, *extra, tables=None, status=0):
+        """Runs alnmerge expecting `status`; returns (stdout, stderr)."""
         self.capsys.readouterr()
         try:
-            status = command.main(["--root-dir", self.root, "--windows", *(tables or self.tables),
-                                   "--out", os.path.join(self.root, "genome"), *extra])
+            code = command.main(["--root-dir", self.root, "--windows", *(tables or self.tables),
+                                 "--out", os.path.join(self.root, "genome"), *extra])
         except SystemExit as exit_:
-            status = exit_.code
+            code = exit_.code
         captured = self.capsys.readouterr()
-        return status, captured.out, captured.err
+        assert code == status, captured.err
+        return captured.out, captured.err
 
     def read(self, name):
         with open(self.path("genome", name)) as handle:
@@ -82,8 +84,7 @@ def merge(tmp_path, capsys):
 
 
 def test_genome_files_are_sorted_joined_and_complete(merge):
-    status, out, err = merge()
-    assert status == 0, err
+    out, _ = merge()
     wig = merge.read("rate_states.wig").splitlines()
     assert [line for line in wig if not line.startswith("track")] == [
         "variableStep chrom=chrA span=1", "2 0.9", "5 0.8", "9 0.7", "10 0.6", "11 0.55", "12 0.6", "20 0.1",
@@ -109,13 +110,12 @@ def test_genome_files_are_sorted_joined_and_complete(merge):
 
 
 def test_thresholds_and_empty_states_decide_convergence(merge):
-    status, out, err = merge("--max-rhat", "1.3", "--min-ess", "10")
-    assert status == 0 and "did not converge: 0 of 3 windows" in out, err
+    assert "did not converge: 0 of 3 windows" in merge("--max-rhat", "1.3", "--min-ess", "10")[0]
     # State 0 of b_w00001 holds no column in most draws: its rates (ESS 40) are the prior's.
     with open(merge.path("results", "b_w00001", "summary", "summary.tsv"), "w") as handle:
         handle.write("quantity\tvalue\nstate_0_occupancy\t0.3\nstate_1_occupancy\t1\n")
-    status, out, err = merge()
-    assert status == 0 and "did not converge: 1 of 3 windows" in out and "b_w00001  chrB" not in out, out
+    out, _ = merge()
+    assert "did not converge: 1 of 3 windows" in out and "b_w00001  chrB" not in out, out
 
 
 @pytest.mark.parametrize("case, name, old, new, fragment", [
@@ -133,15 +133,14 @@ def test_faulty_summaries_are_refused_before_anything_is_written(merge, case, na
         text = handle.read()
     with open(path, "w") as handle:
         handle.write(text.replace(old, new))
-    status, _, err = merge()
-    assert status == 1 and fragment in err, err
+    assert fragment in merge(status=1)[1]
     assert not os.path.exists(merge.path("genome"))
 
 
 def test_missing_summaries_and_overlapping_windows_are_refused(merge):
     os.remove(merge.path("results", "a_w00001", "summary", "segments.tsv"))
-    assert "summary of window a_w00001 in" in merge()[2]
-    assert "case 'b_w00001' is listed twice" in merge(tables=merge.tables + merge.tables[:1])[2]
+    assert "summary of window a_w00001 in" in merge(status=1)[1]
+    assert "case 'b_w00001' is listed twice" in merge(tables=merge.tables + merge.tables[:1], status=1)[1]
     with open(merge.tables[1], "a") as handle:
         handle.write("c_w00001\tchrA\t15\t30\t5\n")
-    assert "windows a_w00002 (chrA:11-20) and c_w00001 (chrA:15-30) overlap" in merge()[2]
+    assert "windows a_w00002 (chrA:11-20) and c_w00001 (chrA:15-30) overlap" in merge(status=1)[1]

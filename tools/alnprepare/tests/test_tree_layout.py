@@ -26,14 +26,10 @@ def random_tree(rng, n_leaves, rooted):
     return (tuple(pool), None)
 
 
-def fasta_for(names):
-    return "".join(f">{name}\nACGTACGT\n" for name in names)
-
-
 def prepare(ws, tree, *extra):
     """Runs alnprepare on the tree (nested tuples or Newick text); returns the prepared tree."""
     newick = tree if isinstance(tree, str) else to_newick(tree) + ";"
-    ws.run(fasta_for(re.findall(r"([a-z]\w*)(?=[:,)])", newick)), newick, *extra)
+    ws.run("".join(f">{name}\nACGTACGT\n" for name in re.findall(r"([a-z]\w*)(?=[:,)])", newick)), newick, *extra)
     check_sampler_rules(ws.data_dir())
     return read_nested_tree(ws.data_dir())
 

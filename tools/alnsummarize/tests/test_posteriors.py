@@ -2,7 +2,6 @@
 
 import pytest
 
-from summarize import statistics as sm
 from trace_files import Iteration
 
 
@@ -115,16 +114,6 @@ def test_no_relabel_keeps_the_sampled_labels(case, run):
     assert "out of mutation-rate order (not relabelled) in 1 of 2" in out
     assert [floats(row, *STATES) for row in case.table("columns.tsv")] == [[1, 0, 0], [0, 1, 0], [0, 0, 1]]
     assert {row["rate"]: row["mean"] for row in case.table("rates.tsv")}["mutation_rate_0"] == "0.55"
-
-
-def test_ties_keep_the_sampled_order_and_empty_states_go_last():
-    import numpy as np
-
-    orders = sm.relabel_orders(np.array([[2.0, 1.0, 1.0], [1.0, 1.0, 1.0], [1e-200, 2.0, 1.0]]),
-                               np.array([[True] * 3, [True] * 3, [False, True, True]]))
-    assert orders.tolist() == [[1, 2, 0], [0, 1, 2], [2, 1, 0]]
-    assert sm.count_reordered(orders) == 2
-    assert sm.new_labels(orders[0]).tolist() == [2, 0, 1]
 
 
 def test_root_and_ancestor_posteriors(case, run):
