@@ -99,8 +99,7 @@ def check_genome_files(folder):
 def local_run(tmp_path_factory):
     folder = str(tmp_path_factory.mktemp("local") / "run")
     make_run_folder(folder)
-    jobs = snakemake(folder, "--cores", "2")
-    return folder, jobs
+    return folder, snakemake(folder, "--cores", "2")
 
 
 def test_local_run_from_maf_to_genome_tracks(local_run):

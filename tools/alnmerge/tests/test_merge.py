@@ -62,7 +62,6 @@ class Merge:
         return os.path.join(self.root, *names)
 
     def __call__(self, *extra, tables=None, status=0):
-        """Runs alnmerge expecting `status`; returns (stdout, stderr)."""
         self.capsys.readouterr()
         try:
             code = command.main(["--root-dir", self.root, "--windows", *(tables or self.tables),

@@ -45,10 +45,12 @@ def test_run_next_line_works_as_printed(tmp_path, where, fasta, extra):
     # Only the stand-in's folder (when on PATH) and the system folders are on PATH.
     env = dict(os.environ, PATH=os.pathsep.join([*([str(folder)] if where == "on PATH" else []), "/usr/bin", "/bin"]))
     done = subprocess.run([str(script), "--alignment", "aln.fasta", "--tree", "tree.nwk", "--outgroup", "macaque",
-                           "--root-dir", "work/", "--case", "primates/"],
+                           "--root-dir", "work/", "--case", "./primates//"],
                           cwd=tmp_path, env=env, capture_output=True, text=True, check=False)
     assert done.returncode == 0, done.stderr
+    # The case name is normalised: ./primates// is primates/.
     assert len(check_sampler_rules(str(tmp_path / "work" / "data" / "primates"))) == 5
+    assert (tmp_path / "work" / "results" / "primates").is_dir()
     assert ("only 4 modelled columns: the sampler's default -k 4" in done.stderr) == bool(extra)
     assert ("alnsampler is not on PATH, not beside alnprepare and not built in" in done.stderr) == (where == "nowhere")
 

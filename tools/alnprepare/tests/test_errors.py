@@ -76,6 +76,7 @@ def test_bad_case_names(ws, case):
     (["--missing-length", "nan"], "must be finite"),
     (["--format", "genbank"], "invalid choice: 'genbank'"),
     (["--outgroup", ","], "--outgroup needs a leaf name"),
+    (["--chrom", "chr1"], "--chrom applies to --format maf only"),
 ])
 def test_command_line_faults(ws, extra, fragment):
     assert fragment in ws.run(FASTA, TREE, *extra, status=2)[1]
@@ -114,10 +115,3 @@ def test_existing_case_needs_force_and_a_failed_rewrite_leaves_it_whole(ws, monk
     ws.run(*changed)
     after = snapshot()
     assert after["notes.txt"] == before["notes.txt"] and after["data.txt"].startswith("2 1 1\n")
-    assert after["map_from_leave_label_to_seq_id.txt"] != before["map_from_leave_label_to_seq_id.txt"]
-
-
-def test_case_name_is_normalised(ws):
-    out, _ = ws.run(FASTA, TREE, case="./deep//name")
-    assert ws.table("data.txt", "deep/name") and os.path.isdir(os.path.join(ws.root, "results", "deep", "name"))
-    assert "-t deep/name/" in out

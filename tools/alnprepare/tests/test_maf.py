@@ -123,7 +123,3 @@ def test_every_fault_is_refused_with_a_message_and_nothing_written(ws, blocks, e
     maf = ">a\nACGT\n" if blocks is None else HEADER + blocks
     ws.fails(run_maf(ws, maf, "((hg:1,mm:1):1,cf:1);", *extra, status=1), *fragments)
     assert not os.path.exists(ws.root)
-
-
-def test_chrom_without_maf_is_a_usage_error(ws):
-    ws.run(">a\nACGT\n>b\nACGT\n", "(a:1,b:1);", "--chrom", "chr1", status=2)

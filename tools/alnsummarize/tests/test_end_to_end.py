@@ -33,8 +33,7 @@ def check_image(path):
 
 def test_executable_reports_errors_with_status_one(case):
     done = summarise(case.root, case.name, (9,), case.out)
-    assert done.returncode == 1
-    assert done.stderr.startswith("alnsummarize: error: no run of seed 9")
+    assert done.returncode == 1 and done.stderr.startswith("alnsummarize: error: no run of seed 9"), done.stderr
 
 
 # The whole path: simulate a case, run two chains with --ancestors, summarise.
@@ -69,7 +68,6 @@ ABSENT_FROM, ABSENT_SEQUENCES = 200, (4, 5)
 def run_program(command, cwd):
     done = subprocess.run(command, cwd=cwd, capture_output=True, text=True, timeout=600, check=False)
     assert done.returncode == 0, f"{' '.join(command)}\n{done.stdout}\n{done.stderr}"
-    return done
 
 
 def alignment_files(tmp_path, case_dir):

@@ -20,13 +20,12 @@ def test_rate_state_and_segment_start_probabilities(case, run):
         Iteration([0, 2, 1, 1, 0], from_tos=[(0, 2), (3, 3), (4, 4)]),
         Iteration([1, 0, 1, 2, 0], from_tos=[(0, 1), (2, 4)]),
     ])
-    out, _ = run()
+    run()
     rows = case.table("columns.tsv")
     assert [floats(row, *STATES) for row in rows] == [
         [0.75, 0.25, 0], [0.5, 0.25, 0.25], [0, 1, 0], [0, 0.25, 0.75], [0.75, 0, 0.25]]
     assert [float(row["p_segment_start"]) for row in rows] == [1, 0, 0.5, 0.25, 0.25]
     assert "p_root_A" not in rows[0]
-    assert "ancestral sequences: none" in out
 
 
 def test_burnin_drops_leading_iterations_of_each_chain(case, run):
