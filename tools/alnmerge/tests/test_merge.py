@@ -6,12 +6,15 @@ import pytest
 
 from merge import command
 
-RATES_HEADER = "rate\tmean\tmedian\tlower_95\tupper_95\tess\trhat\n"
+def write(path, text):
+    with open(path, "w") as handle:
+        handle.write(text)
 
 
 def rates(rhat=1.0, ess=500.0):
     """deletion_rate_0 carries the diagnostics under test; mutation_rate_0 never moved (nan)."""
-    return RATES_HEADER + f"deletion_rate_0\t0.5\t0.5\t0.1\t0.9\t{ess}\t{rhat}\nmutation_rate_0\t2\t2\t2\t2\tnan\tnan\n"
+    return ("rate\tmean\tmedian\tlower_95\tupper_95\tess\trhat\n"
+            f"deletion_rate_0\t0.5\t0.5\t0.1\t0.9\t{ess}\t{rhat}\nmutation_rate_0\t2\t2\t2\t2\tnan\tnan\n")
 
 
 # case: (chromosome, first, last, columns, wig {position: value}, bed [(start, end, score)], rates, P(k = k_max),
@@ -31,8 +34,7 @@ def make_inputs(root):
         path = os.path.join(root, "data", f"{stem}_windows.tsv")
         os.makedirs(os.path.dirname(path), exist_ok=True)
         rows = [f"{case}\t{w[0]}\t{w[1]}\t{w[2]}\t{w[3]}\n" for case, w in WINDOWS.items() if case.startswith(stem)]
-        with open(path, "w") as handle:
-            handle.write("case\tchromosome\tfirst_position\tlast_position\tmodelled_columns\n" + "".join(rows))
+        write(path, "case\tchromosome\tfirst_position\tlast_position\tmodelled_columns\n" + "".join(rows))
         tables.append(path)
     for case, (chrom, _, _, _, wig, bed, rate_text, p_k_max, warnings) in WINDOWS.items():
         folder = os.path.join(root, "results", case, "summary")
@@ -47,8 +49,7 @@ def make_inputs(root):
         if warnings is not None:
             files["warnings.txt"] = "".join(f"alnsummarize: warning: {line}\n" for line in warnings)
         for name, text in files.items():
-            with open(os.path.join(folder, name), "w") as handle:
-                handle.write(text)
+            write(os.path.join(folder, name), text)
     return tables
 
 
@@ -111,8 +112,8 @@ def test_genome_files_are_sorted_joined_and_complete(merge):
 def test_thresholds_and_empty_states_decide_convergence(merge):
     assert "did not converge: 0 of 3 windows" in merge("--max-rhat", "1.3", "--min-ess", "10")[0]
     # State 0 of b_w00001 holds no column in most draws: its rates (ESS 40) are the prior's.
-    with open(merge.path("results", "b_w00001", "summary", "summary.tsv"), "w") as handle:
-        handle.write("quantity\tvalue\nstate_0_occupancy\t0.3\nstate_1_occupancy\t1\n")
+    write(merge.path("results", "b_w00001", "summary", "summary.tsv"),
+          "quantity\tvalue\nstate_0_occupancy\t0.3\nstate_1_occupancy\t1\n")
     out, _ = merge()
     assert "did not converge: 1 of 3 windows" in out and "b_w00001  chrB" not in out, out
 
@@ -130,8 +131,7 @@ def test_faulty_summaries_are_refused_before_anything_is_written(merge, case, na
     path = merge.path("results", case, "summary", name)
     with open(path) as handle:
         text = handle.read()
-    with open(path, "w") as handle:
-        handle.write(text.replace(old, new))
+    write(path, text.replace(old, new))
     assert fragment in merge(status=1)[1]
     assert not os.path.exists(merge.path("genome"))
 

@@ -27,7 +27,6 @@ class Workspace:
         return os.path.join(self.root, "data", case)
 
     def table(self, name, case="case"):
-        """A prepared file's rows: split on blanks, or as dicts for a .tsv."""
         path = os.path.join(self.data_dir(case), name)
         return read_tsv(path) if name.endswith(".tsv") else read_table(path)
 
