@@ -99,8 +99,7 @@ def test_existing_case_needs_force_and_a_failed_rewrite_leaves_it_whole(ws, monk
     assert "already holds 1 file from earlier runs" in err
     ws.fails(ws.run(FASTA, TREE, status=1), "already holds tree.txt, map_from_leave_label_to_seq_id.txt, data.txt",
              "--force")
-    with open(os.path.join(ws.data_dir(), "notes.txt"), "w") as handle:
-        handle.write("the user's own file")
+    ws.write("root/data/case/notes.txt", "the user's own file")
 
     def snapshot():
         return {name: open(os.path.join(ws.data_dir(), name)).read() for name in os.listdir(ws.data_dir())}

@@ -17,8 +17,6 @@ def case(tmp_path):
 
 @pytest.fixture
 def run(capsys, case):
-    """Runs alnsummarize's main in-process on the case; checks its exit status, returns (stdout, stderr)."""
-
     from summarize import command
 
     def run_main(*extra, seeds=(3,), burnin="0", status=0):

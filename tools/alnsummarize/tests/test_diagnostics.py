@@ -162,7 +162,6 @@ def test_thinned_run_reads_its_draws_only(case, run, from_checkpoint):
     case.write_run(3, iterations, thin=3)
     out, _ = run(burnin="4")
     assert "seed 3: 10 iterations, burn-in 4 (as given), kept 2;" in out
-    assert "thinned run (--thin 3): per-iteration files of iterations 3, 6, ... only" in out and "3 draws" in out
     assert [row.split("\t")[0] for row in case.read_output("trace_3.log").splitlines()[1:]] == ["3", "6", "9"]
     assert float({row["rate"]: row for row in case.table("rates.tsv")}["mutation_rate_1"]["mean"]) == 7.5
     # The conditional distribution of the number of segments averages every kept iteration.
@@ -178,7 +177,6 @@ def test_chains_of_different_lengths_are_compared_on_their_last_draws(case, run)
     case.write_run(4, [Iteration([0, 1], deletion=(d, 1.0, 1.0)) for d in tail])
     out, _ = run(seeds=(3, 4))
     assert "runs of different lengths (seed 3: 12, seed 4: 8 iterations)" in out
-    assert "ESS and R-hat use the last 8 kept draws of each chain" in out
     row = {row["rate"]: row for row in case.table("rates.tsv")}["deletion_rate_0"]
     assert float(row["rhat"]) == pytest.approx(math.sqrt(3 / 4), abs=1e-6)
     assert float(row["mean"]) == pytest.approx((4 * 500 + 16 * 50) / 20)

@@ -115,7 +115,6 @@ def test_simulated_case_from_alignment_to_answers(tmp_path):
 
     out = str(tmp_path / "gene/")
     report = (tmp_path / "gene" / "report.txt").read_text()
-    assert "ancestral sequences: summarised" in report
     assert "thinned run (--thin 2): per-iteration files of iterations 2, 4, ... only" in report
     true_roots = [line.split()[0] for line in (simulated / "truth" / "values.txt").read_text().splitlines()]
     rows = read_tsv(os.path.join(out, "columns.tsv"))

@@ -34,9 +34,8 @@ def test_tracer_logs_of_two_chains_of_different_lengths(case, run):
     rows = tracer_rows(case.read_output("trace.log"))
     # Three kept draws of seed 3, then two of seed 4, numbered 1..5: Tracer
     # needs states that count up evenly.
-    assert [row[0] for row in rows] == ["1", "2", "3", "4", "5"]
-    assert [row[1] for row in rows] == ["-1003.5", "-1004.5", "-1005.5", "-2002.25", "-2003.25"]
-    assert [row[2] for row in rows] == ["2", "1", "2", "1", "1"]
+    assert [row[:3] for row in rows] == [["1", "-1003.5", "2"], ["2", "-1004.5", "1"], ["3", "-1005.5", "2"],
+                                         ["4", "-2002.25", "1"], ["5", "-2003.25", "1"]]
     assert rows[0][3:] == ["0.01", "0.02", "1.5e-07", "0.000123457", "4", "20"]
     for seed, length in ((3, 6), (4, 4)):
         rows = tracer_rows(case.read_output(f"trace_{seed}.log"))

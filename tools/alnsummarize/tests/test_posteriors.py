@@ -36,8 +36,7 @@ def test_burnin_drops_leading_iterations_of_each_chain(case, run):
     for burnin in ("0.75", "3"):
         run("--no-relabel", seeds=(3, 4), burnin=burnin)
         assert [floats(row, *STATES) for row in case.table("columns.tsv")] == [[0.5, 0.5, 0], [0, 1, 0]]
-    out, _ = run("--no-relabel", seeds=(3, 4), burnin="0.25")
-    assert "burn-in 1 (as given), kept 3" in out
+    run("--no-relabel", seeds=(3, 4), burnin="0.25")
     assert floats(case.table("columns.tsv")[0], *STATES) == pytest.approx([1 / 6, 2 / 6, 0.5], abs=1e-6)
 
 
@@ -122,8 +121,7 @@ def test_root_and_ancestor_posteriors(case, run):
     ancestors = [[[r[c], 5 if c == 1 else 2] for c in range(3)] for r in roots]
     case.write_run(3, [Iteration([0, 0, 0], ancestors=values) for values in ancestors[:2]])
     case.write_run(4, [Iteration([0, 0, 0], ancestors=values) for values in ancestors[2:]])
-    out, _ = run(seeds=(3, 4))
-    assert "ancestral sequences: summarised" in out
+    run(seeds=(3, 4))
     rows = case.table("columns.tsv")
     root = ("p_root_gap", "p_root_A", "p_root_C", "p_root_G", "p_root_T")
     assert [floats(row, *root) for row in rows] == [[0, 0.75, 0.25, 0, 0], [0.5, 0, 0, 0, 0.5], [0, 0, 0, 1, 0]]
