@@ -141,5 +141,5 @@ def test_missing_summaries_and_overlapping_windows_are_refused(merge):
     assert "summary of window a_w00001 in" in merge(status=1)[1]
     assert "case 'b_w00001' is listed twice" in merge(tables=merge.tables + merge.tables[:1], status=1)[1]
     with open(merge.tables[1], "a") as handle:
-        handle.write("c_w00001\tchrA\t15\t30\t5\n")
-    assert "windows a_w00002 (chrA:11-20) and c_w00001 (chrA:15-30) overlap" in merge(status=1)[1]
+        handle.write("c_w00001\tchrA\t20\t30\t5\n")
+    assert "windows a_w00002 (chrA:11-20) and c_w00001 (chrA:20-30) overlap" in merge(status=1)[1]
