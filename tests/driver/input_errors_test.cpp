@@ -26,6 +26,7 @@ TEST(InputErrors, EveryFaultOfAnInputFileIsNamed) {
            {"tree.txt", "0 1 0.5\n0 2 0.25\n1 3 1\n1 4 2\n0 5 1\n",
             "tree.txt line 5: node 0 already has two children (lines 1 and 2)"},
            {"tree.txt", "0 3 1\n0 4 1\n1 2 1\n2 1 1\n", "tree.txt line 3: parent 1 of child 2 is not reached"},
+           {"tree.txt", "0 2 1\n0 1 1\n2 3 1\n2 4 1\n", "sequence id 2 of leaf 4 is outside 0..1"},  // leaf 1 < node 2
            {"tree.txt", "0 1 0.5\n0 2 1e-300\n1 3 1\n1 4 2\n", "tree.txt line 2: branch length 1e-300 is outside"},
            {"tree.txt", "0 1 0.5\n0 2 0.25\n1 3 1\n1 4 1e300\n", "line 4: branch length 1e+300 is outside"},
            {"tree.txt", "0 1 0.5\n0 2 1e-13\n1 3 1\n1 4 2\n",
