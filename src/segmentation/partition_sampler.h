@@ -68,6 +68,10 @@ class PartitionSampler {
   // 0.01 a 40-interval trapezoid sum, below it a gamma integral: accurate when
   // the mass lies far below 0.01 or is spread over the grid.
   double _compute_numerical_integral(const std::vector<double>& counts, double& a, double& B, double& c);
+  // Its lower piece, ln P(alpha, x) of the regularised lower incomplete gamma
+  // function (requires the constants above).
+  double _log_lower_incomplete_gamma(double alpha, double x) const;
+  double _log_lower_gamma_by_quadrature(double alpha, double x) const;
 
   // Read access for tests and diagnostics; indices out of range throw
   // std::out_of_range.
@@ -137,6 +141,4 @@ class PartitionSampler {
   void _last_partition_terms(long first, long v, const std::vector<double>& blocks, double* const* rows,
                              double* max_terms) const;
   void _write_forward_diagnostics(std::ostream& out) const;
-  double _log_lower_incomplete_gamma(double alpha, double x) const;
-  double _log_lower_gamma_by_quadrature(double alpha, double x) const;
 };

@@ -87,16 +87,12 @@ TEST(Guidance, EverySlipIsReportedWithWhatToDo) {
     const auto result = run_process(sampler_executable(), arguments, c.root_path());
 
     EXPECT_EQ(result.exit_status, slip.status) << context << "\n" << result.err;
-    if (slip.said.empty()) {
-      EXPECT_EQ(result.err, "") << context;
-    }
+    EXPECT_EQ(slip.said.empty() ? result.err : "", "") << context;
     for (const auto& text : slip.said) {
       EXPECT_NE(result.err.find(with_root(text, root)), std::string::npos) << context << "\ngot: " << result.err;
     }
     for (const auto& text : slip.unsaid) EXPECT_EQ(result.err.find(text), std::string::npos) << context;
-    if (slip.status == 0) {
-      EXPECT_FALSE(c.result_files().empty()) << context;
-    }
+    EXPECT_TRUE(slip.status != 0 || c.output_count() > 0) << context;
     for (const auto& file : files_under(c.outside())) {
       const bool in_results = file.rfind(root + "/results/", 0) == 0;
       EXPECT_TRUE(before.count(file) == 1 || in_results) << context << ": stray file " << file;

@@ -30,9 +30,6 @@ TEST(TableReader, ReadsFieldsAsStreamExtractionFindsThem) {
   EXPECT_EQ(parse<int>("1 2\n3 4"), parse<int>("1 2\n3 4\n"));
   EXPECT_EQ(parse<int>("1 2\n\n3 4\n"), (Rows{{1, 2}, {}, {3, 4}}));
   EXPECT_EQ(parse<int>("1 2\n3 4\n\n"), (Rows{{1, 2}, {3, 4}, {}}));
-  // Extraction stops at the first bad field and drops the rest of the line.
-  EXPECT_EQ(parse<int>("1\n12abc 7\n"), (Rows{{1}, {12}}));
-  EXPECT_EQ(parse<int>("1,2\n"), (Rows{{1}}));
   EXPECT_EQ(parse<int>("1\t 2  \t3\r\n4\t5\r\n"), (Rows{{1, 2, 3}, {4, 5}}));
   EXPECT_EQ(parse<std::string>("0 1 0.5 name\n"), (std::vector<std::vector<std::string>>{{"0", "1", "0.5", "name"}}));
   EXPECT_EQ(parse<int>("1 2\n3 4\n5 6\n", false), (Rows{{1, 3, 5}, {2, 4, 6}}));
@@ -48,30 +45,6 @@ TEST(TableReaderDeath, ABlankFirstLineIsAnEmptyFileAndAMissingFileIsNamed) {
   EXPECT_EXIT(parse<int>("\n1 2\n"), ::testing::ExitedWithCode(255), "^empty file:table.txt\n$");
   EXPECT_EXIT(parse<int>(""), ::testing::ExitedWithCode(255), "^empty file:table.txt\n$");
   EXPECT_EXIT(CSVReader<int>("/no/such/file.txt"), ::testing::ExitedWithCode(255), "^file not exist:/no/such/file.txt\n$");
-}
-
-// from_string reads a leading value; parse_exact refuses anything but one value.
-TEST(StringConversion, FromStringAndParseExact) {
-  EXPECT_EQ(from_string<long>("  42xyz"), 42);
-  EXPECT_EQ(from_string<double>("0.25"), 0.25);
-  EXPECT_EQ(to_string(-3L), "-3");
-  EXPECT_EQ(parse_exact<long>("5"), 5);
-  EXPECT_EQ(parse_exact<long>("-3"), -3);
-  for (const char* text : {"5x", "2.5", "", " 5"}) EXPECT_FALSE(parse_exact<long>(text)) << text;
-  for (const char* text : {"-1", "4294967296"}) EXPECT_FALSE(parse_exact<unsigned int>(text)) << text;
-  EXPECT_EQ(parse_exact<unsigned int>("4294967295"), 4294967295u);
-  EXPECT_EQ(parse_exact<double>("1e-3"), 1e-3);
-}
-
-TEST(VectorWriters, Formats) {
-  std::ostringstream out;
-  write_vector_row(std::vector<int>{}, &out);
-  write_vector_row(std::vector<int>{7}, &out);
-  write_vector_row(std::vector<double>{1, 0.5, 1.0 / 3}, &out);
-  write_vectors_two_dim(std::vector<std::vector<long>>{{1, 2}, {}, {3}}, &out);
-  write_vector_column(std::vector<bool>{true, false}, &out);
-  write_vectors_three_dim(std::vector<std::vector<std::vector<double>>>{{{1}}, {{2, 3}}}, &out);
-  EXPECT_EQ(out.str(), "7\n1 0.5 0.333333\n1 2\n3\n1\n0\n1\n2 3\n");
 }
 
 }  // namespace

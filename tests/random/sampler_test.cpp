@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <random>
 #include <vector>
 
 #include "support/statistics.h"
@@ -12,7 +11,7 @@ namespace {
 
 // Cut-off points are the normalised cumulative weights; u selects the first
 // point strictly above it, so u = 1 falls on the last positive weight and a
-// zero weight is never chosen.
+// zero weight is never chosen. All weights zero give the last value.
 TEST(Sampler, SelectionByCutOffPoints) {
   Sampler<int, double> sampler({10, 20, 30}, {1, 1, 2});
   EXPECT_EQ(sampler.cut_off_pts(), (std::vector<double>{0.25, 0.5, 1.0}));
@@ -30,20 +29,7 @@ TEST(Sampler, SelectionByCutOffPoints) {
     const auto j = select_by_cut_off(zeros_between.cut_off_pts(), u);
     EXPECT_TRUE(j == 1 || j == 3) << u;
   }
-}
-
-// Every draw takes one rand() value, a count of zero none; weights all zero
-// give the last value.
-TEST(Sampler, OneRandValuePerDraw) {
-  std::srand(8);
-  std::rand();
-  std::rand();
-  const int third = std::rand();
-  std::srand(8);
-  Sampler<int, double> sampler({0, 1}, {1, 1});
   EXPECT_TRUE(sampler.draw_w_replace(0).empty());
-  EXPECT_EQ(sampler.draw_w_replace(2).size(), 2u);
-  EXPECT_EQ(std::rand(), third);
   EXPECT_EQ((Sampler<long, double>({4, 5, 6}, {0, 0, 0}).draw_w_replace(20)), std::vector<long>(20, 6));
 }
 
@@ -57,30 +43,6 @@ TEST(Sampler, DrawFrequenciesMatchWeights) {
   std::vector<double> probabilities;
   for (const double w : weights) probabilities.push_back(w / 10.0);
   EXPECT_GT(chi_square_test(counts, probabilities), 1e-6);
-}
-
-}  // namespace
-
-namespace {
-
-// The allocation-free draw takes the same rand() value and picks the same
-// index as a Sampler on the same weights, zero weights included.
-TEST(Sampler, DrawWeightedIndexEqualsASamplerDraw) {
-  std::mt19937 engine(5);
-  std::uniform_real_distribution<double> unit(0.0, 1.0);
-  for (int trial = 0; trial < 2000; ++trial) {
-    const std::size_t n = 1 + trial % 5;
-    std::vector<double> weights(n);
-    for (double& w : weights) w = unit(engine) < 0.2 ? 0.0 : unit(engine);
-    std::vector<int> values(n);
-    for (std::size_t i = 0; i < n; ++i) values[i] = static_cast<int>(i);
-    std::srand(static_cast<unsigned>(trial));
-    const int expected = Sampler<int, double>(values, weights).draw_w_replace(1)[0];
-    const int next = std::rand();
-    std::srand(static_cast<unsigned>(trial));
-    ASSERT_EQ(static_cast<int>(draw_weighted_index(weights.data(), n)), expected);
-    ASSERT_EQ(std::rand(), next);
-  }
 }
 
 }  // namespace

@@ -60,38 +60,6 @@ TEST(Variates, DirichletComponentsAreBetaDistributed) {
   EXPECT_EQ(sample_dirichlet(3, {3.0}), std::vector<std::vector<double>>(3, {1.0}));
 }
 
-// rand() / 2147483647, scaled to the interval whichever way round its ends
-// are given.
-TEST(Variates, UniformIsAScaledRandValue) {
-  std::srand(9);
-  const int r = std::rand();
-  std::srand(9);
-  EXPECT_EQ(sample_unif(1, 0.0, 1.0)[0], r / 2147483647.0);
-  std::srand(9);
-  EXPECT_EQ(draw_unit_uniform(), r / 2147483647.0);
-  for (const auto& [low, high] : {std::pair{2.0, 3.0}, std::pair{3.0, 2.0}}) {
-    for (const double u : sample_unif(1000, low, high)) EXPECT_TRUE(u >= 2.0 && u <= 3.0) << u;
-  }
-}
-
-TEST(Variates, ZeroCountConsumesNothing) {
-  std::srand(4);
-  const int first = std::rand();
-  std::srand(4);
-  EXPECT_TRUE(sample_unif(0, 0, 1).empty());
-  EXPECT_TRUE(sample_normal(0, 0, 1).empty());
-  EXPECT_TRUE(sample_gamma(0, 2, 1).empty());
-  EXPECT_TRUE(sample_dirichlet(0, {1, 1}).empty());
-  EXPECT_EQ(std::rand(), first);
-}
-
-TEST(Variates, LanczosGamma) {
-  EXPECT_NEAR(log_gamma(1.0, true), 0.0, 1e-9);
-  EXPECT_NEAR(log_gamma(2.0, true), 0.0, 1e-9);
-  EXPECT_NEAR(log_gamma(5.0, false), 24.0, 1e-7);
-  EXPECT_NEAR(log_gamma(10.5, true), std::lgamma(10.5), 1e-9);
-}
-
 TEST(VariatesDeath, BadParametersStopTheRunEvenForZeroCount) {
   const char* gamma_message = "^error in sample_gamma: shape or inverse_scale is <= 0!$";
   EXPECT_EXIT(sample_gamma(0, 0.0, 1.0), ::testing::ExitedWithCode(255), gamma_message);

@@ -49,19 +49,6 @@ TEST(InitializeRateStates, ConservedColumnsGetHigherStates) {
       std::out_of_range);
 }
 
-TEST(InitializeRateStates, WritesCountsStatesAndColumnLists) {
-  TreeSet set = six_leaf_columns({{1, 1, 1, 1, 1, 2}, {0, 3, 3, 3, 3, 3}});
-  std::vector<int> states;
-  std::vector<std::vector<long>> columns_of_state;
-  std::ostringstream out;
-  initialize_rate_states(3, set.trees, states, columns_of_state, nonempty_values, nonempty_value_index, &out);
-  EXPECT_EQ(out.str(),
-            "5 1 0 0\n0 0 5 0\n"  // residue counts per column
-            "2\n0\n"              // states
-            "1\n0\n"              // column lists; the empty one leaves no line
-            "rate_state:0\n1\nrate_state:1\nrate_state:2\n0\n");
-}
-
 // P(X <= x) for X ~ Beta(a, b) with integer a, b: P(Binomial(a+b-1, x) >= a).
 double beta_cdf(int a, int b, double x) {
   const int n = a + b - 1;
@@ -97,36 +84,6 @@ TEST(SampleRateStateTransitions, RowsFollowDirichletOfAllPairCounts) {
           << "row " << i << " entry " << j;
     }
   }
-}
-
-TEST(SampleRateStateTransitions, WritesPosteriorMeansOfEveryRow) {
-  Matrix transitions;
-  std::ostringstream four_columns;
-  sample_rate_state_transitions(3, {0, 0, 1, 1}, transitions, &four_columns);
-  EXPECT_EQ(four_columns.str(), "0.4 0.4 0.2\n0.25 0.5 0.25\n0.333333 0.333333 0.333333\n");
-
-  EXPECT_THROW(sample_rate_state_transitions(3, {0, 3}, transitions, nullptr), std::out_of_range);
-}
-
-TEST(ComputePostParaRateStates, SumsLogProbabilitiesOfAllTransitions) {
-  const Matrix transitions{{0.5, 0.3, 0.2}, {0.1, 0.6, 0.3}, {0.25, 0.25, 0.5}};
-  EXPECT_DOUBLE_EQ(compute_post_para_rate_states(3, {0, 0, 1, 1}, transitions),
-                   std::log(0.5) + std::log(0.3) + std::log(0.6));
-  EXPECT_EQ(compute_post_para_rate_states(3, {1}, transitions), 0.0);
-
-  // A zero probability on a counted transition adds the floor per count; on
-  // an uncounted one it does not matter; a negative one adds nothing.
-  Matrix with_zero = transitions;
-  with_zero[0][1] = 0.0;
-  with_zero[2][0] = 0.0;
-  const double log_floor = std::log(2.2250738585072014e-308);
-  EXPECT_DOUBLE_EQ(compute_post_para_rate_states(3, {0, 1, 0, 1, 1}, with_zero),
-                   2 * log_floor + std::log(0.1) + std::log(0.6));
-  Matrix with_negative = transitions;
-  with_negative[1][1] = -0.5;
-  EXPECT_DOUBLE_EQ(compute_post_para_rate_states(3, {0, 1, 1}, with_negative), std::log(0.3));
-
-  EXPECT_THROW(compute_post_para_rate_states(3, {0, 1, 3}, transitions), std::out_of_range);
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <random>
-#include <stdexcept>
 #include <vector>
 
 #include "segmentation/partition_sampler.h"
@@ -138,48 +137,4 @@ TEST(BlockLikelihoods, CountlessBlocksAndTheSingleColumn) {
   PartitionSampler single(0, 1, num_values, one.trees);
   single.compute_single_blocks(one.trees, nonempty_value_index, nullptr);
   EXPECT_EQ(single.block_log_likelihood(1, 1), 0.0);
-}
-
-// The sweep that fills a row keeps the terms of unchanged rows; every entry
-// must still be the single block's value bit for bit, set values included.
-TEST(BlockLikelihoods, RowSweepGivesEverySingleBlockBitForBit) {
-  std::mt19937 engine(77);
-  const TreeTable table = random_table(5, 7);
-  const long columns = 30;
-  TreeSet set;
-  for (long c = 0; c < columns; ++c) set.add(table.make_tree());
-  for (PhyTree* tree : set.trees) randomise_nodes(*tree, engine);
-  BlockLikelihoods blocks(columns, num_values);
-  blocks.set_block(30, 2, 4.5);
-  EXPECT_EQ(blocks.block(30, 2), 4.5);
-  blocks.count_columns(set.trees, nonempty_value_index);
-  EXPECT_NE(blocks.block(30, 2), 4.5);
-  blocks.set_block(20, 7, 1.5);
-  blocks.set_block(1, 1, -2.5);
-  std::vector<double> row(columns + 1, 0.0);
-  for (long v = 1; v <= columns; ++v) {
-    for (long lowest = 1; lowest <= v; ++lowest) {
-      blocks.fill_row(v, lowest, row);
-      for (long u = lowest; u <= v; ++u) ASSERT_EQ(row[u], blocks.block(v, u)) << "block " << u << ".." << v;
-    }
-  }
-  EXPECT_EQ(blocks.block(20, 7), 1.5);
-  EXPECT_EQ(blocks.block(1, 1), -2.5);
-  // A new count computes every block of two or more columns again.
-  blocks.count_columns(set.trees, nonempty_value_index);
-  EXPECT_NE(blocks.block(20, 7), 1.5);
-  EXPECT_EQ(blocks.block(1, 1), -2.5);
-}
-
-// Before the first count every entry reads 0.0, as a freshly allocated table
-// would; outside 0 <= u <= v <= L there is no entry.
-TEST(BlockLikelihoods, UncountedEntriesAreZeroAndTheRangeIsChecked) {
-  std::vector<PhyTree*> no_trees;
-  PartitionSampler sampler(2, 5, num_values, no_trees);
-  for (long v = 0; v <= 5; ++v) {
-    for (long u = 0; u <= v; ++u) EXPECT_EQ(sampler.block_log_likelihood(v, u), 0.0);
-  }
-  EXPECT_THROW(sampler.block_log_likelihood(6, 1), std::out_of_range);
-  EXPECT_THROW(sampler.block_log_likelihood(3, 4), std::out_of_range);
-  EXPECT_THROW(sampler.block_log_likelihood(3, -1), std::out_of_range);
 }

@@ -7,11 +7,11 @@
 #include <cstdlib>
 #include <map>
 #include <random>
-#include <sstream>
 #include <stdexcept>
 #include <vector>
 
 #include "support/statistics.h"
+#include "tree/worker_pool.h"
 
 namespace {
 
@@ -159,97 +159,31 @@ TEST(PartitionSampler, DrawsFollowTheEnumeratedPosterior) {
   }
 }
 
-// The run's start-up: a default sampler takes a copy of a built one, which
-// then goes away; the copy must carry every table.
-TEST(PartitionSampler, AssignedCopyDrawsLikeItsSource) {
-  std::mt19937 engine(3);
-  PartitionSampler copy;
-  std::vector<long> source_draws;
-  {
-    PartitionSampler source = random_blocks_sampler(3, 8, engine);
-    source.forward(nullptr);
-    copy = source;
-    std::srand(99);
-    for (int i = 0; i < 20; ++i) {
-      const long p = source.sample_number_partitions(nullptr);
-      source_draws.push_back(p);
-      for (const auto& from_to : source.sample_partition_positions(p, nullptr)) source_draws.push_back(from_to[0]);
+// The forward recursion shared among threads (pipelines of one to five
+// threads, some with more threads than tasks) gives every value, and so every
+// draw, of the single-threaded one, bit for bit.
+TEST(PartitionSampler, EveryNumberOfThreadsGivesTheSameValuesAndDraws) {
+  for (long max_partitions = 2; max_partitions <= 6; ++max_partitions) {
+    const long columns = 5 + 4 * max_partitions;
+    std::vector<std::vector<double>> results;
+    for (const int threads : {1, 2, 3, 5}) {
+      std::mt19937 engine(static_cast<unsigned>(max_partitions));
+      PartitionSampler sampler = random_blocks_sampler(max_partitions, columns, engine);
+      WorkerPool pool(threads);
+      sampler.use_worker_pool(&pool);
+      sampler.forward(nullptr);
+      std::vector<double> values;
+      for (long p = 1; p <= max_partitions; ++p) {
+        for (long v = p + 1; v <= columns; ++v) values.push_back(sampler.log_marginal(p, v));
+      }
+      std::srand(7);
+      for (int draw = 0; draw < 20; ++draw) {
+        const long p = sampler.sample_number_partitions(nullptr);
+        for (const auto& from_to : sampler.sample_partition_positions(p, nullptr)) values.push_back(from_to[0]);
+      }
+      results.push_back(values);
+      EXPECT_EQ(results.back(), results.front()) << "k_max " << max_partitions << ", " << threads << " threads";
     }
   }
-  std::srand(99);
-  std::vector<long> copy_draws;
-  for (int i = 0; i < 20; ++i) {
-    const long p = copy.sample_number_partitions(nullptr);
-    copy_draws.push_back(p);
-    for (const auto& from_to : copy.sample_partition_positions(p, nullptr)) copy_draws.push_back(from_to[0]);
-  }
-  EXPECT_EQ(copy_draws, source_draws);
 }
 
-TEST(PartitionSampler, NumberDrawWritesTheRowOfLogMarginals) {
-  std::mt19937 engine(5);
-  PartitionSampler sampler = random_blocks_sampler(3, 6, engine);
-  sampler.forward(nullptr);
-  std::ostringstream expected;
-  expected << sampler.log_marginal(1, 6) << " " << sampler.log_marginal(2, 6) << " " << sampler.log_marginal(3, 6)
-           << "\n";
-  std::ostringstream out;
-  sampler.sample_number_partitions(&out);
-  EXPECT_EQ(out.str(), expected.str());
-}
-
-TEST(PartitionSamplerDeathTest, NumberDrawWithoutPartitionsEndsTheRun) {
-  PartitionSampler sampler;
-  EXPECT_EXIT(sampler.sample_number_partitions(nullptr), ::testing::ExitedWithCode(255),
-              "^no max is initialized in PartitionSampler::sample_number_partitions!$");
-}
-
-// Block likelihoods 1..2: 0.5, 1..3: 0.25, 3..3: 1. The weight lines switch
-// the stream to scientific notation for good.
-TEST(PartitionSampler, DiagnosticStreamsCarryTheirFixedText) {
-  std::vector<PhyTree*> no_trees;
-  PartitionSampler sampler(2, 3, 4, no_trees);
-  sampler.set_block_log_likelihood(2, 1, 0.5);
-  sampler.set_block_log_likelihood(3, 1, 0.25);
-  sampler.set_block_log_likelihood(3, 3, 1.0);
-  std::ostringstream forward_text;
-  sampler.forward(&forward_text);
-  EXPECT_EQ(forward_text.str(),
-            "\n in PartitionSampler::forward \n"
-            "number of partitions p=1 v:2 _f.at(p).at(v-(p+1)):0.5\n"
-            "number of partitions p=1 v:3 _f.at(p).at(v-(p+1)):0.25\n"
-            "number of partitions p=1 log prob=0.25\n"
-            "number of partitions p=2 v:3 u:3 _f.at(p-1).at(u-1):5.000000e-01 _b.at(p).at(v).at(u):1.000000e+00\n"
-            "number of partitions p=2 v:3 _f.at(p).at(v-(p+1)):1.500000e+00\n"
-            "number of partitions p=2 log prob=1.500000e+00\n");
-  std::ostringstream positions_text;
-  sampler.sample_partition_positions(2, &positions_text);
-  EXPECT_EQ(positions_text.str(), "\n in sample_partition_positions: \n0 1\n2 2\n");
-}
-
-// The backward weights are rebuilt when asked for, from what the last forward
-// saw: changing the blocks afterwards changes neither the weights nor the
-// draws until forward runs again. Before any forward, and for one partition,
-// every weight is 0.
-TEST(PartitionSampler, BackwardWeightsKeepToTheLastForward) {
-  std::mt19937 engine(13);
-  PartitionSampler sampler = random_blocks_sampler(3, 9, engine);
-  EXPECT_EQ(sampler.backward_weights(3, 9), std::vector<double>(6, 0.0));
-  sampler.forward(nullptr);
-  const std::vector<double> weights = sampler.backward_weights(3, 9);
-  EXPECT_EQ(sampler.backward_weights(1, 9), std::vector<double>(8, 0.0));
-  EXPECT_EQ(*std::max_element(weights.begin(), weights.end()), 1.0);
-  std::srand(5);
-  const FromTos before = sampler.sample_partition_positions(3, nullptr);
-
-  for (long u = 1; u <= 9; ++u) sampler.set_block_log_likelihood(9, u, -3.0 * u);
-  EXPECT_EQ(sampler.backward_weights(3, 9), weights);
-  std::srand(5);
-  EXPECT_EQ(sampler.sample_partition_positions(3, nullptr), before);
-
-  sampler.forward(nullptr);
-  EXPECT_NE(sampler.backward_weights(3, 9), weights);
-  EXPECT_THROW(sampler.backward_weights(4, 9), std::out_of_range);
-  EXPECT_THROW(sampler.backward_weights(3, 3), std::out_of_range);
-  EXPECT_THROW(sampler.backward_weight(3, 9, 3), std::out_of_range);
-}

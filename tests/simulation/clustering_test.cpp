@@ -79,24 +79,6 @@ TEST(Clustering, AssignmentFrequenciesMatchTheExactClusterPosterior) {
   EXPECT_EQ(members, expected_members);
 }
 
-// Node 1: kept, no mutation (b 0.5); node 2: deleted (b 0.25); node 3:
-// empty below empty (b 1); node 4: not applicable. Cluster 0 (d 1, i 0.5,
-// m 2): -0.5 - 1 + ln(1 - e^-0.25) - 0.5 = -3.5087; cluster 1 has zero rates,
-// so its deletion term is the floor ln(2.2250738585072014e-308) = -708.396.
-TEST(Clustering, WritesOneLinePerColumnWithFlooredZeroRates) {
-  TreeSet trees;
-  trees.add(tree_with({{0, -1, 1}, {1, -1, -1}, {-1, 0, -1}, {-1, -1, -1}}));
-  std::vector<int> assignment;
-  std::vector<std::vector<long>> members(2);
-  std::ostringstream out;
-  std::srand(1);
-  cluster_in_rates(trees.trees, {0.5, 0.5}, assignment, members, {1.0, 0.0}, {0.5, 0.0}, {2.0, 0.0}, &out);
-  EXPECT_EQ(out.str(),
-            "1.00e+00\t1.00e+00\t5.00e-01\t0.00e+00\t1.00e+00\t1.00e+00\t0.00e+00\t1.00e+00\t5.00e-01\t"
-            "-3.51e+00\t-7.08e+02\t-6.93e-01\t-6.93e-01\t-4.20e+00\t-7.09e+02\t\n");
-  EXPECT_EQ(assignment, std::vector<int>{0});
-}
-
 // Both clusters floor the same impossible deletion, so neither dominates
 // through it: the draw follows the remaining terms, as the exact posterior
 // with the floor says.

@@ -141,52 +141,6 @@ TEST(Generation, RateStateRunsFollowTheTransitionMatrix) {
   }
 }
 
-// The whole path is drawn first, so it is what the bare chain gives for the
-// seed, whatever the trees then draw.
-TEST(Generation, RateStatesAreDrawnBeforeAnyTree) {
-  Simulation simulation{.from_tos = {{0, 29}, {30, 59}}, .gammas = {0.3, 0.3}, .etas = {0.5, 0.5},
-                        .betas = {{even, even, even, even}, {even, even, even, even}}, .thetas = {even, even},
-                        .initial_state_probs = {0.5, 0.5}, .state_transitions = {{0.6, 0.4}, {0.3, 0.7}},
-                        .deletion_rates = {0.5, 2.0}, .insertion_rates = {0.0, 0.0}, .mutation_rates = {1.0, 3.0}};
-  simulation.run(5);
-
-  std::srand(5);
-  Sampler<int, double> first({0, 1}, simulation.initial_state_probs);
-  std::vector<Sampler<int, double>> rows{{{0, 1}, simulation.state_transitions[0]},
-                                         {{0, 1}, simulation.state_transitions[1]}};
-  std::vector<int> expected{first.draw_w_replace(1)[0]};
-  while (expected.size() < 60) expected.push_back(rows[expected.back()].draw_w_replace(1)[0]);
-  EXPECT_EQ(simulation.states, expected);
-}
-
-// The root takes one draw; then, in preorder, every node takes u1, a kept
-// residue u2, and a mutation one draw of its new value. With certain
-// mutations every node takes three draws, and the leaves' values are read
-// off the generator's stream at fixed positions.
-TEST(Generation, DrawsFollowThePreorderOfTheTree) {
-  auto tree = three_leaf_table().make_tree();  // preorder 1, 3, 4, 2
-  Sampler<int, double> value_sampler(residues, even), unused({0, 1}, {0.5, 0.5});
-  std::srand(99);
-  std::vector<int> stream;
-  for (int i = 0; i < 14; ++i) stream.push_back(std::rand());
-  const auto value_of = [&](int position) { return 1 + std::min(3, static_cast<int>(stream[position] / 2147483647.0 * 4.0)); };
-
-  std::srand(99);
-  tree->generate_data(-1, unused, unused, value_sampler, 0.0, 0.0, 1e300, value_sampler, 1);
-  EXPECT_EQ(tree->root->value, value_of(0));
-  EXPECT_EQ(tree->nodes[1]->value, value_of(3));
-  EXPECT_EQ(tree->nodes[3]->value, value_of(6));
-  EXPECT_EQ(tree->nodes[4]->value, value_of(9));
-  EXPECT_EQ(tree->nodes[2]->value, value_of(12));
-  EXPECT_EQ(std::rand(), stream[13]);
-
-  // Certain deletions below the root: one u1 per node and nothing else.
-  std::srand(99);
-  tree->generate_data(-1, unused, unused, value_sampler, 1e300, 0.0, 1.0, value_sampler, 1);
-  EXPECT_EQ(tree->retrieve_leave_values(), std::vector<int>({0, 0, 0}));
-  EXPECT_EQ(std::rand(), stream[5]);
-}
-
 // Without events every node copies its root, with the indicators of a kept
 // residue, or of emptiness below an empty root; the leaf file says the same.
 TEST(Generation, WithAllRatesZeroEveryNodeCopiesItsRoot) {
@@ -264,32 +218,6 @@ TEST(GenerationDeathTest, AnInsertionEventStopsTheRun) {
   Sampler<int, double> empty_root({0}, {1.0}), value_sampler(residues, even);
   EXPECT_EXIT(tree->generate_data(-1, empty_root, empty_root, empty_root, 0.0, 1e300, 0.0, value_sampler, 1),
               ::testing::ExitedWithCode(255), "^insertion in simulation occurs unexpectedly! \n$");
-}
-
-TEST(Generation, ReadsTheEightParameterFilesAndEchoesThem) {
-  TempDir dir;
-  // Two values on the first row of betas: blocks of two rows per segment.
-  for (const auto& [name, text] : std::vector<std::pair<std::string, std::string>>{
-           {"from_tos.txt", "0 4\n5 9\n"}, {"gammas.txt", "0.1 0.2\n"}, {"etas.txt", "0.5 0.6\n"},
-           {"betas.txt", "0.9 0.1\n0.2 0.8\n0.3 0.7\n0.6 0.4\n"}, {"thetas.txt", "0.5 0.5\n0.25 0.75\n"},
-           {"deletion_rates.txt", "0.1 0.2 0.3\nignored\n"}, {"insertion_rates.txt", "0 0 0"},
-           {"mutation_rates.txt", "1 2 3\n"}}) {
-    write_file(dir.path() / name, text);
-  }
-  std::vector<std::vector<long>> from_tos;
-  std::vector<double> gammas, etas, deletion_rates, insertion_rates, mutation_rates;
-  std::vector<std::vector<std::vector<double>>> betas;
-  std::vector<std::vector<double>> thetas;
-  std::ostringstream echo;
-  read_data_generation_parameters(dir.dir(), from_tos, gammas, etas, betas, thetas, deletion_rates, insertion_rates,
-                                  mutation_rates, &echo);
-  EXPECT_EQ(from_tos, (std::vector<std::vector<long>>{{0, 4}, {5, 9}}));
-  EXPECT_EQ(betas, (std::vector<std::vector<std::vector<double>>>{{{0.9, 0.1}, {0.2, 0.8}}, {{0.3, 0.7}, {0.6, 0.4}}}));
-  EXPECT_EQ(deletion_rates, (std::vector<double>{0.1, 0.2, 0.3}));
-  EXPECT_EQ(echo.str(),
-            "segmentation regions:\n0 4\n5 9\nnumber of segments:\n2\ngammas:\n0.1 0.2\netas:\n0.5 0.6\n"
-            "betas:\n0.9 0.1\n0.2 0.8\n0.3 0.7\n0.6 0.4\nthetas:\n0.5 0.5\n0.25 0.75\n"
-            "deletion_rates:\n0.1 0.2 0.3\ninsertion_rates:\n0 0 0\nmutation_rates:\n1 2 3\n");
 }
 
 }  // namespace

@@ -2,23 +2,16 @@
 
 #include <cstdlib>
 #include <iostream>
-#include <memory>
 #include <sstream>
-#include <string>
-#include <utility>
-#include <vector>
 
-#include "support/process.h"
 #include "support/test_trees.h"
 
 namespace {
 
 TEST(PhyTree, RetrieveIsTheInverseOfInit) {
-  const auto table = random_table(9, 4);
   const std::vector<int> column{1, 0, 5, 4, 3, 2, 2, 0, 1};
-  EXPECT_EQ(table.make_tree(column)->retrieve_leave_values(), column);
-  const auto shuffled = TreeTable{{0, 0, 1, 1}, {1, 2, 3, 4}, {1, 1, 1, 1}, {-1, -1, 2, 0, 1}};
-  const auto tree = shuffled.make_tree({7, 8, 9});
+  EXPECT_EQ(random_table(9, 4).make_tree(column)->retrieve_leave_values(), column);
+  const auto tree = TreeTable{{0, 0, 1, 1}, {1, 2, 3, 4}, {1, 1, 1, 1}, {-1, -1, 2, 0, 1}}.make_tree({7, 8, 9});
   EXPECT_EQ(tree->nodes[2]->value, 9);
   EXPECT_EQ(tree->retrieve_leave_values(), (std::vector<int>{7, 8, 9}));
 }
@@ -29,10 +22,9 @@ TEST(PhyTreeDeath, BadBranchTables) {
        "^tree nodes input order has problem.\ni:2 parents.at\\(i\\):2 p->_label:1\n$"},
       {{{0, 0, 1}, {1, 2, 3}, {1, 1, 1}, std::vector<int>(4, -1)},
        "^Input error: the tree input ends after 3 branches, before internal node 1 has two children\n$"},
-      {{{}, {}, {}, {-1}}, "^Input error: no parents from tree input. \n$"}};
-  for (const auto& [table, message] : cases) {
-    EXPECT_EXIT(table.make_tree(), ::testing::ExitedWithCode(255), message);
-  }
+      {{{}, {}, {}, {-1}}, "^Input error: no parents from tree input. \n$"},
+      {{{9, 0}, {1, 2}, {1, 1}, {-1, -1, -1}}, "^Input error: tree label 9 is outside 0..2\n$"}};
+  for (const auto& [table, message] : cases) EXPECT_EXIT(table.make_tree(), ::testing::ExitedWithCode(255), message);
 }
 
 // Cherry 1 = (3, 4) below the root, leaf 2 beside it; leaf ids 2->0, 3->1, 4->2.
@@ -43,14 +35,14 @@ std::unique_ptr<PhyTree> initialise(const std::vector<int>& column, unsigned see
   return tree;
 }
 
+// A node whose children hold different residues takes one coin, in the
+// popping order (children before parents).
 TEST(InitNodes, DifferentResiduesTakeOneCoinEach) {
   for (unsigned seed = 1; seed <= 6; ++seed) {
     std::srand(seed);
     const double u1 = std::rand() / 2147483647.0;
     const double u2 = std::rand() / 2147483647.0;
-    const int third = std::rand();
     const auto tree = initialise({4, 1, 3}, seed);
-    EXPECT_EQ(std::rand(), third) << "exactly two coins for two disagreeing cherries";
     // The cherry (1, 3) takes its first child's residue on heads (u >= 0.5);
     // the root then compares that residue with 4 and tosses again.
     const int cherry = u1 < 0.5 ? 3 : 1;
@@ -59,69 +51,6 @@ TEST(InitNodes, DifferentResiduesTakeOneCoinEach) {
     EXPECT_EQ(tree->nodes[4]->bond, u1 < 0.5 ? 1 : 0);
     EXPECT_EQ(tree->nodes[0]->value, u2 < 0.5 ? 4 : cherry);
   }
-}
-
-// Columns that need no coin, with the dumps of values (internal labels, then
-// leaves) and of the deletion, insertion and bond indicators by label. An
-// empty leaf beside a residue is a deletion; an all-empty column gets root 1
-// and insertions at its leaves; absent leaves make an absent parent.
-TEST(InitNodes, ColumnsWithoutCoinsAndTheirDumps) {
-  struct Case {
-    std::vector<int> column;
-    std::string values, deletions, insertions, bonds;
-  };
-  const std::string no_insertion = "-1 -1 -1 -1 -1 \n";
-  for (const Case& c : std::vector<Case>{
-           {{2, 2, 2}, "2 2  leaves: 2 2 2 \n", "-1 0 0 0 0 \n", no_insertion, "-1 1 1 1 1 \n"},
-           {{2, 2, 0}, "2 2  leaves: 2 2 0 \n", "-1 0 0 0 1 \n", no_insertion, "-1 1 1 1 -1 \n"},
-           {{0, 0, 0}, "1 0  leaves: 0 0 0 \n", "-1 1 1 -1 -1 \n", "-1 -1 -1 0 0 \n", "-1 -1 -1 -1 -1 \n"},
-           {{2, 5, 5}, "2 5  leaves: 2 5 5 \n", "-1 -1 0 -1 -1 \n", no_insertion, "-1 -1 1 -1 -1 \n"}}) {
-    std::srand(12);
-    const int first = std::rand();
-    const auto tree = initialise(c.column, 12);
-    EXPECT_EQ(std::rand(), first);
-    std::ostringstream values, deletions, insertions, bonds;
-    tree->output_internal_values(&values);
-    tree->output_deletions(&deletions);
-    tree->output_insertions(&insertions);
-    tree->output_bonds(&bonds);
-    EXPECT_EQ(values.str() + deletions.str() + insertions.str() + bonds.str(),
-              c.values + c.deletions + c.insertions + c.bonds);
-  }
-}
-
-TEST(InitNodesDeath, AbsentRootDumpsTheTreeToStandardOutput) {
-  auto tree = three_leaf_table().make_tree({5, 5, 5});
-  EXPECT_EXIT(
-      {
-        std::cout.rdbuf(std::cerr.rdbuf());
-        tree->init_nodes();
-      },
-      ::testing::ExitedWithCode(1),
-      "^root of a tree becomes pale yellow or double line. \n"
-      "p.label: 0\tp.value: 5\tlabel: 1\tvalue: 5\tdeletion: -1\tinsertion: -1\tbond: -1\tlength: 0.5\n");
-}
-
-TEST(PhyTree, SelfTestReport) {
-  TempDir dir;
-  write_file(dir.path() / "leaves.txt", "3 3 3\n");
-  auto tree = three_leaf_table().make_tree();
-  std::ostringstream out;
-  tree->test_init((dir.path() / "leaves.txt").string(), &out);
-  EXPECT_EQ(out.str().substr(0, 104),
-            "in test_init:\none set of leaves:\n3 3 3\nafter initialization: \nleaves are initialized as:\n3 3 3\n"
-            "ancestor ");
-  EXPECT_NE(out.str().find("ancestor is initialized as:\n3\ndfs display: \np.label: 0"), std::string::npos);
-}
-
-TEST(PhyTree, InitializeTreesMakesOneTreePerColumn) {
-  const auto table = three_leaf_table();
-  std::vector<PhyTree*> trees;
-  std::ostringstream out;
-  initialize_trees(trees, table.parents, table.children, table.lengths, table.leaf_map, {{1, 2, 3}, {0, 5, 4}}, &out);
-  ASSERT_EQ(trees.size(), 2u);
-  EXPECT_EQ(out.str(), "1 2 3\n0 5 4\n");
-  for (PhyTree* tree : trees) delete tree;
 }
 
 }  // namespace

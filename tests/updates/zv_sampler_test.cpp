@@ -104,17 +104,28 @@ struct LatentModel {
     return total;
   }
 
-  void forward(ZVSampler& sampler, double& log_likelihood, bool compute) {
-    sampler.forward(from_tos, thetas, rate_states, deletion_rates, insertion_rates, mutation_rates, table.children,
-                    table.lengths, nonempty_values, set.trees, all_values, initial_value_probs, gammas, etas, betas,
-                    log_likelihood, compute);
+  // On the trees' own passes, or on the engine's shared tables as the run does.
+  void forward(ZVSampler& sampler, double& log_likelihood, bool compute, LikelihoodEngine* engine = nullptr) {
+    if (engine != nullptr) {
+      sampler.forward(from_tos, thetas, rate_states, deletion_rates, insertion_rates, mutation_rates, table.children,
+                      table.lengths, nonempty_values, *engine, all_values, initial_value_probs, gammas, etas, betas,
+                      log_likelihood, compute);
+    } else {
+      sampler.forward(from_tos, thetas, rate_states, deletion_rates, insertion_rates, mutation_rates, table.children,
+                      table.lengths, nonempty_values, set.trees, all_values, initial_value_probs, gammas, etas, betas,
+                      log_likelihood, compute);
+    }
   }
 
   // The draws that follow a forward pass: roots, then the other internal nodes.
-  void draw_latent_values(ZVSampler& sampler) {
+  void draw_latent_values(ZVSampler& sampler, LikelihoodEngine* engine) {
     sampler.backward_sample_ancestors(set.trees, all_values, all_value_index);
-    sampler.sample_internal_nodes(from_tos, set.trees, all_values, all_value_index, rate_states, mutation_rates,
-                                  thetas);
+    if (engine != nullptr) {
+      sampler.sample_internal_nodes(from_tos, *engine, set.trees, all_value_index, rate_states, mutation_rates, thetas);
+    } else {
+      sampler.sample_internal_nodes(from_tos, set.trees, all_values, all_value_index, rate_states, mutation_rates,
+                                    thetas);
+    }
   }
 };
 
@@ -161,47 +172,50 @@ TEST(LatentSampler, MatchesBruteForceOverRootSequences) {
 }
 
 // Whole updates (forward, backward roots, top-down internal nodes) with the
-// run's settings: roots never empty, no insertions. The forward tables depend
-// only on the leaves and the parameters, so one forward pass serves all
-// draws. The joint draw of all roots and node-1 values follows the exact
-// posterior, which checks that every column gets its own rate state's rates
-// and its segment's frequencies. (The bonds' law given the values is checked
-// in the top-down test, and the per-column mutation rates and frequencies of
-// the run's top-down draws in the engine's identity test.)
+// run's settings: roots never empty, no insertions; on the trees' own passes
+// and on the engine's tables. The forward tables depend only on the leaves
+// and the parameters, so one forward pass serves all draws. The joint draw of
+// all roots and node-1 values follows the exact posterior, which checks that
+// every column gets its own rate state's rates and its segment's frequencies.
+// (The bonds' law given the values is checked in the top-down test.)
 TEST(LatentSampler, FullUpdateFollowsTheJointPosterior) {
-  LatentModel model;
-  model.columns = {{1, 1, 2}, {3, 0, 0}, {2, 4, 4}};
-  model.from_tos = {{0, 1}, {2, 2}};
-  model.rate_states = {1, 0, 1};
-  model.insertion_rates = {0.0, 0.0};
-  model.gammas = {0.0};
-  model.etas = {0.0};
-  model.initial_value_probs = {0.0, 0.25, 0.25, 0.25, 0.25};
-  model.build_trees();
+  for (const bool shared : {false, true}) {
+    LatentModel model;
+    model.columns = {{1, 1, 2}, {3, 0, 0}, {2, 4, 4}};
+    model.from_tos = {{0, 1}, {2, 2}};
+    model.rate_states = {1, 0, 1};
+    model.insertion_rates = {0.0, 0.0};
+    model.gammas = {0.0};
+    model.etas = {0.0};
+    model.initial_value_probs = {0.0, 0.25, 0.25, 0.25, 0.25};
+    model.build_trees();
 
-  const std::size_t cells = 15625;  // roots z0..z2 then node-1 values v0..v2
-  std::vector<double> exact(cells, 0.0);
-  double total = 0.0;
-  for (std::size_t i = 0; i < cells; ++i) {
-    const std::vector<int> values = sequence_at(i, 6);
-    exact[i] = model.joint({values[0], values[1], values[2]}, {values[3], values[4], values[5]});
-    total += exact[i];
-  }
-  for (double& p : exact) p /= total;
+    const std::size_t cells = 15625;  // roots z0..z2 then node-1 values v0..v2
+    std::vector<double> exact(cells, 0.0);
+    double total = 0.0;
+    for (std::size_t i = 0; i < cells; ++i) {
+      const std::vector<int> values = sequence_at(i, 6);
+      exact[i] = model.joint({values[0], values[1], values[2]}, {values[3], values[4], values[5]});
+      total += exact[i];
+    }
+    for (double& p : exact) p /= total;
 
-  ZVSampler sampler(3, 5);
-  std::vector<double> observed(cells, 0.0);
-  double log_likelihood = 0.0;
-  model.forward(sampler, log_likelihood, true);
-  std::srand(2024);
-  for (int i = 0; i < 30000; ++i) {
-    model.draw_latent_values(sampler);
-    std::vector<int> values;
-    for (PhyTree* tree : model.set.trees) values.push_back(tree->root->value);
-    for (PhyTree* tree : model.set.trees) values.push_back(tree->nodes[1]->value);
-    observed[sequence_index(values)] += 1;
+    ZVSampler sampler(3, 5);
+    LikelihoodEngine engine(model.set.trees, 2);
+    std::vector<double> observed(cells, 0.0);
+    double log_likelihood = 0.0;
+    model.forward(sampler, log_likelihood, true, shared ? &engine : nullptr);
+    EXPECT_NEAR(log_likelihood, std::log(total), 1e-10);
+    std::srand(2024);
+    for (int i = 0; i < 30000; ++i) {
+      model.draw_latent_values(sampler, shared ? &engine : nullptr);
+      std::vector<int> values;
+      for (PhyTree* tree : model.set.trees) values.push_back(tree->root->value);
+      for (PhyTree* tree : model.set.trees) values.push_back(tree->nodes[1]->value);
+      observed[sequence_index(values)] += 1;
+    }
+    EXPECT_GT(chi_square_test(observed, exact), 1e-6) << (shared ? "engine" : "trees");
   }
-  EXPECT_GT(chi_square_test(observed, exact), 1e-6);
 }
 
 TEST(LatentSampler, SingleColumn) {
@@ -216,7 +230,20 @@ TEST(LatentSampler, SingleColumn) {
   model.forward(sampler, log_likelihood, true);
   EXPECT_EQ(log_likelihood, 123.0);
 
-  for (int z = 0; z < 5; ++z) EXPECT_NEAR(sampler.log_forward()[0][z], std::log(model.root_marginal({z})), 1e-12);
+  std::vector<double> posterior(5), observed(5, 0.0);
+  double total = 0.0;
+  for (int z = 0; z < 5; ++z) {
+    posterior[z] = model.root_marginal({z});
+    total += posterior[z];
+    EXPECT_NEAR(sampler.log_forward()[0][z], std::log(posterior[z]), 1e-12);
+  }
+  for (double& p : posterior) p /= total;
+  std::srand(5);
+  for (int i = 0; i < 20000; ++i) {
+    sampler.backward_sample_ancestors(model.set.trees, all_values, all_value_index);
+    observed[model.set.trees[0]->root->value] += 1;
+  }
+  EXPECT_GT(chi_square_test(observed, posterior), 1e-6);
 }
 
 // A last column whose every root value is impossible (a wholly absent column)
@@ -233,43 +260,3 @@ TEST(LatentSamplerDeathTest, ImpossibleAlignmentEndsTheRun) {
   model.forward(sampler, log_likelihood, false);
   EXPECT_EQ(log_likelihood, 0.0);
 }
-
-namespace {
-
-// The engine's shared tables give the same forward tables and log-likelihood
-// as the trees' own passes, to the last bit, whatever the rate states (the
-// engine's top-down draws are compared with the tree walks in its own test).
-TEST(LatentSampler, EngineTablesGiveTheSameForwardAndDraws) {
-  auto make_model = [] {
-    LatentModel model;
-    model.columns = {{1, 1, 2}, {3, 0, 0}, {2, 4, 4}, {4, 4, 0}, {1, 5, 5}};
-    model.from_tos = {{0, 2}, {3, 4}};
-    model.rate_states = {1, 0, 1, 1, 0};
-    model.insertion_rates = {0.0, 0.0};
-    model.gammas = {0.0};
-    model.etas = {0.0};
-    model.initial_value_probs = {0.0, 0.25, 0.25, 0.25, 0.25};
-    model.build_trees();
-    model.set.trees[4]->nodes[1]->value = 5;
-    return model;
-  };
-  LatentModel reference = make_model();
-  LatentModel shared = make_model();
-  LikelihoodEngine engine(shared.set.trees, 2);
-  ZVSampler by_trees(5, 5), by_engine(5, 5);
-  for (unsigned seed = 1; seed <= 20; ++seed) {
-    double log_by_trees = 0.0, log_by_engine = 0.0;
-    shared.rate_states[seed % 5] = static_cast<int>(seed % 2);
-    reference.rate_states = shared.rate_states;
-    reference.forward(by_trees, log_by_trees, true);
-    by_engine.forward(shared.from_tos, shared.thetas, shared.rate_states, shared.deletion_rates, shared.insertion_rates,
-                      shared.mutation_rates, shared.table.children, shared.table.lengths, nonempty_values, engine,
-                      all_values, shared.initial_value_probs, shared.gammas, shared.etas, shared.betas, log_by_engine,
-                      true);
-    ASSERT_EQ(log_by_engine, log_by_trees);
-    ASSERT_EQ(by_engine.log_forward(), by_trees.log_forward());
-    ASSERT_EQ(by_engine.log_forward_valid(), by_trees.log_forward_valid());
-  }
-}
-
-}  // namespace

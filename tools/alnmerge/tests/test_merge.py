@@ -6,12 +6,15 @@ import pytest
 
 from merge import command
 
-RATES_HEADER = "rate\tmean\tmedian\tlower_95\tupper_95\tess\trhat\n"
+def write(path, text):
+    with open(path, "w") as handle:
+        handle.write(text)
 
 
 def rates(rhat=1.0, ess=500.0):
     """deletion_rate_0 carries the diagnostics under test; mutation_rate_0 never moved (nan)."""
-    return RATES_HEADER + f"deletion_rate_0\t0.5\t0.5\t0.1\t0.9\t{ess}\t{rhat}\nmutation_rate_0\t2\t2\t2\t2\tnan\tnan\n"
+    return ("rate\tmean\tmedian\tlower_95\tupper_95\tess\trhat\n"
+            f"deletion_rate_0\t0.5\t0.5\t0.1\t0.9\t{ess}\t{rhat}\nmutation_rate_0\t2\t2\t2\t2\tnan\tnan\n")
 
 
 # case: (chromosome, first, last, columns, wig {position: value}, bed [(start, end, score)], rates, P(k = k_max),
@@ -31,8 +34,7 @@ def make_inputs(root):
         path = os.path.join(root, "data", f"{stem}_windows.tsv")
         os.makedirs(os.path.dirname(path), exist_ok=True)
         rows = [f"{case}\t{w[0]}\t{w[1]}\t{w[2]}\t{w[3]}\n" for case, w in WINDOWS.items() if case.startswith(stem)]
-        with open(path, "w") as handle:
-            handle.write("case\tchromosome\tfirst_position\tlast_position\tmodelled_columns\n" + "".join(rows))
+        write(path, "case\tchromosome\tfirst_position\tlast_position\tmodelled_columns\n" + "".join(rows))
         tables.append(path)
     for case, (chrom, _, _, _, wig, bed, rate_text, p_k_max, warnings) in WINDOWS.items():
         folder = os.path.join(root, "results", case, "summary")
@@ -47,48 +49,58 @@ def make_inputs(root):
         if warnings is not None:
             files["warnings.txt"] = "".join(f"alnsummarize: warning: {line}\n" for line in warnings)
         for name, text in files.items():
-            with open(os.path.join(folder, name), "w") as handle:
-                handle.write(text)
+            write(os.path.join(folder, name), text)
     return tables
 
 
-def run(root, tables, capsys, *extra):
-    capsys.readouterr()
-    try:
-        status = command.main(["--root-dir", root, "--windows", *tables, "--out", os.path.join(root, "genome"),
-                               *extra])
-    except SystemExit as exit_:
-        status = exit_.code
-    captured = capsys.readouterr()
-    return status, captured.out, captured.err
+class Merge:
+    """Window summaries in a temporary folder, and alnmerge run in-process on them."""
+
+    def __init__(self, root, capsys):
+        self.root, self.capsys, self.tables = root, capsys, make_inputs(root)
+
+    def path(self, *names):
+        return os.path.join(self.root, *names)
+
+    def __call__(self, *extra, tables=None, status=0):
+        self.capsys.readouterr()
+        try:
+            code = command.main(["--root-dir", self.root, "--windows", *(tables or self.tables),
+                                 "--out", os.path.join(self.root, "genome"), *extra])
+        except SystemExit as exit_:
+            code = exit_.code
+        captured = self.capsys.readouterr()
+        assert code == status, captured.err
+        return captured.out, captured.err
+
+    def read(self, name):
+        with open(self.path("genome", name)) as handle:
+            return handle.read()
 
 
-def read(root, name):
-    with open(os.path.join(root, "genome", name)) as handle:
-        return handle.read()
+@pytest.fixture
+def merge(tmp_path, capsys):
+    return Merge(str(tmp_path), capsys)
 
 
-def test_genome_files_are_sorted_joined_and_complete(tmp_path, capsys):
-    root = str(tmp_path)
-    status, out, err = run(root, make_inputs(root), capsys)
-    assert status == 0, err
-    wig = read(root, "rate_states.wig").splitlines()
+def test_genome_files_are_sorted_joined_and_complete(merge):
+    out, _ = merge()
+    wig = merge.read("rate_states.wig").splitlines()
     assert [line for line in wig if not line.startswith("track")] == [
         "variableStep chrom=chrA span=1", "2 0.9", "5 0.8", "9 0.7", "10 0.6", "11 0.55", "12 0.6", "20 0.1",
         "variableStep chrom=chrB span=1", "100 0", "130 1"]
     assert sum(line.startswith("track") for line in wig) == 2
     # The run 9-10 of the first window goes on as 11-12 in the second: one
     # interval, scored (650 * 2 + 575 * 2) / 4.
-    assert read(root, "conserved.bed") == "chrA\t8\t12\tconserved\t612\nchrB\t129\t130\tconserved\t1000\n"
-    lines = read(root, "windows.tsv").splitlines()
-    header = lines[0].split("\t")
-    rows = [dict(zip(header, line.split("\t"))) for line in lines[1:]]
+    assert merge.read("conserved.bed") == "chrA\t8\t12\tconserved\t612\nchrB\t129\t130\tconserved\t1000\n"
+    lines = merge.read("windows.tsv").splitlines()
+    rows = [dict(zip(lines[0].split("\t"), line.split("\t"))) for line in lines[1:]]
     assert [(row["case"], row["converged"], row["p_k_max"], row["warnings"]) for row in rows] == [
         ("a_w00001", "yes", "0.01", ""),
         ("a_w00002", "no", "0.2", "R-hat above 1.05 for deletion_rate_0"),
         ("b_w00001", "no", "0", "")]
     assert rows[1]["deletion_rate_0_rhat"] == "1.2" and rows[2]["mutation_rate_0_ess"] == "nan"
-    report = read(root, "report.txt")
+    report = merge.read("report.txt")
     assert out.strip() == report.strip()
     assert "did not converge: 2 of 3 windows" in report
     assert "a_w00002  chrA:11-20  max R-hat 1.2 (deletion_rate_0)" in report
@@ -97,26 +109,13 @@ def test_genome_files_are_sorted_joined_and_complete(tmp_path, capsys):
     assert "1 window summary without warnings.txt (b_w00001)" in report
 
 
-def test_thresholds_and_empty_states_decide_convergence(tmp_path, capsys):
-    root = str(tmp_path)
-    tables = make_inputs(root)
-    status, out, err = run(root, tables, capsys, "--max-rhat", "1.3", "--min-ess", "10")
-    assert status == 0, err
-    assert "did not converge: 0 of 3 windows" in out
+def test_thresholds_and_empty_states_decide_convergence(merge):
+    assert "did not converge: 0 of 3 windows" in merge("--max-rhat", "1.3", "--min-ess", "10")[0]
     # State 0 of b_w00001 holds no column in most draws: its rates (ESS 40) are the prior's.
-    with open(os.path.join(root, "results", "b_w00001", "summary", "summary.tsv"), "w") as handle:
-        handle.write("quantity\tvalue\nstate_0_occupancy\t0.3\nstate_1_occupancy\t1\n")
-    status, out, err = run(root, tables, capsys)
-    assert status == 0 and "did not converge: 1 of 3 windows" in out and "b_w00001  chrB" not in out, out
-
-
-def edit(root, case, name, old, new):
-    path = os.path.join(root, "results", case, "summary", name)
-    with open(path) as handle:
-        text = handle.read()
-    assert old in text
-    with open(path, "w") as handle:
-        handle.write(text.replace(old, new))
+    write(merge.path("results", "b_w00001", "summary", "summary.tsv"),
+          "quantity\tvalue\nstate_0_occupancy\t0.3\nstate_1_occupancy\t1\n")
+    out, _ = merge()
+    assert "did not converge: 1 of 3 windows" in out and "b_w00001  chrB" not in out, out
 
 
 @pytest.mark.parametrize("case, name, old, new, fragment", [
@@ -128,21 +127,19 @@ def edit(root, case, name, old, new):
     ("b_w00001", "rates.tsv", "\t40\t", "\tmany\t", "'many' is not a number"),
     ("b_w00001", "segments.tsv", "probability", "p", "the header lacks 'probability'"),
 ])
-def test_faulty_summaries_are_refused_before_anything_is_written(tmp_path, capsys, case, name, old, new, fragment):
-    root = str(tmp_path)
-    tables = make_inputs(root)
-    edit(root, case, name, old, new)
-    status, out, err = run(root, tables, capsys)
-    assert status == 1 and fragment in err, err
-    assert not os.path.exists(os.path.join(root, "genome"))
+def test_faulty_summaries_are_refused_before_anything_is_written(merge, case, name, old, new, fragment):
+    path = merge.path("results", case, "summary", name)
+    with open(path) as handle:
+        text = handle.read()
+    write(path, text.replace(old, new))
+    assert fragment in merge(status=1)[1]
+    assert not os.path.exists(merge.path("genome"))
 
 
-def test_missing_summaries_and_overlapping_windows_are_refused(tmp_path, capsys):
-    root = str(tmp_path)
-    tables = make_inputs(root)
-    os.remove(os.path.join(root, "results", "a_w00001", "summary", "segments.tsv"))
-    assert "summary of window a_w00001 in" in run(root, tables, capsys)[2]
-    assert "case 'b_w00001' is listed twice" in run(root, tables + tables[:1], capsys)[2]
-    with open(tables[1], "a") as handle:
-        handle.write("c_w00001\tchrA\t15\t30\t5\n")
-    assert "windows a_w00002 (chrA:11-20) and c_w00001 (chrA:15-30) overlap" in run(root, tables, capsys)[2]
+def test_missing_summaries_and_overlapping_windows_are_refused(merge):
+    os.remove(merge.path("results", "a_w00001", "summary", "segments.tsv"))
+    assert "summary of window a_w00001 in" in merge(status=1)[1]
+    assert "case 'b_w00001' is listed twice" in merge(tables=merge.tables + merge.tables[:1], status=1)[1]
+    with open(merge.tables[1], "a") as handle:
+        handle.write("c_w00001\tchrA\t20\t30\t5\n")
+    assert "windows a_w00002 (chrA:11-20) and c_w00001 (chrA:20-30) overlap" in merge(status=1)[1]

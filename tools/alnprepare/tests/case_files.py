@@ -1,10 +1,5 @@
-"""An independent reader of a prepared test case and a checker of the sampler's input rules.
-
-Written from the sampler's reading rules, not from alnprepare's code, so that
-the tests compare two separate accounts of the format. A tree is held as
-nested tuples: a leaf is (name, length), an inner node (children, length);
-the root has length None.
-"""
+"""A reader of prepared cases and a checker of the sampler's input rules, written from those rules, not
+from alnprepare's code. A tree is nested tuples: a leaf (name, length), an inner node (children, length)."""
 
 import collections
 import os

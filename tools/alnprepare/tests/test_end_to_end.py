@@ -19,24 +19,6 @@ SAMPLER = os.environ.get("ALNSAMPLER", "")
 TOOLS = os.path.dirname(os.path.dirname(SCRIPT))
 
 
-def prepare(tmp_path, fasta, script=SCRIPT, path=()):
-    """Runs the script with only `path` and the system folders on PATH; returns (result, environment)."""
-    (tmp_path / "aln.fasta").write_text(fasta)
-    (tmp_path / "tree.nwk").write_text(NEWICK)
-    env = dict(os.environ, PATH=os.pathsep.join([*map(str, path), "/usr/bin", "/bin"]))
-    done = subprocess.run([str(script), "--alignment", "aln.fasta", "--tree", "tree.nwk", "--outgroup", "macaque",
-                           "--root-dir", "work/", "--case", "primates/"],
-                          cwd=tmp_path, env=env, capture_output=True, text=True, check=False)
-    assert done.returncode == 0, done.stderr
-    return done, env
-
-
-def run_next(done, tmp_path, env, *extra):
-    command = done.stdout.strip().splitlines()[-1].strip()
-    return command, subprocess.run(" ".join([command, *extra]), shell=True, cwd=tmp_path, env=env,
-                                   capture_output=True, text=True, timeout=120, check=False)
-
-
 # The real sampler runs the printed command when CTest names it (ALNSAMPLER); elsewhere a stand-in
 # echoes its arguments. A copy of the tools keeps the source tree's build/ under the test's control.
 @pytest.mark.parametrize("where,fasta,extra", [
@@ -58,12 +40,23 @@ def test_run_next_line_works_as_printed(tmp_path, where, fasta, extra):
     if where == "beside a link to the tool":
         (folder / "alnprepare").symlink_to(script)
         script = folder / "alnprepare"
-    done, env = prepare(tmp_path, fasta, script, path=[folder] if where == "on PATH" else [])
+    (tmp_path / "aln.fasta").write_text(fasta)
+    (tmp_path / "tree.nwk").write_text(NEWICK)
+    # Only the stand-in's folder (when on PATH) and the system folders are on PATH.
+    env = dict(os.environ, PATH=os.pathsep.join([*([str(folder)] if where == "on PATH" else []), "/usr/bin", "/bin"]))
+    done = subprocess.run([str(script), "--alignment", "aln.fasta", "--tree", "tree.nwk", "--outgroup", "macaque",
+                           "--root-dir", "work/", "--case", "./primates//"],
+                          cwd=tmp_path, env=env, capture_output=True, text=True, check=False)
+    assert done.returncode == 0, done.stderr
+    # The case name is normalised: ./primates// is primates/.
     assert len(check_sampler_rules(str(tmp_path / "work" / "data" / "primates"))) == 5
+    assert (tmp_path / "work" / "results" / "primates").is_dir()
     assert ("only 4 modelled columns: the sampler's default -k 4" in done.stderr) == bool(extra)
     assert ("alnsampler is not on PATH, not beside alnprepare and not built in" in done.stderr) == (where == "nowhere")
 
-    printed, ran = run_next(done, tmp_path, env, "-n", "2")
+    printed = done.stdout.strip().splitlines()[-1].strip()
+    ran = subprocess.run(printed + " -n 2", shell=True, cwd=tmp_path, env=env, capture_output=True, text=True,
+                         timeout=120, check=False)
     expected = "alnsampler" if where in ("on PATH", "nowhere") else str(sampler)
     assert shlex.split(printed) == [expected, "-r", "work/", "-t", "primates/", *extra]
     if real:

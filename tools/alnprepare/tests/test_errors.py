@@ -1,21 +1,11 @@
 """Every input fault ends with status 1 (2 for the command line) and a message naming the file, sequence or value."""
 
 import os
-import re
 
 import pytest
 
 FASTA = ">a\nACGTA\n>b\nACGTT\n>c\nACGTC\n"
 TREE = "((a:1,b:2):0.5,c:3);"
-
-
-def assert_error(result, *fragments):
-    status, out, err = result
-    assert status == 1, (out, err)
-    assert out == ""
-    assert err.startswith("alnprepare: error: ")
-    for fragment in fragments:
-        assert fragment in err, err
 
 
 # (alignment or None for FASTA, tree or None for TREE, extra arguments, message fragments)
@@ -45,7 +35,6 @@ FAULTS = [
     (None, "", [], ["holds no tree"]),
     (None, "((a:1,b:2):0.5,c:3);(a,b,c);", [], ["cannot read Newick tree"]),
     (None, "((a:1,b:2):0.5,c:3;", [], ["cannot read Newick tree", "Mismatch, 2 open vs 1 close parentheses"]),
-    (None, "((a:1,b:2:0.5,c:3);", [], ["line 1: branch length '2:0.5' is not a number"]),
     (None, "((a:1,b:nan):0.5,c:3);", [], ["line 1: branch length 'nan' is not a number"]),
     (None, "((a:1,b:2):0.5,\nc:x3);", [], ["line 2: branch length 'x3' is not a number"]),
     (None, "((a:1,b:-2):0.5,c:3);", [], ["branch above leaf 'b' has length -2.0", "finite and at least 0"]),
@@ -71,13 +60,14 @@ FAULTS = [
 
 @pytest.mark.parametrize("fasta,newick,extra,fragments", FAULTS)
 def test_input_faults(ws, fasta, newick, extra, fragments):
-    assert_error(ws.run(FASTA if fasta is None else fasta, TREE if newick is None else newick, *extra), *fragments)
+    fasta, newick = FASTA if fasta is None else fasta, TREE if newick is None else newick
+    ws.fails(ws.run(fasta, newick, *extra, status=1), *fragments)
     assert not os.path.exists(ws.root), "nothing is written on a fault"
 
 
 @pytest.mark.parametrize("case", ["", "/abs/", "../up/", "a/../../b/", "./"])
 def test_bad_case_names(ws, case):
-    assert_error(ws.run(FASTA, TREE, case=case), f"--case {case!r}")
+    ws.fails(ws.run(FASTA, TREE, case=case, status=1), f"--case {case!r}")
 
 
 @pytest.mark.parametrize("extra,fragment", [
@@ -86,11 +76,10 @@ def test_bad_case_names(ws, case):
     (["--missing-length", "nan"], "must be finite"),
     (["--format", "genbank"], "invalid choice: 'genbank'"),
     (["--outgroup", ","], "--outgroup needs a leaf name"),
+    (["--chrom", "chr1"], "--chrom applies to --format maf only"),
 ])
 def test_command_line_faults(ws, extra, fragment):
-    status, _, err = ws.run(FASTA, TREE, *extra)
-    assert status == 2
-    assert fragment in err
+    assert fragment in ws.run(FASTA, TREE, *extra, status=2)[1]
 
 
 @pytest.mark.parametrize("alignment,tree,fragment", [("nope.fa", None, "alignment file nope.fa does not exist"),
@@ -98,7 +87,7 @@ def test_command_line_faults(ws, extra, fragment):
                                                       (".", None, "alignment file . is a directory")])
 def test_missing_input_files(ws, alignment, tree, fragment):
     argv = ["--alignment", alignment or ws.write("aln.fasta", FASTA), "--tree", tree or ws.write("tree.nwk", TREE)]
-    assert_error(ws.main(argv + ["--root-dir", ws.root, "--case", "case"]), fragment)
+    ws.fails(ws.main(argv + ["--root-dir", ws.root, "--case", "case"], status=1), fragment)
 
 
 def test_existing_case_needs_force_and_a_failed_rewrite_leaves_it_whole(ws, monkeypatch):
@@ -106,12 +95,11 @@ def test_existing_case_needs_force_and_a_failed_rewrite_leaves_it_whole(ws, monk
 
     os.makedirs(os.path.join(ws.root, "results", "case"))
     open(os.path.join(ws.root, "results", "case", "3_errors.txt"), "w").close()
-    status, _, err = ws.run(FASTA, TREE)
-    assert status == 0
+    _, err = ws.run(FASTA, TREE)
     assert "already holds 1 file from earlier runs" in err
-    assert_error(ws.run(FASTA, TREE), "already holds tree.txt, map_from_leave_label_to_seq_id.txt, data.txt", "--force")
-    with open(os.path.join(ws.data_dir(), "notes.txt"), "w") as handle:
-        handle.write("the user's own file")
+    ws.fails(ws.run(FASTA, TREE, status=1), "already holds tree.txt, map_from_leave_label_to_seq_id.txt, data.txt",
+             "--force")
+    ws.write("root/data/case/notes.txt", "the user's own file")
 
     def snapshot():
         return {name: open(os.path.join(ws.data_dir(), name)).read() for name in os.listdir(ws.data_dir())}
@@ -120,26 +108,9 @@ def test_existing_case_needs_force_and_a_failed_rewrite_leaves_it_whole(ws, monk
     monkeypatch.setattr(case_writer, "write_text", lambda path, text: write_text(path, text) if "data.txt" not in path
                         else write_text("/nonexistent/data.txt", text))
     changed = (FASTA.replace("ACGTA", "CCGTA"), "((a:1,c:2):0.5,b:3);", "--force")
-    assert_error(ws.run(*changed), "cannot write /nonexistent/data.txt: No such file")
+    ws.fails(ws.run(*changed, status=1), "cannot write /nonexistent/data.txt: No such file")
     assert snapshot() == before and os.listdir(os.path.join(ws.root, "data")) == ["case"]
     monkeypatch.undo()
-    status, _, err = ws.run(*changed)
-    assert status == 0, err
+    ws.run(*changed)
     after = snapshot()
     assert after["notes.txt"] == before["notes.txt"] and after["data.txt"].startswith("2 1 1\n")
-    assert after["map_from_leave_label_to_seq_id.txt"] != before["map_from_leave_label_to_seq_id.txt"]
-
-
-def test_case_name_is_normalised(ws):
-    status, out, _ = ws.run(FASTA, TREE, case="./deep//name")
-    assert status == 0
-    assert os.path.isfile(os.path.join(ws.root, "data", "deep", "name", "data.txt"))
-    assert os.path.isdir(os.path.join(ws.root, "results", "deep", "name"))
-    assert "-t deep/name/" in out
-
-
-def test_help_and_missing_options(ws):
-    status, out, _ = ws.main(["--help"])
-    assert status == 0 and re.search(r"usage: alnprepare .*--alignment FILE", out) and "missing data" in out
-    status, _, err = ws.main(["--alignment", "x.fa"])
-    assert status == 2 and "the following arguments are required: --tree, --root-dir, --case" in err

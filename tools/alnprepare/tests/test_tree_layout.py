@@ -10,7 +10,7 @@ from case_files import check_sampler_rules, is_inner, leaves_of, read_nested_tre
 
 
 def random_length(rng):
-    """Zero, whole, plain or tiny: lengths whose text must round-trip exactly."""
+    # Zero, whole, plain or tiny: lengths whose text must round-trip exactly.
     return rng.choice([0.0, float(rng.randrange(1, 4)), rng.uniform(0.0, 2.0), rng.uniform(1e-9, 1e-5)])
 
 
@@ -26,15 +26,10 @@ def random_tree(rng, n_leaves, rooted):
     return (tuple(pool), None)
 
 
-def fasta_for(names):
-    return "".join(f">{name}\nACGTACGT\n" for name in names)
-
-
 def prepare(ws, tree, *extra):
     """Runs alnprepare on the tree (nested tuples or Newick text); returns the prepared tree."""
     newick = tree if isinstance(tree, str) else to_newick(tree) + ";"
-    status, _, err = ws.run(fasta_for(re.findall(r"([a-z]\w*)(?=[:,)])", newick)), newick, *extra)
-    assert status == 0, err
+    ws.run("".join(f">{name}\nACGTACGT\n" for name in re.findall(r"([a-z]\w*)(?=[:,)])", newick)), newick, *extra)
     check_sampler_rules(ws.data_dir())
     return read_nested_tree(ws.data_dir())
 
@@ -62,25 +57,10 @@ def test_unrooted_tree_on_an_outgroup_keeps_splits(ws, seed, n_leaves, clade):
         assert rebuilt[0][0][1] == rebuilt[0][1][1], "the root sits in the middle of the outgroup's branch"
 
 
-def leaf_paths(node, path=()):
-    """{leaf name: the nodes from the root down to it}"""
-    path += (node,)
-    if not is_inner(node):
-        return {node[0]: path}
-    return {name: below for child in node[0] for name, below in leaf_paths(child, path).items()}
-
-
 def longest_path(tree):
-    """Brute force over every pair of leaves: the branches below their last shared node."""
-
-    def distance(a, b):
-        shared = 0
-        while shared < min(len(a), len(b)) and a[shared] is b[shared]:
-            shared += 1
-        return sum(node[1] for node in a[shared:] + b[shared:])
-
-    paths = list(leaf_paths(tree).values())
-    return max(distance(a, b) for a in paths for b in paths)
+    """Brute force over every pair of leaves: the sum of the splits that separate them."""
+    cuts, leaves = splits(tree).items(), leaves_of(tree)
+    return max(sum(length for side, length in cuts if (a in side) != (b in side)) for a in leaves for b in leaves)
 
 
 @pytest.mark.parametrize("seed,n_leaves", RANDOM_CASES)

@@ -5,7 +5,7 @@ import random
 
 import pytest
 
-from case_files import check_sampler_rules, read_table, read_tsv
+from case_files import check_sampler_rules, read_tsv
 from prepare.windows import window_bounds
 
 TREE = "((a:1,b:2):0.5,c:3);"
@@ -29,54 +29,49 @@ def random_fasta(length, seed):
     return "".join(f">{name}\n{row}\n" for name, row in zip("abc", rows))
 
 
+def positions(ws, case):
+    return [(int(row["alignment_position"]), int(row["reference_position"])) for row in ws.table("columns.tsv", case)]
+
+
 @pytest.mark.parametrize("length, width, min_columns", [(157, 20, 7), (160, 25, 4), (40, 100, 5)])
 def test_windows_cut_the_whole_case_into_consecutive_pieces(ws, length, width, min_columns):
     fasta = random_fasta(length, seed=length)
-    assert ws.run(fasta, TREE, case="whole/")[0] == 0
-    status, out, err = ws.run(fasta, TREE, "--window", str(width), "--min-columns", str(min_columns), case="cut/")
-    assert status == 0, err
-    whole_dir = os.path.join(ws.root, "data", "whole")
-    whole_lines = read_table(os.path.join(whole_dir, "data.txt"))
-    whole_columns = [(int(row["alignment_position"]), int(row["reference_position"]))
-                     for row in read_tsv(os.path.join(whole_dir, "columns.tsv"))]
+    ws.run(fasta, TREE, case="whole/")
+    ws.run(fasta, TREE, "--window", str(width), "--min-columns", str(min_columns), case="cut/")
+    whole_columns = positions(ws, "whole")
     table = read_tsv(os.path.join(ws.root, "data", "cut_windows.tsv"))
     assert [row["case"] for row in table] == [f"cut_w{number:05d}" for number in range(1, len(table) + 1)]
     lines, columns, sizes = [], [], []
     for window in table:
-        data_dir = os.path.join(ws.root, "data", window["case"])
-        check_sampler_rules(data_dir)
+        check_sampler_rules(ws.data_dir(window["case"]))
         assert os.path.isdir(os.path.join(ws.root, "results", window["case"]))
-        own = [(int(row["alignment_position"]) + len(lines), int(row["reference_position"]))
-               for row in read_tsv(os.path.join(data_dir, "columns.tsv"))]
+        own = [(position + len(lines), reference) for position, reference in positions(ws, window["case"])]
         assert len(own) == int(window["modelled_columns"]) and window["chromosome"] == "a"
         assert own[0][1] == int(window["first_position"]) and own[-1][1] <= int(window["last_position"])
         columns += own
         sizes.append(len(own))
-        lines += read_table(os.path.join(data_dir, "data.txt"))
+        lines += ws.table("data.txt", window["case"])
     # Every column once, in order, at its own position and coordinate.
-    assert lines == whole_lines and columns == whole_columns
+    assert lines == ws.table("data.txt", "whole") and columns == whole_columns
     spans = [(int(row["first_position"]), int(row["last_position"])) for row in table]
     assert all(after[0] == before[1] + 1 for before, after in zip(spans, spans[1:]))
     assert spans[-1][1] == whole_columns[-1][1]
     n = len(whole_columns)
-    expected = [bound[1] - bound[0] + 1 for bound in window_bounds(n, width, min_columns)]
-    assert sizes == expected and all(size <= width or index == len(sizes) - 1 for index, size in enumerate(sizes))
+    assert sizes == [last - first + 1 for first, last in window_bounds(n, width, min_columns)]
+    assert all(size <= width or index == len(sizes) - 1 for index, size in enumerate(sizes))
     assert min(sizes) >= min(min_columns, n)
 
 
 def test_existing_windows_are_kept_unless_forced_and_stale_ones_are_named(ws):
     fasta = random_fasta(120, seed=1)
-    table = os.path.join(ws.root, "data", "cut_windows.tsv")
-    assert ws.run(fasta, TREE, "--window", "20", case="cut/")[0] == 0
-    before = len(read_tsv(table))
-    status, out, err = ws.run(fasta, TREE, "--window", "40", case="cut/")
-    assert status == 1 and "already holds windows of an earlier preparation (cut_w00001/" in err
-    assert len(read_tsv(table)) == before
-    status, out, err = ws.run(fasta, TREE, "--window", "40", "--force", case="cut/")
-    assert status == 0, err
-    after = len(read_tsv(table))
+    ws.run(fasta, TREE, "--window", "20", case="cut/")
+    before = len(ws.table("cut_windows.tsv", ""))
+    ws.fails(ws.run(fasta, TREE, "--window", "40", case="cut/", status=1),
+             "already holds windows of an earlier preparation (cut_w00001/")
+    assert len(ws.table("cut_windows.tsv", "")) == before
+    _, err = ws.run(fasta, TREE, "--window", "40", "--force", case="cut/")
+    after = len(ws.table("cut_windows.tsv", ""))
     assert f"{before - after} window cases of an earlier preparation (cut_w{after + 1:05d}," in err
-    assert "cut_windows.tsv lists the current windows" in err
 
 
 @pytest.mark.parametrize("extra, status, fragment", [
@@ -86,5 +81,4 @@ def test_existing_windows_are_kept_unless_forced_and_stale_ones_are_named(ws):
     (["--window", "1"], 2, "--window 1: give a number of modelled columns of at least 2"),
 ])
 def test_window_option_faults(ws, extra, status, fragment):
-    result = ws.run(random_fasta(30, seed=2), TREE, *extra)
-    assert result[0] == status and fragment in result[2], result
+    assert fragment in ws.run(random_fasta(30, seed=2), TREE, *extra, status=status)[1]

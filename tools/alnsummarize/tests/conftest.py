@@ -10,13 +10,6 @@ SCRIPT = os.path.join(TOOL_DIR, "alnsummarize")
 sys.path[:0] = [TOOL_DIR, os.path.dirname(TOOL_DIR)]
 
 
-@pytest.fixture(scope="session")
-def sm():
-    from summarize import statistics
-
-    return statistics
-
-
 @pytest.fixture
 def case(tmp_path):
     return Case(str(tmp_path))
@@ -24,19 +17,18 @@ def case(tmp_path):
 
 @pytest.fixture
 def run(capsys, case):
-    """Runs alnsummarize's main in-process on the case; returns (status, stdout, stderr)."""
-
     from summarize import command
 
-    def run_main(*extra, seeds=(3,), burnin="0"):
+    def run_main(*extra, seeds=(3,), burnin="0", status=0):
         argv = ["--root-dir", case.root, "--case", case.name, "--out", case.out, "--seeds", *map(str, seeds),
                 "--burnin", burnin, "--no-plots", *extra]
         capsys.readouterr()
         try:
-            status = command.main(argv)
+            code = command.main(argv)
         except SystemExit as exit_:
-            status = exit_.code
+            code = exit_.code
         captured = capsys.readouterr()
-        return status, captured.out, captured.err
+        assert code == status, (captured.out, captured.err)
+        return captured.out, captured.err
 
     return run_main

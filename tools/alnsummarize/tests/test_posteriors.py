@@ -4,8 +4,6 @@ import pytest
 
 from trace_files import Iteration
 
-SLOW, MIDDLE = (0.1, 1.0, 10.0), (1.0, 10.0, 0.1)
-
 
 def floats(row, *names):
     return [float(row[name]) for name in names]
@@ -22,14 +20,12 @@ def test_rate_state_and_segment_start_probabilities(case, run):
         Iteration([0, 2, 1, 1, 0], from_tos=[(0, 2), (3, 3), (4, 4)]),
         Iteration([1, 0, 1, 2, 0], from_tos=[(0, 1), (2, 4)]),
     ])
-    status, out, err = run()
-    assert status == 0, err
+    run()
     rows = case.table("columns.tsv")
     assert [floats(row, *STATES) for row in rows] == [
         [0.75, 0.25, 0], [0.5, 0.25, 0.25], [0, 1, 0], [0, 0.25, 0.75], [0.75, 0, 0.25]]
     assert [float(row["p_segment_start"]) for row in rows] == [1, 0, 0.5, 0.25, 0.25]
     assert "p_root_A" not in rows[0]
-    assert "ancestral sequences: none" in out
 
 
 def test_burnin_drops_leading_iterations_of_each_chain(case, run):
@@ -38,10 +34,9 @@ def test_burnin_drops_leading_iterations_of_each_chain(case, run):
     case.write_run(4, [Iteration([2, 2])] * 2 + [Iteration([1, 1])] * 2)
     # A fraction of each chain, or a whole number of iterations: 3 of 4 dropped.
     for burnin in ("0.75", "3"):
-        assert run("--no-relabel", seeds=(3, 4), burnin=burnin)[0] == 0
+        run("--no-relabel", seeds=(3, 4), burnin=burnin)
         assert [floats(row, *STATES) for row in case.table("columns.tsv")] == [[0.5, 0.5, 0], [0, 1, 0]]
-    status, out, _ = run("--no-relabel", seeds=(3, 4), burnin="0.25")
-    assert "burn-in 1 (as given), kept 3" in out
+    run("--no-relabel", seeds=(3, 4), burnin="0.25")
     assert floats(case.table("columns.tsv")[0], *STATES) == pytest.approx([1 / 6, 2 / 6, 0.5], abs=1e-6)
 
 
@@ -54,7 +49,7 @@ def test_number_of_segments_sampled_and_conditional(case, run):
         Iteration([0] * 4, from_tos=[(0, 1), (2, 3)], log_marginals=(0.0, -1e9, -1e9)),
         Iteration([0] * 4, from_tos=[(0, 1), (2, 2), (3, 3)], log_marginals=(-1e9, -1e9, 7.0)),
     ])
-    assert run()[0] == 0
+    run()
     rows = case.table("segments.tsv")
     assert [int(row["segments"]) for row in rows] == [1, 2, 3]
     assert [float(row["probability"]) for row in rows] == [0.25, 0.5, 0.25]
@@ -68,7 +63,7 @@ def test_rates_summaries_pool_the_kept_draws_of_every_chain(case, run):
     mutation_0 = [0.1, 0.2, 0.3, 0.4, 0.5, 0.6, 0.7, 0.8, 0.9]
     case.write_run(3, [Iteration([0, 1], mutation=(m, 5.0, 50.0)) for m in mutation_0[:4]])
     case.write_run(4, [Iteration([0, 1], mutation=(m, 5.0, 50.0)) for m in mutation_0[4:]])
-    assert run(seeds=(3, 4))[0] == 0
+    run(seeds=(3, 4))
     row = {row["rate"]: row for row in case.table("rates.tsv")}["mutation_rate_0"]
     assert floats(row, "mean", "median") == [pytest.approx(0.5), 0.5]
     # Linear interpolation between order statistics: 2.5% of 8 steps above 0.1.
@@ -92,21 +87,14 @@ def test_relabelling_by_each_rate_and_the_warning_when_orderings_disagree(case, 
     rates = {"A": (0.1, 4.0), "B": (1.0, 0.01), "C": (10.0, 0.5)}
     case.modelled_data(3)
     case.write_run(3, DISAGREEING)
-    status, out, err = run("--conserved-by", key)
-    assert status == 0, err
+    out, err = run("--conserved-by", key)
     assert f"relabelling reordered the rate states in {reordered} of 2" in out
     assert [floats(row, *STATES) for row in case.table("columns.tsv")] == probabilities
     means = {row["rate"]: float(row["mean"]) for row in case.table("rates.tsv")}
     for label, state in enumerate(labels):
         assert (means[f"mutation_rate_{label}"], means[f"deletion_rate_{label}"]) == pytest.approx(rates[state])
-        mutation, deletion = ("%g" % rate for rate in rates[state])
-        assert f"state {label} (mutation {mutation}, deletion {deletion})" in out
-    assert case.read_output("rate_states.wig").splitlines()[2:] == [
-        f"{column + 1} {p[0]:g}" for column, p in enumerate(probabilities)]
     views = [view for view in ("mutation", "deletion", "total") if f"(--conserved-by {view})" in err]
     assert views == other_views and f"follow --conserved-by {key}" in err
-    a, b, c = (f"state {labels.index(state)} (mutation {rates[state][0]:g}" for state in "ABC")
-    assert f"by mutation rate it is {a}" in err
     # Every column's mean rates (those of its state in each draw) do not depend on labels.
     assert sum((floats(row, "deletion_rate", "mutation_rate", "total_rate") for row in case.table("columns.tsv")),
                []) == pytest.approx([2.005, 0.55, 2.555, 0.255, 5.5, 5.755, 2.25, 5.05, 7.3])
@@ -116,25 +104,11 @@ def test_relabelling_by_each_rate_and_the_warning_when_orderings_disagree(case, 
 
 def test_no_relabel_keeps_the_sampled_labels(case, run):
     case.modelled_data(3)
-    case.write_run(3, [Iteration([0, 1, 2], mutation=SLOW), Iteration([0, 1, 2], mutation=MIDDLE),
-                       Iteration([0, 1, 2], mutation=MIDDLE)])
-    status, out, _ = run("--no-relabel")
-    assert status == 0
-    assert "out of mutation-rate order (not relabelled) in 2 of 3" in out
+    case.write_run(3, DISAGREEING)
+    out, _ = run("--no-relabel")
+    assert "out of mutation-rate order (not relabelled) in 1 of 2" in out
     assert [floats(row, *STATES) for row in case.table("columns.tsv")] == [[1, 0, 0], [0, 1, 0], [0, 0, 1]]
-    rates = {row["rate"]: float(row["mean"]) for row in case.table("rates.tsv")}
-    assert rates["mutation_rate_0"] == pytest.approx((0.1 + 1 + 1) / 3)
-    assert "rate state 0 (sampled labels, not relabelled)" in case.read_output("rate_states.wig")
-
-
-def test_ties_keep_the_sampled_order_and_empty_states_go_last(sm):
-    import numpy as np
-
-    orders = sm.relabel_orders(np.array([[2.0, 1.0, 1.0], [1.0, 1.0, 1.0], [1e-200, 2.0, 1.0]]),
-                               np.array([[True] * 3, [True] * 3, [False, True, True]]))
-    assert orders.tolist() == [[1, 2, 0], [0, 1, 2], [2, 1, 0]]
-    assert sm.count_reordered(orders) == 2
-    assert sm.new_labels(orders[0]).tolist() == [2, 0, 1]
+    assert {row["rate"]: row["mean"] for row in case.table("rates.tsv")}["mutation_rate_0"] == "0.55"
 
 
 def test_root_and_ancestor_posteriors(case, run):
@@ -147,9 +121,7 @@ def test_root_and_ancestor_posteriors(case, run):
     ancestors = [[[r[c], 5 if c == 1 else 2] for c in range(3)] for r in roots]
     case.write_run(3, [Iteration([0, 0, 0], ancestors=values) for values in ancestors[:2]])
     case.write_run(4, [Iteration([0, 0, 0], ancestors=values) for values in ancestors[2:]])
-    status, out, err = run(seeds=(3, 4))
-    assert status == 0, err
-    assert "ancestral sequences: summarised" in out
+    run(seeds=(3, 4))
     rows = case.table("columns.tsv")
     root = ("p_root_gap", "p_root_A", "p_root_C", "p_root_G", "p_root_T")
     assert [floats(row, *root) for row in rows] == [[0, 0.75, 0.25, 0, 0], [0.5, 0, 0, 0, 0.5], [0, 0, 0, 1, 0]]
@@ -157,7 +129,7 @@ def test_root_and_ancestor_posteriors(case, run):
     # One character per input column (N where nothing is modelled); the modelled columns round trip.
     full = case.read_output("ancestors.fasta").splitlines()
     assert full == [">node_0 root", "AN-NG", ">node_1", "CNNNC"]
-    assert run("--modelled-only", seeds=(3, 4))[0] == 0
+    run("--modelled-only", seeds=(3, 4))
     modelled = [int(row["alignment_position"]) - 1 for row in rows]
     assert case.read_output("ancestors.fasta").splitlines() == [
         line if line.startswith(">") else "".join(line[p] for p in modelled) for line in full]
@@ -175,15 +147,8 @@ def test_ancestor_titles_name_the_sequences_below(case, run):
     case.write_text("map_from_leave_label_to_seq_id.txt", "2 0\n3 1\n4 2\n")
     case.write_text("sequences.tsv", "seq_id\tname\tleaf_label\n0\thuman\t2\n1\tchimp\t3\n2\tG. gorilla\t4\n")
     case.write_run(3, [Iteration([0, 0], ancestors=[[1, 2], [3, 4]])])
-    assert run()[0] == 0
+    run()
     titles = [line for line in case.read_output("ancestors.fasta").splitlines() if line.startswith(">")]
     assert titles == [">node_0 root ancestor of chimp,G. gorilla,human", ">node_1 ancestor of chimp,G. gorilla"]
     # The tree with the titles' node labels; a name with a blank is quoted.
     assert case.read_output("ancestors.nwk") == "((chimp:0.1,'G. gorilla':0.1)node_1:0.1,human:0.2)node_0;\n"
-
-
-def test_long_sequences_wrap_at_sixty(case, run):
-    case.modelled_data(130)
-    case.write_run(3, [Iteration([0] * 130, ancestors=[[4]] * 130)])
-    assert run()[0] == 0
-    assert [len(line) for line in case.read_output("ancestors.fasta").splitlines()] == [12, 60, 60, 10]

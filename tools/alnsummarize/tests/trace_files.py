@@ -1,16 +1,10 @@
-"""Hand-made alnsampler test cases and trace folders.
-
-The traces are written as the sampler writes them: numbers in the C++ stream
-default (6 significant digits, the "%g" of C), the vector writers' layout
-(values separated by one space, one line per row), "#event_rate" heading the
-rate files.
-"""
+"""Hand-made alnsampler test cases and trace folders, written as the sampler writes them: numbers
+in the C++ stream default (the "%g" of C), one space between values, "#event_rate" heading rate files."""
 
 import os
 
 
 def cpp(value):
-    """A number as a default-formatted C++ stream prints it."""
     return str(value) if isinstance(value, int) else "%g" % value
 
 
@@ -21,7 +15,6 @@ def write(path, lines):
 
 
 def read_tsv(path):
-    """The rows of a tab-separated table with a header, as dicts of text."""
     with open(path, encoding="utf-8") as handle:
         lines = handle.read().splitlines()
     return [dict(zip(lines[0].split("\t"), line.split("\t"))) for line in lines[1:]]
@@ -64,7 +57,6 @@ class Case:
                 write(self.result(seed, f"_ancestors_{number}.txt"), [" ".join(map(str, row)) for row in it.ancestors])
 
     def write_data(self, rows, name="data.txt"):
-        """An alignment file: one line per alignment column, one value per sequence."""
         write(os.path.join(self.data_dir, name), [" ".join(map(str, row)) for row in rows])
 
     def write_text(self, name, text):
@@ -77,15 +69,11 @@ class Case:
                         + "".join(f"{column}\t{a}\t{r}\n" for column, (a, r) in enumerate(positions)))
 
     def modelled_data(self, n_columns):
-        """A data.txt whose rows are all modelled."""
         self.write_data([[1, 1, 2]] * n_columns)
 
-    def output(self, name):
-        return os.path.join(self.out, name)
-
     def read_output(self, name):
-        with open(self.output(name), encoding="utf-8") as handle:
+        with open(os.path.join(self.out, name), encoding="utf-8") as handle:
             return handle.read()
 
     def table(self, name):
-        return read_tsv(self.output(name))
+        return read_tsv(os.path.join(self.out, name))
