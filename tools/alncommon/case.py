@@ -9,6 +9,7 @@ columns.tsv (modelled column -> alignment position and reference
 coordinate) and sequences.tsv (sequence id -> name and leaf label).
 """
 
+import contextlib
 import math
 import os
 import shutil
@@ -74,6 +75,22 @@ def normal_case_name(case):
 # ---------------------------------------------------------------------------
 
 
+@contextlib.contextmanager
+def reading_errors(path, what):
+    """Turns the faults of opening and reading a file into messages naming it."""
+    try:
+        yield
+    except FileNotFoundError:
+        raise ToolError(f"{what} {path} does not exist") from None
+    except IsADirectoryError:
+        raise ToolError(f"{what} {path} is a directory") from None
+    except UnicodeDecodeError as error:
+        raise ToolError(f"{what} {path} is not a text file ({error.reason} at byte {error.start})") from None
+    except (OSError, EOFError) as error:
+        detail = getattr(error, "strerror", None) or str(error) or "cut short"
+        raise ToolError(f"cannot read {what} {path}: {detail}") from None
+
+
 def read_text(path, what):
     """The whole text of a file; `what` names it in messages ("tree file").
 
@@ -81,23 +98,14 @@ def read_text(path, what):
     its first NUL byte instead of filling the memory.
     """
     chunks = []
-    try:
-        with open(path, encoding="utf-8") as handle:
-            while True:
-                chunk = handle.read(READ_CHUNK)
-                if not chunk:
-                    break
-                if "\0" in chunk:
-                    raise ToolError(f"{what} {path} is not a text file (it holds NUL bytes)")
-                chunks.append(chunk)
-    except FileNotFoundError:
-        raise ToolError(f"{what} {path} does not exist") from None
-    except IsADirectoryError:
-        raise ToolError(f"{what} {path} is a directory") from None
-    except UnicodeDecodeError as error:
-        raise ToolError(f"{what} {path} is not a text file ({error.reason} at byte {error.start})") from None
-    except OSError as error:
-        raise ToolError(f"cannot read {what} {path}: {error.strerror}") from None
+    with reading_errors(path, what), open(path, encoding="utf-8") as handle:
+        while True:
+            chunk = handle.read(READ_CHUNK)
+            if not chunk:
+                break
+            if "\0" in chunk:
+                raise ToolError(f"{what} {path} is not a text file (it holds NUL bytes)")
+            chunks.append(chunk)
     return "".join(chunks)
 
 

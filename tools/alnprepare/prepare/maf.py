@@ -17,7 +17,7 @@ import collections
 import gzip
 import zlib
 
-from alncommon.case import ToolError, listing, plural
+from alncommon.case import ToolError, listing, plural, reading_errors
 
 from .alignment import Alignment
 from .coding import ACCEPTED_CHARACTERS, modelled_columns
@@ -102,21 +102,12 @@ class _CountedLines:
 
 def _open(path):
     """The file as text, gzip-compressed (.maf.gz) or not; checks its first line."""
-    try:
+    with reading_errors(path, "MAF file"):
         with open(path, "rb") as raw:
             compressed = raw.read(2) == GZIP_MAGIC
         handle = gzip.open(path, "rt", encoding="utf-8") if compressed else open(path, encoding="utf-8")
         first = handle.readline()
         handle.seek(0)
-    except FileNotFoundError:
-        raise ToolError(f"MAF file {path} does not exist") from None
-    except IsADirectoryError:
-        raise ToolError(f"MAF file {path} is a directory") from None
-    except UnicodeDecodeError as error:
-        raise ToolError(f"MAF file {path} is not a text file ({error.reason} at byte {error.start})") from None
-    except (OSError, EOFError) as error:
-        detail = getattr(error, "strerror", None) or str(error) or "cut short"
-        raise ToolError(f"cannot read MAF file {path}: {detail}") from None
     if not first.strip():
         handle.close()
         raise ToolError(f"MAF {path} line 1 is empty: a MAF file starts with '##maf' (choose the format with --format)")
