@@ -9,6 +9,7 @@
 #include "io/fatal.h"
 #include "io/string_conversion.h"
 #include "io/vector_writers.h"
+#include "numerics/exp_kernels.h"
 #include "random/sampler.h"
 #include "tree/worker_pool.h"
 
@@ -134,13 +135,20 @@ void PartitionSampler::_forward_partitions(long first, long last, long v, const 
         _last_partition_terms<1>(group, v, blocks, &row_of[group], &max_terms[group]);
     }
   }
-  for (long p = first; p <= last; ++p) {
-    const long x = v - (p + 1);
-    const double* row = row_of[p];
-    double sum = 0.0;
-    for (long i = 0; i <= x; ++i) sum += std::exp(row[i] - max_terms[p]);
-    _f[p][x] = std::log(sum) + max_terms[p];
-    if (v == _num_columns) _log_position_prior[p] = _position_weights[p][x];
+  // Up to four sums side by side; each is still its own sum in increasing u.
+  const numerics::ExpKernel& kernel = numerics::exp_kernel();
+  for (long group = first; group <= last; group += numerics::max_exp_rows) {
+    const int rows = static_cast<int>(std::min<long>(numerics::max_exp_rows, last - group + 1));
+    long counts[numerics::max_exp_rows];
+    double sums[numerics::max_exp_rows];
+    for (int c = 0; c < rows; ++c) counts[c] = v - (group + c);
+    kernel.sum_exp_differences(&row_of[group], counts, &max_terms[group], rows, sums);
+    for (int c = 0; c < rows; ++c) {
+      const long p = group + c;
+      const long x = v - (p + 1);
+      _f[p][x] = std::log(sums[c]) + max_terms[p];
+      if (v == _num_columns) _log_position_prior[p] = _position_weights[p][x];
+    }
   }
 }
 
@@ -205,7 +213,8 @@ std::vector<double> PartitionSampler::backward_weights(long p, long v) const {
   double* row = weights.data();
   double max_term = 0.0;
   _last_partition_terms<1>(p, v, blocks, &row, &max_term);
-  for (double& weight : weights) weight = std::exp(weight - max_term);
+  for (double& weight : weights) weight = weight - max_term;
+  numerics::exp_kernel().exp_array(weights.data(), weights.data(), weights.size());
   return weights;
 }
 
