@@ -18,13 +18,7 @@ struct ExpKernel {
   const char* name;
   // out[i] = std::exp(in[i]) for i < count; in and out may be the same array.
   void (*exp_array)(const double* in, double* out, std::size_t count);
-  // For each row r < num_rows (at most 4): sums[r] = the sum, taken from 0.0
-  // in increasing i, of std::exp(rows[r][i] - maxima[r]) over i < counts[r].
-  void (*sum_exp_differences)(const double* const* rows, const long* counts, const double* maxima, int num_rows,
-                              double* sums);
 };
-
-constexpr int max_exp_rows = 4;
 
 // Calls std::exp on every element.
 const ExpKernel& scalar_exp_kernel();
@@ -47,8 +41,9 @@ const ExpKernel& choose_exp_kernel(const ExpKernel* candidate, bool force_scalar
 // and in the subnormal results, the overflow and underflow edges, the
 // infinities and NaN.
 std::vector<double> exp_check_inputs();
-// True when kernel.exp_array, over arrays of every length up to a few
-// vectors and every start in them, returns std::exp's bits on every input.
+// True when kernel.exp_array, called on the inputs from each of the first
+// four starts (so that every input meets every lane and the partial last
+// vector), returns std::exp's bits on every input.
 bool agrees_with_std_exp(const ExpKernel& kernel, const std::vector<double>& inputs);
 
 }  // namespace numerics

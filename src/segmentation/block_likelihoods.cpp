@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "io/vector_writers.h"
+#include "segmentation/forward_kernels.h"
 
 BlockLikelihoods::BlockLikelihoods(long num_columns, int num_values)
     : _num_columns(num_columns), _num_values(num_values) {
@@ -131,6 +132,8 @@ double BlockLikelihoods::block(long v, long u) const {
   return transition_term + _row_term(v, u, _num_values);
 }
 
+namespace {
+
 // Sweeping the start u downwards from v, block u..v differs from block
 // u+1..v only in column u's transition row and in the value counts; every
 // other row's term is the same function of the same counts, so it is kept,
@@ -138,20 +141,20 @@ double BlockLikelihoods::block(long v, long u) const {
 // every u, changed or not, which keeps the loop free of data-dependent
 // branches.
 template <int fixed_values>
-void BlockLikelihoods::_fill_computed_row(long v, long lowest, std::vector<double>& row) const {
-  const int values = fixed_values > 0 ? fixed_values : _num_values;
-  const long width = _row_width();
-  const long* top = &_cumulative_counts[v * width];
-  const double* lgamma_count_plus_one = _lgamma_count_plus_one.data();
-  const double* lgamma_total_plus_values = _lgamma_total_plus_values.data();
+void fill_row_from_counts(const BlockRowInput& input, int num_values, double* row) {
+  const int values = fixed_values > 0 ? fixed_values : num_values;
+  const long width = static_cast<long>(values) * (values + 1);
+  const long* top = &input.cumulative_counts[input.v * width];
+  const double* lgamma_count_plus_one = input.lgamma_count_plus_one;
+  const double* lgamma_total_plus_values = input.lgamma_total_plus_values;
   const double empty_row_term =
       dirichlet_multinomial_term<fixed_values>(top, top, values, lgamma_count_plus_one, lgamma_total_plus_values);
   std::vector<double> terms(values, empty_row_term);
   const long value_offset = static_cast<long>(values) * values;
   const long* value_top = top + value_offset;
-  for (long u = v; u >= lowest; --u) {
-    const long* bottom = &_cumulative_counts[(u - 1) * width];
-    const int changed = _transition_row[u];
+  for (long u = input.v; u >= input.lowest; --u) {
+    const long* bottom = &input.cumulative_counts[(u - 1) * width];
+    const int changed = input.transition_row[u];
     const long offset = static_cast<long>(changed) * values;
     terms[changed] = dirichlet_multinomial_term<fixed_values>(top + offset, bottom + offset, values,
                                                               lgamma_count_plus_one, lgamma_total_plus_values);
@@ -163,13 +166,31 @@ void BlockLikelihoods::_fill_computed_row(long v, long lowest, std::vector<doubl
   }
 }
 
+}  // namespace
+
+double dirichlet_multinomial_term4(const long* top, const long* bottom, const BlockRowInput& input) {
+  return dirichlet_multinomial_term<4>(top, bottom, 4, input.lgamma_count_plus_one, input.lgamma_total_plus_values);
+}
+
+void fill_block_row_scalar(const BlockRowInput& input, int num_values, double* row) {
+  if (num_values == 4) {
+    fill_row_from_counts<4>(input, num_values, row);
+  } else {
+    fill_row_from_counts<0>(input, num_values, row);
+  }
+}
+
 void BlockLikelihoods::fill_row(long v, long lowest, std::vector<double>& row) const {
   if (!_is_computed(v, lowest)) {
     std::fill(row.begin() + lowest, row.begin() + v + 1, 0.0);
-  } else if (_num_values == 4) {
-    _fill_computed_row<4>(v, lowest, row);
   } else {
-    _fill_computed_row<0>(v, lowest, row);
+    const BlockRowInput input{_cumulative_counts.data(), _transition_row.data(), _lgamma_count_plus_one.data(),
+                              _lgamma_total_plus_values.data(), v, lowest};
+    if (_num_values == 4) {
+      forward_kernels().block_row(input, row.data());
+    } else {
+      fill_block_row_scalar(input, _num_values, row.data());
+    }
   }
   const auto first = _set_values.lower_bound({v, lowest});
   const auto last = _set_values.upper_bound({v, std::numeric_limits<long>::max()});

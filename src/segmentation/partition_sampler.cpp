@@ -11,14 +11,8 @@
 #include "io/vector_writers.h"
 #include "numerics/exp_kernels.h"
 #include "random/sampler.h"
+#include "segmentation/forward_kernels.h"
 #include "tree/worker_pool.h"
-
-namespace {
-
-// Partitions whose terms are computed side by side.
-constexpr long max_chains = 4;
-
-}  // namespace
 
 PartitionSampler::PartitionSampler() = default;
 
@@ -86,8 +80,9 @@ void PartitionSampler::forward(std::ostream* out) {
   _forward_g = _g;
   _forward_done = true;
   std::vector<double> blocks(_num_columns + 1, 0.0);
-  // The terms t(u) of every p at the current end column, and their maxima.
-  std::vector<std::vector<double>> terms(_f.size(), std::vector<double>(_num_columns + 1, 0.0));
+  // The terms t(u) at the current end column: a group of partitions keeps
+  // them, lane by lane, in the buffer of its first p. Then every p's maximum.
+  std::vector<std::vector<double>> terms(_f.size(), std::vector<double>((_num_columns + 1) * group_lanes, 0.0));
   std::vector<double*> row_of;
   for (std::vector<double>& row : terms) row_of.push_back(row.data());
   std::vector<double> max_terms(_f.size(), 0.0);
@@ -120,30 +115,12 @@ void PartitionSampler::_forward_partitions(long first, long last, long v, const 
     std::vector<double>& position_weights = _position_weights[p];
     position_weights[x] = x == 0 ? 0.0 : position_weights[x - 1] + _log_whole[v - p - 1] - _log_whole[v - 2];
   }
-  for (long group = first; group <= last; group += max_chains) {
-    switch (std::min<long>(max_chains, last - group + 1)) {
-      case 4:
-        _last_partition_terms<4>(group, v, blocks, &row_of[group], &max_terms[group]);
-        break;
-      case 3:
-        _last_partition_terms<3>(group, v, blocks, &row_of[group], &max_terms[group]);
-        break;
-      case 2:
-        _last_partition_terms<2>(group, v, blocks, &row_of[group], &max_terms[group]);
-        break;
-      default:
-        _last_partition_terms<1>(group, v, blocks, &row_of[group], &max_terms[group]);
-    }
-  }
-  // Up to four sums side by side; each is still its own sum in increasing u.
-  const numerics::ExpKernel& kernel = numerics::exp_kernel();
-  for (long group = first; group <= last; group += numerics::max_exp_rows) {
-    const int rows = static_cast<int>(std::min<long>(numerics::max_exp_rows, last - group + 1));
-    long counts[numerics::max_exp_rows];
-    double sums[numerics::max_exp_rows];
-    for (int c = 0; c < rows; ++c) counts[c] = v - (group + c);
-    kernel.sum_exp_differences(&row_of[group], counts, &max_terms[group], rows, sums);
-    for (int c = 0; c < rows; ++c) {
+  const ForwardKernels& kernels = forward_kernels();
+  for (long group = first; group <= last; group += group_lanes) {
+    const int count = static_cast<int>(std::min<long>(group_lanes, last - group + 1));
+    double sums[group_lanes];
+    kernels.partition_group(_partition_group(group, count, v, blocks.data()), row_of[group], &max_terms[group], sums);
+    for (int c = 0; c < count; ++c) {
       const long p = group + c;
       const long x = v - (p + 1);
       _f[p][x] = std::log(sums[c]) + max_terms[p];
@@ -152,49 +129,30 @@ void PartitionSampler::_forward_partitions(long first, long last, long v, const 
   }
 }
 
-// For each p = first + c, c = 0..chains-1: rows[c][u-(p+1)] = t(u) =
-// _f[p-1][u-p-1] + g(u..v) + E(u) for u = p+1..v, where E(u) = ln C(u-3, p-2)
-// - ln C(v-2, p-1) starts from D(p, v) and is carried as a running sum
-// (E + ln a) - ln b; max_terms[c] = their maximum M (the first candidate sets
-// it, only a strictly greater one replaces it). Each p's running sum is a
-// chain of dependent additions; taking several p side by side lets them run
-// in parallel, and each p still sees exactly its own operations in its own
-// order, so one p alone (the boundary draws) gets the same bits.
-template <int chains>
-void PartitionSampler::_last_partition_terms(long first, long v, const std::vector<double>& blocks, double* const* rows,
-                                             double* max_terms) const {
-  const long last = first + chains - 1;
+// For each p = first + c, c = 0..count-1, the terms t(u) = _f[p-1][u-p-1] +
+// g(u..v) + E(u) for u = p+1..v, where E(u) = ln C(u-3, p-2) - ln C(v-2, p-1)
+// starts from D(p, v) and is carried as a running sum (E + ln a) - ln b. Each
+// p's running sum is a chain of dependent additions; taking several p side by
+// side lets them run in parallel, and each p still sees exactly its own
+// operations in its own order, so one p alone (the boundary draws) gets the
+// same bits.
+PartitionGroup PartitionSampler::_partition_group(long first, int count, long v, const double* blocks) const {
+  const long last = first + count - 1;
   if (v < last + 1) {
     fatal("no max is initialized in PartitionSampler::forward!p: " + to_string(last) + "v: " + to_string(v), -1);
   }
-  const double* log_whole = _log_whole.data();
-  const double* previous[chains];
-  double start_weight[chains];
-  double max_term[chains];
-  // Each p on its own until every p of the group is past its first start.
-  for (int c = 0; c < chains; ++c) {
+  PartitionGroup group;
+  group.first = first;
+  group.count = count;
+  group.v = v;
+  group.blocks = blocks;
+  group.log_whole = _log_whole.data();
+  for (int c = 0; c < count; ++c) {
     const long p = first + c;
-    previous[c] = _f[p - 1].data();
-    start_weight[c] = _position_weights[p][v - (p + 1)];
-    max_term[c] = previous[c][0] + blocks[p + 1] + start_weight[c];
-    rows[c][0] = max_term[c];
-    for (long u = p + 2; u <= std::min(v, last + 1); ++u) {
-      start_weight[c] = start_weight[c] + log_whole[u - 3] - log_whole[u - p - 1];
-      const double term = previous[c][u - p - 1] + blocks[u] + start_weight[c];
-      rows[c][u - (p + 1)] = term;
-      max_term[c] = term > max_term[c] ? term : max_term[c];
-    }
+    group.previous[c] = _f[p - 1].data();
+    group.start_weight[c] = _position_weights[p][v - (p + 1)];
   }
-  for (long u = last + 2; u <= v; ++u) {
-    for (int c = 0; c < chains; ++c) {
-      const long p = first + c;
-      start_weight[c] = start_weight[c] + log_whole[u - 3] - log_whole[u - p - 1];
-      const double term = previous[c][u - p - 1] + blocks[u] + start_weight[c];
-      rows[c][u - (p + 1)] = term;
-      max_term[c] = term > max_term[c] ? term : max_term[c];
-    }
-  }
-  for (int c = 0; c < chains; ++c) max_terms[c] = max_term[c];
+  return group;
 }
 
 // Given that columns 1..v hold p partitions, the weight of the start u of
@@ -210,10 +168,11 @@ std::vector<double> PartitionSampler::backward_weights(long p, long v) const {
   if (!_forward_done || p == 1) return weights;
   std::vector<double> blocks(v + 1, 0.0);
   _forward_g.fill_row(v, p + 1, blocks);
-  double* row = weights.data();
+  std::vector<double> terms((v - p) * group_lanes);
   double max_term = 0.0;
-  _last_partition_terms<1>(p, v, blocks, &row, &max_term);
-  for (double& weight : weights) weight = weight - max_term;
+  double sum = 0.0;
+  forward_kernels().partition_group(_partition_group(p, 1, v, blocks.data()), terms.data(), &max_term, &sum);
+  for (long i = 0; i < v - p; ++i) weights[i] = terms[i * group_lanes] - max_term;
   numerics::exp_kernel().exp_array(weights.data(), weights.data(), weights.size());
   return weights;
 }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "segmentation/block_likelihoods.h"
+#include "segmentation/forward_kernels.h"
 #include "tree/phy_tree.h"
 
 class WorkerPool;
@@ -137,8 +138,6 @@ class PartitionSampler {
   void _forward_partitions(long first, long last, long v, const std::vector<double>& blocks,
                            const std::vector<double*>& row_of, std::vector<double>& max_terms);
   void _forward_pipeline(const std::vector<double*>& row_of, std::size_t partition_entries);
-  template <int chains>
-  void _last_partition_terms(long first, long v, const std::vector<double>& blocks, double* const* rows,
-                             double* max_terms) const;
+  PartitionGroup _partition_group(long first, int count, long v, const double* blocks) const;
   void _write_forward_diagnostics(std::ostream& out) const;
 };
