@@ -6,7 +6,6 @@
 #include <immintrin.h>
 
 #include <algorithm>
-#include <cstdint>
 
 #include "numerics/exp_avx2.h"
 #include "numerics/exp_kernels.h"
@@ -15,6 +14,25 @@
 namespace {
 
 using numerics::avx2::exp4;
+
+ALNSAMPLER_AVX2 void exp_in_place(double* values, std::size_t count) {
+  std::size_t i = 0;
+  for (; i + 4 <= count; i += 4) _mm256_storeu_pd(values + i, exp4(_mm256_loadu_pd(values + i)));
+  if (i == count) return;
+  const __m256i mask = numerics::avx2::lane_mask(count - i);
+  _mm256_maskstore_pd(values + i, mask, exp4(_mm256_maskload_pd(values + i, mask)));
+}
+
+// The sums of `chains` interleaved rows of weights, side by side so that
+// their chains of additions overlap.
+template <int chains>
+ALNSAMPLER_AVX2 void sum_weights(const double* weights, long starts, double* sums) {
+  double sum[chains] = {};
+  for (long i = 0; i < starts; ++i) {
+    for (int c = 0; c < chains; ++c) sum[c] += weights[i * chains + c];
+  }
+  for (int c = 0; c < chains; ++c) sums[c] = sum[c];
+}
 
 // The partitions of a group side by side, lane c for p = first + c; lanes
 // beyond the group repeat lane 0 and are not reported.
@@ -31,45 +49,48 @@ ALNSAMPLER_AVX2 void partition_group_avx2(const PartitionGroup& group, double* t
     start_weight[c] = start_weight[lane_of[c]];
     max_term[c] = max_term[lane_of[c]];
   }
-  // Lane c reads log_whole[u - p - 1] and previous(p)[u - p - 1]: indices
-  // and byte offsets from lane 0's array that all advance by one entry per u.
+  // Lane c reads log_whole[u - p - 1] and previous(p)[u - p - 1]: pointers
+  // that advance by one entry per u.
   const long u0 = last + 2;
-  const auto base = reinterpret_cast<std::intptr_t>(group.previous[0]);
-  __m256i whole_index = _mm256_set_epi64x(u0 - first - 1 - lane_of[3], u0 - first - 1 - lane_of[2],
-                                          u0 - first - 1 - lane_of[1], u0 - first - 1 - lane_of[0]);
-  auto previous_offset = [&](int c) -> long long {
+  const double* whole[group_lanes];
+  const double* previous[group_lanes];
+  for (int c = 0; c < group_lanes; ++c) {
     const int lane = lane_of[c];
-    return reinterpret_cast<std::intptr_t>(group.previous[lane] + (u0 - first - 1 - lane)) - base;
-  };
-  __m256i previous_bytes = _mm256_set_epi64x(previous_offset(3), previous_offset(2), previous_offset(1), previous_offset(0));
-  const auto* previous_base = reinterpret_cast<const double*>(base);
-  const __m256i one = _mm256_set1_epi64x(1);
-  const __m256i entry_bytes = _mm256_set1_epi64x(sizeof(double));
+    whole[c] = group.log_whole + (u0 - first - 1 - lane);
+    previous[c] = group.previous[lane] + (u0 - first - 1 - lane);
+  }
   __m256d weight = _mm256_load_pd(start_weight);
   __m256d maximum = _mm256_load_pd(max_term);
-  for (long u = u0; u <= v; ++u) {
+  for (long u = u0, at = 0; u <= v; ++u, ++at) {
     weight = _mm256_add_pd(weight, _mm256_set1_pd(group.log_whole[u - 3]));
-    weight = _mm256_sub_pd(weight, _mm256_i64gather_pd(group.log_whole, whole_index, 8));
-    const __m256d previous = _mm256_i64gather_pd(previous_base, previous_bytes, 1);
-    const __m256d term = _mm256_add_pd(_mm256_add_pd(previous, _mm256_set1_pd(group.blocks[u])), weight);
+    weight = _mm256_sub_pd(weight, _mm256_set_pd(whole[3][at], whole[2][at], whole[1][at], whole[0][at]));
+    const __m256d previous_terms = _mm256_set_pd(previous[3][at], previous[2][at], previous[1][at], previous[0][at]);
+    const __m256d term = _mm256_add_pd(_mm256_add_pd(previous_terms, _mm256_set1_pd(group.blocks[u])), weight);
     _mm256_storeu_pd(terms + (u - first - 1) * group_lanes, term);
     maximum = _mm256_max_pd(term, maximum);  // term > maximum ? term : maximum
-    whole_index = _mm256_add_epi64(whole_index, one);
-    previous_bytes = _mm256_add_epi64(previous_bytes, entry_bytes);
   }
-  // Before its first start a lane holds -infinity, whose exp adds 0.0 to a
-  // sum that is still 0.0: each lane's sum is its own, in increasing u.
-  __m256d sum = _mm256_setzero_pd();
-  for (long u = first + 1; u <= v; ++u) {
-    const __m256d term = _mm256_loadu_pd(terms + (u - first - 1) * group_lanes);
-    sum = _mm256_add_pd(sum, exp4(_mm256_sub_pd(term, maximum)));
+  // The differences t(u) - M packed to count per start, in place: each
+  // store lands below every entry still to be read (and ends within the
+  // buffer's spare start). Then their exps, four at a time whatever the lanes.
+  const int count = group.count;
+  const long starts = v - first;
+  for (long i = 0; i < starts; ++i) {
+    _mm256_storeu_pd(terms + i * count, _mm256_sub_pd(_mm256_loadu_pd(terms + i * group_lanes), maximum));
   }
-  alignas(32) double lane_sums[group_lanes];
-  _mm256_store_pd(lane_sums, sum);
+  exp_in_place(terms, static_cast<std::size_t>(starts * count));
   _mm256_store_pd(max_term, maximum);
-  for (int c = 0; c < group.count; ++c) {
-    maxima[c] = max_term[c];
-    sums[c] = lane_sums[c];
+  for (int c = 0; c < count; ++c) maxima[c] = max_term[c];
+  // Before its first start a p has the weight exp(-infinity) = 0.0, which
+  // leaves its sum at 0.0: each sum is its own, in increasing u.
+  switch (count) {
+    case 4:
+      return sum_weights<4>(terms, starts, sums);
+    case 3:
+      return sum_weights<3>(terms, starts, sums);
+    case 2:
+      return sum_weights<2>(terms, starts, sums);
+    default:
+      return sum_weights<1>(terms, starts, sums);
   }
 }
 

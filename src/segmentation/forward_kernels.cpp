@@ -30,10 +30,16 @@ void partition_group_scalar(const PartitionGroup& group, double* terms, double* 
       max_term[c] = term > max_term[c] ? term : max_term[c];
     }
   }
-  for (int c = 0; c < group.count; ++c) {
+  // The weights, packed to count per start in place (an entry moves only
+  // to a lower index), then each p's sum in increasing u.
+  const int count = group.count;
+  for (long i = 0; i < v - first; ++i) {
+    for (int c = 0; c < count; ++c) terms[i * count + c] = std::exp(terms[i * group_lanes + c] - max_term[c]);
+  }
+  for (int c = 0; c < count; ++c) {
     const long p = first + c;
     double sum = 0.0;
-    for (long u = p + 1; u <= v; ++u) sum += std::exp(term_at(u, c) - max_term[c]);
+    for (long u = p + 1; u <= v; ++u) sum += terms[(u - first - 1) * count + c];
     maxima[c] = max_term[c];
     sums[c] = sum;
   }

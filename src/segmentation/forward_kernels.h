@@ -36,9 +36,10 @@ constexpr int group_lanes = 4;
 
 struct ForwardKernels {
   const char* name;
-  // terms[(u - first - 1) * group_lanes + c] = t(u) of p = first + c for
-  // u = first+1..v (-infinity where u < p + 1); the buffer holds
-  // (v - first) * group_lanes doubles. maxima[c] = M and sums[c] for c < count.
+  // The group's maxima[c] = M and sums[c] for c < count. terms is a buffer
+  // of (v - first + 1) * group_lanes doubles; on return its first
+  // (v - first) * count entries are the weights exp(t(u) - M) of the starts,
+  // weights[(u - first - 1) * count + c] for p = first + c (0.0 where u < p + 1).
   void (*partition_group)(const PartitionGroup& group, double* terms, double* maxima, double* sums);
   void (*block_row)(const BlockRowInput& input, double* row);
 };
@@ -54,7 +55,8 @@ void fill_block_row_scalar(const BlockRowInput& input, int num_values, double* r
 // The Dirichlet-multinomial term of one row of K = 4 counts top - bottom.
 double dirichlet_multinomial_term4(const long* top, const long* bottom, const BlockRowInput& input);
 // Shared start of both group kernels: fills the terms buffer with -infinity,
-// then each p's terms up to the start first + count, after which every p of
-// the group is past its first start; start_weight[c] and max_term[c] are
-// then E and M of p = first + c as of that start.
+// then each p's terms t(u) at terms[(u - first - 1) * group_lanes + c] up to
+// the start first + count, after which every p of the group is past its first
+// start; start_weight[c] and max_term[c] are then E and M of p = first + c as
+// of that start.
 void start_partition_group(const PartitionGroup& group, double* terms, double* start_weight, double* max_term);

@@ -63,7 +63,7 @@ void PartitionSampler::_forward_pipeline(const std::vector<double*>& row_of, std
         std::vector<double>& blocks = ring[v % block_ring_rows];
         if (fills_blocks) {
           for (long p = last_p + 1; p <= _max_partitions; ++p) wait_until(progress[p].done, v - block_ring_rows, stop);
-          _forward_g.fill_row(v, 1, blocks);
+          _fill_blocks(v, blocks);
           _f[1][v - 2] = blocks[1];
           progress[0].done.store(v, std::memory_order_release);
         } else {

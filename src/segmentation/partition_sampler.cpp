@@ -9,7 +9,6 @@
 #include "io/fatal.h"
 #include "io/string_conversion.h"
 #include "io/vector_writers.h"
-#include "numerics/exp_kernels.h"
 #include "random/sampler.h"
 #include "segmentation/forward_kernels.h"
 #include "tree/worker_pool.h"
@@ -54,7 +53,18 @@ void PartitionSampler::use_worker_pool(WorkerPool* pool) { _pool = pool; }
 
 double PartitionSampler::block_log_likelihood(long v, long u) const { return _g.block(v, u); }
 
-double PartitionSampler::log_marginal(long p, long v) const { return _f.at(p).at(v - (p + 1)); }
+double PartitionSampler::log_marginal(long p, long v) const {
+  const double stored = _f.at(p).at(v - (p + 1));
+  if (!_forward_done || p < 2 || p <= _last_needed_partition(v)) return stored;
+  // The recursion's own computation of the one p it left out.
+  std::vector<double> blocks(v + 1, 0.0);
+  _forward_g.fill_row(v, p + 1, blocks);
+  std::vector<double> terms((v - p + 1) * group_lanes);
+  double max_term = 0.0;
+  double sum = 0.0;
+  forward_kernels().partition_group(_partition_group(p, 1, v, blocks.data()), terms.data(), &max_term, &sum);
+  return std::log(sum) + max_term;
+}
 
 double PartitionSampler::backward_weight(long p, long v, long u) const {
   return backward_weights(p, v).at(u - (p + 1));
@@ -79,6 +89,7 @@ void PartitionSampler::forward(std::ostream* out) {
   if (out != nullptr) *out << "\n in PartitionSampler::forward \n";
   _forward_g = _g;
   _forward_done = true;
+  _every_end_column = out != nullptr;
   std::vector<double> blocks(_num_columns + 1, 0.0);
   // The terms t(u) at the current end column: a group of partitions keeps
   // them, lane by lane, in the buffer of its first p. Then every p's maximum.
@@ -100,9 +111,30 @@ void PartitionSampler::forward(std::ostream* out) {
 // sum of the weights exp(t(u) - M) runs over u in increasing order.
 void PartitionSampler::_forward_end_column(long v, std::vector<double>& blocks, const std::vector<double*>& row_of,
                                            std::vector<double>& max_terms) {
-  _forward_g.fill_row(v, 1, blocks);
+  _fill_blocks(v, blocks);
   if (_max_partitions >= 1) _f[1][v - 2] = blocks[1];
   _forward_partitions(2, std::min(_max_partitions, v - 1), v, blocks, row_of, max_terms);
+}
+
+// Nothing reads _f[P] before the last end column L except the diagnostics:
+// the draws start from end column L and rebuild their rows, and a
+// `log_marginal` of it is rebuilt on request. So without diagnostics the
+// recursion does P - 1 partitions before L.
+long PartitionSampler::_last_needed_partition(long v) const {
+  const long last = _every_end_column || v == _num_columns ? _max_partitions : _max_partitions - 1;
+  return std::min(last, v - 1);
+}
+
+// Partitions p >= 2 read the blocks u..v for u >= 3, p = 1 only block 1..v:
+// when no p >= 2 is needed at v (always when P = 1), that one block is all
+// there is to compute, O(K^2) instead of O(v) (the same bits: `block` sums
+// the terms the row sweep keeps).
+void PartitionSampler::_fill_blocks(long v, std::vector<double>& blocks) const {
+  if (_last_needed_partition(v) >= 2) {
+    _forward_g.fill_row(v, 1, blocks);
+  } else {
+    blocks[1] = _forward_g.block(v, 1);
+  }
 }
 
 // The partitions first..last at end column v. Each p reads only the blocks
@@ -116,8 +148,9 @@ void PartitionSampler::_forward_partitions(long first, long last, long v, const 
     position_weights[x] = x == 0 ? 0.0 : position_weights[x - 1] + _log_whole[v - p - 1] - _log_whole[v - 2];
   }
   const ForwardKernels& kernels = forward_kernels();
-  for (long group = first; group <= last; group += group_lanes) {
-    const int count = static_cast<int>(std::min<long>(group_lanes, last - group + 1));
+  const long last_needed = std::min(last, _last_needed_partition(v));
+  for (long group = first; group <= last_needed; group += group_lanes) {
+    const int count = static_cast<int>(std::min<long>(group_lanes, last_needed - group + 1));
     double sums[group_lanes];
     kernels.partition_group(_partition_group(group, count, v, blocks.data()), row_of[group], &max_terms[group], sums);
     for (int c = 0; c < count; ++c) {
@@ -168,12 +201,11 @@ std::vector<double> PartitionSampler::backward_weights(long p, long v) const {
   if (!_forward_done || p == 1) return weights;
   std::vector<double> blocks(v + 1, 0.0);
   _forward_g.fill_row(v, p + 1, blocks);
-  std::vector<double> terms((v - p) * group_lanes);
+  std::vector<double> terms((v - p + 1) * group_lanes);
   double max_term = 0.0;
   double sum = 0.0;
   forward_kernels().partition_group(_partition_group(p, 1, v, blocks.data()), terms.data(), &max_term, &sum);
-  for (long i = 0; i < v - p; ++i) weights[i] = terms[i * group_lanes] - max_term;
-  numerics::exp_kernel().exp_array(weights.data(), weights.data(), weights.size());
+  std::copy(terms.begin(), terms.begin() + (v - p), weights.begin());
   return weights;
 }
 
