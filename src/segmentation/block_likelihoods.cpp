@@ -168,10 +168,6 @@ void fill_row_from_counts(const BlockRowInput& input, int num_values, double* ro
 
 }  // namespace
 
-double dirichlet_multinomial_term4(const long* top, const long* bottom, const BlockRowInput& input) {
-  return dirichlet_multinomial_term<4>(top, bottom, 4, input.lgamma_count_plus_one, input.lgamma_total_plus_values);
-}
-
 void fill_block_row_scalar(const BlockRowInput& input, int num_values, double* row) {
   if (num_values == 4) {
     fill_row_from_counts<4>(input, num_values, row);

@@ -55,7 +55,8 @@ void start_partition_group(const PartitionGroup& group, double* terms, double* s
   const long first = group.first;
   const long last = first + group.count - 1;
   const long v = group.v;
-  std::fill(terms, terms + (v - first) * group_lanes, -std::numeric_limits<double>::infinity());
+  // Only starts u <= first + count precede some p's first start.
+  std::fill(terms, terms + group.count * group_lanes, -std::numeric_limits<double>::infinity());
   for (int c = 0; c < group.count; ++c) {
     const long p = first + c;
     double* term_row = terms + c;

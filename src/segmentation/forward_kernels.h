@@ -52,10 +52,8 @@ const ForwardKernels& forward_kernels();
 
 // The scalar block row, for any K >= 1 of the table.
 void fill_block_row_scalar(const BlockRowInput& input, int num_values, double* row);
-// The Dirichlet-multinomial term of one row of K = 4 counts top - bottom.
-double dirichlet_multinomial_term4(const long* top, const long* bottom, const BlockRowInput& input);
-// Shared start of both group kernels: fills the terms buffer with -infinity,
-// then each p's terms t(u) at terms[(u - first - 1) * group_lanes + c] up to
+// Shared start of both group kernels: -infinity in the terms buffer's first
+// count starts, then each p's terms t(u) at terms[(u - first - 1) * group_lanes + c] up to
 // the start first + count, after which every p of the group is past its first
 // start; start_weight[c] and max_term[c] are then E and M of p = first + c as
 // of that start.
