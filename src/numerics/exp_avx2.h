@@ -162,6 +162,11 @@ ALNSAMPLER_AVX2_INLINE __m256d outside(Argument a) {
   return select(_mm256_cmpgt_epi64(splat_bits(tiny_top), a.top), one_plus_x, huge);
 }
 
+// Entries 2j and 2j + 1 of the table.
+ALNSAMPLER_AVX2_INLINE __m128i table_pair(long long index) {
+  return _mm_load_si128(reinterpret_cast<const __m128i*>(exp_table + index));
+}
+
 ALNSAMPLER_AVX2_INLINE __m256d exp4(__m256d x) {
   const Argument a{x, _mm256_and_si256(_mm256_srli_epi64(_mm256_castpd_si256(x), 52), splat_bits(0x7ff))};
   const __m256d shifted = fused(x, splat(inv_ln2_n), splat(round_shift));
@@ -170,9 +175,16 @@ ALNSAMPLER_AVX2_INLINE __m256d exp4(__m256d x) {
   __m256d r = fused(kd, splat(neg_ln2_hi_n), x);
   r = fused(kd, splat(neg_ln2_lo_n), r);
   const __m256i index = _mm256_slli_epi64(_mm256_and_si256(ki, splat_bits(127)), 1);
-  const auto* table = reinterpret_cast<const long long*>(exp_table);
-  const __m256d tail = _mm256_castsi256_pd(_mm256_i64gather_epi64(table, index, 8));
-  const __m256i sbits = _mm256_add_epi64(_mm256_i64gather_epi64(table + 1, index, 8), _mm256_slli_epi64(ki, 45));
+  // Each lane's (tail, scale) pair is one aligned 16-byte load: four loads
+  // and two unpacks measured faster than two AVX2 gathers.
+  const __m128i low = _mm256_castsi256_si128(index);
+  const __m128i high = _mm256_extracti128_si256(index, 1);
+  const __m256i pairs02 = _mm256_inserti128_si256(_mm256_castsi128_si256(table_pair(_mm_cvtsi128_si64(low))),
+                                                  table_pair(_mm_cvtsi128_si64(high)), 1);
+  const __m256i pairs13 = _mm256_inserti128_si256(_mm256_castsi128_si256(table_pair(_mm_extract_epi64(low, 1))),
+                                                  table_pair(_mm_extract_epi64(high, 1)), 1);
+  const __m256d tail = _mm256_castsi256_pd(_mm256_unpacklo_epi64(pairs02, pairs13));
+  const __m256i sbits = _mm256_add_epi64(_mm256_unpackhi_epi64(pairs02, pairs13), _mm256_slli_epi64(ki, 45));
   const __m256d low_terms = fused(r, splat(c3), splat(c2));
   const __m256d r_plus_tail = _mm256_add_pd(r, tail);
   const __m256d r2 = _mm256_mul_pd(r, r);
