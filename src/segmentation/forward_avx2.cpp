@@ -15,12 +15,31 @@ namespace {
 
 using numerics::avx2::exp4;
 
-ALNSAMPLER_AVX2 void exp_in_place(double* values, std::size_t count) {
+// Lane c of the maxima repeated with the period of the packed weights: the
+// entry at index j belongs to p = first + j % count.
+ALNSAMPLER_AVX2 __m256d maxima_from(const double* max_term, int count, long start) {
+  alignas(32) double lane[4];
+  for (int j = 0; j < 4; ++j) lane[j] = max_term[(start + j) % count];
+  return _mm256_load_pd(lane);
+}
+
+// weights[j] = exp(weights[j] - M of entry j) for j < size.
+ALNSAMPLER_AVX2 void exp_of_differences(double* weights, std::size_t size, const double* max_term, int count) {
+  // The pattern of the maxima repeats after lcm(count, 4) entries: every 4
+  // (count 1, 2, 4) or 12 (count 3) entries, three vectors.
+  __m256d pattern[3];
+  for (int j = 0; j < 3; ++j) pattern[j] = maxima_from(max_term, count, 4L * j);
   std::size_t i = 0;
-  for (; i + 4 <= count; i += 4) _mm256_storeu_pd(values + i, exp4(_mm256_loadu_pd(values + i)));
-  if (i == count) return;
-  const __m256i mask = numerics::avx2::lane_mask(count - i);
-  _mm256_maskstore_pd(values + i, mask, exp4(_mm256_maskload_pd(values + i, mask)));
+  int phase = 0;
+  for (; i + 4 <= size; i += 4) {
+    const __m256d x = _mm256_sub_pd(_mm256_loadu_pd(weights + i), pattern[phase]);
+    _mm256_storeu_pd(weights + i, exp4(x));
+    phase = phase == 2 ? 0 : phase + 1;
+  }
+  if (i == size) return;
+  const __m256i mask = numerics::avx2::lane_mask(size - i);
+  const __m256d x = _mm256_sub_pd(_mm256_maskload_pd(weights + i, mask), pattern[phase]);
+  _mm256_maskstore_pd(weights + i, mask, exp4(x));
 }
 
 // The sums of `chains` interleaved rows of weights, side by side so that
@@ -34,52 +53,85 @@ ALNSAMPLER_AVX2 void sum_weights(const double* weights, long starts, double* sum
   for (int c = 0; c < chains; ++c) sums[c] = sum[c];
 }
 
-// The partitions of a group side by side, lane c for p = first + c; lanes
-// beyond the group repeat lane 0 and are not reported.
-ALNSAMPLER_AVX2 void partition_group_avx2(const PartitionGroup& group, double* terms, double* maxima, double* sums) {
+// The terms of starts u = first+count+1..v, lane c for p = first + c, each
+// stored as four lanes at the packed place of lane 0 (the lanes beyond the
+// group spill onto places the next start overwrites, the last ones onto the
+// buffer's spare start). Lane c reads log_whole[u - p - 1], which runs
+// backwards across the lanes, and previous(p)[u - p - 1]; lanes beyond the
+// group read lane 0's previous values.
+ALNSAMPLER_AVX2 __m256d four_lane_terms(const PartitionGroup& group, const double* start_weight,
+                                        const double* max_term, double* terms) {
   const long first = group.first;
-  const long last = first + group.count - 1;
+  const int count = group.count;
   const long v = group.v;
-  alignas(32) double start_weight[group_lanes];
-  alignas(32) double max_term[group_lanes];
-  start_partition_group(group, terms, start_weight, max_term);
-  int lane_of[group_lanes];
-  for (int c = 0; c < group_lanes; ++c) {
-    lane_of[c] = c < group.count ? c : 0;
-    start_weight[c] = start_weight[lane_of[c]];
-    max_term[c] = max_term[lane_of[c]];
-  }
-  // Lane c reads log_whole[u - p - 1] and previous(p)[u - p - 1]: pointers
-  // that advance by one entry per u.
-  const long u0 = last + 2;
-  const double* whole[group_lanes];
+  const double* log_whole = group.log_whole;
+  const double* blocks = group.blocks;
+  const long u0 = first + count + 1;
   const double* previous[group_lanes];
   for (int c = 0; c < group_lanes; ++c) {
-    const int lane = lane_of[c];
-    whole[c] = group.log_whole + (u0 - first - 1 - lane);
+    const int lane = c < count ? c : 0;
     previous[c] = group.previous[lane] + (u0 - first - 1 - lane);
   }
-  __m256d weight = _mm256_load_pd(start_weight);
-  __m256d maximum = _mm256_load_pd(max_term);
+  __m256d weight = _mm256_loadu_pd(start_weight);
+  __m256d maximum = _mm256_loadu_pd(max_term);
   for (long u = u0, at = 0; u <= v; ++u, ++at) {
-    weight = _mm256_add_pd(weight, _mm256_set1_pd(group.log_whole[u - 3]));
-    weight = _mm256_sub_pd(weight, _mm256_set_pd(whole[3][at], whole[2][at], whole[1][at], whole[0][at]));
+    const __m256d whole = _mm256_permute4x64_pd(_mm256_loadu_pd(log_whole + (u - first - 4)), 0x1b);
+    weight = _mm256_sub_pd(_mm256_add_pd(weight, _mm256_set1_pd(log_whole[u - 3])), whole);
     const __m256d previous_terms = _mm256_set_pd(previous[3][at], previous[2][at], previous[1][at], previous[0][at]);
-    const __m256d term = _mm256_add_pd(_mm256_add_pd(previous_terms, _mm256_set1_pd(group.blocks[u])), weight);
-    _mm256_storeu_pd(terms + (u - first - 1) * group_lanes, term);
+    const __m256d term = _mm256_add_pd(_mm256_add_pd(previous_terms, _mm256_set1_pd(blocks[u])), weight);
+    _mm256_storeu_pd(terms + (u - first - 1) * count, term);
     maximum = _mm256_max_pd(term, maximum);  // term > maximum ? term : maximum
   }
-  // The differences t(u) - M packed to count per start, in place: each
-  // store lands below every entry still to be read (and ends within the
-  // buffer's spare start). Then their exps, four at a time whatever the lanes.
+  return maximum;
+}
+
+// The same for groups of one or two partitions, in two lanes (a lane 1
+// beyond the group reads log_whole one place lower and lane 0's previous
+// values).
+ALNSAMPLER_AVX2 __m128d two_lane_terms(const PartitionGroup& group, const double* start_weight,
+                                       const double* max_term, double* terms) {
+  const long first = group.first;
   const int count = group.count;
-  const long starts = v - first;
-  for (long i = 0; i < starts; ++i) {
-    _mm256_storeu_pd(terms + i * count, _mm256_sub_pd(_mm256_loadu_pd(terms + i * group_lanes), maximum));
+  const long v = group.v;
+  const double* log_whole = group.log_whole;
+  const double* blocks = group.blocks;
+  const long u0 = first + count + 1;
+  const double* previous0 = group.previous[0] + (u0 - first - 1);
+  const double* previous1 = count == 2 ? group.previous[1] + (u0 - first - 2) : previous0;
+  __m128d weight = _mm_loadu_pd(start_weight);
+  __m128d maximum = _mm_loadu_pd(max_term);
+  for (long u = u0, at = 0; u <= v; ++u, ++at) {
+    const __m128d pair = _mm_loadu_pd(log_whole + (u - first - 2));
+    const __m128d whole = _mm_shuffle_pd(pair, pair, 1);
+    weight = _mm_sub_pd(_mm_add_pd(weight, _mm_set1_pd(log_whole[u - 3])), whole);
+    const __m128d previous_terms = _mm_set_pd(previous1[at], previous0[at]);
+    const __m128d term = _mm_add_pd(_mm_add_pd(previous_terms, _mm_set1_pd(blocks[u])), weight);
+    _mm_storeu_pd(terms + (u - first - 1) * count, term);
+    maximum = _mm_max_pd(term, maximum);  // term > maximum ? term : maximum
   }
-  exp_in_place(terms, static_cast<std::size_t>(starts * count));
-  _mm256_store_pd(max_term, maximum);
+  return maximum;
+}
+
+// The partitions of a group side by side. Their terms go straight to the
+// packed places of their weights; once the maxima are known the weights'
+// exps run four at a time whatever the number of partitions.
+ALNSAMPLER_AVX2 void partition_group_avx2(const PartitionGroup& group, double* terms, double* maxima, double* sums) {
+  const int count = group.count;
+  const long starts = group.v - group.first;
+  double start_weight[group_lanes];
+  double max_term[group_lanes];
+  start_partition_group(group, terms, start_weight, max_term);
+  for (int c = count; c < group_lanes; ++c) {
+    start_weight[c] = start_weight[0];
+    max_term[c] = max_term[0];
+  }
+  if (count <= 2) {
+    _mm_storeu_pd(max_term, two_lane_terms(group, start_weight, max_term, terms));
+  } else {
+    _mm256_storeu_pd(max_term, four_lane_terms(group, start_weight, max_term, terms));
+  }
   for (int c = 0; c < count; ++c) maxima[c] = max_term[c];
+  exp_of_differences(terms, static_cast<std::size_t>(starts * count), max_term, count);
   // Before its first start a p has the weight exp(-infinity) = 0.0, which
   // leaves its sum at 0.0: each sum is its own, in increasing u.
   switch (count) {

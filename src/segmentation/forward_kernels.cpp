@@ -20,9 +20,10 @@ void partition_group_scalar(const PartitionGroup& group, double* terms, double* 
   double start_weight[group_lanes];
   double max_term[group_lanes];
   start_partition_group(group, terms, start_weight, max_term);
-  auto term_at = [&](long u, int c) -> double& { return terms[(u - first - 1) * group_lanes + c]; };
+  const int count = group.count;
+  auto term_at = [&](long u, int c) -> double& { return terms[(u - first - 1) * count + c]; };
   for (long u = last + 2; u <= v; ++u) {
-    for (int c = 0; c < group.count; ++c) {
+    for (int c = 0; c < count; ++c) {
       const long p = first + c;
       start_weight[c] = start_weight[c] + log_whole[u - 3] - log_whole[u - p - 1];
       const double term = group.previous[c][u - p - 1] + group.blocks[u] + start_weight[c];
@@ -30,11 +31,9 @@ void partition_group_scalar(const PartitionGroup& group, double* terms, double* 
       max_term[c] = term > max_term[c] ? term : max_term[c];
     }
   }
-  // The weights, packed to count per start in place (an entry moves only
-  // to a lower index), then each p's sum in increasing u.
-  const int count = group.count;
+  // The weights in place of the terms, then each p's sum in increasing u.
   for (long i = 0; i < v - first; ++i) {
-    for (int c = 0; c < count; ++c) terms[i * count + c] = std::exp(terms[i * group_lanes + c] - max_term[c]);
+    for (int c = 0; c < count; ++c) terms[i * count + c] = std::exp(terms[i * count + c] - max_term[c]);
   }
   for (int c = 0; c < count; ++c) {
     const long p = first + c;
@@ -56,17 +55,18 @@ void start_partition_group(const PartitionGroup& group, double* terms, double* s
   const long last = first + group.count - 1;
   const long v = group.v;
   // Only starts u <= first + count precede some p's first start.
-  std::fill(terms, terms + group.count * group_lanes, -std::numeric_limits<double>::infinity());
-  for (int c = 0; c < group.count; ++c) {
+  const int count = group.count;
+  std::fill(terms, terms + count * count, -std::numeric_limits<double>::infinity());
+  for (int c = 0; c < count; ++c) {
     const long p = first + c;
     double* term_row = terms + c;
     start_weight[c] = group.start_weight[c];
     max_term[c] = group.previous[c][0] + group.blocks[p + 1] + start_weight[c];
-    term_row[(p - first) * group_lanes] = max_term[c];
+    term_row[(p - first) * count] = max_term[c];
     for (long u = p + 2; u <= std::min(v, last + 1); ++u) {
       start_weight[c] = start_weight[c] + group.log_whole[u - 3] - group.log_whole[u - p - 1];
       const double term = group.previous[c][u - p - 1] + group.blocks[u] + start_weight[c];
-      term_row[(u - first - 1) * group_lanes] = term;
+      term_row[(u - first - 1) * count] = term;
       max_term[c] = term > max_term[c] ? term : max_term[c];
     }
   }

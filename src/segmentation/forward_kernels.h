@@ -53,7 +53,7 @@ const ForwardKernels& forward_kernels();
 // The scalar block row, for any K >= 1 of the table.
 void fill_block_row_scalar(const BlockRowInput& input, int num_values, double* row);
 // Shared start of both group kernels: -infinity in the terms buffer's first
-// count starts, then each p's terms t(u) at terms[(u - first - 1) * group_lanes + c] up to
+// count starts, then each p's terms t(u) at terms[(u - first - 1) * count + c] up to
 // the start first + count, after which every p of the group is past its first
 // start; start_weight[c] and max_term[c] are then E and M of p = first + c as
 // of that start.
