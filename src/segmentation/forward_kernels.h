@@ -2,8 +2,11 @@
 
 // The inner loops of the segmentation recursion, as functions on plain
 // arrays, in a scalar and a vector (AVX2) version. Each lane of the vector
-// version does, for its own column or partition, exactly the operations of
+// version does, for its own partition or weight, exactly the operations of
 // the scalar loop in their order, so both give the same bits.
+
+// The most partitions a group takes side by side.
+constexpr int group_lanes = 4;
 
 // Partitions p = first..first+count-1 (count 1..4) at end column v. For each
 // p the terms t(u) = previous(p)[u-p-1] + blocks[u] + E(u), u = p+1..v,
@@ -14,8 +17,8 @@ struct PartitionGroup {
   int count = 0;
   long v = 0;
   const double* blocks = nullptr;             // blocks[u] = log likelihood of block u..v
-  const double* previous[4] = {};             // _f[p-1] of each p, entry u-p-1 for start u
-  double start_weight[4] = {};                // D(p, v) of each p
+  const double* previous[group_lanes] = {};   // _f[p-1] of each p, entry u-p-1 for start u
+  double start_weight[group_lanes] = {};      // D(p, v) of each p
   const double* log_whole = nullptr;          // log_whole[n] = ln n
 };
 
@@ -31,9 +34,6 @@ struct BlockRowInput {
   long lowest = 0;
 };
 
-// Stride of the terms buffer: the terms of one start u for the four lanes.
-constexpr int group_lanes = 4;
-
 struct ForwardKernels {
   const char* name;
   // The group's maxima[c] = M and sums[c] for c < count. terms is a buffer
@@ -41,6 +41,7 @@ struct ForwardKernels {
   // (v - first) * count entries are the weights exp(t(u) - M) of the starts,
   // weights[(u - first - 1) * count + c] for p = first + c (0.0 where u < p + 1).
   void (*partition_group)(const PartitionGroup& group, double* terms, double* maxima, double* sums);
+  // row[u] = block u..v for u = input.lowest..v (scalar in both sets).
   void (*block_row)(const BlockRowInput& input, double* row);
 };
 
