@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "io/vector_writers.h"
+#include "segmentation/forward_kernels.h"
 
 BlockLikelihoods::BlockLikelihoods(long num_columns, int num_values)
     : _num_columns(num_columns), _num_values(num_values) {
@@ -90,17 +91,20 @@ namespace {
 // probability of one row of counts n_k = top[k] - bottom[k] under a
 // Dirichlet(1, ..., 1) multinomial. The sum of the (n_k + 1) is the whole
 // number n + K, exact in double, so looking up lgamma(n + K) gives the bits
-// of the call. The sum starts from 0 and runs over k in order; log_six stands
-// for ln Gamma(4) as a short literal, used whatever K is. A fixed K (> 0) only
-// lets the compiler unroll the loop: the operations are the same.
+// of the call. The sum runs over k in order; it starts from the first
+// lgamma, which is 0.0 plus that lgamma exactly, since an lgamma of a whole
+// number >= 1 is never -0.0. log_six stands for ln Gamma(4) as a short
+// literal, used whatever K is. A fixed K (> 0) only lets the compiler unroll
+// the loop: the operations are the same.
 template <int fixed_values>
 double dirichlet_multinomial_term(const long* top, const long* bottom, int num_values,
                                   const double* lgamma_count_plus_one, const double* lgamma_total_plus_values) {
   static const double log_six = 1.791759;
   const int values = fixed_values > 0 ? fixed_values : num_values;
-  double log_gamma_sum = 0.0;
-  long total = 0;
-  for (int k = 0; k < values; ++k) {
+  if (values <= 0) return log_six + 0.0 - lgamma_total_plus_values[0];
+  long total = top[0] - bottom[0];
+  double log_gamma_sum = lgamma_count_plus_one[total];
+  for (int k = 1; k < values; ++k) {
     const long count = top[k] - bottom[k];
     log_gamma_sum += lgamma_count_plus_one[count];
     total += count;
@@ -119,17 +123,20 @@ double BlockLikelihoods::_row_term(long v, long u, int row) const {
 
 bool BlockLikelihoods::_is_computed(long v, long u) const { return _counted && v >= 2 && u >= 1; }
 
-// Every transition row's term added in row order onto 0, then the value
-// term: that order fixes the bits of the result.
+// Every transition row's term added in row order (onto 0: the first term
+// itself, never -0.0 since (ln 6 + a sum of lgammas) - lgamma is +0.0 when
+// it is zero), then the value term: that order fixes the bits of the result.
 double BlockLikelihoods::block(long v, long u) const {
   if (v < 0 || v > _num_columns || u < 0 || u > v) throw std::out_of_range("block outside 0 <= u <= v <= L");
   const auto set = _set_values.find({v, u});
   if (set != _set_values.end()) return set->second;
   if (!_is_computed(v, u)) return 0.0;
-  double transition_term = 0.0;
-  for (int row = 0; row < _num_values; ++row) transition_term += _row_term(v, u, row);
+  double transition_term = _num_values > 0 ? _row_term(v, u, 0) : 0.0;
+  for (int row = 1; row < _num_values; ++row) transition_term += _row_term(v, u, row);
   return transition_term + _row_term(v, u, _num_values);
 }
+
+namespace {
 
 // Sweeping the start u downwards from v, block u..v differs from block
 // u+1..v only in column u's transition row and in the value counts; every
@@ -138,38 +145,52 @@ double BlockLikelihoods::block(long v, long u) const {
 // every u, changed or not, which keeps the loop free of data-dependent
 // branches.
 template <int fixed_values>
-void BlockLikelihoods::_fill_computed_row(long v, long lowest, std::vector<double>& row) const {
-  const int values = fixed_values > 0 ? fixed_values : _num_values;
-  const long width = _row_width();
-  const long* top = &_cumulative_counts[v * width];
-  const double* lgamma_count_plus_one = _lgamma_count_plus_one.data();
-  const double* lgamma_total_plus_values = _lgamma_total_plus_values.data();
+void fill_row_from_counts(const BlockRowInput& input, int num_values, double* row) {
+  const int values = fixed_values > 0 ? fixed_values : num_values;
+  const long width = static_cast<long>(values) * (values + 1);
+  const long* top = &input.cumulative_counts[input.v * width];
+  const double* lgamma_count_plus_one = input.lgamma_count_plus_one;
+  const double* lgamma_total_plus_values = input.lgamma_total_plus_values;
   const double empty_row_term =
       dirichlet_multinomial_term<fixed_values>(top, top, values, lgamma_count_plus_one, lgamma_total_plus_values);
   std::vector<double> terms(values, empty_row_term);
   const long value_offset = static_cast<long>(values) * values;
   const long* value_top = top + value_offset;
-  for (long u = v; u >= lowest; --u) {
-    const long* bottom = &_cumulative_counts[(u - 1) * width];
-    const int changed = _transition_row[u];
+  for (long u = input.v; u >= input.lowest; --u) {
+    const long* bottom = &input.cumulative_counts[(u - 1) * width];
+    const int changed = input.transition_row[u];
     const long offset = static_cast<long>(changed) * values;
     terms[changed] = dirichlet_multinomial_term<fixed_values>(top + offset, bottom + offset, values,
                                                               lgamma_count_plus_one, lgamma_total_plus_values);
     const double value_term = dirichlet_multinomial_term<fixed_values>(value_top, bottom + value_offset, values,
                                                                        lgamma_count_plus_one, lgamma_total_plus_values);
-    double transition_term = 0.0;
-    for (int j = 0; j < values; ++j) transition_term += terms[j];
+    double transition_term = terms[0];
+    for (int j = 1; j < values; ++j) transition_term += terms[j];
     row[u] = transition_term + value_term;
+  }
+}
+
+}  // namespace
+
+void fill_block_row_scalar(const BlockRowInput& input, int num_values, double* row) {
+  if (num_values == 4) {
+    fill_row_from_counts<4>(input, num_values, row);
+  } else {
+    fill_row_from_counts<0>(input, num_values, row);
   }
 }
 
 void BlockLikelihoods::fill_row(long v, long lowest, std::vector<double>& row) const {
   if (!_is_computed(v, lowest)) {
     std::fill(row.begin() + lowest, row.begin() + v + 1, 0.0);
-  } else if (_num_values == 4) {
-    _fill_computed_row<4>(v, lowest, row);
   } else {
-    _fill_computed_row<0>(v, lowest, row);
+    const BlockRowInput input{_cumulative_counts.data(), _transition_row.data(), _lgamma_count_plus_one.data(),
+                              _lgamma_total_plus_values.data(), v, lowest};
+    if (_num_values == 4) {
+      forward_kernels().block_row(input, row.data());
+    } else {
+      fill_block_row_scalar(input, _num_values, row.data());
+    }
   }
   const auto first = _set_values.lower_bound({v, lowest});
   const auto last = _set_values.upper_bound({v, std::numeric_limits<long>::max()});

@@ -63,7 +63,5 @@ class BlockLikelihoods {
                      std::vector<long>& counts) const;
   void _extend_lgamma_tables(long largest_count);
   double _row_term(long v, long u, int row) const;
-  template <int fixed_values>
-  void _fill_computed_row(long v, long lowest, std::vector<double>& row) const;
   bool _is_computed(long v, long u) const;
 };

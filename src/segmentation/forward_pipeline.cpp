@@ -36,10 +36,11 @@ void wait_until(const std::atomic<long>& done, long target, const std::atomic<bo
 
 // The work at end column v is P tasks: the block row g(v, .) together with
 // _f[1], then one task per p = 2..P. Task p at v needs the block row v and
-// _f[p-1] up to end column v-1, so the tasks form a pipeline: each thread
-// owns a contiguous range of tasks for every v and waits only for the
-// progress of the task before its range (and, for the block rows, for the
-// slowest reader of the ring slot it is about to reuse). Every value is
+// _f[p-1] up to end column v-1, so the tasks form a pipeline: one thread
+// owns the block rows, each other thread a contiguous range of partitions,
+// for every v, and each waits only for the progress of the task before its
+// range (and, for the block rows, for the slowest reader of the ring slot it
+// is about to reuse). Every value is
 // computed by the code of the single-threaded recursion, in its order, by
 // the one thread that owns it, so the bits do not depend on the number of
 // threads or on their timing.
@@ -51,8 +52,12 @@ void PartitionSampler::_forward_pipeline(const std::vector<double*>& row_of, std
   std::atomic<bool> stop{false};
   _pool->run([&](int part) {
     if (part >= threads) return;
-    const long first_task = tasks * part / threads;
-    const long end_task = tasks * (part + 1) / threads;
+    // The block rows cost about as much per end column as all partitions of
+    // a group of four together (the partitions' exps four at a time), so
+    // they get a thread of their own and the others share the partitions.
+    const long others = threads - 1;
+    const long first_task = part == 0 ? 0 : 1 + (tasks - 1) * (part - 1) / others;
+    const long end_task = part == 0 ? 1 : 1 + (tasks - 1) * part / others;
     const bool fills_blocks = first_task == 0;
     const long first_p = std::max(2L, first_task + 1);
     const long last_p = end_task;
@@ -63,7 +68,7 @@ void PartitionSampler::_forward_pipeline(const std::vector<double*>& row_of, std
         std::vector<double>& blocks = ring[v % block_ring_rows];
         if (fills_blocks) {
           for (long p = last_p + 1; p <= _max_partitions; ++p) wait_until(progress[p].done, v - block_ring_rows, stop);
-          _forward_g.fill_row(v, 1, blocks);
+          _fill_blocks(v, blocks);
           _f[1][v - 2] = blocks[1];
           progress[0].done.store(v, std::memory_order_release);
         } else {

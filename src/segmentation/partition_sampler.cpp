@@ -10,14 +10,8 @@
 #include "io/string_conversion.h"
 #include "io/vector_writers.h"
 #include "random/sampler.h"
+#include "segmentation/forward_kernels.h"
 #include "tree/worker_pool.h"
-
-namespace {
-
-// Partitions whose terms are computed side by side.
-constexpr long max_chains = 4;
-
-}  // namespace
 
 PartitionSampler::PartitionSampler() = default;
 
@@ -59,7 +53,18 @@ void PartitionSampler::use_worker_pool(WorkerPool* pool) { _pool = pool; }
 
 double PartitionSampler::block_log_likelihood(long v, long u) const { return _g.block(v, u); }
 
-double PartitionSampler::log_marginal(long p, long v) const { return _f.at(p).at(v - (p + 1)); }
+double PartitionSampler::log_marginal(long p, long v) const {
+  const double stored = _f.at(p).at(v - (p + 1));
+  if (!_forward_done || p < 2 || p <= _last_needed_partition(v)) return stored;
+  // The recursion's own computation of the one p it left out.
+  std::vector<double> blocks(v + 1, 0.0);
+  _forward_g.fill_row(v, p + 1, blocks);
+  std::vector<double> terms((v - p + 1) * group_lanes);
+  double max_term = 0.0;
+  double sum = 0.0;
+  forward_kernels().partition_group(_partition_group(p, 1, v, blocks.data()), terms.data(), &max_term, &sum);
+  return std::log(sum) + max_term;
+}
 
 double PartitionSampler::backward_weight(long p, long v, long u) const {
   return backward_weights(p, v).at(u - (p + 1));
@@ -84,9 +89,11 @@ void PartitionSampler::forward(std::ostream* out) {
   if (out != nullptr) *out << "\n in PartitionSampler::forward \n";
   _forward_g = _g;
   _forward_done = true;
+  _every_end_column = out != nullptr;
   std::vector<double> blocks(_num_columns + 1, 0.0);
-  // The terms t(u) of every p at the current end column, and their maxima.
-  std::vector<std::vector<double>> terms(_f.size(), std::vector<double>(_num_columns + 1, 0.0));
+  // The terms t(u) at the current end column: a group of partitions keeps
+  // them, lane by lane, in the buffer of its first p. Then every p's maximum.
+  std::vector<std::vector<double>> terms(_f.size(), std::vector<double>((_num_columns + 1) * group_lanes, 0.0));
   std::vector<double*> row_of;
   for (std::vector<double>& row : terms) row_of.push_back(row.data());
   std::vector<double> max_terms(_f.size(), 0.0);
@@ -104,9 +111,30 @@ void PartitionSampler::forward(std::ostream* out) {
 // sum of the weights exp(t(u) - M) runs over u in increasing order.
 void PartitionSampler::_forward_end_column(long v, std::vector<double>& blocks, const std::vector<double*>& row_of,
                                            std::vector<double>& max_terms) {
-  _forward_g.fill_row(v, 1, blocks);
+  _fill_blocks(v, blocks);
   if (_max_partitions >= 1) _f[1][v - 2] = blocks[1];
   _forward_partitions(2, std::min(_max_partitions, v - 1), v, blocks, row_of, max_terms);
+}
+
+// Nothing reads _f[P] before the last end column L except the diagnostics:
+// the draws start from end column L and rebuild their rows, and a
+// `log_marginal` of it is rebuilt on request. So without diagnostics the
+// recursion does P - 1 partitions before L.
+long PartitionSampler::_last_needed_partition(long v) const {
+  const long last = _every_end_column || v == _num_columns ? _max_partitions : _max_partitions - 1;
+  return std::min(last, v - 1);
+}
+
+// Partitions p >= 2 read the blocks u..v for u >= 3, p = 1 only block 1..v:
+// when no p >= 2 is needed at v (always when P = 1), that one block is all
+// there is to compute, O(K^2) instead of O(v) (the same bits: `block` sums
+// the terms the row sweep keeps).
+void PartitionSampler::_fill_blocks(long v, std::vector<double>& blocks) const {
+  if (_last_needed_partition(v) >= 2) {
+    _forward_g.fill_row(v, 1, blocks);
+  } else {
+    blocks[1] = _forward_g.block(v, 1);
+  }
 }
 
 // The partitions first..last at end column v. Each p reads only the blocks
@@ -119,74 +147,45 @@ void PartitionSampler::_forward_partitions(long first, long last, long v, const 
     std::vector<double>& position_weights = _position_weights[p];
     position_weights[x] = x == 0 ? 0.0 : position_weights[x - 1] + _log_whole[v - p - 1] - _log_whole[v - 2];
   }
-  for (long group = first; group <= last; group += max_chains) {
-    switch (std::min<long>(max_chains, last - group + 1)) {
-      case 4:
-        _last_partition_terms<4>(group, v, blocks, &row_of[group], &max_terms[group]);
-        break;
-      case 3:
-        _last_partition_terms<3>(group, v, blocks, &row_of[group], &max_terms[group]);
-        break;
-      case 2:
-        _last_partition_terms<2>(group, v, blocks, &row_of[group], &max_terms[group]);
-        break;
-      default:
-        _last_partition_terms<1>(group, v, blocks, &row_of[group], &max_terms[group]);
+  const ForwardKernels& kernels = forward_kernels();
+  const long last_needed = std::min(last, _last_needed_partition(v));
+  for (long group = first; group <= last_needed; group += group_lanes) {
+    const int count = static_cast<int>(std::min<long>(group_lanes, last_needed - group + 1));
+    double sums[group_lanes];
+    kernels.partition_group(_partition_group(group, count, v, blocks.data()), row_of[group], &max_terms[group], sums);
+    for (int c = 0; c < count; ++c) {
+      const long p = group + c;
+      const long x = v - (p + 1);
+      _f[p][x] = std::log(sums[c]) + max_terms[p];
+      if (v == _num_columns) _log_position_prior[p] = _position_weights[p][x];
     }
-  }
-  for (long p = first; p <= last; ++p) {
-    const long x = v - (p + 1);
-    const double* row = row_of[p];
-    double sum = 0.0;
-    for (long i = 0; i <= x; ++i) sum += std::exp(row[i] - max_terms[p]);
-    _f[p][x] = std::log(sum) + max_terms[p];
-    if (v == _num_columns) _log_position_prior[p] = _position_weights[p][x];
   }
 }
 
-// For each p = first + c, c = 0..chains-1: rows[c][u-(p+1)] = t(u) =
-// _f[p-1][u-p-1] + g(u..v) + E(u) for u = p+1..v, where E(u) = ln C(u-3, p-2)
-// - ln C(v-2, p-1) starts from D(p, v) and is carried as a running sum
-// (E + ln a) - ln b; max_terms[c] = their maximum M (the first candidate sets
-// it, only a strictly greater one replaces it). Each p's running sum is a
-// chain of dependent additions; taking several p side by side lets them run
-// in parallel, and each p still sees exactly its own operations in its own
-// order, so one p alone (the boundary draws) gets the same bits.
-template <int chains>
-void PartitionSampler::_last_partition_terms(long first, long v, const std::vector<double>& blocks, double* const* rows,
-                                             double* max_terms) const {
-  const long last = first + chains - 1;
+// For each p = first + c, c = 0..count-1, the terms t(u) = _f[p-1][u-p-1] +
+// g(u..v) + E(u) for u = p+1..v, where E(u) = ln C(u-3, p-2) - ln C(v-2, p-1)
+// starts from D(p, v) and is carried as a running sum (E + ln a) - ln b. Each
+// p's running sum is a chain of dependent additions; taking several p side by
+// side lets them run in parallel, and each p still sees exactly its own
+// operations in its own order, so one p alone (the boundary draws) gets the
+// same bits.
+PartitionGroup PartitionSampler::_partition_group(long first, int count, long v, const double* blocks) const {
+  const long last = first + count - 1;
   if (v < last + 1) {
     fatal("no max is initialized in PartitionSampler::forward!p: " + to_string(last) + "v: " + to_string(v), -1);
   }
-  const double* log_whole = _log_whole.data();
-  const double* previous[chains];
-  double start_weight[chains];
-  double max_term[chains];
-  // Each p on its own until every p of the group is past its first start.
-  for (int c = 0; c < chains; ++c) {
+  PartitionGroup group;
+  group.first = first;
+  group.count = count;
+  group.v = v;
+  group.blocks = blocks;
+  group.log_whole = _log_whole.data();
+  for (int c = 0; c < count; ++c) {
     const long p = first + c;
-    previous[c] = _f[p - 1].data();
-    start_weight[c] = _position_weights[p][v - (p + 1)];
-    max_term[c] = previous[c][0] + blocks[p + 1] + start_weight[c];
-    rows[c][0] = max_term[c];
-    for (long u = p + 2; u <= std::min(v, last + 1); ++u) {
-      start_weight[c] = start_weight[c] + log_whole[u - 3] - log_whole[u - p - 1];
-      const double term = previous[c][u - p - 1] + blocks[u] + start_weight[c];
-      rows[c][u - (p + 1)] = term;
-      max_term[c] = term > max_term[c] ? term : max_term[c];
-    }
+    group.previous[c] = _f[p - 1].data();
+    group.start_weight[c] = _position_weights[p][v - (p + 1)];
   }
-  for (long u = last + 2; u <= v; ++u) {
-    for (int c = 0; c < chains; ++c) {
-      const long p = first + c;
-      start_weight[c] = start_weight[c] + log_whole[u - 3] - log_whole[u - p - 1];
-      const double term = previous[c][u - p - 1] + blocks[u] + start_weight[c];
-      rows[c][u - (p + 1)] = term;
-      max_term[c] = term > max_term[c] ? term : max_term[c];
-    }
-  }
-  for (int c = 0; c < chains; ++c) max_terms[c] = max_term[c];
+  return group;
 }
 
 // Given that columns 1..v hold p partitions, the weight of the start u of
@@ -202,10 +201,11 @@ std::vector<double> PartitionSampler::backward_weights(long p, long v) const {
   if (!_forward_done || p == 1) return weights;
   std::vector<double> blocks(v + 1, 0.0);
   _forward_g.fill_row(v, p + 1, blocks);
-  double* row = weights.data();
+  std::vector<double> terms((v - p + 1) * group_lanes);
   double max_term = 0.0;
-  _last_partition_terms<1>(p, v, blocks, &row, &max_term);
-  for (double& weight : weights) weight = std::exp(weight - max_term);
+  double sum = 0.0;
+  forward_kernels().partition_group(_partition_group(p, 1, v, blocks.data()), terms.data(), &max_term, &sum);
+  std::copy(terms.begin(), terms.begin() + (v - p), weights.begin());
   return weights;
 }
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "segmentation/block_likelihoods.h"
+#include "segmentation/forward_kernels.h"
 #include "tree/phy_tree.h"
 
 class WorkerPool;
@@ -77,7 +78,8 @@ class PartitionSampler {
   // std::out_of_range.
   // Log likelihood of block u..v, 0 <= u <= v <= L (0.0 where never computed).
   double block_log_likelihood(long v, long u) const;
-  // Log marginal of columns 1..v in p partitions, p + 1 <= v <= L.
+  // Log marginal of columns 1..v in p partitions, p + 1 <= v <= L (for p = P
+  // and v < L rebuilt on request, O(v) work).
   double log_marginal(long p, long v) const;
   // Unnormalised probability, as of the last `forward`, that the last of p
   // partitions of columns 1..v is u..v (largest weight of a row 1; 0.0 for
@@ -106,6 +108,8 @@ class PartitionSampler {
   // carried it from one end column to the next.
   std::vector<std::vector<double>> _position_weights;
   bool _forward_done = false;
+  // Whether the last forward did _f[P] at every end column (diagnostics).
+  bool _every_end_column = false;
   WorkerPool* _pool = nullptr;
   std::vector<double> _log_position_prior;
   // log(n) for n = 0..L, filled with the calls the recursion makes.
@@ -137,8 +141,8 @@ class PartitionSampler {
   void _forward_partitions(long first, long last, long v, const std::vector<double>& blocks,
                            const std::vector<double*>& row_of, std::vector<double>& max_terms);
   void _forward_pipeline(const std::vector<double*>& row_of, std::size_t partition_entries);
-  template <int chains>
-  void _last_partition_terms(long first, long v, const std::vector<double>& blocks, double* const* rows,
-                             double* max_terms) const;
+  long _last_needed_partition(long v) const;
+  void _fill_blocks(long v, std::vector<double>& blocks) const;
+  PartitionGroup _partition_group(long first, int count, long v, const double* blocks) const;
   void _write_forward_diagnostics(std::ostream& out) const;
 };

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <fstream>
 #include <iomanip>
 
@@ -47,6 +48,13 @@ TEST(GoldenTraces, DefaultCaseSeed3TwentyIterations) {
 
 TEST(GoldenTraces, SixteenLeavesThreeThousandColumns) {
   check_golden("golden_16_leaves", {"-s", "5", "-n", "5", "-k", "4"}, "golden_16_leaves_s5_n5.txt");
+}
+
+// The scalar exp and forward kernels, forced, give the vector kernels' traces.
+TEST(GoldenTraces, ScalarKernelsGiveTheSameTraces) {
+  setenv("ALNSAMPLER_SCALAR_EXP", "1", 1);
+  check_golden("golden_16_leaves", {"-s", "5", "-n", "5", "-k", "4"}, "golden_16_leaves_s5_n5.txt");
+  unsetenv("ALNSAMPLER_SCALAR_EXP");
 }
 
 }  // namespace

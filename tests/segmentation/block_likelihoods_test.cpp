@@ -102,6 +102,16 @@ TEST(BlockLikelihoods, EveryBlockEqualsItsRecountedMarginalBitForBit) {
     sampler.compute_single_blocks(set.trees, nonempty_value_index, nullptr);
     expect_table_matches_recount(sampler, set.trees);
 
+    // The row sweep gives every block's bits (block 1..v alone stands in
+    // for its row when k_max = 1).
+    BlockLikelihoods blocks(columns, num_values);
+    blocks.count_columns(set.trees, nonempty_value_index);
+    for (long v = 2; v <= columns; ++v) {
+      std::vector<double> row(v + 1, 0.0);
+      blocks.fill_row(v, 1, row);
+      for (long u = 1; u <= v; ++u) ASSERT_EQ(row[u], sampler.block_log_likelihood(v, u)) << u << ".." << v;
+    }
+
     std::vector<double> first;
     for (long v = 1; v <= columns; ++v) {
       for (long u = 1; u <= v; ++u) first.push_back(sampler.block_log_likelihood(v, u));
