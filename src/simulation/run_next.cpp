@@ -57,8 +57,8 @@ std::string summarizer_command_name() {
   const fs::path self = fs::read_symlink("/proc/self/exe", error);
   if (error) return "alnsummarize";
   const fs::path build = self.parent_path().parent_path().parent_path();
-  for (const fs::path& candidate : {self.parent_path() / "alnsummarize",
-                                    build.parent_path() / "tools" / "alnsummarize" / "alnsummarize"}) {
+  for (const fs::path& candidate :
+       {self.parent_path() / "alnsummarize", build.parent_path() / "tools" / "alnsummarize" / "alnsummarize"}) {
     // Not resolved: the installed one is a link that finds its modules itself.
     if (is_executable(candidate)) return candidate.lexically_normal().string();
   }
@@ -88,7 +88,8 @@ std::string run_next_text(const std::string& output_dir, long n_columns, long n_
   const long k_max = n_modelled <= sampler_default_k_max && n_modelled >= 2 ? n_modelled - 1 : 0;
   std::vector<std::string> commands = recipe_commands(sampler_name, summarizer_name, root, name, k_max);
   std::error_code ignored;
-  if (!fs::is_directory(results_dir, ignored)) commands.front() = "mkdir -p " + shell_quoted(results_dir) + " && " + commands.front();
+  if (!fs::is_directory(results_dir, ignored))
+    commands.front() = "mkdir -p " + shell_quoted(results_dir) + " && " + commands.front();
   text += recipe_heading();
   for (const std::string& command : commands) text += "  " + command + "\n";
   return text;

@@ -38,11 +38,10 @@ TEST(InstalledCommands, RunFromAnyFolder) {
   fs::copy(source / "data" / "simulation" / "test_case_23_6sp", parameters);
   fs::remove(parameters / "absent.txt");
   write_file(parameters / "from_tos.txt", "0 39\n40 79\n80 119\n");
-  const auto simulated =
-      run_process((prefix / "bin" / "alnsimulate").string(),
-                  {"-p", parameters.string(), "-T", (source / "data" / "test_case_23_6sp/").string(), "-o",
-                   "../root/data/sim/"},
-                  elsewhere);
+  const auto simulated = run_process(
+      (prefix / "bin" / "alnsimulate").string(),
+      {"-p", parameters.string(), "-T", (source / "data" / "test_case_23_6sp/").string(), "-o", "../root/data/sim/"},
+      elsewhere);
   ASSERT_EQ(simulated.exit_status, 0) << simulated.err;
   const std::string heading = "run next (two chains, then their summary; paste the lines into a shell):\n";
   const std::size_t recipe = simulated.out.find(heading);
