@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "driver/guidance.h"
 #include "support/process.h"
 
 namespace {
@@ -47,7 +48,9 @@ TEST(InstalledCommands, RunFromAnyFolder) {
   const std::size_t recipe = simulated.out.find(heading);
   ASSERT_NE(recipe, std::string::npos) << simulated.out;
   const std::string commands = simulated.out.substr(recipe + heading.size());
-  EXPECT_NE(commands.find(" -s 1 -n 2000 --thin 10\n"), std::string::npos) << commands;
+  std::string options;
+  for (const std::string& option : recommended_chain_options()) options += " " + option;
+  EXPECT_NE(commands.find(" -s 1" + options + "\n"), std::string::npos) << commands;
   EXPECT_NE(commands.find((prefix / "bin" / "alnsummarize").string() + " --root-dir"), std::string::npos) << commands;
   const auto next = run_process("/bin/sh", {"-e", "-c", commands}, elsewhere);
   EXPECT_EQ(next.exit_status, 0) << commands << "\n" << next.err;

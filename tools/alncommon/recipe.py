@@ -23,9 +23,9 @@ REPOSITORY = os.path.dirname(os.path.dirname(os.path.dirname(os.path.realpath(__
 # Two chains from different seeds: R-hat compares them, and a chain that stays
 # in one part of the posterior shows up as a disagreement.
 RECIPE_SEEDS = (1, 2)
-# Enough for the rates of a case of a few thousand columns to reach an
-# effective sample size of 100 when the chains mix well; alnsummarize says
-# how far to extend them (-n N --resume) when they do not.
+# A first run that alnsummarize can judge: on the default case (959 columns)
+# every rate but the slowest reaches an effective sample size of 100; the
+# summary then says how far to extend the chains (-n N --resume).
 RECIPE_ITERATIONS = 2000
 # Every 10th iteration's files: 200 draws and 1,200 files per chain instead
 # of 12,000; the draws of a sampler whose rates move slowly lose little.

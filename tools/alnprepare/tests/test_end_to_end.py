@@ -7,6 +7,7 @@ import subprocess
 
 import pytest
 
+from alncommon.recipe import RECIPE_MOVES
 from case_files import check_sampler_rules
 from conftest import SCRIPT
 
@@ -59,7 +60,8 @@ def test_run_next_line_works_as_printed(tmp_path, where, fasta, extra):
     printed = [line.strip() for line in done.stdout.split(heading)[1].splitlines()]
     expected = "alnsampler" if where in ("on PATH", "nowhere") else str(sampler)
     assert [shlex.split(line) for line in printed[:2]] == [
-        [expected, "-r", "work/", "-t", "primates/", "-s", seed, "-n", "2000", "--thin", "10", *extra] for seed in "12"]
+        [expected, "-r", "work/", "-t", "primates/", "-s", seed, "-n", "2000", "--thin", "10", *RECIPE_MOVES, *extra]
+        for seed in "12"]
     summarizer = str(repo / "tools" / "alnsummarize" / "alnsummarize")
     assert shlex.split(printed[2]) == [summarizer, "--root-dir", "work/", "--case", "primates/", "--seeds", "1", "2",
                                        "--out", "work/results/primates/summary/"]
