@@ -45,6 +45,7 @@ TRACE_ALPHA = 0.75
 SEGMENT_START_SHOWN = 0.05
 # Root values: gap, A, C, G, T, absent.
 ROOT_COLOURS = ("0.15", "tab:green", "tab:blue", "tab:orange", "tab:red", "0.8")
+BINNED_ROOT_COLOUR = "0.45"
 
 
 def figure_title(summary, case, what):
@@ -108,6 +109,18 @@ def _log_limits(axis, kept):
         low, margin = RATE_FLOOR, 3 * LOG_MARGIN
     axis.set_yscale("log")
     axis.set_ylim(low / margin, high * margin)
+    _log_ticks(axis)
+
+
+def _log_ticks(axis):
+    """Plain tick labels (0.002, 1e-10) at decades, and between them when the axis spans few."""
+    from matplotlib.ticker import FuncFormatter, LogLocator, NullFormatter
+
+    low, high = axis.get_ylim()
+    subs = (1.0,) if high / low > 1000 else (1.0, 2.0, 5.0) if high / low > 3 else tuple(range(1, 10))
+    axis.yaxis.set_major_locator(LogLocator(base=10, subs=subs))
+    axis.yaxis.set_major_formatter(FuncFormatter(lambda value, _position: f"{value:g}"))
+    axis.yaxis.set_minor_formatter(NullFormatter())
 
 
 def _floor_line(axis):
@@ -254,23 +267,29 @@ def plot_rate_states(path, summary, positions, case):
 
 def root_confidence_figure(summary, positions, case):
     """Per column, a bar as high as the posterior probability of the most probable root value,
-    in that value's colour. Every column has its own slot along the axis (beyond
-    MAX_POSITIONS_SHOWN, a bin's bar is split among the values in proportion to its columns),
-    so no value is drawn over another."""
+    in that value's colour. Every column has its own slot along the axis, so no value is drawn
+    over another. Beyond MAX_POSITIONS_SHOWN a bin holds several columns and their values cannot
+    be told apart: the bar is then the bin's mean probability, in grey."""
     pyplot = _pyplot()
     root = summary.ancestors[0]
     best = most_probable(root)
-    confidence = np.zeros_like(root)
-    confidence[np.arange(summary.n_columns), best] = root[np.arange(summary.n_columns), best]
+    columns = np.arange(summary.n_columns)
     figure, axis = pyplot.subplots(figsize=(13, 3.5))
-    edges, shares = binned(positions.alignment, confidence)
-    labels = [f"{letter} ({name})" if letter != name else letter for letter, name in zip(VALUE_LETTERS, VALUE_NAMES)]
-    _stacked_bands(axis, edges, shares, labels, ROOT_COLOURS)
+    edges, means = binned(positions.alignment, root[columns, best])
+    if len(edges) - 1 < positions.alignment.max() - positions.alignment.min() + 1:
+        _stacked_bands(axis, edges, means, ["mean over the bin's columns"], [BINNED_ROOT_COLOUR])
+        shown = f"binned means over {(len(edges) - 1):,} bins"
+    else:
+        confidence = np.zeros_like(root)
+        confidence[columns, best] = root[columns, best]
+        labels = [f"{letter} ({name})" if letter != name else letter
+                  for letter, name in zip(VALUE_LETTERS, VALUE_NAMES)]
+        _stacked_bands(axis, edges, binned(positions.alignment, confidence)[1], labels, ROOT_COLOURS)
+        shown = "colour = that value"
     axis.set_ylabel("P(most probable value)")
     axis.set_xlabel(position_label(positions))
-    shown = "binned means, " if len(edges) - 1 < positions.alignment.max() - positions.alignment.min() + 1 else ""
     axis.set_title(figure_title(summary, case, "root sequence: height = probability of the most probable value,"
-                                f" colour = that value ({shown}blank: not modelled)"), fontsize=9)
+                                f" {shown}; blank: not modelled"), fontsize=9)
     _legend_outside(axis)
     figure.tight_layout()
     return figure
