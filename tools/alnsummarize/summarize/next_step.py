@@ -91,14 +91,11 @@ def next_step(parser, arguments, summary):
     sampler = sampler_program() or SAMPLER
     commands = []
     for chain in summary.chains:
+        # An extension repeats the options its checkpoint holds; a larger -k starts the chain again.
+        chain_k = k_max or (chain.k_max if chain.k_max != SAMPLER_DEFAULT_K_MAX else None)
         ancestors = os.path.exists(chain.iteration_path("ancestors", int(chain.draw_iterations[-1])))
-        if k_max is None:
-            chain_k = chain.k_max if chain.k_max != SAMPLER_DEFAULT_K_MAX else None
-            commands.append(chain_command(root, case, chain.seed, iterations, sampler, chain_k, chain.thin, data_file,
-                                          ancestors, resume=True))
-        else:
-            commands.append(chain_command(root, case, chain.seed, iterations, sampler, k_max, chain.thin, data_file,
-                                          ancestors))
+        commands.append(chain_command(root, case, chain.seed, iterations, sampler, chain_k, chain.thin, data_file,
+                                      ancestors, resume=k_max is None))
     commands.append(shlex.join(summary_words(parser, arguments)))
     if k_max is None:
         heading = (f"run next (the chains are too short: {'; '.join(reasons[:3])}"

@@ -25,6 +25,8 @@ EMPTY_STATE_SHARE = 0.5
 # sampled, so the next draw of the rate stays near 0 too.
 RATE_FLOOR = 1e-10
 STUCK_SHARE = 0.9
+# ... and another chain counts as not stuck when less than this share of its draws do.
+FREE_SHARE = 0.5
 
 
 def conservation_key(deletion_rates, mutation_rates, conserved_by):
@@ -314,7 +316,7 @@ class Summary:
         for index, name in enumerate(self.rate_names()):
             shares = self.floor_shares(index)
             stuck = [chain.seed for chain, share in zip(self.chains, shares) if share >= STUCK_SHARE]
-            free = [chain.seed for chain, share in zip(self.chains, shares) if share < 0.5]
+            free = [chain.seed for chain, share in zip(self.chains, shares) if share < FREE_SHARE]
             if stuck and free and index % self.n_states not in empty:
                 found.append((name, stuck, free))
         return found
@@ -327,15 +329,14 @@ class Summary:
     def _stuck_warnings(self):
         messages = []
         for name, stuck, free in self.stuck_chains():
-            index = self.rate_names().index(name)
-            shares = dict(zip((chain.seed for chain in self.chains), self.floor_shares(index)))
-            def seeds(group):
-                return ", ".join(f"seed {seed} ({100 * shares[seed]:.0f}%)" for seed in group)
+            shares = dict(zip((chain.seed for chain in self.chains), self.floor_shares(self.rate_names().index(name))))
+            stuck_text, free_text = (", ".join(f"seed {seed} ({100 * shares[seed]:.0f}%)" for seed in group)
+                                     for group in (stuck, free))
             messages.append(
-                f"{name} stays below {RATE_FLOOR:g} in {seeds(stuck)} of the kept draws but not in {seeds(free)}:"
+                f"{name} stays below {RATE_FLOOR:g} in {stuck_text} of the kept draws but not in {free_text}:"
                 " a chain whose rate falls near 0 samples no event of that kind and so keeps the rate near 0;"
-                " it is stuck, the chains tell different stories and the pooled summaries mix them"
-                + moves_advice()
+                " it is stuck, the chains tell different stories and the pooled summaries mix them; extending"
+                " the chains (the commands under \"run next\") frees it only by chance" + moves_advice()
             )
         return messages
 
