@@ -18,8 +18,9 @@ PLOT_CAPTIONS = {
     "rate_states.png": "Rate states along the alignment (state 0 the most conserved), the mean rates of each"
                        " column, and where segments start.",
     "segments.png": "The number of segments per iteration and its posterior.",
-    "root_confidence.png": "Posterior of the root's value in every column: the height of each colour is its"
-                           " probability.",
+    "root_confidence.png": "The root sequence: each column's bar is as high as the probability of its most"
+                           " probable value and has that value's colour (grey where a bar averages several"
+                           " columns).",
 }
 
 STYLE = """
@@ -27,6 +28,7 @@ body { font-family: sans-serif; max-width: 1100px; margin: 1.5em auto; padding: 
 h1 { font-size: 1.4em; } h2 { font-size: 1.15em; margin-top: 1.6em; border-bottom: 1px solid #ccc; }
 table { border-collapse: collapse; margin: 0.5em 0; }
 th, td { border: 1px solid #ccc; padding: 0.2em 0.6em; text-align: right; }
+th { text-align: left; }
 th:first-child, td:first-child, td.text { text-align: left; }
 td.flag { background: #fde2c8; }
 .warnings li { margin: 0.4em 0; }
