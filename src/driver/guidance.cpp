@@ -60,6 +60,13 @@ std::string missing_folder(const std::string& data_dir) {
          "alnprepare makes a test case from an alignment and a Newick tree\n";
 }
 
+// The words as one line for a POSIX shell.
+std::string shell_command(const std::vector<std::string>& words) {
+  std::string line;
+  for (const std::string& word : words) line.append(line.empty() ? "" : " ").append(shell_quoted(word));
+  return line;
+}
+
 }  // namespace
 
 std::string sequence_format_of(const std::string& head) {
@@ -113,3 +120,28 @@ std::string data_file_guidance(const std::string& data_dir, const std::string& d
          "with alnprepare (alnprepare --alignment FILE --format " +
          format + " --tree TREE.nwk --root-dir ROOT/ --case NAME/)\n";
 }
+
+// 2,000 iterations: a first run that alnsummarize judges and, when it is too
+// short, extends with -n N --resume. --thin 10: 200 draws and 1,200 files per
+// chain instead of 12,000.
+std::vector<std::string> recommended_chain_options() { return {"-n", "2000", "--thin", "10"}; }
+
+std::vector<unsigned> recommended_seeds() { return {1, 2}; }
+
+std::vector<std::string> recipe_commands(const std::string& sampler, const std::string& summarizer,
+                                         const std::string& root, const std::string& name, long k_max) {
+  std::vector<std::string> commands;
+  std::vector<std::string> summary{summarizer, "--root-dir", root, "--case", name, "--seeds"};
+  for (const unsigned seed : recommended_seeds()) {
+    std::vector<std::string> chain{sampler, "-r", root, "-t", name, "-s", std::to_string(seed)};
+    for (const std::string& option : recommended_chain_options()) chain.push_back(option);
+    if (k_max > 0) chain.insert(chain.end(), {"-k", std::to_string(k_max)});
+    commands.push_back(shell_command(chain));
+    summary.push_back(std::to_string(seed));
+  }
+  summary.insert(summary.end(), {"--out", root + "results/" + name + "summary/"});
+  commands.push_back(shell_command(summary));
+  return commands;
+}
+
+std::string recipe_heading() { return "run next (two chains, then their summary; paste the lines into a shell):\n"; }

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "driver/guidance.h"
 #include "io/shell_quote.h"
 
 namespace {
@@ -50,6 +51,20 @@ std::string sampler_command_name() {
   return "alnsampler";
 }
 
+std::string summarizer_command_name() {
+  if (on_path("alnsummarize")) return "alnsummarize";
+  std::error_code error;
+  const fs::path self = fs::read_symlink("/proc/self/exe", error);
+  if (error) return "alnsummarize";
+  const fs::path build = self.parent_path().parent_path().parent_path();
+  for (const fs::path& candidate :
+       {self.parent_path() / "alnsummarize", build.parent_path() / "tools" / "alnsummarize" / "alnsummarize"}) {
+    // Not resolved: the installed one is a link that finds its modules itself.
+    if (is_executable(candidate)) return candidate.lexically_normal().string();
+  }
+  return "alnsummarize";
+}
+
 std::string results_folder_of(const std::string& output_dir) {
   const fs::path case_dir = fs::path(output_dir).parent_path();  // drops the final "/"
   const fs::path data_dir = case_dir.parent_path();
@@ -58,7 +73,7 @@ std::string results_folder_of(const std::string& output_dir) {
 }
 
 std::string run_next_text(const std::string& output_dir, long n_columns, long n_modelled,
-                          const std::string& sampler_name) {
+                          const std::string& sampler_name, const std::string& summarizer_name) {
   const fs::path case_dir = fs::path(output_dir).parent_path();  // drops the final "/"
   const std::string name = case_dir.filename().string() + "/";
   const std::string root = as_folder(case_dir.parent_path().parent_path());
@@ -70,10 +85,12 @@ std::string run_next_text(const std::string& output_dir, long n_columns, long n_
             " to such a folder and run alnsampler -r ROOT/ -t NAME/\n";
     return text;
   }
-  std::string command;
+  const long k_max = n_modelled <= sampler_default_k_max && n_modelled >= 2 ? n_modelled - 1 : 0;
+  std::vector<std::string> commands = recipe_commands(sampler_name, summarizer_name, root, name, k_max);
   std::error_code ignored;
-  if (!fs::is_directory(results_dir, ignored)) command += "mkdir -p " + shell_quoted(results_dir) + " && ";
-  command += shell_quoted(sampler_name) + " -r " + shell_quoted(root) + " -t " + shell_quoted(name);
-  if (n_modelled <= sampler_default_k_max && n_modelled >= 2) command += " -k " + std::to_string(n_modelled - 1);
-  return text + "run next:\n  " + command + "\n";
+  if (!fs::is_directory(results_dir, ignored))
+    commands.front() = "mkdir -p " + shell_quoted(results_dir) + " && " + commands.front();
+  text += recipe_heading();
+  for (const std::string& command : commands) text += "  " + command + "\n";
+  return text;
 }

@@ -289,7 +289,7 @@ int run_simulation(const SimulateSettings& settings) {
   if (!results_dir.empty()) create_folder(results_dir);
   std::cout << removed
             << run_next_text(settings.output_dir, static_cast<long>(rows.size()), static_cast<long>(modelled.size()),
-                             sampler_command_name());
+                             sampler_command_name(), summarizer_command_name());
   return 0;
 }
 

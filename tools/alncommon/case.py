@@ -1,7 +1,7 @@
 """What alnprepare and alnsummarize share: the files of a test case, the
 tables that map the sampler's numbers back to the user's names and
-coordinates, reading text safely, error reporting, and the sampler command
-they tell the user to run next.
+coordinates, reading text safely and error reporting (the commands they tell
+the user to run next are in recipe.py).
 
 A test case lives in ROOT/data/NAME/ and its runs in ROOT/results/NAME/.
 Besides the sampler's three inputs, alnprepare writes two look-up tables:
@@ -12,7 +12,6 @@ coordinate) and sequences.tsv (sequence id -> name and leaf label).
 import contextlib
 import math
 import os
-import shutil
 import sys
 import threading
 
@@ -28,11 +27,6 @@ COLUMNS_HEADER = ("column", "alignment_position", "reference_position")
 # column; reference_position is then the coordinate on that chromosome.
 CHROMOSOME_FIELD = "chromosome"
 SEQUENCES_HEADER = ("seq_id", "name", "leaf_label")
-
-SAMPLER = "alnsampler"
-# The source tree's own build of the sampler, relative to the repository.
-BUILT_SAMPLER = os.path.join("build", "src", "driver", SAMPLER)
-REPOSITORY = os.path.dirname(os.path.dirname(os.path.dirname(os.path.realpath(__file__))))
 
 READ_CHUNK = 1 << 20
 # Enough for trees tens of thousands of nodes deep; the stack is only reserved.
@@ -216,36 +210,6 @@ def read_sequence_names(data_dir):
 
 
 # ---------------------------------------------------------------------------
-# The command to run next
-# ---------------------------------------------------------------------------
-
-
-def sampler_program(argv0=None, repository=None):
-    """The sampler as a "run next" line must call it, so that the line works as printed.
-
-    The installed name when it is on PATH; else a sampler beside the invoked
-    tool (argv[0] as typed, not resolved: an install prefix's bin/ holds
-    links to the tools and the sampler itself); else the source tree's build.
-    """
-    if shutil.which(SAMPLER):
-        return SAMPLER
-    argv0 = sys.argv[0] if argv0 is None else argv0
-    beside = os.path.join(os.path.dirname(argv0) or os.curdir, SAMPLER)
-    if os.path.isfile(beside) and os.access(beside, os.X_OK):
-        return beside
-    built = os.path.join(REPOSITORY if repository is None else repository, BUILT_SAMPLER)
-    if os.path.isfile(built) and os.access(built, os.X_OK):
-        return built
-    return None
-
-
-def missing_sampler_note(program):
-    """A warning when no sampler was found for the "run next" line."""
-    return (f"{SAMPLER} is not on PATH, not beside {program} and not built in"
-            f" {os.path.join(REPOSITORY, BUILT_SAMPLER)}: build or install it before running the command below")
-
-
-# ---------------------------------------------------------------------------
 # Entry points
 # ---------------------------------------------------------------------------
 
@@ -259,7 +223,8 @@ def warn(program, message):
 
 
 def run_tool(program, work):
-    """Run `work()` (which returns report lines and warnings); turn faults into messages.
+    """Run `work()` (which returns report lines, warnings and optionally closing lines); turn faults
+    into messages.
 
     Returns the exit status: 0 done, 1 a fault in the input or output.  No
     traceback reaches the user.  The work runs in a thread with a large stack:
@@ -295,10 +260,15 @@ def run_tool(program, work):
         return fail(program, "the input is nested too deeply to be handled")
     if error is not None:
         raise error
-    lines, warnings = outcome["result"]
+    # The work returns the report's lines, its warnings and, optionally, lines that close the
+    # output after the warnings (the step to take next).
+    lines, warnings, *closing = outcome["result"]
     print("\n".join(lines), flush=True)
     for message in warnings:
         warn(program, message)
+    sys.stderr.flush()
+    for closing_lines in closing:
+        print("\n".join(closing_lines), flush=True)
     return 0
 
 

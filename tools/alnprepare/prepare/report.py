@@ -1,20 +1,10 @@
-"""The report alnprepare prints, ending with the sampler command to run next."""
+"""The report alnprepare prints, ending with the commands to run next."""
 
-import shlex
-
-from alncommon.case import SAMPLER, listing, missing_sampler_note, plural, sampler_program, with_slash
+from alncommon.case import listing, plural
+from alncommon.recipe import (SAMPLER_DEFAULT_K_MAX, missing_sampler_note, recipe_commands, recipe_heading,
+                              sampler_program)
 
 PROGRAM = "alnprepare"
-# The sampler's default number of segments (-k 4) needs at least five columns.
-SAMPLER_DEFAULT_K_MAX = 4
-
-
-def sampler_command(program, root_dir, case, n_modelled):
-    """The alnsampler command that runs the new case, with -k lowered for short alignments."""
-    words = [shlex.quote(program), "-r", shlex.quote(with_slash(root_dir)), "-t", shlex.quote(case)]
-    if n_modelled <= SAMPLER_DEFAULT_K_MAX:
-        words += ["-k", str(n_modelled - 1)]
-    return " ".join(words)
 
 
 class Preparation:
@@ -36,7 +26,7 @@ def report_warnings(n_modelled, missing):
     warnings = [] if sampler_program() else [missing_sampler_note(PROGRAM)]
     if n_modelled is not None and n_modelled <= SAMPLER_DEFAULT_K_MAX:
         warnings.append(f"only {n_modelled} modelled columns: the sampler's default -k {SAMPLER_DEFAULT_K_MAX}"
-                        f" needs {SAMPLER_DEFAULT_K_MAX + 1}, so the command below lowers it")
+                        f" needs {SAMPLER_DEFAULT_K_MAX + 1}, so the commands below lower it")
     if missing.long_runs and not missing.long_absent:
         count = sum(map(len, missing.long_runs.values()))
         warnings.append(
@@ -103,8 +93,8 @@ def report(parts, data_dir, root_dir, case):
     return [
         f"{PROGRAM}: wrote {data_dir}",
         *summary_lines(parts),
-        "run next:",
-        f"  {sampler_command(sampler_program() or SAMPLER, root_dir, case, len(parts.columns))}",
+        recipe_heading(),
+        *(f"  {command}" for command in recipe_commands(root_dir, case, len(parts.columns))),
     ]
 
 
@@ -117,6 +107,6 @@ def window_report(parts, windows, table, root_dir, width):
         *summary_lines(parts),
         f"  windows           {len(windows)} of at most {width} modelled columns ({min(sizes)} to {max(sizes)}"
         + (", the last, too short, joined to the one before)" if merged else ")"),
-        f"run next (one run per window, or all of them with the workflow in workflow/):",
-        f"  {sampler_command(sampler_program() or SAMPLER, root_dir, first, min(sizes))}",
+        recipe_heading(f"for {first}; the workflow in workflow/ runs every window"),
+        *(f"  {command}" for command in recipe_commands(root_dir, first, min(sizes))),
     ]

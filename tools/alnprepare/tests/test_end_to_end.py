@@ -7,6 +7,7 @@ import subprocess
 
 import pytest
 
+from alncommon.recipe import RECIPE_MOVES
 from case_files import check_sampler_rules
 from conftest import SCRIPT
 
@@ -54,13 +55,25 @@ def test_run_next_line_works_as_printed(tmp_path, where, fasta, extra):
     assert ("only 4 modelled columns: the sampler's default -k 4" in done.stderr) == bool(extra)
     assert ("alnsampler is not on PATH, not beside alnprepare and not built in" in done.stderr) == (where == "nowhere")
 
-    printed = done.stdout.strip().splitlines()[-1].strip()
-    ran = subprocess.run(printed + " -n 2", shell=True, cwd=tmp_path, env=env, capture_output=True, text=True,
-                         timeout=120, check=False)
+    heading = "run next (two chains, then their summary; paste the lines into a shell):\n"
+    assert heading in done.stdout
+    printed = [line.strip() for line in done.stdout.split(heading)[1].splitlines()]
     expected = "alnsampler" if where in ("on PATH", "nowhere") else str(sampler)
-    assert shlex.split(printed) == [expected, "-r", "work/", "-t", "primates/", *extra]
+    assert [shlex.split(line) for line in printed[:2]] == [
+        [expected, "-r", "work/", "-t", "primates/", "-s", seed, "-n", "2000", "--thin", "10", *RECIPE_MOVES, *extra]
+        for seed in "12"]
+    summarizer = str(repo / "tools" / "alnsummarize" / "alnsummarize")
+    assert shlex.split(printed[2]) == [summarizer, "--root-dir", "work/", "--case", "primates/", "--seeds", "1", "2",
+                                       "--out", "work/results/primates/summary/"]
+    # Pasted as printed: the real sampler runs both chains and alnsummarize summarises them; a stand-in
+    # sampler only echoes, so the summary is left out.
+    ran = subprocess.run("\n".join(printed if real else printed[:2]), shell=True, cwd=tmp_path, env=env,
+                         capture_output=True, text=True, timeout=300, check=False)
+    results = tmp_path / "work" / "results" / "primates"
     if real:
         assert ran.returncode == 0, ran.stderr
-        assert len((tmp_path / "work" / "results" / "primates" / "3_post_para.txt").read_text().splitlines()) == 2
+        assert [len((results / f"{seed}_post_para.txt").read_text().splitlines()) for seed in (1, 2)] == [2000, 2000]
+        assert (results / "summary" / "report.html").is_file() and "run next" in ran.stdout
     else:
-        assert ran.stdout == ("" if where == "nowhere" else f"sampler {printed.split(' ', 1)[1]} -n 2\n")
+        assert ran.stdout == ("" if where == "nowhere" else "".join(f"sampler {line.split(' ', 1)[1]}\n"
+                                                                  for line in printed[:2]))

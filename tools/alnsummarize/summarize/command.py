@@ -6,7 +6,7 @@ import os
 from alncommon.case import (LEAF_MAP_FILE, TREE_FILE, ToolError, normal_case_name, run_tool, warning_text, with_slash,
                             write_text)
 
-from . import plots, report, tables, tracks
+from . import html_report, next_step, plots, report, tables, tracks
 from .case_data import input_column_count, internal_node_names, read_case_tree, read_positions, reference_name
 from .runs import AUTO_BURNIN, burnin_warnings, older_than_inputs, parse_burnin, read_chains
 from .statistics import CONSERVATION_KEYS, Summary
@@ -134,13 +134,17 @@ def summarise(arguments):
         written += plots.write_plots(out, summary, positions, arguments.case.rstrip("/"))
 
     lines = report.report_lines(arguments.case, data_dir, positions, summary)
-    written += ["summary.tsv", "warnings.txt", "report.txt"]
+    written += ["summary.tsv", "warnings.txt", "report.txt", "report.html"]
     lines.append(f"wrote into {out}: {' '.join(written)}")
     tables.write_table(os.path.join(out, "summary.tsv"), ["quantity", "value"], tables.summary_rows(summary, warnings))
     warning_lines = [warning_text(PROGRAM, message) for message in warnings]
     write_text(os.path.join(out, "warnings.txt"), "".join(line + "\n" for line in warning_lines))
-    write_text(os.path.join(out, "report.txt"), "\n".join(lines + warning_lines) + "\n")
-    return lines, warnings
+    heading, commands = next_step.next_step(build_parser(), arguments, summary)
+    next_lines = [heading, *(f"  {command}" for command in commands)]
+    write_text(os.path.join(out, "report.txt"), "\n".join(lines + warning_lines + next_lines) + "\n")
+    html_report.write_report(os.path.join(out, "report.html"), summary, lines, warnings, (heading, commands),
+                             [name for name in written if name.endswith(".png")])
+    return lines, warnings, next_lines
 
 
 def main(argv=None):

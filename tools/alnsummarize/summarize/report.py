@@ -13,13 +13,15 @@ def chain_notes(summary):
     for chain, reordered in zip(chains, summary.reordered):
         kept = chain.n_kept
         share = 100.0 * reordered / kept
-        what = "relabelling reordered the rate states" if summary.relabel else \
-            f"the sampled rate states were out of {summary.conserved_by}-rate order (not relabelled)"
+        if summary.relabel:
+            labels = (f"rate states relabelled into {summary.conserved_by}-rate order in {reordered} of them"
+                      f" ({share:.0f}%), as expected: the sampler's own labels are arbitrary")
+        else:
+            labels = (f"the sampled rate states were out of {summary.conserved_by}-rate order in {reordered} of"
+                      f" them ({share:.0f}%; not relabelled)")
         how = "chosen from its traces" if chain.burnin_automatic else "as given"
-        notes.append(
-            f"  seed {chain.seed}: {chain.n} iterations, burn-in {chain.burnin} ({how}), kept {kept};"
-            f" {what} in {reordered} of {kept} ({share:.1f}%)"
-        )
+        notes.append(f"  seed {chain.seed}: {chain.n} iterations, burn-in {chain.burnin} ({how}), kept {kept} draws;"
+                     f" {labels}")
         if chain.thin > 1:
             notes.append(
                 f"    thinned run (--thin {chain.thin}): per-iteration files of iterations {chain.thin},"
@@ -30,8 +32,9 @@ def chain_notes(summary):
         notes.append(f"  runs of different lengths ({shown} iterations)")
     lengths = {chain.n_kept for chain in chains}
     if len(lengths) > 1:
+        shown = ", ".join(f"seed {chain.seed}: {chain.n_kept}" for chain in chains)
         notes.append(
-            f"  chains of different lengths: ESS and R-hat use the last {min(lengths)} kept"
+            f"  kept draws differ ({shown}): ESS and R-hat use the last {min(lengths)} kept"
             " draws of each chain; the other summaries use every kept draw"
         )
     if len(chains) == 1:

@@ -391,7 +391,8 @@ def burnin_warnings(chains):
     """Chains with a trace that drifts for half the chain or more: it may not have settled."""
     return [
         f"seed {chain.seed}: its traces settle only after iteration {chain.burnin} of {chain.n}"
-        " (half the chain or more), so it may still be drifting: run it longer, or set --burnin"
+        " (half the chain or more), so it may still be drifting: extend it (the commands under \"run next\"),"
+        " or set --burnin"
         for chain in chains if chain.burnin_drifting
     ]
 

@@ -4,6 +4,8 @@ import math
 
 import numpy as np
 
+from alncommon import recipe
+
 from .runs import RATE_KINDS, VALUE_LETTERS
 from .tables import number_text
 
@@ -16,6 +18,15 @@ CONSERVATION_KEYS = ("mutation", "deletion", "total")
 # A rate state that holds no column in more than this share of the kept draws
 # has the prior's rates there, and its summaries describe the prior.
 EMPTY_STATE_SHARE = 0.5
+# A rate below this is no different from 0 for any branch of a real tree
+# (it gives no event in 1e10 units of branch length).  A chain is stuck at
+# such a rate when this share of its kept draws lie below it while another
+# chain's mostly do not: with the rate near 0 no event of its kind is
+# sampled, so the next draw of the rate stays near 0 too.
+RATE_FLOOR = 1e-10
+STUCK_SHARE = 0.9
+# ... and another chain counts as not stuck when less than this share of its draws do.
+FREE_SHARE = 0.5
 
 
 def conservation_key(deletion_rates, mutation_rates, conserved_by):
@@ -287,9 +298,47 @@ class Summary:
                 counts[node_index, column_index, values] += 1
         self.ancestors = counts / self.n_kept
 
+    def diagnosed_rows(self):
+        """The rate rows that ESS and R-hat judge: of states that hold columns, not constant."""
+        empty = set(self.empty_states())
+        return [row for row in self.rate_rows if row["state"] not in empty and not row["constant"]]
+
+    def floor_shares(self, index):
+        """Per chain, the share of kept draws of rate `index` that lie below RATE_FLOOR."""
+        return [float(np.mean(chain.kept_draws(draws[:, index]) < RATE_FLOOR))
+                for chain, draws in zip(self.chains, self.rates)]
+
+    def stuck_chains(self):
+        """(rate, stuck seeds, other seeds) of every rate that stays below RATE_FLOOR in some chains
+        (in STUCK_SHARE of their kept draws) while another chain's draws mostly do not."""
+        empty = set(self.empty_states())
+        found = []
+        for index, name in enumerate(self.rate_names()):
+            shares = self.floor_shares(index)
+            stuck = [chain.seed for chain, share in zip(self.chains, shares) if share >= STUCK_SHARE]
+            free = [chain.seed for chain, share in zip(self.chains, shares) if share < FREE_SHARE]
+            if stuck and free and index % self.n_states not in empty:
+                found.append((name, stuck, free))
+        return found
+
     def warnings(self, plots_written=True):
         """Everything a user must know before trusting the summaries, one message each."""
-        return [*self._state_warnings(), *self._segment_warnings(), *self._diagnostics_warnings(plots_written)]
+        return [*self._state_warnings(), *self._segment_warnings(), *self._stuck_warnings(),
+                *self._diagnostics_warnings(plots_written)]
+
+    def _stuck_warnings(self):
+        messages = []
+        for name, stuck, free in self.stuck_chains():
+            shares = dict(zip((chain.seed for chain in self.chains), self.floor_shares(self.rate_names().index(name))))
+            stuck_text, free_text = (", ".join(f"seed {seed} ({100 * shares[seed]:.0f}%)" for seed in group)
+                                     for group in (stuck, free))
+            messages.append(
+                f"{name} stays below {RATE_FLOOR:g} in {stuck_text} of the kept draws but not in {free_text}:"
+                " a chain whose rate falls near 0 samples no event of that kind and so keeps the rate near 0;"
+                " it is stuck, the chains tell different stories and the pooled summaries mix them; extending"
+                " the chains (the commands under \"run next\") frees it only by chance" + moves_advice()
+            )
+        return messages
 
     def _state_warnings(self):
         messages = [
@@ -315,8 +364,10 @@ class Summary:
         if p_k_max <= K_MAX_WARNING_ABOVE:
             return []
         return [f"P(k = k_max) = {number_text(p_k_max)}: {100 * p_k_max:.1f}% of the kept draws use all"
-                f" {self.k_max} segments the run allows, so the limit cuts the posterior; run alnsampler with a"
-                " larger -k"]
+                f" {self.k_max} segments the run allows, so the limit cuts the posterior; "
+                + ("run the chains again with a larger -k (the commands under \"run next\")"
+                   if self.k_max < self.n_columns - 1 else
+                   f"-k cannot be larger: the sampler needs more modelled columns ({self.n_columns}) than segments")]
 
     def _diagnostics_warnings(self, plots_written):
         empty = set(self.empty_states())
@@ -334,14 +385,25 @@ class Summary:
         if low_ess:
             shown = ", ".join(f"{row['rate']} ({number_text(row['ess'])})" for row in low_ess)
             messages.append(
-                f"effective sample size below {ESS_WARNING_BELOW:g} for {shown}:"
-                " the summaries of these rates are unreliable; run longer chains"
+                f"effective sample size below {ESS_WARNING_BELOW:g} for {shown}: too few independent draws"
+                " to summarise these rates; extend the chains (the commands under \"run next\")" + moves_advice()
             )
         if high_rhat:
             shown = ", ".join(f"{row['rate']} ({number_text(row['rhat'])})" for row in high_rhat)
-            look = "check traces.png" if plots_written else "check their traces (trace_SEED.log in Tracer)"
+            look = "look at traces.png" if plots_written else "look at their traces (trace_SEED.log in Tracer)"
             messages.append(
                 f"R-hat above {RHAT_WARNING_ABOVE:g} for {shown}: the chains (or the halves of a chain)"
-                f" disagree, so they have not converged; run longer chains and {look}"
+                f" disagree, so they have not converged yet; {look} and extend the chains (the commands under"
+                " \"run next\")" + moves_advice()
             )
         return messages
+
+
+def moves_advice():
+    """What convergence warnings add about the sampler's moves that help chains mix (nothing until
+    the recipe holds such moves)."""
+    if not recipe.RECIPE_MOVES:
+        return ""
+    moves = " ".join(recipe.RECIPE_MOVES)
+    return (f"; chains run with alnsampler {moves} move each rate with the events summed out, so they leave a"
+            f" rate near 0 and mix faster: if these ran without it, run them again with {moves}")

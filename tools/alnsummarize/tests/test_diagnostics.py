@@ -2,6 +2,7 @@
 
 import math
 import os
+import shlex
 import struct
 
 import numpy as np
@@ -58,7 +59,7 @@ def test_split_rhat_of_identical_and_shifted_alternating_chains(shift):
     assert sm.split_rhat(chains) == pytest.approx(math.sqrt((1 + shift * shift / 3) * (h - 1) / h))
 
 
-def write_chains(case, n=(300, 300), shift=0.0, states=(0, 1, 2, 0), drift=0, k_max_share=0.0):
+def write_chains(case, n=(300, 300), shift=0.0, states=(0, 1, 2, 0) * 3, drift=0, k_max_share=0.0):
     """Independent draws around fixed rates; the first chain's log-probability may drift, later chains'
     deletion rates be shifted, and a share of the draws use all four segments."""
     case.modelled_data(len(states))
@@ -68,7 +69,7 @@ def write_chains(case, n=(300, 300), shift=0.0, states=(0, 1, 2, 0), drift=0, k_
             Iteration(states, deletion=tuple((0.5 + shift * number, 1.0 + shift * number, 2.0 + shift * number)
                                              + 0.05 * rng.standard_normal(3)),
                       mutation=(0.5 + 0.01 * rng.standard_normal(), 5.0 + rng.standard_normal(), 500.0 + rng.random()),
-                      from_tos=[(c, c) for c in range(4)] if i < k_max_share * length else [(0, len(states) - 1)],
+                      from_tos=[(0, 0), (1, 1), (2, 2), (3, len(states) - 1)] if i < k_max_share * length else None,
                       log_probability=-100.0 + rng.random() - (1000.0 - i if i < drift and number == 0 else 0.0))
             for i in range(length)])
 
@@ -89,38 +90,61 @@ def stop_within_an_iteration(case):
             handle.write("0 -1 -2 -3\n" if lines == 1 else "0.9 0.05 0.05\n" * 3)
 
 
-# (chains, alnsummarize arguments, a change to the folder, fragments of the warnings, fragments that must be absent)
+NOTHING = "run next: nothing; every rate has ESS >= 100 and R-hat <= 1.05"
+EXTEND = "run next (the chains are too short: "
+# (chains, alnsummarize arguments, a change to the folder, fragments of the warnings, fragments that must be
+#  absent, the start of the step recommended next and the options of its sampler commands)
 WARNINGS = [
-    ({}, {}, None, [], []),
-    ({}, {}, stop_within_an_iteration, [], []),
+    ({}, {}, None, [], [], NOTHING, None),
+    ({}, {}, stop_within_an_iteration, [], [], NOTHING, None),
     ({"n": (30,)}, {}, None,
-     ["effective sample size below 100 for deletion_rate_0 (", "mutation_rate_2 (", "run longer chains"], []),
+     ["effective sample size below 100 for deletion_rate_0 (", "mutation_rate_2 (", "extend the chains (the commands"],
+     [], EXTEND + "deletion_rate_0 has ESS ", ["-n", "180", "--resume"]),
     ({"shift": 0.5, "states": (0, 1, 1, 0)}, {}, None,
      ["rate state 2 holds no column in 100% of the kept draws: its rates there are drawn from the prior",
-      "R-hat above 1.05 for deletion_rate_0 (", "deletion_rate_1 (", "check their traces (trace_SEED.log"],
-     ["deletion_rate_2 (", ".png"]),
+      "R-hat above 1.05 for deletion_rate_0 (", "deletion_rate_1 (", "look at their traces (trace_SEED.log"],
+     ["deletion_rate_2 (", ".png"], EXTEND + "deletion_rate_0 has ESS 1; ", ["-n", "3000", "--resume"]),
     ({"k_max_share": 0.1}, {}, None, ["P(k = k_max) = 0.1: 10.0% of the kept draws use all 4 segments",
-                                      "run alnsampler with a larger -k"], []),
+                                      "run the chains again with a larger -k"], [],
+     "run next (10% of the kept draws use all 4 segments): run the chains again with -k 8,", ["-n", "300", "-k", "8"]),
+    ({"k_max_share": 0.1, "states": (0, 1, 2, 0, 1)}, {}, None, ["-k cannot be larger: the sampler needs more"], [],
+     NOTHING, None),
     ({"drift": 200}, {"burnin": "auto"}, None,
-     ["seed 3: its traces settle only after iteration 150 of 300 (half the chain or more)"], ["seed 4"]),
-    ({}, {}, make_older, ["seed 3: its traces are older than ", "data.txt, which changed after the run's last"], []),
+     ["seed 3: its traces settle only after iteration 150 of 300 (half the chain or more)"], ["seed 4"],
+     EXTEND + "seed 3 still drifts", ["-n", "600", "--resume"]),
+    ({}, {}, make_older, ["seed 3: its traces are older than ", "data.txt, which changed after the run's last"], [],
+     NOTHING, None),
     ({}, {}, cut_transitions, ["seed 3: the run files disagree in size: ", "holds 300 iterations",
                                "_post_dist_k.txt 300 rows and ", "_rate_state_transitions.txt 5 lines (3 per"],
-     ["seed 4"]),
+     ["seed 4"], NOTHING, None),
 ]
 
 
-@pytest.mark.parametrize("chains,arguments,change,fragments,absent", WARNINGS)
-def test_each_warning_on_its_trigger_and_none_on_a_clean_run(case, run, chains, arguments, change, fragments, absent):
+@pytest.mark.parametrize("chains,arguments,change,fragments,absent,next_step,options", WARNINGS)
+def test_each_warning_on_its_trigger_and_none_on_a_clean_run(case, run, chains, arguments, change, fragments, absent,
+                                                            next_step, options):
     write_chains(case, **chains)
     if change:
         change(case)
-    out, err = run(seeds=range(3, 3 + len(chains.get("n", (300, 300)))), **arguments)
+    seeds = list(range(3, 3 + len(chains.get("n", (300, 300)))))
+    out, err = run(seeds=seeds, **arguments)
     assert all(fragment in err for fragment in fragments), err
     assert not any(fragment in err for fragment in absent), err
-    # warnings.txt holds exactly the lines of standard error; report.txt ends with them.
+    # warnings.txt holds exactly the lines of standard error; report.txt has them before the step to take next,
+    # which ends standard output: per chain a sampler command, then this summary again.
+    report, step = out.split("run next")
     assert case.read_output("warnings.txt") == err
-    assert case.read_output("report.txt") == out + err
+    assert case.read_output("report.txt") == report + err + "run next" + step
+    heading, *commands = step.splitlines()
+    assert ("run next" + heading).startswith(next_step)
+    if options is None:
+        assert commands == []
+    else:
+        assert [shlex.split(command)[1:] for command in commands[:-1]] == [
+            ["-r", case.root, "-t", case.name, "-s", str(seed), *options] for seed in seeds]
+        assert shlex.split(commands[-1])[1:] == ["--root-dir", case.root, "--case", case.name, "--seeds",
+                                                 *map(str, seeds), *(["--burnin", "0"] if not arguments else []),
+                                                 "--out", case.out, "--no-plots"]
     if not fragments:
         assert err == ""
         assert all(float(row["ess"]) > 100 and float(row["rhat"]) < 1.05 for row in case.table("rates.tsv"))
@@ -161,7 +185,7 @@ def test_thinned_run_reads_its_draws_only(case, run, from_checkpoint):
             handle.write(struct.pack("=8sIqIqq", b"alnckpt\n", 1, 10, 3, 4, 3) + bytes(100))
     case.write_run(3, iterations, thin=3)
     out, _ = run(burnin="4")
-    assert "seed 3: 10 iterations, burn-in 4 (as given), kept 2;" in out
+    assert "seed 3: 10 iterations, burn-in 4 (as given), kept 2 draws;" in out
     assert [row.split("\t")[0] for row in case.read_output("trace_3.log").splitlines()[1:]] == ["3", "6", "9"]
     assert float({row["rate"]: row for row in case.table("rates.tsv")}["mutation_rate_1"]["mean"]) == 7.5
     # The conditional distribution of the number of segments averages every kept iteration.

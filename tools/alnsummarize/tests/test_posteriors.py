@@ -88,7 +88,7 @@ def test_relabelling_by_each_rate_and_the_warning_when_orderings_disagree(case, 
     case.modelled_data(3)
     case.write_run(3, DISAGREEING)
     out, err = run("--conserved-by", key)
-    assert f"relabelling reordered the rate states in {reordered} of 2" in out
+    assert f"kept 2 draws; rate states relabelled into {key}-rate order in {reordered} of them" in out
     assert [floats(row, *STATES) for row in case.table("columns.tsv")] == probabilities
     means = {row["rate"]: float(row["mean"]) for row in case.table("rates.tsv")}
     for label, state in enumerate(labels):
@@ -106,7 +106,7 @@ def test_no_relabel_keeps_the_sampled_labels(case, run):
     case.modelled_data(3)
     case.write_run(3, DISAGREEING)
     out, _ = run("--no-relabel")
-    assert "out of mutation-rate order (not relabelled) in 1 of 2" in out
+    assert "the sampled rate states were out of mutation-rate order in 1 of them (50%; not relabelled)" in out
     assert [floats(row, *STATES) for row in case.table("columns.tsv")] == [[1, 0, 0], [0, 1, 0], [0, 0, 1]]
     assert {row["rate"]: row["mean"] for row in case.table("rates.tsv")}["mutation_rate_0"] == "0.55"
 
