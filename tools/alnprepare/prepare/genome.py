@@ -201,7 +201,7 @@ class Written:
             self.cells += (len(line) + 1) // 2
             self.gaps += line.count("0")
             self.absent += line.count("5")
-        window.data_lines = None  # written: let the memory go
+        window.data_lines = window.columns = None  # written: let the memory go
         self.windows.append(window)
 
     def folder_warnings(self):

@@ -158,7 +158,7 @@ def maf_report(parts, written_to, root_dir, case, windowing):
                 f"  {sampler_command(sampler_program() or SAMPLER, root_dir, case, written.modelled)}"]
     width, short = windowing
     windows = written.windows
-    sizes = [len(window.columns) for window in windows]
+    sizes = [window.n_modelled for window in windows]
     lines = [f"{PROGRAM}: wrote {plural(len(windows), 'window case')} {windows[0].case} .. {windows[-1].case} and"
              f" {written_to}", *maf_lines(parts),
              f"  windows           {len(windows)} of at most {width} modelled columns ({min(sizes)} to {max(sizes)};"

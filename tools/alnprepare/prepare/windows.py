@@ -44,6 +44,7 @@ class Window:
         self.case = case
         self.data_lines = data_lines
         self.columns = columns
+        self.n_modelled = len(columns)
         self.first_position = first_position
         self.last_position = last_position
 
@@ -81,5 +82,5 @@ def windows_text(windows, chromosome, size):
     """The windows table; `chromosome` and its `size` (the reference sequence's length) are those of every
     window, or None when each window carries its own (a genome alignment of several chromosomes)."""
     return tsv_text(WINDOWS_HEADER, ((window.case.rstrip("/"), chromosome or window.chromosome,
-                                      window.first_position, window.last_position, len(window.columns),
+                                      window.first_position, window.last_position, window.n_modelled,
                                       size or window.chromosome_size) for window in windows))
