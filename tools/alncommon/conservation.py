@@ -160,6 +160,25 @@ def _rates(text, path, number):
     return values
 
 
+def _path(text, path, number, n_columns, n_states):
+    """(run starts, states) of a path 'start:state,start:state,...', checked."""
+    pieces = text.replace(":", ",").split(",")
+    try:
+        values = np.array(pieces, dtype=np.int64)
+    except ValueError:
+        values = None
+    if values is None or len(values) % 2:
+        raise ToolError(f"{path} line {number}: the path {text[:60]!r} is not a list of 'column:state' runs")
+    starts, states = values[0::2], values[1::2]
+    for what, numbers, high in (("column", starts, n_columns - 1), ("state", states, n_states - 1)):
+        outside = np.flatnonzero((numbers < 0) | (numbers > high))
+        if len(outside):
+            raise ToolError(f"{path} line {number}: {what} {numbers[outside[0]]} is outside 0..{high}")
+    if starts[0] != 0 or np.any(np.diff(starts) <= 0):
+        raise ToolError(f"{path} line {number}: the path's runs must start at column 0 and go forward")
+    return starts, states
+
+
 def read_paths(path, n_columns):
     """The draws of a rate_paths.tsv over `n_columns` columns, every line checked."""
     lines = read_lines(path, "rate paths table")
@@ -174,13 +193,7 @@ def read_paths(path, n_columns):
         deletion, mutation = _rates(fields[2], path, number), _rates(fields[3], path, number)
         if len(deletion) != len(mutation):
             raise ToolError(f"{path} line {number}: {len(deletion)} deletion rates but {len(mutation)} mutation rates")
-        starts, states = [], []
-        for run in fields[4].split(","):
-            start, _, state = run.partition(":")
-            starts.append(parse_int(start, path, number, 0, n_columns - 1))
-            states.append(parse_int(state, path, number, 0, len(deletion) - 1))
-        if starts[0] != 0 or any(later <= earlier for earlier, later in zip(starts, starts[1:])):
-            raise ToolError(f"{path} line {number}: the path's runs must start at column 0 and go forward")
+        starts, states = _path(fields[4], path, number, n_columns, len(deletion))
         draws.append(Draw(parse_int(fields[0], path, number, 0, 2**32 - 1),
                           parse_int(fields[1], path, number, 1, 10**12), deletion, mutation, starts, states))
     if not draws:
