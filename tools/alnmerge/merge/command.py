@@ -50,6 +50,7 @@ def build_parser():
                         help="... and every rate's effective sample size at least N (default 100)")
     parser.add_argument("--max-p-kmax", type=float, default=0.05, metavar="P",
                         help="list windows whose P(k = k_max) exceeds P (default 0.05)")
+    parser.add_argument("--no-plots", action="store_true", help="leave out genome.png")
     return parser
 
 
@@ -82,7 +83,7 @@ def merge(arguments):
     windows = [window for path in arguments.windows for window in read_windows_table(path)]
     windows = check_layout(windows)
     for window in windows:
-        read_summary(window, summary_dir(arguments.root_dir, window, arguments.summary))
+        read_summary(window, summary_dir(arguments.root_dir, window, arguments.summary), arguments.root_dir)
     columns = sum(window.columns for window in windows)
     reference = (sum(window.rate_sums[0] for window in windows) / columns,
                  sum(window.rate_sums[1] for window in windows) / columns)
@@ -95,8 +96,10 @@ def merge(arguments):
     found = tracks.write_tracks(out, windows, reference, arguments, read_window)
     write_text(os.path.join(out, "conserved.bed"), tracks.bed_text(found))
     write_text(os.path.join(out, "windows.tsv"), tables.windows_table(windows, thresholds))
-    plots.genome_figure(os.path.join(out, "genome.png"), windows, found, thresholds, reference)
-    lines = tables.report_lines(windows, thresholds, reference, arguments, found, out, GENOME_FILES)
+    written = [name for name in GENOME_FILES if not (arguments.no_plots and name.endswith(".png"))]
+    if not arguments.no_plots:
+        plots.genome_figure(os.path.join(out, "genome.png"), windows, found, thresholds, reference)
+    lines = tables.report_lines(windows, thresholds, reference, arguments, found, out, written)
     write_text(os.path.join(out, "report.txt"), "\n".join(lines) + "\n")
     return lines, []
 

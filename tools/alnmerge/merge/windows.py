@@ -139,8 +139,9 @@ def summary_dir(root_dir, window, summary_name):
     return os.path.join(root_dir, "results", window.case, summary_name)
 
 
-def read_summary(window, folder):
-    """Check the window's summary against the table and read its diagnostics and rate sums (first pass)."""
+def read_summary(window, folder, root_dir):
+    """Check the window's summary against the table and its case, and read its diagnostics and rate sums
+    (first pass)."""
     window.folder = folder
     missing = [name for name in SUMMARY_FILES if not os.path.exists(os.path.join(folder, name))]
     if missing:
@@ -152,7 +153,8 @@ def read_summary(window, folder):
     if os.path.exists(warnings):
         window.warnings = [line.strip().removeprefix(WARNING_PREFIX)
                            for line in read_lines(warnings, "warnings file") if line.strip()]
-    _, mutation, deletion = read_columns(window)
+    positions, mutation, deletion = read_columns(window)
+    check_case_positions(window, root_dir, positions)
     sums = column_sums(window)
     mean_mutation, mean_deletion = sums.means()
     for name, listed, exact in (("mutation", mutation, mean_mutation), ("deletion", deletion, mean_deletion)):
@@ -174,6 +176,21 @@ def column_sums(window):
     for draw in draws:
         sums.add(draw)
     return sums
+
+
+def check_case_positions(window, root_dir, positions):
+    """The summary's positions must be those of the window's case (ROOT/data/CASE/columns.tsv, when there)."""
+    path = os.path.join(root_dir, "data", window.case, "columns.tsv")
+    if not os.path.exists(path):
+        return
+    index, rows = _table(path, "columns table", ("reference_position",))
+    case_positions = [int(fields[index["reference_position"]]) if fields[index["reference_position"]].isdigit()
+                      else -1 for _, fields in rows]
+    if case_positions != positions.tolist():
+        differ = next((i for i, (a, b) in enumerate(zip(case_positions, positions)) if a != b),
+                      min(len(case_positions), len(positions)))
+        raise window.fault(f"the summary's columns.tsv line {differ + 2} does not match {path}: the summary was made"
+                           " from another version of the case")
 
 
 def read_columns(window):
