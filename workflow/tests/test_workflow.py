@@ -78,7 +78,7 @@ def snakemake(folder, *extra, env=None, fails=False):
                            *extra], cwd=folder, env=env, capture_output=True, text=True, timeout=900, check=False)
     assert (done.returncode != 0) == fails, done.stdout + done.stderr
     return done.stdout + done.stderr if fails else \
-        collections.Counter(re.findall(r"^(?:local)?(?:rule|checkpoint) (\w+):$", done.stderr, re.M))
+        collections.Counter(re.findall(r"^(?:local)?(?:rule|checkpoint) (\w+):$", done.stderr + done.stdout, re.M))
 
 
 def read(*path):
@@ -205,3 +205,8 @@ def test_configuration_faults_are_named(tmp_path, config, fragment):
     (tmp_path / "config.yaml").write_text(config)
     output = snakemake(tmp_path, "--cores", "1", "--dry-run", fails=True)
     assert fragment in output, output
+
+
+def test_the_shipped_example_configuration_runs_as_it_stands(tmp_path):
+    shutil.copy(os.path.join(REPOSITORY, "workflow", "config.yaml"), tmp_path / "config.yaml")
+    assert snakemake(tmp_path, "--cores", "1", "--dry-run") == {"prepare": 1, "merge": 1, "all": 1}
