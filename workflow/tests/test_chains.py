@@ -93,3 +93,8 @@ def test_a_complete_chain_is_left_alone_and_a_lost_trace_is_named(folder, monkey
     os.remove(folder / "results" / CASE / "3_map_column_to_rate_state_4.txt")
     assert chains.missing_part(CASE, 3, 6, 2) == f"results/{CASE}/3_map_column_to_rate_state_4.txt does not exist"
     assert chains.missing_part(CASE, 3, 8, 2) == f"results/{CASE}/3_post_para.txt holds 6 of 8 iterations"
+
+
+def test_marginal_rate_moves_are_passed_only_when_asked_for():
+    words = [chains.Settings("s", 10, 4, 2, marginal_rate_moves=moves).arguments("c_w00001", 3) for moves in (0, 2)]
+    assert "--marginal-rate-moves" not in words[0] and words[1][-2:] == ["--marginal-rate-moves", "2"]

@@ -160,7 +160,8 @@ def read_summary(window, folder, root_dir):
     for name, listed, exact in (("mutation", mutation, mean_mutation), ("deletion", deletion, mean_deletion)):
         far = np.flatnonzero(~np.isclose(listed, exact, rtol=RATE_TOLERANCE, atol=1e-12))
         if len(far):
-            raise window.fault(f"{os.path.join(folder, 'columns.tsv')} line {far[0] + 2}: {name}_rate {listed[far[0]]!r}"
+            path = os.path.join(folder, "columns.tsv")
+            raise window.fault(f"{path} line {far[0] + 2}: {name}_rate {listed[far[0]]!r}"
                                f" is not the mean of {PATHS_FILE} ({exact[far[0]]!r}): the files come from different"
                                " summaries")
     window.rate_sums = (float(mean_mutation.sum()), float(mean_deletion.sum()))

@@ -32,7 +32,8 @@ def column_means(paths, n, rates):
     per_draw = []
     for path in paths:
         runs = [tuple(map(int, run.split(":"))) for run in path.split(",")]
-        states = [state for (start, state), end in zip(runs, [r[0] for r in runs[1:]] + [n]) for _ in range(end - start)]
+        ends = [start for start, _ in runs[1:]] + [n]
+        states = [state for (start, state), end in zip(runs, ends) for _ in range(end - start)]
         per_draw.append([values[state] for state in states])
     return [sum(column) / len(paths) for column in zip(*per_draw)]
 
@@ -59,7 +60,8 @@ def make_inputs(root):
             "segments.tsv": f"segments\tprobability\tconditional_mean\n1\t{1 - p_k_max}\t0.5\n2\t{p_k_max}\t0.5\n",
             "summary.tsv": "quantity\tvalue\nkept_draws\t2\nstate_0_occupancy\t1\n",
             "columns.tsv": "column\treference_position\tmutation_rate\tdeletion_rate\tchromosome\n" + "".join(
-                f"{c}\t{p}\t{m:.6g}\t{d:.6g}\t{chrom}\n" for c, (p, m, d) in enumerate(zip(positions, mutation, deletion))),
+                f"{c}\t{p}\t{m:.6g}\t{d:.6g}\t{chrom}\n"
+                for c, (p, m, d) in enumerate(zip(positions, mutation, deletion))),
             "rate_paths.tsv": "seed\titeration\tdeletion_rates\tmutation_rates\tpath\n" + "".join(
                 f"3\t{i + 1}\t{DELETION}\t{MUTATION}\t{path}\n" for i, path in enumerate(paths)),
         }
@@ -169,6 +171,11 @@ def test_incomplete_windows_are_named_and_nothing_is_written(merge, case, name, 
 
 
 def test_missing_summaries_holes_and_overlapping_windows_are_refused(merge):
+    # The summary of another version of the case: positions differ from the case's own columns.tsv.
+    os.makedirs(merge.path("data", "a_w00002"))
+    write(merge.path("data", "a_w00002", "columns.tsv"), "column\treference_position\n0\t11\n1\t13\n2\t20\n")
+    assert "summary's columns.tsv line 3 does not match" in merge(status=1)[1]
+    os.remove(merge.path("data", "a_w00002", "columns.tsv"))
     os.remove(merge.path("results", "a_w00001", "summary", "rate_paths.tsv"))
     assert "window a_w00001 (chrA:1-10) is incomplete:" in merge(status=1)[1]
     assert "case 'b_w00001' is listed twice" in merge(tables=merge.tables + merge.tables[:1], status=1)[1]

@@ -137,9 +137,11 @@ class Stitcher:
 
     def finish(self):
         """The last window, once every block is in."""
-        if self.window < len(self.bounds):
-            first, last = self.bounds[self.window]
-            yield self._cut(last - first + 1, self.offset + self.width, self.columns[last - first][1])
+        first, last = self.bounds[-1]
+        if self.window != len(self.bounds) - 1 or len(self.columns) != last - first + 1:
+            raise ToolError(f"the blocks on {self.name!r} held other columns when read a second time: was the MAF"
+                            " file changed while it was read?")
+        yield self._cut(last - first + 1, self.offset + self.width, self.columns[last - first][1])
 
     def _cut(self, count, end, last_position):
         size = end - self.offset

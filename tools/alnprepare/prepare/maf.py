@@ -22,6 +22,11 @@ reference positions.  A block keeps only its columns past the reference
 positions that blocks before it took ("trim"), so every aligned reference
 base appears once; a block wholly inside those positions is dropped.
 
+The reader is this module's own: Debian's Biopython MAF reader stops at the
+comment lines that close many real files ('#eof'), fails on 'a' lines
+without a score, and reads a strand 'x' or a srcSize of 0 without a word,
+while a user needs every fault named with its line.
+
 Soft-masked (lower-case) bases are bases: masking marks repeats, not missing
 sequence.  A block whose reference row is on the minus strand is turned
 around (every row reverse-complemented), so that the reference runs forward.

@@ -202,7 +202,8 @@ def test_gap_runs_found_piece_by_piece_code_as_the_whole_row(ws):
 
     generator = random.Random(5)
     for trial in range(300):
-        row = "".join(generator.choice("00000512345" if trial % 2 else "0512") for _ in range(generator.randrange(1, 60)))
+        letters = "00000512345" if trial % 2 else "0512"
+        row = "".join(generator.choice(letters) for _ in range(generator.randrange(1, 60)))
         long_gap, terminal, long_ = generator.randrange(1, 6), generator.choice("absent gap".split()), \
             generator.choice("absent gap".split())
         stats = ChromosomeStats("c")
