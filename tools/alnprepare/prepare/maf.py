@@ -24,8 +24,9 @@ base appears once; a block wholly inside those positions is dropped.
 
 The reader is this module's own: Debian's Biopython MAF reader stops at the
 comment lines that close many real files ('#eof'), fails on 'a' lines
-without a score, and reads a strand 'x' or a srcSize of 0 without a word,
-while a user needs every fault named with its line.
+without a score, reads a strand 'x' as '+' and answers an 'a' line without
+rows or a srcSize of 0 with Python internals, while a user needs every fault
+named with its line.
 
 Soft-masked (lower-case) bases are bases: masking marks repeats, not missing
 sequence.  A block whose reference row is on the minus strand is turned
