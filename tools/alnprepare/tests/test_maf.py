@@ -192,6 +192,13 @@ def test_a_real_style_gzip_maf_is_trimmed_turned_around_and_cut_per_chromosome(w
         assert [row["name"] for row in ws.table("sequences.tsv", case)] == ["hg", "mm", "cf"]
 
 
+def test_long_gap_runs_of_a_maf_are_coded_absent_and_reported(ws):
+    out, _ = run_maf(ws, HEADER + "a\ns hg.chr1 0 8 + 9 ACGTACGT\ns mm.c 0 5 + 9 AC---CGT\n", "(hg:1,mm:1);",
+                     "--long-gap", "2")
+    assert [line.split()[1] for line in data_lines(ws)] == list("12555234")
+    assert "1 internal run longer than 2 columns, 3 cells coded absent" in out and "'mm' columns chr1:3-5" in out
+
+
 def test_gap_runs_found_piece_by_piece_code_as_the_whole_row(ws):
     """Random rows cut into random pieces: the streaming rules give what the rules on the whole row give."""
     import random
