@@ -114,7 +114,7 @@ def alignment_path(aln, key):
     return str(ALIGNMENTS[aln][key]).replace("{workflow}", workflow.basedir)
 
 
-def CHAIN_SETTINGS(threads):
+def chain_settings(threads):
     return chains.Settings(ALNSAMPLER, config["iterations"], config["k_max"], config["thin"], threads,
                            config["checkpoint_seconds"], config["marginal_rate_moves"])
 

@@ -32,6 +32,7 @@ rule sample:
     benchmark:
         "benchmarks/sample/{aln}/{batch}.tsv"
     params:
+        windows=lambda wildcards: batch_cases(wildcards.aln, wildcards.batch),
         iterations=config["iterations"],
         k_max=config["k_max"],
         thin=config["thin"],
@@ -45,7 +46,7 @@ rule sample:
     run:
         cases = batch_cases(wildcards.aln, wildcards.batch)
         try:
-            chains.run_batch(CHAIN_SETTINGS(threads), cases, SEEDS, summary_command, log[0])
+            chains.run_batch(chain_settings(threads), cases, SEEDS, summary_command, log[0])
         except chains.ChainError as error:
             raise WorkflowError(f"{error} (see {log[0]})")
         with open(output.done, "w") as marker:
