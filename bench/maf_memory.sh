@@ -27,5 +27,5 @@ read -r wall user system peak < time.txt
 windows=$(($(wc -l < data/genome_windows.tsv) - 1))
 chromosomes=$(tail -n +2 data/genome_windows.tsv | cut -f2 | sort -u | wc -l)
 echo "$(basename "$maf"): $windows windows on $chromosomes chromosomes; peak memory $((peak / 1024)) MB;" \
-  "$wall s wall, $(echo "$user + $system" | bc) s CPU; $(du -sh data | cut -f1) of case files"
+  "$wall s wall, $(awk "BEGIN {print $user + $system}") s CPU; $(du -sh data | cut -f1) of case files"
 grep -E "^  (genome alignment|overlaps|block order|modelled columns)" report.txt
