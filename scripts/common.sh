@@ -3,7 +3,7 @@
 # (Ninja) and one set of options per build folder.
 
 ALNSAMPLER_PACKAGES=(cmake g++ ninja-build libgtest-dev libbenchmark-dev python3 python3-biopython python3-pytest
-                     python3-numpy python3-matplotlib snakemake)
+                     python3-numpy python3-matplotlib python3-pybigwig snakemake)
 
 # How long to wait for another apt or dpkg (an unattended upgrade, another
 # install) to release its lock before giving up.

@@ -77,7 +77,7 @@ Checkpoint decode_fields(BinaryReader& in) {
   return c;
 }
 
-[[noreturn]] void refuse(const std::string& reason) { fatal("alnsampler: cannot resume: " + reason + "\n", -1); }
+[[noreturn]] void refuse(const std::string& reason) { fatal("alnsampler: cannot resume: " + reason + "\n", resume_refused_status); }
 
 std::optional<std::string> read_whole_file(const std::string& path) {
   std::ifstream file(path, std::ios::binary);

@@ -42,6 +42,14 @@ struct Checkpoint {
   std::vector<NodeState> node_states;  // ColumnStates::all()
 };
 
+// The exit status of a run refused at --resume because its checkpoint cannot
+// continue it (none, damaged, another format version, other options or input
+// files, -n below its iteration, run files shorter than recorded). It differs
+// from the status -1 of every other failure (out of memory, a lock held by
+// another run, a value that is not finite), so that a job script can start
+// such a chain afresh and keep the chain on any other failure.
+constexpr int resume_refused_status = 3;
+
 // The three input files of a run, in the order of Checkpoint::input_hashes.
 struct InputPaths {
   std::array<std::string, 3> paths;  // tree, leaf map, data file
@@ -77,7 +85,8 @@ void remove_checkpoint(const std::string& path);
 // Reads the checkpoint at `path` and checks that the run of `settings` can
 // continue from it: the same seed, -k, -d and --thin, the same input files,
 // -n not below its iteration, and every run file (run_prefix + suffix) at
-// least as long as it recorded. Otherwise ends the run with status -1 and a
-// message naming the first difference. Reads only; changes nothing.
+// least as long as it recorded. Otherwise ends the run with
+// resume_refused_status and a message naming the first difference. Reads
+// only; changes nothing.
 Checkpoint checkpoint_to_resume(const std::string& path, const RunSettings& settings, const InputPaths& inputs,
                                 const std::string& run_prefix);

@@ -284,7 +284,7 @@ void SamplerRun::restore(const Checkpoint& c) {
   if (c.deletion_rates.size() != states || c.insertion_rates.size() != states || c.mutation_rates.size() != states ||
       c.deletion_tunings.size() != states || c.mutation_tunings.size() != states ||
       c.column_rate_states.size() != _trees.size()) {
-    fatal("alnsampler: cannot resume: the checkpoint holds a run of another shape\n", -1);
+    fatal("alnsampler: cannot resume: the checkpoint holds a run of another shape\n", resume_refused_status);
   }
   _deletion_rates = c.deletion_rates;
   _insertion_rates = c.insertion_rates;
@@ -298,7 +298,7 @@ void SamplerRun::restore(const Checkpoint& c) {
     }
     _engine->restore_states(c.node_states, _trees);
   } catch (const std::invalid_argument&) {
-    fatal("alnsampler: cannot resume: the checkpoint holds a run of another shape\n", -1);
+    fatal("alnsampler: cannot resume: the checkpoint holds a run of another shape\n", resume_refused_status);
   }
   restore_generator_state(c.generator);
   _first_iteration = c.iteration + 1;

@@ -7,6 +7,7 @@
 #include <random>
 #include <thread>
 
+#include "driver/checkpoint.h"
 #include "driver/sampler_case.h"
 
 namespace {
@@ -124,7 +125,7 @@ TEST(LongRuns, ExtendedRunEqualsOneLongerRun) {
   }
 }
 
-// Every refusal to resume names its reason, ends with status 255 and leaves
+// Every refusal to resume names its reason, ends with status 3 and leaves
 // the folder exactly as it was.
 TEST(LongRuns, RefusedResumeChangesNothing) {
   using Change = std::function<void(const SamplerCase&)>;
@@ -167,7 +168,7 @@ TEST(LongRuns, RefusedResumeChangesNothing) {
     std::vector<std::string> arguments{"-n", "6", "--resume"};
     arguments.insert(arguments.end(), extra.begin(), extra.end());
     const auto result = c.run(arguments);
-    EXPECT_EQ(result.exit_status, 255) << message;
+    EXPECT_EQ(result.exit_status, resume_refused_status) << message;
     EXPECT_EQ(result.err.rfind("alnsampler: cannot resume: ", 0), 0u) << result.err;
     EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
     EXPECT_TRUE(c.outputs(true, true) == before) << message;

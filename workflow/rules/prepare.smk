@@ -1,5 +1,6 @@
-# The windows of every alignment. A checkpoint: how many windows there are is
-# known only once alnprepare has cut the alignment.
+# The windows of every alignment (every chromosome its reference lies on, or
+# the one `chrom` names). A checkpoint: how many windows there are is known
+# only once alnprepare has cut the alignment.
 
 
 def prepare_options(wildcards):
@@ -10,13 +11,14 @@ def prepare_options(wildcards):
             options += [f"--{key}", str(entry[key])]
     if entry.get("midpoint"):
         options.append("--midpoint")
+    options += ["--overlaps", config["overlaps"]]
     return " ".join(shlex.quote(option) for option in options)
 
 
 checkpoint prepare:
     input:
-        maf=lambda wildcards: ALIGNMENTS[wildcards.aln]["maf"],
-        tree=lambda wildcards: ALIGNMENTS[wildcards.aln]["tree"],
+        maf=lambda wildcards: alignment_path(wildcards.aln, "maf"),
+        tree=lambda wildcards: alignment_path(wildcards.aln, "tree"),
     output:
         table="data/{aln}_windows.tsv",
     log:
@@ -28,7 +30,8 @@ checkpoint prepare:
         window=config["window"],
         min_columns=config["min_columns"],
     resources:
-        mem_mb=lambda wildcards, input: max(1000, int(40 * input.size_mb)),
+        # A MAF sorted along the reference is read with memory bounded by a window.
+        mem_mb=1000,
         runtime=60,
     shell:
         "{ALNPREPARE:q} --alignment {input.maf:q} --format maf --tree {input.tree:q} --root-dir ./"

@@ -1,59 +1,54 @@
-# One job per window and chain. The sampler keeps a checkpoint beside its
-# traces, so a job that was killed (a time limit, a node failure) continues
-# from it when it runs again, and a chain asked for more iterations extends
-# the finished one. Neither the checkpoint nor the traces are outputs of the
-# rule, since Snakemake deletes the outputs of a failed job: the job's output
-# is a marker written once the chain is complete.
+# The windows of an alignment in batches of `windows_per_job`: one job runs
+# every chain of its windows (continuing each from the sampler's checkpoint
+# when it was stopped) and summarises each window, so that Snakemake's own
+# start-up and bookkeeping stay a small share of the CPU. Neither the chains
+# nor the summaries are outputs of the rule, since Snakemake deletes the
+# outputs of a failed job: the job's output is a marker naming its windows,
+# written once all of them are summarised. The job checks each chain's files
+# itself (workflow/scripts/chains.py), so a marker never stands for files
+# that are gone; a marker whose windows lack a summary is removed when the
+# workflow starts, and the batch runs again.
 
 
-def sampler_arguments(case, seed, threads):
-    return [ALNSAMPLER, "-s", str(seed), "-r", "./", "-t", f"{case}/", "-n", str(config["iterations"]),
-            "-k", str(config["k_max"]), "--thin", str(config["thin"]), "--threads", str(threads),
-            "--checkpoint-seconds", str(config["checkpoint_seconds"]), "--progress"]
-
-
-def run_chain(case, seed, threads, log, done):
-    """Run (or continue) one chain; write the marker `done` when it is complete."""
-    arguments = sampler_arguments(case, seed, threads)
-    checkpoint_file = os.path.join("results", case, f"{seed}_checkpoint.bin")
-    with open(log, "w") as out:
-        attempts = [arguments + ["--resume"], arguments] if os.path.exists(checkpoint_file) else [arguments]
-        for attempt in attempts:
-            out.write(" ".join(shlex.quote(word) for word in attempt) + "\n")
-            out.flush()
-            status = subprocess.call(attempt, stdout=out, stderr=out)
-            # The sampler refuses to resume (status 255) when the checkpoint
-            # cannot continue this chain: other inputs or options, fewer
-            # iterations than done, a damaged file. The chain then starts
-            # again from its first iteration.
-            if status != 255 or attempt is attempts[-1]:
-                break
-            out.write("the checkpoint cannot continue this chain (see above): starting it again\n")
-            out.flush()
-    if status != 0:
-        raise WorkflowError(f"alnsampler ended with status {status} on window {case}, seed {seed} (see {log})")
-    with open(done, "w") as marker:
-        marker.write(f"seed {seed}: {config['iterations']} iterations\n")
+def summary_command(case):
+    words = [ALNSUMMARIZE, "--root-dir", "./", "--case", f"{case}/", "--out", f"results/{case}/summary/",
+             "--seeds", *map(str, SEEDS), "--rho", str(config["rho"]), "--threshold", str(config["threshold"]),
+             "--min-gap", str(config["min_gap"]), "--min-length", str(config["min_length"]),
+             "--conserved-by", config["conserved_by"]]
+    if config["burnin"] is not None:
+        words += ["--burnin", str(config["burnin"])]
+    if not config["plots"]:
+        words.append("--no-plots")
+    return words
 
 
 rule sample:
     input:
-        data="data/{case}/data.txt",
-        tree="data/{case}/tree.txt",
-        leaf_map="data/{case}/map_from_leave_label_to_seq_id.txt",
+        table="data/{aln}_windows.tsv",
     output:
-        done="results/{case}/{seed}_sampled.txt",
+        done="results/batches/{aln}/{batch}.txt",
     log:
-        "logs/sample/{case}/{seed}.log",
+        "logs/sample/{aln}/{batch}.log",
     benchmark:
-        "benchmarks/sample/{case}/{seed}.tsv"
+        "benchmarks/sample/{aln}/{batch}.tsv"
     params:
+        windows=lambda wildcards: batch_cases(wildcards.aln, wildcards.batch),
         iterations=config["iterations"],
         k_max=config["k_max"],
         thin=config["thin"],
+        seeds=SEEDS,
+        marginal_rate_moves=config["marginal_rate_moves"],
+        summary=lambda wildcards: " ".join(summary_command("CASE")[1:]),
     threads: config["threads"]
     resources:
         mem_mb=sampling_mem_mb,
-        runtime=sampling_minutes,
+        runtime=batch_minutes,
     run:
-        run_chain(wildcards.case, wildcards.seed, threads, log[0], output.done)
+        cases = batch_cases(wildcards.aln, wildcards.batch)
+        try:
+            chains.run_batch(chain_settings(threads), cases, SEEDS, summary_command, log[0])
+        except chains.ChainError as error:
+            raise WorkflowError(f"{error} (see {log[0]})")
+        with open(output.done, "w") as marker:
+            marker.write(f"windows: {' '.join(cases)}\nseeds: {' '.join(map(str, SEEDS))}\n"
+                         f"iterations: {config['iterations']}\n")

@@ -57,7 +57,7 @@ def windows_table(windows, thresholds):
     names = rate_names(windows)
     header = ["case", "chromosome", "first_position", "last_position", "modelled_columns"]
     header += [f"{name}_{what}" for name in names for what in ("mean", "ess", "rhat")]
-    header += ["p_k_max", "converged", "warnings"]
+    header += ["mean_p_conserved", "mean_mutation_rate", "mean_deletion_rate", "p_k_max", "converged", "warnings"]
     lines = ["\t".join(header) + "\n"]
     for window in windows:
         by_name = {rate[0]: rate for rate in window.rates}
@@ -65,45 +65,75 @@ def windows_table(windows, thresholds):
         for name in names:
             rate = by_name.get(name, (name, math.nan, math.nan, math.nan))
             row += [rate[1], rate[2], rate[3]]
-        row += [window.p_k_max, "yes" if converged(window, thresholds) else "no",
+        row += [*window.means, window.p_k_max, "yes" if converged(window, thresholds) else "no",
                 " | ".join(window.warnings or [])]
         lines.append("\t".join(number_text(value) if not isinstance(value, str) else value for value in row) + "\n")
     return "".join(lines)
 
 
-def report_lines(windows, thresholds, out_dir, bed_runs):
+SHOWN_ROWS = 12
+
+
+def report_lines(windows, thresholds, reference, options, found, out_dir, written):
+    """The one-screen summary: counts, the windows that need another look as one table, the top elements."""
     chromosomes = sorted({window.chromosome for window in windows})
     columns = sum(window.columns for window in windows)
-    lines = [f"alnmerge: merged {plural(len(windows), 'window')} on {plural(len(chromosomes), 'chromosome')}"
-             f" ({', '.join(chromosomes[:10])}{', ...' if len(chromosomes) > 10 else ''}),"
-             f" {columns} modelled columns"]
+    lines = [f"alnmerge: {plural(len(windows), 'window')} on {plural(len(chromosomes), 'chromosome')}"
+             f" ({', '.join(chromosomes[:6])}{', ...' if len(chromosomes) > 6 else ''}), {columns} modelled columns",
+             f"  reference rates (column-weighted means of every window): mutation {number_text(reference[0])},"
+             f" deletion {number_text(reference[1])}"]
+    lines += element_lines(found, options)
     stuck = [window for window in windows if not converged(window, thresholds)]
-    lines.append(f"  did not converge: {len(stuck)} of {plural(len(windows), 'window')} (split R-hat above"
-                 f" {thresholds.max_rhat:g} or effective sample size below {thresholds.min_ess:g} for some rate)")
-    for window in stuck:
-        rhat, rhat_rate = worst(window, 3, max)
-        ess, ess_rate = worst(window, 2, min)
-        lines.append(f"    {window.case}  {window.where()}  max R-hat {number_text(rhat)} ({rhat_rate})"
-                     f"  min ESS {number_text(ess)} ({ess_rate})")
     capped = [window for window in windows if window.p_k_max > thresholds.max_p_k_max]
-    lines.append(f"  P(k = k_max) above {thresholds.max_p_k_max:g}: {plural(len(capped), 'window')}"
-                 + (" (the number of segments may be cut short by k_max: raise it)" if capped else ""))
-    lines += [f"    {window.case}  {window.where()}  P = {number_text(window.p_k_max)}" for window in capped]
-    lines += warning_lines(windows)
-    lines.append(f"  conserved.bed: {plural(bed_runs, 'run')}; rate_states.wig:"
-                 f" {sum(len(window.wig) for window in windows)} positions")
-    lines.append(f"wrote into {out_dir}: conserved.bed rate_states.wig windows.tsv report.txt")
+    warned = [window for window in windows if window.warnings]
+    lines.append(f"  converged: {len(windows) - len(stuck)} of {plural(len(windows), 'window')} (split R-hat at most"
+                 f" {thresholds.max_rhat:g} and effective sample size at least {thresholds.min_ess:g} for every rate);"
+                 f" P(k = k_max) above {thresholds.max_p_k_max:g}: {plural(len(capped), 'window')};"
+                 f" {plural(len(warned), 'window')} with warnings (windows.tsv)")
+    listed = sorted(set(stuck) | set(capped), key=lambda window: (window.chromosome, window.first))
+    if listed:
+        lines.append(f"    {'window':<18} {'where':<24} {'max R-hat':>9} {'(rate)':<15} {'min ESS':>7} {'(rate)':<15}"
+                     " P(k=k_max)")
+        for window in listed[:SHOWN_ROWS]:
+            rhat, rhat_rate = worst(window, 3, max)
+            ess, ess_rate = worst(window, 2, min)
+            lines.append(f"    {window.case:<18} {window.where():<24} {rhat:>9.3g} {rhat_rate:<15} {ess:>7.3g}"
+                         f" {ess_rate:<15} {window.p_k_max:.3g}")
+        if len(listed) > SHOWN_ROWS:
+            lines.append(f"    ... {len(listed) - SHOWN_ROWS} more in windows.tsv (converged no, or p_k_max above"
+                         f" {thresholds.max_p_k_max:g})")
+        advice = []
+        if stuck:
+            advice.append("raise `iterations` (finished chains are extended)")
+        if capped:
+            advice.append("raise `k_max`")
+        lines.append(f"    then {' and '.join(advice)} and run the workflow again")
+    without = [window.case for window in windows if window.warnings is None]
+    if without:
+        lines.append(f"  {len(without)} window summaries without warnings.txt ({without[0]}, ...): their warnings are"
+                     " only in the alnsummarize logs")
+    lines.append(f"wrote into {out_dir}: {' '.join(written)}")
     return lines
 
 
-def warning_lines(windows):
-    without = [window.case for window in windows if window.warnings is None]
-    warned = [window for window in windows if window.warnings]
-    lines = [f"  windows with warnings from alnsummarize: {len(warned)}"]
-    for window in warned:
-        lines += [f"    {window.case}  {warning}" for warning in window.warnings]
-    if without:
-        noun = "summary" if len(without) == 1 else "summaries"
-        lines.append(f"  {len(without)} window {noun} without warnings.txt ({without[0]}"
-                     f"{', ...' if len(without) > 1 else ''}): their warnings are only in the alnsummarize logs")
+def element_lines(found, options):
+    """The elements' count and lengths, and the top ones by score and length."""
+    every = [(chromosome, *element) for chromosome, elements in found.items() for element in elements]
+    lengths = sorted(last - first + 1 for _, first, last, *_ in every)
+    lines = [f"  conserved call: P(conserved) = share of kept draws with the column's {options.conserved_by} rate"
+             f" below {options.rho:g} x the reference" + (" and the other rate at most the reference"
+                                                           if options.conserved_by != "total" else "")]
+    if not every:
+        return lines + [f"  elements: none (runs of P >= {options.threshold:g} of at least {options.min_length}"
+                        " positions)"]
+    quartiles = [lengths[int(q * (len(lengths) - 1))] for q in (0.25, 0.5, 0.75)]
+    lines.append(f"  elements: {len(every)} in conserved.bed, {sum(lengths)} positions; length {lengths[0]} to"
+                 f" {lengths[-1]}, quartiles {quartiles[0]} / {quartiles[1]} / {quartiles[2]}"
+                 f" (P >= {options.threshold:g}, gaps under {options.min_gap} joined, at least"
+                 f" {options.min_length} long)")
+    top = sorted(every, key=lambda element: (-round(1000 * element[3]), -(element[2] - element[1])))[:5]
+    lines.append(f"    {'top elements':<30} {'length':>7} {'mean P':>7} {'mutation':>10} {'deletion':>10}")
+    for chromosome, first, last, mean_p, mutation, deletion in top:
+        lines.append(f"    {chromosome + ':' + str(first) + '-' + str(last):<30} {last - first + 1:>7}"
+                     f" {mean_p:>7.3f} {number_text(mutation):>10} {number_text(deletion):>10}")
     return lines

@@ -6,25 +6,36 @@ import pytest
 
 from merge import command
 
+# Every window: state 0 (mutation 0.1, deletion 0.1), state 1 (1.0, 0.1), state 2 (0.05, 5: an indel
+# hotspot), two kept draws. Column means sum to mutation 3.5 and deletion 10.7 over 9 columns: the
+# genome-wide reference is (0.3889, 1.189), so state 0 alone is conserved (0.1 < 0.3 x 0.3889); by its
+# own mean (0.25) window a_w00002 would not call it so.
+DELETION, MUTATION = "0.1,0.1,5.0", "0.1,1.0,0.05"
+# case: (chromosome, first, last, size or None, positions, paths of the two draws, rates table, P(k = k_max),
+#        warnings or None for no warnings.txt)
+WINDOWS = {
+    "a_w00001": ("chrA", 1, 10, 50, [2, 5, 9, 10], ["0:0,2:1", "0:0,1:1,3:2"], (1.0, 500.0), 0.01, []),
+    "a_w00002": ("chrA", 11, 20, 50, [11, 12, 20], ["0:0", "0:0,2:1"], (1.2, 500.0), 0.2,
+                 ["R-hat above 1.05 for deletion_rate_0"]),
+    "b_w00001": ("chrB", 100, 130, None, [100, 130], ["0:2", "0:1,1:2"], (1.0, 40.0), 0.0, None),
+}
+P = {"a_w00001": [1, 0.5, 0, 0], "a_w00002": [1, 1, 0.5], "b_w00001": [0, 0]}
+
+
 def write(path, text):
     with open(path, "w") as handle:
         handle.write(text)
 
 
-def rates(rhat=1.0, ess=500.0):
-    """deletion_rate_0 carries the diagnostics under test; mutation_rate_0 never moved (nan)."""
-    return ("rate\tmean\tmedian\tlower_95\tupper_95\tess\trhat\n"
-            f"deletion_rate_0\t0.5\t0.5\t0.1\t0.9\t{ess}\t{rhat}\nmutation_rate_0\t2\t2\t2\t2\tnan\tnan\n")
-
-
-# case: (chromosome, first, last, columns, wig {position: value}, bed [(start, end, score)], rates, P(k = k_max),
-#        warnings or None for no warnings.txt)
-WINDOWS = {
-    "a_w00001": ("chrA", 1, 10, 4, {2: "0.9", 5: "0.8", 9: "0.7", 10: "0.6"}, [(8, 10, 650)], rates(), 0.01, []),
-    "a_w00002": ("chrA", 11, 20, 3, {11: "0.55", 12: "0.6", 20: "0.1"}, [(10, 12, 575)], rates(rhat=1.2), 0.2,
-                 ["R-hat above 1.05 for deletion_rate_0"]),
-    "b_w00001": ("chrB", 100, 130, 2, {100: "0", 130: "1"}, [(129, 130, 1000)], rates(ess=40), 0.0, None),
-}
+def column_means(paths, n, rates):
+    values = [float(rate) for rate in rates.split(",")]
+    per_draw = []
+    for path in paths:
+        runs = [tuple(map(int, run.split(":"))) for run in path.split(",")]
+        ends = [start for start, _ in runs[1:]] + [n]
+        states = [state for (start, state), end in zip(runs, ends) for _ in range(end - start)]
+        per_draw.append([values[state] for state in states])
+    return [sum(column) / len(paths) for column in zip(*per_draw)]
 
 
 def make_inputs(root):
@@ -33,18 +44,26 @@ def make_inputs(root):
     for stem in ("b", "a"):
         path = os.path.join(root, "data", f"{stem}_windows.tsv")
         os.makedirs(os.path.dirname(path), exist_ok=True)
-        rows = [f"{case}\t{w[0]}\t{w[1]}\t{w[2]}\t{w[3]}\n" for case, w in WINDOWS.items() if case.startswith(stem)]
-        write(path, "case\tchromosome\tfirst_position\tlast_position\tmodelled_columns\n" + "".join(rows))
+        rows = [f"{case}\t{w[0]}\t{w[1]}\t{w[2]}\t{len(w[4])}\t{w[3] or ''}\n" for case, w in WINDOWS.items()
+                if case.startswith(stem)]
+        header = "case\tchromosome\tfirst_position\tlast_position\tmodelled_columns"
+        write(path, header + ("\tchromosome_size\n" if stem == "a" else "\n")
+              + "".join(row if stem == "a" else row.rsplit("\t", 1)[0] + "\n" for row in rows))
         tables.append(path)
-    for case, (chrom, _, _, _, wig, bed, rate_text, p_k_max, warnings) in WINDOWS.items():
+    for case, (chrom, _, _, _, positions, paths, (rhat, ess), p_k_max, warnings) in WINDOWS.items():
         folder = os.path.join(root, "results", case, "summary")
         os.makedirs(folder)
+        mutation, deletion = (column_means(paths, len(positions), rates) for rates in (MUTATION, DELETION))
         files = {
-            "rates.tsv": rate_text,
+            "rates.tsv": "rate\tmean\tmedian\tlower_95\tupper_95\tess\trhat\n"
+                         f"deletion_rate_0\t0.5\t0.5\t0.1\t0.9\t{ess}\t{rhat}\nmutation_rate_0\t2\t2\t2\t2\tnan\tnan\n",
             "segments.tsv": f"segments\tprobability\tconditional_mean\n1\t{1 - p_k_max}\t0.5\n2\t{p_k_max}\t0.5\n",
-            "rate_states.wig": f'track type=wiggle_0 name="{case}"\nvariableStep chrom={chrom} span=1\n'
-                               + "".join(f"{position} {value}\n" for position, value in wig.items()),
-            "conserved.bed": "".join(f"{chrom}\t{start}\t{end}\tconserved\t{score}\n" for start, end, score in bed),
+            "summary.tsv": "quantity\tvalue\nkept_draws\t2\nstate_0_occupancy\t1\n",
+            "columns.tsv": "column\treference_position\tmutation_rate\tdeletion_rate\tchromosome\n" + "".join(
+                f"{c}\t{p}\t{m:.6g}\t{d:.6g}\t{chrom}\n"
+                for c, (p, m, d) in enumerate(zip(positions, mutation, deletion))),
+            "rate_paths.tsv": "seed\titeration\tdeletion_rates\tmutation_rates\tpath\n" + "".join(
+                f"3\t{i + 1}\t{DELETION}\t{MUTATION}\t{path}\n" for i, path in enumerate(paths)),
         }
         if warnings is not None:
             files["warnings.txt"] = "".join(f"alnsummarize: warning: {line}\n" for line in warnings)
@@ -83,63 +102,87 @@ def merge(tmp_path, capsys):
     return Merge(str(tmp_path), capsys)
 
 
-def test_genome_files_are_sorted_joined_and_complete(merge):
-    out, _ = merge()
-    wig = merge.read("rate_states.wig").splitlines()
-    assert [line for line in wig if not line.startswith("track")] == [
-        "variableStep chrom=chrA span=1", "2 0.9", "5 0.8", "9 0.7", "10 0.6", "11 0.55", "12 0.6", "20 0.1",
-        "variableStep chrom=chrB span=1", "100 0", "130 1"]
-    assert sum(line.startswith("track") for line in wig) == 2
-    # The run 9-10 of the first window goes on as 11-12 in the second: one
-    # interval, scored (650 * 2 + 575 * 2) / 4.
-    assert merge.read("conserved.bed") == "chrA\t8\t12\tconserved\t612\nchrB\t129\t130\tconserved\t1000\n"
-    lines = merge.read("windows.tsv").splitlines()
-    rows = [dict(zip(lines[0].split("\t"), line.split("\t"))) for line in lines[1:]]
-    assert [(row["case"], row["converged"], row["p_k_max"], row["warnings"]) for row in rows] == [
-        ("a_w00001", "yes", "0.01", ""),
-        ("a_w00002", "no", "0.2", "R-hat above 1.05 for deletion_rate_0"),
-        ("b_w00001", "no", "0", "")]
-    assert rows[1]["deletion_rate_0_rhat"] == "1.2" and rows[2]["mutation_rate_0_ess"] == "nan"
+def test_genome_tracks_use_the_genome_wide_reference_sorted_in_genome_coordinates(merge):
+    import pyBigWig
+
+    out, _ = merge("--min-length", "1")
+    # bedGraph: from 0, end excluded, equal neighbours joined; chromosomes sorted although chrB's table came first.
+    expected = [("chrA", 1, 2, 1.0), ("chrA", 4, 5, 0.5), ("chrA", 8, 10, 0.0), ("chrA", 10, 12, 1.0),
+                ("chrA", 19, 20, 0.5), ("chrB", 99, 100, 0.0), ("chrB", 129, 130, 0.0)]
+    lines = merge.read("conservation.bedGraph").splitlines()
+    assert lines[0].startswith("track type=bedGraph name=\"P(conserved)\"") and "reference mutation 0.3889" in lines[0]
+    assert [(c, int(s), int(e), float(v)) for c, s, e, v in (line.split("\t") for line in lines[1:])] == expected
+    big = pyBigWig.open(merge.path("genome", "conservation.bw"))
+    assert big.chroms() == {"chrA": 50, "chrB": 130}
+    assert [(c, *interval) for c in ("chrA", "chrB") for interval in big.intervals(c)] == expected
+    deletion = pyBigWig.open(merge.path("genome", "deletion_rate.bw"))
+    assert deletion.intervals("chrB") == ((99, 100, pytest.approx(2.55)), (129, 130, 5.0))
+    # Elements: 2 and 5 join (2 positions between, under --min-gap 5); 11-12 and 20 stay apart.
+    assert merge.read("conserved.bed") == ("chrA\t1\t5\tmutation=0.325;deletion=0.1\t750\n"
+                                           "chrA\t10\t12\tmutation=0.1;deletion=0.1\t1000\n"
+                                           "chrA\t19\t20\tmutation=0.55;deletion=0.1\t500\n")
     report = merge.read("report.txt")
-    assert out.strip() == report.strip()
-    assert "did not converge: 2 of 3 windows" in report
-    assert "a_w00002  chrA:11-20  max R-hat 1.2 (deletion_rate_0)" in report
-    assert "b_w00001  chrB:100-130  max R-hat 1 (deletion_rate_0)  min ESS 40 (deletion_rate_0)" in report
-    assert "P(k = k_max) above 0.05: 1 window" in report and "a_w00002  chrA:11-20  P = 0.2" in report
-    assert "1 window summary without warnings.txt (b_w00001)" in report
+    assert out.strip() == report.strip() and len(report.splitlines()) < 25
+    for fragment in ("3 windows on 2 chromosomes (chrA, chrB), 9 modelled columns", "mutation 0.388889, deletion"
+                     " 1.18889", "elements: 3 in conserved.bed, 7 positions; length 1 to 4",
+                     "converged: 1 of 3 windows", "P(k = k_max) above 0.05: 1 window; 1 window with warnings",
+                     "a_w00002           chrA:11-20                     1.2 deletion_rate_0     500",
+                     "b_w00001           chrB:100-130                     1 deletion_rate_0      40",
+                     "1 window summaries without warnings.txt (b_w00001"):
+        assert fragment in report, fragment
+    assert os.path.getsize(merge.path("genome", "genome.png")) > 10000
+    # An element across the windows' edge: 2-5 and 11-12 join with --min-gap 6.
+    merge("--min-length", "1", "--min-gap", "6")
+    assert merge.read("conserved.bed").splitlines()[0] == "chrA\t1\t12\tmutation=0.396;deletion=0.508\t583"
+    rows = [line.split("\t") for line in merge.read("windows.tsv").splitlines()]
+    table = [dict(zip(rows[0], row)) for row in rows[1:]]
+    assert [(row["case"], row["converged"], row["mean_p_conserved"]) for row in table] == [
+        ("a_w00001", "yes", "0.375"), ("a_w00002", "no", "0.833333"), ("b_w00001", "no", "0")]
 
 
-def test_thresholds_and_empty_states_decide_convergence(merge):
-    assert "did not converge: 0 of 3 windows" in merge("--max-rhat", "1.3", "--min-ess", "10")[0]
-    # State 0 of b_w00001 holds no column in most draws: its rates (ESS 40) are the prior's.
-    write(merge.path("results", "b_w00001", "summary", "summary.tsv"),
-          "quantity\tvalue\nstate_0_occupancy\t0.3\nstate_1_occupancy\t1\n")
-    out, _ = merge()
-    assert "did not converge: 1 of 3 windows" in out and "b_w00001  chrB" not in out, out
-
-
-@pytest.mark.parametrize("case, name, old, new, fragment", [
-    ("a_w00002", "rate_states.wig", "20 0.1", "21 0.1", "position 21 lies outside window a_w00002 (chrA:11-20)"),
-    ("a_w00002", "rate_states.wig", "chrom=chrA", "chrom=seq0", "chromosome 'seq0', but the windows table puts"),
-    ("a_w00002", "rate_states.wig", "12 0.6", "12 1.5", "probability '1.5' is outside 0..1"),
-    ("a_w00001", "rate_states.wig", "5 0.8", "1 0.8", "position 1 does not follow 2"),
-    ("a_w00001", "conserved.bed", "\t8\t10", "\t8\t11", "position 11 lies outside window a_w00001"),
-    ("b_w00001", "rates.tsv", "\t40\t", "\tmany\t", "'many' is not a number"),
-    ("b_w00001", "segments.tsv", "probability", "p", "the header lacks 'probability'"),
-])
-def test_faulty_summaries_are_refused_before_anything_is_written(merge, case, name, old, new, fragment):
+def change(merge, case, name, old, new):
     path = merge.path("results", case, "summary", name)
     with open(path) as handle:
         text = handle.read()
+    assert old in text, (name, old)
     write(path, text.replace(old, new))
+
+
+@pytest.mark.parametrize("case, name, old, new, fragment", [
+    # R4: every window checked complete against the windows table; nothing written otherwise.
+    ("a_w00001", "columns.tsv", "3\t10\t0.525\t2.55\tchrA\n", "", "lists 3 columns, the windows table 4"),
+    ("a_w00002", "columns.tsv", "20\t", "21\t", "21 is outside 11..20"),
+    ("a_w00001", "columns.tsv", "1\t5\t", "1\t1\t", "position 1 does not follow 2"),
+    ("a_w00002", "columns.tsv", "chrA\n", "seq0\n", "chromosome 'seq0', but the windows table puts"),
+    ("a_w00001", "columns.tsv", "\t0.55\t", "\t0.56\t", "mutation_rate 0.56 is not the mean of rate_paths.tsv"),
+    ("b_w00001", "rates.tsv", "\t0.5\t0.5\t", "\tnan\t0.5\t", "'nan' is not a finite number"),
+    ("b_w00001", "rates.tsv", "\t40.0\t", "\tmany\t", "'many' is not a number"),
+    ("a_w00001", "rate_paths.tsv", "2:1\n", "4:1\n", "column 4 is outside 0..3"),
+    ("a_w00001", "rate_paths.tsv", "3\t2\t0.1,0.1,5.0\t0.1,1.0,0.05\t0:0,1:1,3:2\n", "",
+     "holds 1 draws, its summary.tsv 2 kept draws"),
+    ("a_w00002", "rate_paths.tsv", "0.05", "inf", "'inf' is not a finite number"),
+    ("b_w00001", "segments.tsv", "probability", "p", "the header lacks 'probability'"),
+    ("b_w00001", "summary.tsv", "kept_draws", "kept", "has no kept_draws row"),
+])
+def test_incomplete_windows_are_named_and_nothing_is_written(merge, case, name, old, new, fragment):
+    change(merge, case, name, old, new)
     assert fragment in merge(status=1)[1]
     assert not os.path.exists(merge.path("genome"))
 
 
-def test_missing_summaries_and_overlapping_windows_are_refused(merge):
-    os.remove(merge.path("results", "a_w00001", "summary", "segments.tsv"))
-    assert "summary of window a_w00001 in" in merge(status=1)[1]
+def test_missing_summaries_holes_and_overlapping_windows_are_refused(merge):
+    # The summary of another version of the case: positions differ from the case's own columns.tsv.
+    os.makedirs(merge.path("data", "a_w00002"))
+    write(merge.path("data", "a_w00002", "columns.tsv"), "column\treference_position\n0\t11\n1\t13\n2\t20\n")
+    assert "summary's columns.tsv line 3 does not match" in merge(status=1)[1]
+    os.remove(merge.path("data", "a_w00002", "columns.tsv"))
+    os.remove(merge.path("results", "a_w00001", "summary", "rate_paths.tsv"))
+    assert "window a_w00001 (chrA:1-10) is incomplete:" in merge(status=1)[1]
     assert "case 'b_w00001' is listed twice" in merge(tables=merge.tables + merge.tables[:1], status=1)[1]
-    with open(merge.tables[1], "a") as handle:
-        handle.write("c_w00001\tchrA\t20\t30\t5\n")
+    text = open(merge.tables[1]).read()
+    write(merge.tables[1], text.replace("a_w00001\tchrA\t1\t10\t4\t50\n", ""))  # a row deleted
+    assert "window a_w00001 of chrA is missing" in merge(status=1)[1]
+    write(merge.tables[1], text.replace("\t1\t10\t", "\t1\t9\t"))
+    assert "no window covers chrA:10-10 between a_w00001 and a_w00002" in merge(status=1)[1]
+    write(merge.tables[1], text + "c_w00001\tchrA\t20\t30\t5\t50\n")
     assert "windows a_w00002 (chrA:11-20) and c_w00001 (chrA:20-30) overlap" in merge(status=1)[1]

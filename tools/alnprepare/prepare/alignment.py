@@ -32,6 +32,11 @@ class Alignment:
     def n_columns(self):
         return len(self.rows[0]) if self.rows else 0
 
+    def reference_length(self, index):
+        """The length of a sequence's own (ungapped) sequence: its last reference coordinate."""
+        row = self.rows[index]
+        return len(row) - row.count("-") - row.count(".")
+
 
 def read_alignment(path, format_name):
     """Read an alignment with Biopython; checks names, lengths and the alphabet."""

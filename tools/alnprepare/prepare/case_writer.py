@@ -32,13 +32,21 @@ def existing_case_files(root_dir, case):
     return [name for name in CASE_FILES if os.path.lexists(os.path.join(data_dir, name))]
 
 
-def write_case(root_dir, case, texts, force):
-    """Write ROOT/data/CASE/ and create ROOT/results/CASE/; returns (data folder, warnings)."""
-    data_dir = os.path.join(root_dir, "data", case)
-    results_dir = os.path.join(root_dir, "results", case)
+def data_folder(root_dir, case):
+    return os.path.join(root_dir, "data", case)
+
+
+def check_case_free(root_dir, case, force):
     existing = existing_case_files(root_dir, case)
     if existing and not force:
-        raise ToolError(f"{data_dir} already holds {', '.join(existing)}; use --force to overwrite")
+        raise ToolError(f"{data_folder(root_dir, case)} already holds {', '.join(existing)}; use --force to overwrite")
+
+
+def write_case(root_dir, case, texts, force):
+    """Write ROOT/data/CASE/ and create ROOT/results/CASE/; returns (data folder, warnings)."""
+    data_dir = data_folder(root_dir, case)
+    results_dir = os.path.join(root_dir, "results", case)
+    check_case_free(root_dir, case, force)
     target = os.path.normpath(data_dir)
     for folder in (results_dir, os.path.dirname(target)):
         _make_folder(folder)
@@ -104,6 +112,16 @@ def _rename(source, destination):
             from None
 
 
+def check_windows_free(root_dir, cases, table_path, force):
+    """Refuse, unless `force`, window cases or a windows table left by an earlier preparation."""
+    taken = [case for case in cases if existing_case_files(root_dir, case)]
+    if os.path.lexists(table_path):
+        taken.append(os.path.basename(table_path))
+    if taken and not force:
+        raise ToolError(f"{os.path.join(root_dir, 'data')} already holds windows of an earlier preparation"
+                        f" ({', '.join(taken[:3])}{', ...' if len(taken) > 3 else ''}); use --force to overwrite")
+
+
 def write_windows(root_dir, windows, texts_of, table_path, table_text, force):
     """Write every window's case, then the windows table; returns warnings.
 
@@ -111,16 +129,16 @@ def write_windows(root_dir, windows, texts_of, table_path, table_text, force):
     last (through a temporary file), so that it exists only once every window
     it lists is whole.
     """
-    taken = [window.case for window in windows if existing_case_files(root_dir, window.case)]
-    if os.path.lexists(table_path):
-        taken.append(os.path.basename(table_path))
-    if taken and not force:
-        raise ToolError(f"{os.path.join(root_dir, 'data')} already holds windows of an earlier preparation"
-                        f" ({', '.join(taken[:3])}{', ...' if len(taken) > 3 else ''}); use --force to overwrite")
+    check_windows_free(root_dir, [window.case for window in windows], table_path, force)
     earlier_runs = 0
     for window in windows:
         _, notes = write_case(root_dir, window.case, texts_of(window), True)
         earlier_runs += len(notes)
+    return finish_windows(root_dir, windows, table_path, table_text, earlier_runs)
+
+
+def finish_windows(root_dir, windows, table_path, table_text, earlier_runs):
+    """Write the windows table once every window it lists is whole; returns warnings."""
     staging = _temporary_file(table_path)
     try:
         write_text(staging, table_text)
@@ -153,14 +171,19 @@ def _temporary_file(path):
 
 
 def _stale_windows(root_dir, windows):
-    """Window cases NAME_wNNNNN beside the new ones that the new windows do not include."""
-    stem = windows[0].case.rstrip("/").rsplit("_w", 1)[0]
-    folder = os.path.join(root_dir, "data", os.path.dirname(stem))
-    prefix = os.path.basename(stem) + "_w"
-    current = {os.path.basename(window.case.rstrip("/")) for window in windows}
-    try:
-        entries = os.listdir(folder)
-    except OSError:
-        return []
-    return sorted(entry for entry in entries if entry.startswith(prefix) and entry[len(prefix):].isdigit()
-                  and entry not in current and existing_case_files(root_dir, os.path.join(os.path.dirname(stem), entry)))
+    """Window cases STEM_wNNNNN beside the new ones (of any of their stems) that the new windows do not
+    include."""
+    current = {window.case.rstrip("/") for window in windows}
+    stems = {case.rsplit("_w", 1)[0] for case in current}
+    stale = []
+    for stem in sorted(stems):
+        folder = os.path.join(root_dir, "data", os.path.dirname(stem))
+        prefix = os.path.basename(stem) + "_w"
+        try:
+            entries = os.listdir(folder)
+        except OSError:
+            continue
+        stale += [entry for entry in sorted(entries) if entry.startswith(prefix) and entry[len(prefix):].isdigit()
+                  and os.path.join(os.path.dirname(stem), entry) not in current
+                  and existing_case_files(root_dir, os.path.join(os.path.dirname(stem), entry))]
+    return stale

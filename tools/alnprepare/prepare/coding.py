@@ -50,7 +50,8 @@ class MissingData:
 
     @property
     def long_cells(self):
-        return sum(last - first + 1 for runs in self.long_runs.values() for first, last in runs)
+        # A run is (first, last), or (chromosome, first, last) along a stitched MAF chromosome.
+        return sum(run[-1] - run[-2] + 1 for runs in self.long_runs.values() for run in runs)
 
     def code(self, name, row):
         """The row's values as a string of digits, with the rules applied."""

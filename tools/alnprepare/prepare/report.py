@@ -51,20 +51,11 @@ def missing_data_lines(missing):
     lines.append(f"  long gaps         {plural(count, 'internal run')} longer than {missing.long_gap} columns,"
                  f" {plural(missing.long_cells, 'cell')} {outcome(missing.long_absent)}")
     for name, runs in missing.long_runs.items():
-        shown = ", ".join(f"{first}-{last}" for first, last in runs[:10])
+        # A run is (first, last) alignment columns, or (chromosome, first, last) stitched columns of a MAF.
+        shown = ", ".join("-".join(map(str, run[-2:])) if len(run) == 2 else f"{run[0]}:{run[1]}-{run[2]}"
+                          for run in runs[:10])
         lines.append(f"    {name!r} columns {shown}" + (f", ... ({len(runs)} runs)" if len(runs) > 10 else ""))
     return lines
-
-
-def genome_lines(alignment):
-    """How a MAF file was stitched (nothing for other formats)."""
-    if not hasattr(alignment, "blocks_used"):
-        return []
-    skipped = "".join(f", {plural(count, 'block')} {reason} left out" for reason, count in
-                      alignment.blocks_skipped.items())
-    return [f"  genome alignment  {plural(alignment.blocks_used, 'block')} stitched along"
-            f" {alignment.names[0]!r} on {alignment.chromosome!r}{skipped}; species absent from a block"
-            " are coded absent"]
 
 
 def summary_lines(parts):
@@ -72,20 +63,14 @@ def summary_lines(parts):
     cells = len(alignment.names) * alignment.n_columns
     gaps = sum(line.count("0") for line in data_lines)
     absent = sum(line.count("5") for line in data_lines)
-    tree = f"  tree              {len(parts.rows) // 2 + 1} leaves, {len(parts.rows)} branches, {parts.rooting}"
-    if parts.pruned:
-        tree += f"; pruned to the alignment's species, without {listing(parts.pruned)}"
-    what = "species" if hasattr(alignment, "blocks_used") else "sequences"
     return [
-        f"  {what:<18}{len(alignment.names)} (reference {parts.reference_name!r})",
-        *genome_lines(alignment),
+        f"  {'sequences':<18}{len(alignment.names)} (reference {parts.reference_name!r})",
         f"  columns           {alignment.n_columns}",
         f"  modelled columns  {len(parts.columns)} (the reference holds A, C, G, T or U)",
         f"  gap fraction      {gaps / cells:.4f} (cells coded as gaps)",
-        f"  absent fraction   {absent / cells:.4f} (cells coded absent: N, ?, X, ambiguity codes, recoded gaps"
-        + (", species absent from a block)" if hasattr(alignment, "blocks_used") else ")"),
+        f"  absent fraction   {absent / cells:.4f} (cells coded absent: N, ?, X, ambiguity codes, recoded gaps)",
         *missing_data_lines(parts.missing),
-        tree,
+        tree_line(parts),
     ]
 
 
@@ -110,3 +95,66 @@ def window_report(parts, windows, table, root_dir, width):
         recipe_heading(f"for {first}; the workflow in workflow/ runs every window"),
         *(f"  {command}" for command in recipe_commands(root_dir, first, min(sizes))),
     ]
+
+
+def tree_line(parts):
+    tree = f"  tree              {len(parts.rows) // 2 + 1} leaves, {len(parts.rows)} branches, {parts.rooting}"
+    if parts.pruned:
+        tree += f"; pruned to the alignment's species, without {listing(parts.pruned)}"
+    return tree
+
+
+def maf_lines(parts):
+    """How a MAF file was read, stitched and coded."""
+    from .maf import describe_overlaps
+
+    scan, written = parts.alignment, parts.columns
+    chromosomes = list(scan.chromosomes.values())
+    skipped = "".join(f", {plural(count, 'block')} {reason} left out" for reason, count in scan.skipped().items())
+    lines = [f"  species           {len(scan.species)} (reference {scan.reference!r})",
+             f"  genome alignment  {plural(sum(stats.blocks for stats in chromosomes), 'block')} stitched along"
+             f" {scan.reference!r} on {plural(len(chromosomes), 'sequence')}{skipped}; species absent from a"
+             " block are coded absent"]
+    overlaps = describe_overlaps(scan)
+    if overlaps:
+        lines.append(f"  overlaps          {overlaps}")
+    if not scan.sorted:
+        line, name = scan.unsorted_at
+        lines.append(f"  block order       not in reference order on {name!r} (from line {line}): sorted in memory"
+                     " (a MAF sorted by reference position is read with memory bounded by a window)")
+    if len(chromosomes) > 1:
+        for stats in chromosomes[:30]:
+            lines.append(f"    {stats.name:<16} {plural(stats.blocks, 'block')}, {stats.modelled} modelled columns")
+        if len(chromosomes) > 30:
+            lines.append(f"    ... ({len(chromosomes)} sequences)")
+    cells = max(written.cells, 1)
+    return lines + [
+        f"  columns           {written.columns}",
+        f"  modelled columns  {written.modelled} (the reference holds A, C, G, T or U)",
+        f"  gap fraction      {written.gaps / cells:.4f} (cells coded as gaps)",
+        f"  absent fraction   {written.absent / cells:.4f} (cells coded absent: N, ?, X, ambiguity codes, recoded"
+        " gaps, species absent from a block)",
+        *missing_data_lines(parts.missing),
+        tree_line(parts),
+    ]
+
+
+def maf_report(parts, written_to, root_dir, case, windowing):
+    """The report of a MAF file prepared as one case (`windowing` None) or as windows ((W, chromosomes left
+    out))."""
+    written = parts.columns
+    if windowing is None:
+        return [f"{PROGRAM}: wrote {written_to}", *maf_lines(parts), "run next:",
+                f"  {sampler_command(sampler_program() or SAMPLER, root_dir, case, written.modelled)}"]
+    width, short = windowing
+    windows = written.windows
+    sizes = [window.n_modelled for window in windows]
+    lines = [f"{PROGRAM}: wrote {plural(len(windows), 'window case')} {windows[0].case} .. {windows[-1].case} and"
+             f" {written_to}", *maf_lines(parts),
+             f"  windows           {len(windows)} of at most {width} modelled columns ({min(sizes)} to {max(sizes)};"
+             " a last window too short for the sampler joins the one before)"]
+    if short:
+        lines.append(f"  left out          {plural(len(short), 'sequence')} with too few modelled columns for a"
+                     f" window ({listing(short)})")
+    return lines + ["run next (one run per window, or all of them with the workflow in workflow/):",
+                    f"  {sampler_command(sampler_program() or SAMPLER, root_dir, windows[0].case, min(sizes))}"]

@@ -163,6 +163,31 @@ def _check_lengths(root, path, missing_length):
     return []
 
 
+# The branch lengths the sampler accepts: 0, or 1e-100 to 1e100 with every
+# positive length of the tree within a factor 1e12 of the others.
+SMALLEST_LENGTH, LARGEST_LENGTH, LENGTH_SPREAD = 1e-100, 1e100, 1e12
+
+
+def check_sampler_lengths(tree, path):
+    """Refuse, naming the branch, a tree (as written, after rooting and pruning) whose lengths the sampler
+    would refuse."""
+    branches = [node for node in preorder(tree.root) if node is not tree.root]
+    positive = [node for node in branches if node.branch_length > 0]
+    for node in positive:
+        if not SMALLEST_LENGTH <= node.branch_length <= LARGEST_LENGTH:
+            raise ToolError(f"tree {path}: branch above {describe(node)} has length {node.branch_length!r}; the"
+                            f" sampler takes lengths of 0 or {SMALLEST_LENGTH:g} to {LARGEST_LENGTH:g}")
+    if not positive:
+        raise ToolError(f"tree {path}: every branch of the tree as written has length 0, so no event can happen"
+                        " on it")
+    shortest = min(positive, key=lambda node: node.branch_length)
+    longest = max(positive, key=lambda node: node.branch_length)
+    if longest.branch_length > LENGTH_SPREAD * shortest.branch_length:
+        raise ToolError(f"tree {path}: the branch above {describe(longest)} ({longest.branch_length!r}) is more than"
+                        f" {LENGTH_SPREAD:g} times the one above {describe(shortest)} ({shortest.branch_length!r});"
+                        " the sampler needs the positive lengths of a tree within that factor of each other")
+
+
 def _check_shape(root, path):
     bad = []
     for node in preorder(root):

@@ -14,7 +14,7 @@ import os
 
 from alncommon.case import ToolError, plural, tsv_text
 
-WINDOWS_HEADER = ("case", "chromosome", "first_position", "last_position", "modelled_columns")
+WINDOWS_HEADER = ("case", "chromosome", "first_position", "last_position", "modelled_columns", "chromosome_size")
 
 
 def window_bounds(n_modelled, width, min_columns):
@@ -44,6 +44,7 @@ class Window:
         self.case = case
         self.data_lines = data_lines
         self.columns = columns
+        self.n_modelled = len(columns)
         self.first_position = first_position
         self.last_position = last_position
 
@@ -77,6 +78,9 @@ def windows_table_path(root_dir, case):
     return os.path.join(root_dir, "data", case.rstrip("/") + "_windows.tsv")
 
 
-def windows_text(windows, chromosome):
-    return tsv_text(WINDOWS_HEADER, ((window.case.rstrip("/"), chromosome, window.first_position,
-                                      window.last_position, len(window.columns)) for window in windows))
+def windows_text(windows, chromosome, size):
+    """The windows table; `chromosome` and its `size` (the reference sequence's length) are those of every
+    window, or None when each window carries its own (a genome alignment of several chromosomes)."""
+    return tsv_text(WINDOWS_HEADER, ((window.case.rstrip("/"), chromosome or window.chromosome,
+                                      window.first_position, window.last_position, window.n_modelled,
+                                      size or window.chromosome_size) for window in windows))

@@ -58,10 +58,10 @@ GAPPY = ">a\nACGTACGTACGTAC\n>b\n--GT-----GTA--\n>c\nN-GTAC--GTACG.\n"
 
 
 @pytest.mark.parametrize("extra,b,c,report", [
-    (["--long-gap", "4"], "55340000034155", "55341200341235",
+    (["--long-gap", "4", "--long-gaps", "gap"], "55340000034155", "55341200341235",
      [("gap fraction", "0.1667"), ("absent fraction", "0.1667"), ("terminal gaps", "6 cells coded absent"),
       ("long gaps", "1 internal run longer than 4 columns, 5 cells kept as gaps"), ("'b' columns", "5-9")]),
-    (["--long-gap", "4", "--long-gaps", "absent", "--terminal-gaps", "gap"], "00345555534100", "50341200341230",
+    (["--long-gap", "4", "--terminal-gaps", "gap"], "00345555534100", "50341200341230",
      [("gap fraction", "0.1905"), ("absent fraction", "0.1429"), ("terminal gaps", "6 cells kept as gaps"),
       ("long gaps", "1 internal run longer than 4 columns, 5 cells coded absent")]),
     (["--long-gap", "5"], "55340000034155", "55341200341235", [("long gaps", "no internal gap run longer than 5 ")]),

@@ -44,8 +44,8 @@ def run_maf(ws, maf=MAF, tree=TREE, *extra, status=0):
     return ws.run(maf, tree, "--format", "maf", *extra, alignment_name="aln.maf", status=status)
 
 
-def data_lines(ws):
-    return [" ".join(row) for row in ws.table("data.txt")]
+def data_lines(ws, case="case"):
+    return [" ".join(row) for row in ws.table("data.txt", case)]
 
 
 def test_blocks_are_stitched_along_the_reference_with_absent_species_and_the_tree_pruned(ws):
@@ -89,28 +89,27 @@ def test_reference_option_names_a_species(ws):
 
 
 HEADER = "##maf version=1\n\n"
+PAIR = "a score=1\ns hg.chr1 10 4 + 100 ACGT\ns mm.chr5 0 4 + 200 ACGT\n"
 FAULTS = [
-    ("a score=1\ns hg.chr1 10 4 - 100 ACGT\ns mm.chr5 0 4 + 200 ACGT\n", [],
-     ["block at line 3: the reference 'hg.chr1' is on the minus strand (positions 87-90)"]),
-    ("a score=1\ns hg.chr1 10 4 + 100 ACGT\ns mm.chr5 0 4 + 200 ACGT\n\n"
-     "a score=1\ns hg.chr1 12 4 + 100 ACGT\ns mm.chr5 9 4 + 200 ACGT\n", [],
-     ["blocks at lines 3 and 7 overlap on the reference 'hg.chr1' (positions 11-14 and 13-16)"]),
-    ("a score=1\ns hg.chr1 10 4 + 100 ACGT\ns mm.chr5 0 4 + 200 ACGT\n\n"
-     "a score=1\ns hg.chr2 12 4 + 100 ACGT\ns mm.chr5 9 4 + 200 ACGT\n", [],
-     ["the reference 'hg' lies on 2 sequences ('chr1' (1 block), 'chr2' (1 block)); choose one with --chrom"]),
-    ("a score=1\ns hg.chr1 10 4 + 100 ACGT\ns mm.chr5 0 4 + 200 ACGT\n", ["--chrom", "chrX"],
-     ["--chrom 'chrX': no block", "(its sequences: 'chr1')"]),
-    ("a score=1\ns hg.chr1 10 4 + 100 ACGT\ns xx.chr5 0 4 + 200 ACGT\n", [],
-     ["sequences of", "without a leaf in", "'xx'"]),
-    ("a score=1\ns hg.chr1 10 4 + 100 ACGT\ns mm.chr5 0 4 + 200 ACGT\n", ["--reference", "zz"],
-     ["--reference 'zz': no block of MAF", "(species: 'hg', 'mm')"]),
-    ("a score=1\ns hg.chr1 10 4 + 100 ACGT\ns mm.chr5 0 4 + 200 ACGT\ns mm.chr6 0 4 + 200 ACGT\n", [],
-     ["block at line 3: species 'mm' has two rows ('mm.chr5' and 'mm.chr6')"]),
-    ("a score=1\ns hg.chr1 10 4 + 100 ACGT\ns mm.chr5 0 4 + 200 AC*T\n", [],
-     ["block at line 3: 'mm.chr5' holds '*' at block column 3"]),
-    ("a score=1\ns hg.chr1 10 4 + 100 ACGT\ns mm.chr5 0 3 + 200 ACG\n", [], ["cannot read MAF", "near line"]),
+    (PAIR + "\na score=1\ns hg.chr1 12 4 + 100 ACGT\ns mm.chr5 9 4 + 200 ACGT\n", ["--overlaps", "error"],
+     ["block at line 7: the reference 'hg.chr1' at positions 13-16 overlaps positions up to 14"]),
+    (PAIR + "\na score=1\ns hg.chr2 12 4 + 100 ACGT\ns mm.chr5 9 4 + 200 ACGT\n", [],
+     ["the reference 'hg' lies on 2 sequences ('chr1' (1 block), 'chr2' (1 block)): cut them all into windows"]),
+    (PAIR, ["--chrom", "chrX"], ["--chrom 'chrX': no block", "(its sequences: 'chr1')"]),
+    (PAIR.replace("mm.", "xx."), [], ["sequences of", "without a leaf in", "'xx'"]),
+    (PAIR, ["--reference", "zz"], ["--reference 'zz': no block of MAF", "(species: 'hg', 'mm')"]),
+    (PAIR + "s mm.chr6 0 4 + 200 ACGT\n", [], ["line 6: species 'mm' has two rows in the block at line 3"]),
+    (PAIR.replace("ACGT\n", "AC*T\n"), [], ["line 4: 'hg.chr1' holds '*' at block column 3"]),
+    (PAIR.replace("0 4 + 200 ACGT", "0 3 + 200 ACG"), [], ["line 5: 'mm.chr5' has 3 columns, the block's first row 4"]),
+    (PAIR.replace("0 4 + 200", "0 5 + 200"), [], ["line 5: 'mm.chr5' declares size 5 but its text holds 4 bases"]),
+    (PAIR.replace("10 4 + 100", "98 4 + 100"), [], ["line 4: 'hg.chr1' spans 98..102, beyond its srcSize 100"]),
+    (PAIR.replace("10 4 +", "10 4 x"), [], ["line 4: strand 'x' of 'hg.chr1' is neither '+' nor '-'"]),
+    (PAIR.replace("+ 100", "+ 0"), [], ["line 4: srcSize '0' is not a whole number of at least 1"]),
+    ("a score=3\n\n" + PAIR, [], ["line 3: the block has no 's' line"]),
+    (PAIR + "z 1 2\n", [], ["line 6: unknown line type 'z'"]),
+    ("s hg.chr1 10 4 + 100 ACGT\n", [], ["line 3: an 's' line outside a block"]),
     ("a score=1\ns hg.chr1 10 4 + 100 ACGT\n", [], ["only the reference 'hg' is in the blocks of 'chr1'"]),
-    ("a score=1\ns hg.chr1 10 4 + 100 NNNA\ns mm.chr5 0 4 + 200 ACGT\n", [], ["holds A, C, G, T or U in 1 column"]),
+    (PAIR.replace("ACGT\ns mm", "NNNA\ns mm"), [], ["holds A, C, G, T or U in too few columns ('chr1': 1)"]),
     ("", [], ["holds no alignment block"]),
     (None, [], ["line 1 does not start with '##maf': not a MAF file"]),
 ]
@@ -121,3 +120,110 @@ def test_every_fault_is_refused_with_a_message_and_nothing_written(ws, blocks, e
     maf = ">a\nACGT\n" if blocks is None else HEADER + blocks
     ws.fails(run_maf(ws, maf, "((hg:1,mm:1):1,cf:1);", *extra, status=1), *fragments)
     assert not os.path.exists(ws.root)
+
+
+@pytest.mark.parametrize("tree, fragment", [
+    ("((hg:1e300,mm:1):1,cf:1);", "branch above leaf 'hg' has length 1e+300; the sampler takes lengths of 0 or"),
+    ("((hg:1e-9,mm:1e4):1,cf:1);", "is more than 1e+12 times the one above leaf 'hg' (1e-09)"),
+    # Pruning xx joins the two branches above hg: 2e-120, below the smallest length.
+    ("((hg:1e-120,xx:1):1e-120,mm:1);", "branch above leaf 'hg' has length 2e-120"),
+])
+def test_tree_lengths_outside_the_samplers_range_are_refused_as_written(ws, tree, fragment):
+    ws.fails(run_maf(ws, HEADER + PAIR, tree, status=1), fragment)
+
+
+# Two chromosomes; on chrA a block overlapping the one before by 1 base (16)
+# and one wholly inside taken positions (17..19), on chrB a block with the
+# reference on the minus strand (turned around) and minus-strand rows of
+# other species; comments between blocks, '#eof', i, e and q lines, 'a'
+# lines without a score.
+GENOME_MAF = """##maf version=1
+# made by hand
+a score=5
+s hg.chrA 10 6 + 40 ACGTAC
+s mm.s1 100 6 - 500 ACGTAA
+s cf.s9 3 5 + 90 AC-TAC
+
+a
+s hg.chrA 15 5 + 40 CGGAT
+s mm.s1 0 5 + 500 CGGTT
+# between blocks
+a score=1
+s hg.chrA 16 3 + 40 GGA
+s cf.s9 0 3 + 90 GGA
+
+a score=2
+s hg.chrB 0 4 + 30 TTGA
+s cf.s9 10 4 + 90 TTGC
+i cf.s9 C 0 C 0
+q cf.s9 9999
+
+a
+s hg.chrB 20 5 - 30 AACCG
+s mm.s1 7 4 + 500 AA-CG
+e cf.s9 0 3 + 90 I
+#eof
+"""
+# (case, first, last, size, data lines (hg mm cf), reference positions)
+GENOME_WINDOWS = [
+    ("case_chrA_w00001", 11, 14, 40, ["1 1 1", "2 2 2", "3 3 0", "4 4 4"], [11, 12, 13, 14]),
+    ("case_chrA_w00002", 15, 20, 40, ["1 1 1", "2 1 2", "3 3 5", "3 3 5", "1 4 5", "4 4 5"], [15, 16, 17, 18, 19, 20]),
+    ("case_chrB_w00001", 1, 5, 30, ["4 5 4", "4 5 4", "3 5 3", "1 5 2"], [1, 2, 3, 4]),
+    ("case_chrB_w00002", 6, 10, 30, ["2 2 5", "3 3 5", "3 0 5", "4 4 5", "4 4 5"], [6, 7, 8, 9, 10]),
+]
+
+
+def test_a_real_style_gzip_maf_is_trimmed_turned_around_and_cut_per_chromosome(ws):
+    path = os.path.join(ws.path, "genome.maf.gz")
+    with gzip.open(path, "wt") as handle:
+        handle.write(GENOME_MAF)
+    argv = ["--alignment", path, "--format", "maf", "--tree", ws.write("t.nwk", "((hg:1,mm:2):1,(cf:1,dog:1):1);"),
+            "--root-dir", ws.root, "--case", "case/", "--window", "4", "--min-columns", "3"]
+    out, _ = ws.main(argv)
+    assert "1 block overlapping earlier ones on the reference trimmed, 1 block wholly inside them dropped," \
+           " 4 reference bases left out" in out
+    table = ws.table("case_windows.tsv", case="")
+    assert [(row["case"], int(row["first_position"]), int(row["last_position"]), int(row["chromosome_size"]))
+            for row in table] == [window[:4] for window in GENOME_WINDOWS]
+    for case, _, _, _, lines, positions in GENOME_WINDOWS:
+        check_sampler_rules(ws.data_dir(case))
+        assert data_lines(ws, case) == lines
+        assert [int(row["reference_position"]) for row in ws.table("columns.tsv", case)] == positions
+        assert [row["name"] for row in ws.table("sequences.tsv", case)] == ["hg", "mm", "cf"]
+
+
+def test_long_gap_runs_of_a_maf_are_coded_absent_and_reported(ws):
+    out, _ = run_maf(ws, HEADER + "a\ns hg.chr1 0 8 + 9 ACGTACGT\ns mm.c 0 5 + 9 AC---CGT\n", "(hg:1,mm:1);",
+                     "--long-gap", "2")
+    assert [line.split()[1] for line in data_lines(ws)] == list("12555234")
+    assert "1 internal run longer than 2 columns, 3 cells coded absent" in out and "'mm' columns chr1:3-5" in out
+
+
+def test_gap_runs_found_piece_by_piece_code_as_the_whole_row(ws):
+    """Random rows cut into random pieces: the streaming rules give what the rules on the whole row give."""
+    import random
+
+    from prepare.coding import MissingData
+    from prepare.genome import MissingRules
+    from prepare.maf import ChromosomeStats, GapRuns
+
+    generator = random.Random(5)
+    for trial in range(300):
+        letters = "00000512345" if trial % 2 else "0512"
+        row = "".join(generator.choice(letters) for _ in range(generator.randrange(1, 60)))
+        long_gap, terminal, long_ = generator.randrange(1, 6), generator.choice("absent gap".split()), \
+            generator.choice("absent gap".split())
+        stats = ChromosomeStats("c")
+        runs = stats.runs["x"] = GapRuns(long_gap)
+        cuts = sorted({0, len(row), *generator.sample(range(len(row) + 1), min(len(row), 4))})
+        for start, end in zip(cuts, cuts[1:]):
+            runs.add(row[start:end], start)
+        whole = MissingData(terminal, long_gap, long_)
+        expected = whole.code("x", row)
+        rules = MissingRules(stats, terminal == "absent", long_ == "absent")
+        translated = row.replace("0", "-").replace("5", "N").replace("1", "A").replace("2", "C").replace("3", "G") \
+            .replace("4", "T")
+        coded = "".join(rules.code("x", translated[start:end], start) for start, end in zip(cuts, cuts[1:]))
+        assert coded == expected, (row, long_gap, terminal, long_)
+        assert runs.terminal_gaps() == whole.terminal_cells and whole.long_cells == sum(
+            end - start for start, end in runs.long_runs())

@@ -10,7 +10,8 @@ from . import html_report, next_step, plots, report, tables, tracks
 from .case_data import input_column_count, internal_node_names, read_case_tree, read_positions, reference_name
 from .runs import AUTO_BURNIN, burnin_warnings, older_than_inputs, parse_burnin, read_chains
 from .statistics import CONSERVATION_KEYS, Summary
-from .tracks import CONSERVED_THRESHOLD
+from .tracks import CONSERVED_THRESHOLD, MIN_GAP, MIN_LENGTH, conserved_call_lines
+from alncommon.conservation import RHO
 
 PROGRAM = "alnsummarize"
 
@@ -41,10 +42,18 @@ def build_parser():
     parser.add_argument("--data-file", default="data.txt", metavar="FILE",
                         help="the alignment file the runs read (-d of alnsampler; default data.txt)")
     parser.add_argument("--conserved-by", choices=CONSERVATION_KEYS, default="mutation",
-                        help="the rate that orders the rate states (state 0 the lowest) and so the labels,"
-                        " rate_states.wig and conserved.bed: mutation (default), deletion or their total")
+                        help="the rate that orders the rate states (state 0 the lowest; the labels and"
+                        " rate_states.wig) and that the conserved call tests: mutation (default), deletion or"
+                        " their total")
+    parser.add_argument("--rho", type=parse_rho, default=RHO, metavar="R",
+                        help="a column is conserved in a draw when its state's mutation rate is below R times the"
+                        " case's mean mutation rate and its deletion rate at most the mean (default 0.3)")
     parser.add_argument("--threshold", type=parse_threshold, default=CONSERVED_THRESHOLD, metavar="P",
-                        help="conserved.bed holds the runs where state 0's probability exceeds P (default 0.5)")
+                        help="conserved.bed: elements are runs of P(conserved) >= P (default 0.5)")
+    parser.add_argument("--min-gap", type=parse_count, default=MIN_GAP, metavar="N",
+                        help="runs with fewer than N positions between them are joined (default 5)")
+    parser.add_argument("--min-length", type=parse_count, default=MIN_LENGTH, metavar="N",
+                        help="elements shorter than N positions are dropped (default 10)")
     parser.add_argument("--modelled-only", action="store_true",
                         help="ancestors.fasta over the modelled columns only (default: one character per input"
                         " column, N where nothing is modelled)")
@@ -61,6 +70,22 @@ def parse_threshold(text):
     if not 0 <= value < 1:
         raise argparse.ArgumentTypeError(f"{text!r} is out of range: give a probability 0 <= P < 1")
     return value
+
+
+def parse_rho(text):
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"{text!r} is not a number") from None
+    if not 0 < value <= 1:
+        raise argparse.ArgumentTypeError(f"{text!r} is out of range: give a factor 0 < R <= 1")
+    return value
+
+
+def parse_count(text):
+    if not text.isdigit() or int(text) > 10**9:
+        raise argparse.ArgumentTypeError(f"{text!r} is not a whole number of positions (0 or more)")
+    return int(text)
 
 
 def parse_arguments(argv):
@@ -100,7 +125,8 @@ def summarise(arguments):
     data_dir = os.path.join(root, "data", arguments.case)
     chains = read_chains(results_dir, arguments.seeds, arguments.burnin)
     positions = read_positions(data_dir, arguments.data_file, chains[0].n_columns)
-    summary = Summary(chains, relabel=not arguments.no_relabel, conserved_by=arguments.conserved_by)
+    summary = Summary(chains, relabel=not arguments.no_relabel, conserved_by=arguments.conserved_by,
+                      rho=arguments.rho)
     tree, ancestors_warnings = read_ancestors(chains, summary, data_dir)
     if summary.ancestors is not None:
         n_internal = summary.ancestors.shape[0]
@@ -129,11 +155,13 @@ def summarise(arguments):
             written.append("ancestors.nwk")
     written += tables.write_tracer_logs(out, summary)
     chrom = reference_name(data_dir, arguments.case)
-    written += tracks.write_tracks(out, summary, positions, chrom, arguments.case.rstrip("/"), arguments.threshold)
+    calling = (arguments.threshold, arguments.min_gap, arguments.min_length)
+    written += tracks.write_tracks(out, summary, positions, chrom, arguments.case.rstrip("/"), *calling)
     if not arguments.no_plots:
         written += plots.write_plots(out, summary, positions, arguments.case.rstrip("/"))
 
     lines = report.report_lines(arguments.case, data_dir, positions, summary)
+    lines += conserved_call_lines(summary, positions, *calling)
     written += ["summary.tsv", "warnings.txt", "report.txt", "report.html"]
     lines.append(f"wrote into {out}: {' '.join(written)}")
     tables.write_table(os.path.join(out, "summary.tsv"), ["quantity", "value"], tables.summary_rows(summary, warnings))

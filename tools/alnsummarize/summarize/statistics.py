@@ -5,6 +5,7 @@ import math
 import numpy as np
 
 from alncommon import recipe
+from alncommon.conservation import RHO, Draw, column_weighted_reference, p_conserved
 
 from .runs import RATE_KINDS, VALUE_LETTERS
 from .tables import number_text
@@ -164,8 +165,10 @@ class Summary:
     does not depend on labels).
     """
 
-    def __init__(self, chains, relabel, conserved_by="mutation"):
+    def __init__(self, chains, relabel, conserved_by="mutation", rho=RHO):
         self.chains = chains
+        self.rho = rho
+        self.draws = []  # the kept draws' rates and run-coded paths (sampled labels), for the conserved call
         self.relabel = relabel
         self.conserved_by = conserved_by
         self.n_columns = chains[0].n_columns
@@ -182,6 +185,8 @@ class Summary:
         self.occupancy /= self.n_kept
         for kind in RATE_KINDS:
             self.column_rates[kind] /= self.n_kept
+        self.reference = column_weighted_reference(self.column_rates["mutation"], self.column_rates["deletion"])
+        self.p_conserved = p_conserved(self.draws, self.n_columns, self.reference, rho, conserved_by)
         self.start_probs = self._start_posterior()
         self.rates = self._rate_draws()
         self.segment_probs, self.segment_conditional = self._segment_posterior()
@@ -211,6 +216,8 @@ class Summary:
             self.occupancy[labels[occupied.nonzero()[0]]] += 1
             for kind in RATE_KINDS:
                 self.column_rates[kind] += chain.rates[kind][draw][states]
+            self.draws.append(Draw.from_path(chain.seed, int(iteration), chain.rates["deletion"][draw],
+                                             chain.rates["mutation"][draw], states))
         self.orders.append(orders)
         self.reordered.append(reordered)
 
@@ -354,7 +361,7 @@ class Summary:
                               f" (--conserved-by {key})" for key in others)
             messages.append(
                 f"the orderings disagree on the most conserved rate state: by {self.conserved_by} rate it is"
-                f" {self.state_name(chosen)}, {views}; the labels, rate_states.wig and conserved.bed follow"
+                f" {self.state_name(chosen)}, {views}; the labels and rate_states.wig follow"
                 f" --conserved-by {self.conserved_by}"
             )
         return messages

@@ -48,7 +48,7 @@ def write_columns(path, summary, positions):
         header += [f"p_root_{name}" for name in VALUE_NAMES] + ["root_most_probable"]
         root = summary.ancestors[0]
         best = most_probable(root)
-    header += COLUMN_RATE_HEADER
+    header += COLUMN_RATE_HEADER + ["p_conserved"]
     deletion, mutation = summary.column_rates["deletion"], summary.column_rates["mutation"]
     rows = []
     for column in range(summary.n_columns):
@@ -57,6 +57,7 @@ def write_columns(path, summary, positions):
         if summary.ancestors is not None:
             row += [float(p) for p in root[column]] + [VALUE_LETTERS[best[column]]]
         row += [float(deletion[column]), float(mutation[column]), float(deletion[column] + mutation[column])]
+        row.append(float(summary.p_conserved[column]))
         rows.append(row)
     write_table(path, header, rows)
 
@@ -121,6 +122,8 @@ def summary_rows(summary, warnings):
         rows += [(f"{row['rate']}_{name}", row[name]) for name in ("mean", "lower_95", "upper_95", "ess", "rhat")]
     for kind in RATE_KINDS:
         rows.append((f"mean_column_{kind}_rate", float(summary.column_rates[kind].mean())))
+    rows += [("rho", summary.rho), ("reference_mutation_rate", summary.reference[0]),
+             ("reference_deletion_rate", summary.reference[1])]
     rows.append(("warnings", len(warnings)))
     rows += [(f"warning_{number}", message) for number, message in enumerate(warnings, start=1)]
     return rows

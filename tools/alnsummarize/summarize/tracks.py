@@ -1,41 +1,17 @@
-"""Genome-browser tracks: the most conserved state's probability (wig) and its runs (BED),
-and the posterior mean deletion and mutation rate of every column (wig)."""
+"""Genome-browser tracks: P(conserved) (wig) and its elements (BED), the most conserved
+state's probability (wig), and the posterior mean deletion and mutation rate of every column
+(wig); and the kept draws' rate paths that alnmerge makes the genome-wide call from."""
 
 import os
 
 import numpy as np
 
 from alncommon.case import write_text
+from alncommon.conservation import MIN_GAP, MIN_LENGTH, PATHS_FILE, THRESHOLD, element_bed_lines, elements, paths_text
 
 from .tables import number_text
 
-CONSERVED_THRESHOLD = 0.5
-
-
-def slowest_state_runs(reference, probabilities, threshold=CONSERVED_THRESHOLD):
-    """Runs of consecutive reference positions whose probability exceeds the threshold.
-
-    Returns (first position, last position, mean probability) per run.  A jump
-    in the reference coordinate (a reference position that is not modelled,
-    such as an N) ends a run: nothing is known there.
-    """
-    runs = []
-    start = None
-    for column, probability in enumerate(probabilities):
-        inside = probability > threshold
-        continues = start is not None and inside and reference[column] == reference[column - 1] + 1
-        if start is not None and not continues:
-            runs.append(_run(reference, probabilities, start, column - 1))
-            start = None
-        if inside and start is None:
-            start = column
-    if start is not None:
-        runs.append(_run(reference, probabilities, start, len(probabilities) - 1))
-    return runs
-
-
-def _run(reference, probabilities, first, last):
-    return int(reference[first]), int(reference[last]), float(np.mean(probabilities[first:last + 1]))
+CONSERVED_THRESHOLD = THRESHOLD
 
 
 def _wig(path, name, description, positions, chrom, values):
@@ -44,24 +20,53 @@ def _wig(path, name, description, positions, chrom, values):
     write_text(path, "".join(lines))
 
 
-def write_tracks(out_dir, summary, positions, chrom, case, threshold=CONSERVED_THRESHOLD):
-    """rate_states.wig and conserved.bed (state 0 of the summary's labels), mutation_rate.wig
-    and deletion_rate.wig; returns the names written."""
+def write_tracks(out_dir, summary, positions, chrom, case, threshold=CONSERVED_THRESHOLD, min_gap=MIN_GAP,
+                 min_length=MIN_LENGTH):
+    """rate_states.wig (state 0 of the summary's labels), conservation.wig and conserved.bed (P(conserved)
+    and its elements), mutation_rate.wig, deletion_rate.wig and rate_paths.tsv; returns the names written."""
     slowest = summary.state_probs[:, 0]
     what = (f"most conserved rate state (by {summary.conserved_by} rate)" if summary.relabel
             else "rate state 0 (sampled labels, not relabelled)")
     where = "reference coordinates" if positions.from_columns_file else "data.txt line numbers"
     seeds = " ".join(str(chain.seed) for chain in summary.chains)
-    _wig(os.path.join(out_dir, "rate_states.wig"), f"{case} conserved",
+    _wig(os.path.join(out_dir, "rate_states.wig"), f"{case} rate state 0",
          f"posterior probability of the {what}, {case} seeds {seeds}, {where}", positions, chrom, slowest)
+    _wig(os.path.join(out_dir, "conservation.wig"), f"{case} conservation",
+         f"P(conserved): {conserved_rule(summary)}, {case} seeds {seeds}, {where}", positions, chrom,
+         summary.p_conserved)
     for kind in ("mutation", "deletion"):
         _wig(os.path.join(out_dir, f"{kind}_rate.wig"), f"{case} {kind} rate",
              f"posterior mean {kind} rate of each column's rate state, {case} seeds {seeds}, {where}",
              positions, chrom, summary.column_rates[kind])
-    bed = [
-        # BED intervals start at 0 and exclude their end.
-        f"{chrom}\t{first - 1}\t{last}\tconserved\t{int(round(1000 * mean))}\n"
-        for first, last, mean in slowest_state_runs(positions.reference, slowest, threshold)
-    ]
-    write_text(os.path.join(out_dir, "conserved.bed"), "".join(bed))
-    return ["rate_states.wig", "mutation_rate.wig", "deletion_rate.wig", "conserved.bed"]
+    found = summary_elements(summary, positions, threshold, min_gap, min_length)
+    write_text(os.path.join(out_dir, "conserved.bed"), "".join(element_bed_lines(chrom, found)))
+    write_text(os.path.join(out_dir, PATHS_FILE), paths_text(summary.draws))
+    return ["rate_states.wig", "conservation.wig", "mutation_rate.wig", "deletion_rate.wig", "conserved.bed",
+            PATHS_FILE]
+
+
+def summary_elements(summary, positions, threshold, min_gap, min_length):
+    return elements(positions.reference, summary.p_conserved, summary.column_rates["mutation"],
+                    summary.column_rates["deletion"], threshold, min_gap, min_length)
+
+
+def conserved_rule(summary):
+    """The conserved call in words, with the case's reference rates."""
+    mutation, deletion = summary.reference
+    if summary.conserved_by == "total":
+        return (f"total rate below {summary.rho:g} x {number_text(mutation + deletion)} (the case's mean)")
+    first, second = ("mutation", "deletion") if summary.conserved_by == "mutation" else ("deletion", "mutation")
+    rates = {"mutation": mutation, "deletion": deletion}
+    return (f"{first} rate below {summary.rho:g} x {number_text(rates[first])} and {second} rate at most"
+            f" {number_text(rates[second])} (the case's mean rates)")
+
+
+def conserved_call_lines(summary, positions, threshold, min_gap, min_length):
+    """The report's lines on the conserved call and its elements."""
+    found = summary_elements(summary, positions, threshold, min_gap, min_length)
+    lengths = [last - first + 1 for first, last, *_ in found]
+    shape = (f", {min(lengths)} to {max(lengths)} positions (median {int(np.median(lengths))})" if lengths else "")
+    return [f"  conserved call: P(conserved) = share of kept draws with the column's {conserved_rule(summary)};"
+            f" {sum(summary.p_conserved >= threshold)} of {summary.n_columns} columns at P >= {threshold:g}",
+            f"  conserved.bed: {len(found)} elements (runs at P >= {threshold:g}, gaps under {min_gap} positions"
+            f" joined, at least {min_length} positions long){shape}"]

@@ -60,12 +60,20 @@ def test_tracks_follow_the_reference_coordinates_of_columns_tsv(case, run):
     wig = case.read_output("rate_states.wig").splitlines()
     assert wig[0].startswith("track type=wiggle_0 ") and wig[1] == "variableStep chrom=human span=1"
     assert wig[2:] == ["1 1", "2 0.75", "3 1", "5 1", "6 1", "7 0.5"]
-    # BED: from 0, end excluded; the unmodelled coordinate 4 splits a run,
-    # and 0.5 is not above the threshold.
-    assert case.read_output("conserved.bed") == "human\t0\t3\tconserved\t917\nhuman\t4\t6\tconserved\t1000\n"
-    run("--threshold", "0.8")
-    assert case.read_output("conserved.bed") == "human\t0\t1\tconserved\t1000\nhuman\t2\t3\tconserved\t1000\n" \
-        "human\t4\t6\tconserved\t1000\n"
+    # State 0 alone is below 0.3 x the mean mutation rate 1.3375 (deletion at most 0.13375): P(conserved)
+    # is its probability.
+    assert case.read_output("conservation.wig").splitlines()[2:] == wig[2:]
+    # Elements (BED: from 0, end excluded) at P >= 0.5: the unmodelled coordinate 4 splits 1-3 from 5-7,
+    # which join across it (fewer than --min-gap 5 positions between) but stay below --min-length 10.
+    assert case.read_output("conserved.bed") == ""
+    for options, bed in ((["--min-gap", "0", "--min-length", "1"], "human\t0\t3\tmutation=0.925;deletion=0.0925\t917\n"
+                          "human\t4\t7\tmutation=1.75;deletion=0.175\t833\n"),
+                         (["--min-gap", "2", "--min-length", "7"], "human\t0\t7\tmutation=1.34;deletion=0.134\t875\n"),
+                         (["--threshold", "0.8", "--min-gap", "0", "--min-length", "1"],
+                          "human\t0\t1\tmutation=0.1;deletion=0.01\t1000\nhuman\t2\t3\tmutation=0.1;deletion=0.01"
+                          "\t1000\nhuman\t4\t6\tmutation=0.1;deletion=0.01\t1000\n")):
+        run(*options)
+        assert case.read_output("conserved.bed") == bed, options
     assert case.read_output("mutation_rate.wig").splitlines()[1:3] == ["variableStep chrom=human span=1", "1 0.1"]
 
 
@@ -80,7 +88,9 @@ def test_without_columns_tsv_positions_are_data_rows(case, run):
     assert wig[1] == "variableStep chrom=case span=1"
     assert wig[2:] == ["1 1", "4 1", "5 0"]
     # Line 2 and 3 are not modelled, so lines 1 and 4 make two runs.
-    assert case.read_output("conserved.bed") == "case\t0\t1\tconserved\t1000\ncase\t3\t4\tconserved\t1000\n"
+    run("--min-gap", "0", "--min-length", "1")
+    assert [line.split("\t")[:3] for line in case.read_output("conserved.bed").splitlines()] == \
+        [["case", "0", "1"], ["case", "3", "4"]]
     case.write_data([[0, 1], [4, 4], [4, 4], [0, 0], [1, 1]], name="other.txt")
     run("--data-file", "other.txt")
     assert [row["alignment_position"] for row in case.table("columns.tsv")] == ["2", "3", "5"]
