@@ -144,8 +144,8 @@ def maf_report(parts, written_to, root_dir, case, windowing):
     out))."""
     written = parts.columns
     if windowing is None:
-        return [f"{PROGRAM}: wrote {written_to}", *maf_lines(parts), "run next:",
-                f"  {sampler_command(sampler_program() or SAMPLER, root_dir, case, written.modelled)}"]
+        return [f"{PROGRAM}: wrote {written_to}", *maf_lines(parts), recipe_heading(),
+                *(f"  {command}" for command in recipe_commands(root_dir, case, written.modelled))]
     width, short = windowing
     windows = written.windows
     sizes = [window.n_modelled for window in windows]
@@ -156,5 +156,5 @@ def maf_report(parts, written_to, root_dir, case, windowing):
     if short:
         lines.append(f"  left out          {plural(len(short), 'sequence')} with too few modelled columns for a"
                      f" window ({listing(short)})")
-    return lines + ["run next (one run per window, or all of them with the workflow in workflow/):",
-                    f"  {sampler_command(sampler_program() or SAMPLER, root_dir, windows[0].case, min(sizes))}"]
+    return lines + [recipe_heading(f"for {windows[0].case}; the workflow in workflow/ runs every window"),
+                    *(f"  {command}" for command in recipe_commands(root_dir, windows[0].case, min(sizes)))]
