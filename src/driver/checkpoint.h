@@ -25,6 +25,7 @@ struct Checkpoint {
   unsigned int seed = 0;
   long k_max = 0;
   long thin = 1;
+  bool write_ancestors = false;  // --ancestors
   std::string data_file;
   std::array<std::uint64_t, 3> input_hashes{};
 
@@ -75,7 +76,7 @@ void write_checkpoint(const std::string& path, const Checkpoint& checkpoint);
 void remove_checkpoint(const std::string& path);
 
 // Reads the checkpoint at `path` and checks that the run of `settings` can
-// continue from it: the same seed, -k, -d and --thin, the same input files,
+// continue from it: the same seed, -k, -d, --thin and --ancestors, the same input files,
 // -n not below its iteration, and every run file (run_prefix + suffix) at
 // least as long as it recorded. Otherwise ends the run with status -1 and a
 // message naming the first difference. Reads only; changes nothing.

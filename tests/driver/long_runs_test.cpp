@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cstring>
@@ -142,6 +143,13 @@ TEST(LongRuns, RefusedResumeChangesNothing) {
     return [=](const SamplerCase& c) { fs::resize_file(c.file(suffix), size); };
   };
   const Change none = [](const SamplerCase&) {};
+  const auto replace_checkpoint = [](bool folder) -> Change {  // a pipe must be refused without opening it
+    return [=](const SamplerCase& c) {
+      fs::remove(c.file("_checkpoint.bin"));
+      EXPECT_TRUE(folder ? fs::create_directory(c.file("_checkpoint.bin"))
+                         : mkfifo(c.file("_checkpoint.bin").c_str(), 0644) == 0);
+    };
+  };
   const std::vector<std::tuple<Change, std::vector<std::string>, std::string>> refusals{
       {[](const SamplerCase& c) { fs::remove(c.file("_checkpoint.bin")); }, {}, "there is no checkpoint"},
       {set_byte(8, 9), {}, "has format version 9, and this alnsampler reads"},
@@ -154,6 +162,11 @@ TEST(LongRuns, RefusedResumeChangesNothing) {
       {none, {"-k", "3"}, "started with -k 4, not 3"},
       {write("other.txt", SamplerCase::data_text), {"-d", "other.txt"}, "started with -d data.txt, not other.txt"},
       {none, {"--thin", "2"}, "started with --thin 1, not 2"},
+      {none, {"--ancestors"}, "started without --ancestors, not with it"},
+      {[](const SamplerCase& c) { ASSERT_EQ(c.run({"-n", "4", "--ancestors"}).exit_status, 0); }, {},
+       "started with --ancestors, not without it"},
+      {replace_checkpoint(true), {}, "_checkpoint.bin is not a regular file"},
+      {replace_checkpoint(false), {}, "_checkpoint.bin is not a regular file"},
       {none, {"-s", "4"}, "no checkpoint"},
       {none, {"-n", "3"}, "-n 3 is below the 4 iterations"},
       {resize("_post_dist_k.txt", 10), {}, "_post_dist_k.txt is shorter than the checkpoint"},
@@ -225,6 +238,22 @@ TEST(LongRuns, SecondRunOfTheSameSeedIsRefused) {
   }
   EXPECT_EQ(first.wait().exit_status, 0);
   EXPECT_TRUE(c.outputs(true, true) == whole.outputs(true));
+}
+
+// A run stopped by a full disk (here a limit on the size of a file: the
+// first checkpoint, or later a run file, cannot be written) ends with status 1
+// and a message, and leaves neither its lock nor a temporary checkpoint.
+TEST(LongRuns, AFullDiskLeavesNoLockAndNoTemporaryFile) {
+  for (const auto& [blocks, message] : {std::pair{"1", "cannot write checkpoint "}, std::pair{"16", "cannot write output file "}}) {
+    SamplerCase c;
+    const auto result = run_process("/bin/sh", {"-c", std::string("trap '' XFSZ; ulimit -f ") + blocks + "; exec \"$0\" \"$@\"",
+                                                sampler_executable(), "-r", c.root(), "-t", "case/", "-n", "400"});
+    EXPECT_EQ(result.exit_status, 1) << result.err;
+    EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
+    for (const auto& [name, text] : c.outputs(true, true)) {
+      EXPECT_FALSE(name.ends_with("_run.lock") || name.ends_with(".tmp")) << name << " after: " << result.err;
+    }
+  }
 }
 
 }  // namespace
