@@ -3,8 +3,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -84,6 +86,42 @@ Checkpoint decode_fields(BinaryReader& in) {
   c.mutation_tunings = get_tunings(in);
   c.node_states = in.get_vector<NodeState>();
   return c;
+}
+
+bool all_finite(const std::vector<double>& values) {
+  return std::all_of(values.begin(), values.end(), [](double v) { return std::isfinite(v); });
+}
+
+bool plausible_tunings(const std::vector<RateSampler::Tuning>& tunings) {
+  return std::all_of(tunings.begin(), tunings.end(), [](const RateSampler::Tuning& t) {
+    return all_finite({t.step_size, t.adjustment_factor, t.lower_step_bound, t.upper_step_bound, t.acceptance_rate}) &&
+           all_finite(t.acceptance_window);
+  });
+}
+
+// A rate is drawn (finite, at least 0) or not yet drawn (-1).
+bool plausible_rates(const std::vector<double>& rates) {
+  return std::all_of(rates.begin(), rates.end(), [](double r) { return r == -1.0 || (std::isfinite(r) && r >= 0.0); });
+}
+
+bool plausible_node_states(const std::vector<NodeState>& states) {
+  const auto indicator = [](std::int8_t x) { return x >= -1 && x <= 1; };
+  return std::all_of(states.begin(), states.end(), [&](const NodeState& s) {
+    return s.value >= 0 && s.value <= 5 && indicator(s.deletion) && indicator(s.insertion) && indicator(s.bond);
+  });
+}
+
+// The checksum catches damage; this catches a file whose checksum was made to
+// fit bytes that no run writes, which could otherwise index outside the
+// model's tables. What it lets through is a state the sampler can go on from.
+bool plausible_values(const Checkpoint& c) {
+  const auto states = static_cast<int>(c.deletion_rates.size());
+  const bool paths_fit = std::all_of(c.column_rate_states.begin(), c.column_rate_states.end(),
+                                     [&](int s) { return s >= 0 && s < states; });
+  return c.iteration >= 0 && is_generator_state(c.generator) && plausible_rates(c.deletion_rates) &&
+         plausible_rates(c.insertion_rates) && plausible_rates(c.mutation_rates) && paths_fit &&
+         plausible_tunings(c.deletion_tunings) && plausible_tunings(c.mutation_tunings) &&
+         plausible_node_states(c.node_states);
 }
 
 [[noreturn]] void refuse(const std::string& reason) { fatal("alnsampler: cannot resume: " + reason + "\n", -1); }
@@ -206,6 +244,7 @@ DecodedCheckpoint decode_checkpoint(const std::string& bytes) {
     BinaryReader in(bytes.data() + header_bytes, body_end - header_bytes);
     Checkpoint checkpoint = decode_fields(in);
     if (!in.at_end()) throw std::runtime_error("bytes after the last field");
+    if (!plausible_values(checkpoint)) return {std::nullopt, "is damaged (it holds values that no run writes)"};
     return {std::move(checkpoint), ""};
   } catch (const std::runtime_error&) {
     return {std::nullopt, "is damaged (its fields do not fit its length)"};
@@ -215,9 +254,9 @@ DecodedCheckpoint decode_checkpoint(const std::string& bytes) {
 void write_checkpoint(const std::string& path, const Checkpoint& checkpoint) {
   const std::string bytes = encode_checkpoint(checkpoint);
   const std::string temporary = path + ".tmp";
-  // A temporary file left by a killed run is replaced, never opened: it may
+  // A temporary file left by a killed run is removed, never opened: it may
   // be anything by now (a pipe would block the open for ever).
-  if (::unlink(temporary.c_str()) != 0 && errno != ENOENT) write_failure(temporary, "");
+  remove_temporary_checkpoint(path);
   const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd < 0) write_failure(temporary, "");
   const std::size_t half = bytes.size() / 2;
@@ -232,11 +271,17 @@ void write_checkpoint(const std::string& path, const Checkpoint& checkpoint) {
 }
 
 void remove_checkpoint(const std::string& path) {
-  for (const std::string& file : {path, path + ".tmp"}) {
-    std::error_code error;
-    fs::remove(file, error);
-    if (error) fatal("cannot remove the old checkpoint " + file + ": " + error.message() + "\n", 1);
-  }
+  std::error_code error;
+  fs::remove(path, error);
+  if (error) fatal("cannot remove the old checkpoint " + path + ": " + error.message() + "\n", 1);
+  remove_temporary_checkpoint(path);
+}
+
+void remove_temporary_checkpoint(const std::string& path) {
+  const std::string temporary = path + ".tmp";
+  std::error_code error;
+  fs::remove(temporary, error);
+  if (error) fatal("cannot remove the old temporary checkpoint " + temporary + ": " + error.message() + "\n", 1);
 }
 
 Checkpoint checkpoint_to_resume(const std::string& path, const RunSettings& settings, const InputPaths& inputs,

@@ -74,6 +74,10 @@ void write_checkpoint(const std::string& path, const Checkpoint& checkpoint);
 // Removes a checkpoint (and a temporary one) left by an earlier run with the
 // same seed: it does not describe the files a new run writes.
 void remove_checkpoint(const std::string& path);
+// Removes PATH.tmp, what a run killed while writing a checkpoint leaves,
+// whatever it is (a file, a pipe, an empty folder); ends the run with status 1
+// if it cannot.
+void remove_temporary_checkpoint(const std::string& path);
 
 // Reads the checkpoint at `path` and checks that the run of `settings` can
 // continue from it: the same seed, -k, -d, --thin and --ancestors, the same input files,

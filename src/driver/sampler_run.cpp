@@ -240,7 +240,7 @@ InputPaths SamplerRun::input_paths() const {
 // held meanwhile, so that a running run is named as the reason), and again
 // once it holds the lock, since no other run can change the files after that.
 // A new run removes the checkpoint of an earlier one, which would not
-// describe its files.
+// describe its files; either removes a temporary checkpoint left by a kill.
 void SamplerRun::claim_results() {
   const std::string prefix = _results_dir + _seed_text;
   const std::string checkpoint = checkpoint_path(prefix);
@@ -257,6 +257,7 @@ void SamplerRun::claim_results() {
   }
   _resume_point = checkpoint_to_resume(checkpoint, _settings, input_paths(), prefix);
   cut_back_run_files(prefix, _resume_point->run_file_sizes, _resume_point->iteration);
+  remove_temporary_checkpoint(checkpoint);
 }
 
 void SamplerRun::save_checkpoint(long iteration) {

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "driver/sampler_case.h"
+#include "io/content_hash.h"
 
 namespace {
 
@@ -107,6 +108,9 @@ TEST(LongRuns, ExtendedRunEqualsOneLongerRun) {
       write_file(extended.file(std::string(stem) + "25.txt"), "later");
     }
     write_file(extended.file("_from_tos_25.txt", "31"), "another seed");
+    // A temporary checkpoint left by a kill is removed, whatever it is; a pipe must not be opened.
+    EXPECT_TRUE(thin == "1" ? mkfifo(extended.file("_checkpoint.bin.tmp").c_str(), 0644) == 0
+                            : fs::create_directory(extended.file("_checkpoint.bin.tmp")));
     const auto result = extended.run({"--thin", thin, "--ancestors", "-k", "3", "-n", "20", "--resume"});
     ASSERT_EQ(result.exit_status, 0) << result.err;
     EXPECT_TRUE(fs::remove(extended.file("_from_tos_25.txt", "31")));
@@ -143,6 +147,14 @@ TEST(LongRuns, RefusedResumeChangesNothing) {
     return [=](const SamplerCase& c) { fs::resize_file(c.file(suffix), size); };
   };
   const Change none = [](const SamplerCase&) {};
+  const Change node_value_9 = [](const SamplerCase& c) {  // the last node's value, with a fitting checksum
+    std::string bytes = read_file(c.file("_checkpoint.bin"));
+    const std::size_t body = bytes.size() - sizeof(std::uint64_t);
+    bytes[body - 4] = 9;
+    const std::uint64_t checksum = content_hash(bytes.data(), body);
+    std::memcpy(bytes.data() + body, &checksum, sizeof checksum);
+    write_file(c.file("_checkpoint.bin"), bytes);
+  };
   const auto replace_checkpoint = [](bool folder) -> Change {  // a pipe must be refused without opening it
     return [=](const SamplerCase& c) {
       fs::remove(c.file("_checkpoint.bin"));
@@ -156,6 +168,7 @@ TEST(LongRuns, RefusedResumeChangesNothing) {
       {set_byte(0, 'x'), {}, "is damaged"},
       {resize("_checkpoint.bin", 100), {}, "is damaged"},
       {resize("_checkpoint.bin", 4), {}, "is not a checkpoint"},
+      {node_value_9, {}, "is damaged (it holds values that no run writes)"},
       {write("data.txt", std::string(SamplerCase::data_text) + "1 2 3\n"), {}, "the data file /"},
       {write("tree.txt", "0 1 0.5\n0 2 0.25\n1 3 1\n1 4 2.5\n"), {}, "the tree file"},
       {write("map_from_leave_label_to_seq_id.txt", "2 0\n3 2\n4 1\n"), {}, "the leaf map"},
