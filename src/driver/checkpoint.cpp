@@ -178,7 +178,8 @@ void refuse_unless_regular_file(const std::string& path) {
   std::error_code ignored;
   const auto status = fs::status(path, ignored);
   if (fs::exists(status) && !fs::is_regular_file(status)) {
-    refuse("the checkpoint " + path + " is not a regular file (a pipe, a folder or a device), so no run wrote it; "
+    refuse("the checkpoint " + path +
+           " is not a regular file (a pipe, a folder or a device), so no run wrote it; "
            "remove it and start the run without --resume");
   }
 }

@@ -43,9 +43,7 @@ class TableParser {
   int field_count = 0;
 
  private:
-  static bool is_blank(const std::string& line) {
-    return line.find_first_not_of(" \t\r\n\v\f") == std::string::npos;
-  }
+  static bool is_blank(const std::string& line) { return line.find_first_not_of(" \t\r\n\v\f") == std::string::npos; }
 
   static std::vector<T> extract_all(const std::string& line) {
     std::istringstream fields(line);

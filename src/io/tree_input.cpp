@@ -26,7 +26,8 @@ int parse_label(const std::string& word, const std::string& role, const std::str
 
 double parse_length(const std::string& word, const std::string& path, std::size_t line) {
   const auto length = parse_exact<double>(word);
-  if (!length || !std::isfinite(*length)) input_error(path, line, "branch length " + quoted_value(word) + " is not a finite number");
+  if (!length || !std::isfinite(*length))
+    input_error(path, line, "branch length " + quoted_value(word) + " is not a finite number");
   if (*length < 0.0) input_error(path, line, "branch length " + quoted_value(word) + " is negative");
   return *length;
 }
@@ -116,22 +117,25 @@ void check_every_branch_is_reached(const std::string& path, const std::vector<in
 // id, or a sequence id already given to another leaf. Letting the last row
 // win would swap sequences between leaves without a word. A row repeated
 // exactly says nothing new and is accepted.
-void check_leaf_map_row(const std::string& path, std::size_t line, int label, int id, const std::vector<bool>& is_parent,
-                        const std::vector<int>& map, const std::vector<std::size_t>& lines,
-                        std::map<int, int>& leaf_of_id) {
+void check_leaf_map_row(const std::string& path, std::size_t line, int label, int id,
+                        const std::vector<bool>& is_parent, const std::vector<int>& map,
+                        const std::vector<std::size_t>& lines, std::map<int, int>& leaf_of_id) {
   if (is_parent[label]) {
-    input_error(path, line, "label " + to_string(label) + " is an internal node of the tree (a parent in tree.txt); "
-                            "only leaves have sequence ids");
+    input_error(path, line,
+                "label " + to_string(label) +
+                    " is an internal node of the tree (a parent in tree.txt); "
+                    "only leaves have sequence ids");
   }
   if (lines[label] != 0 && map[label] != id) {
-    input_error(path, line, "leaf " + to_string(label) + " is given sequence ids " + to_string(map[label]) + " and " +
-                                to_string(id) + " (lines " + to_string(lines[label]) + " and " + to_string(line) + ")");
+    input_error(path, line,
+                "leaf " + to_string(label) + " is given sequence ids " + to_string(map[label]) + " and " +
+                    to_string(id) + " (lines " + to_string(lines[label]) + " and " + to_string(line) + ")");
   }
   const auto [it, inserted] = leaf_of_id.emplace(id, label);
   if (!inserted && it->second != label) {
-    input_error(path, line, "sequence id " + to_string(id) + " is given to leaves " + to_string(it->second) + " and " +
-                                to_string(label) + " (lines " + to_string(lines[it->second]) + " and " +
-                                to_string(line) + ")");
+    input_error(path, line,
+                "sequence id " + to_string(id) + " is given to leaves " + to_string(it->second) + " and " +
+                    to_string(label) + " (lines " + to_string(lines[it->second]) + " and " + to_string(line) + ")");
   }
 }
 
@@ -266,8 +270,8 @@ void check_whole_number_cells(const std::string& path, int lowest, int highest) 
     std::string cell;
     for (std::size_t column = 1; cells >> cell; ++column) {
       const auto value = parse_exact<int>(cell);
-      const std::string where =
-          "Input error: " + path + " line " + to_string(number) + " column " + to_string(column) + ": value " + quoted_value(cell);
+      const std::string where = "Input error: " + path + " line " + to_string(number) + " column " + to_string(column) +
+                                ": value " + quoted_value(cell);
       if (!value) fatal(where + " is not a whole number\n", -1);
       if (*value < lowest || *value > highest) {
         fatal(where + " is outside " + to_string(lowest) + ".." + to_string(highest) + "\n", -1);

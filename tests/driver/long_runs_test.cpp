@@ -176,7 +176,10 @@ TEST(LongRuns, RefusedResumeChangesNothing) {
       {write("other.txt", SamplerCase::data_text), {"-d", "other.txt"}, "started with -d data.txt, not other.txt"},
       {none, {"--thin", "2"}, "started with --thin 1, not 2"},
       {none, {"--ancestors"}, "started without --ancestors, not with it"},
-      {[](const SamplerCase& c) { ASSERT_EQ(c.run({"-n", "4", "--ancestors"}).exit_status, 0); }, {},
+      {[](const SamplerCase& c) {
+         ASSERT_EQ(c.run({"-n", "4", "--ancestors"}).exit_status, 0);
+       },
+       {},
        "started with --ancestors, not without it"},
       {replace_checkpoint(true), {}, "_checkpoint.bin is not a regular file"},
       {replace_checkpoint(false), {}, "_checkpoint.bin is not a regular file"},
@@ -257,10 +260,12 @@ TEST(LongRuns, SecondRunOfTheSameSeedIsRefused) {
 // first checkpoint, or later a run file, cannot be written) ends with status 1
 // and a message, and leaves neither its lock nor a temporary checkpoint.
 TEST(LongRuns, AFullDiskLeavesNoLockAndNoTemporaryFile) {
-  for (const auto& [blocks, message] : {std::pair{"1", "cannot write checkpoint "}, std::pair{"16", "cannot write output file "}}) {
+  for (const auto& [blocks, message] :
+       {std::pair{"1", "cannot write checkpoint "}, std::pair{"16", "cannot write output file "}}) {
     SamplerCase c;
-    const auto result = run_process("/bin/sh", {"-c", std::string("trap '' XFSZ; ulimit -f ") + blocks + "; exec \"$0\" \"$@\"",
-                                                sampler_executable(), "-r", c.root(), "-t", "case/", "-n", "400"});
+    const auto result =
+        run_process("/bin/sh", {"-c", std::string("trap '' XFSZ; ulimit -f ") + blocks + "; exec \"$0\" \"$@\"",
+                                sampler_executable(), "-r", c.root(), "-t", "case/", "-n", "400"});
     EXPECT_EQ(result.exit_status, 1) << result.err;
     EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
     for (const auto& [name, text] : c.outputs(true, true)) {
