@@ -135,10 +135,11 @@ std::optional<std::string> read_whole_file(const std::string& path) {
 }
 
 // A failed write (a full disk) ends the run without leaving the temporary
-// file behind: the checkpoint at the path stays the last complete one.
+// file it made (empty `temporary`: none yet): the checkpoint at the path stays
+// the last complete one.
 [[noreturn]] void write_failure(const std::string& path, const std::string& temporary) {
   const std::string reason = std::strerror(errno);
-  ::unlink(temporary.c_str());
+  if (!temporary.empty()) ::unlink(temporary.c_str());
   fatal("cannot write checkpoint " + path + ": " + reason + "\n", 1);
 }
 
