@@ -3,8 +3,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -23,8 +25,10 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr char tag[8] = {'a', 'l', 'n', 'c', 'k', 'p', 't', '\n'};
-// Raise with every change of the fields or their order.
-constexpr std::uint32_t format_version = 1;
+// Raise with every change of the fields or their order. The first fields
+// (iteration, seed, k_max, thin) keep their place in every version:
+// alnsummarize reads --thin from them.
+constexpr std::uint32_t format_version = 2;
 constexpr std::size_t header_bytes = sizeof(tag) + sizeof(std::uint32_t);
 constexpr std::size_t checksum_bytes = sizeof(std::uint64_t);
 
@@ -57,12 +61,19 @@ std::vector<RateSampler::Tuning> get_tunings(BinaryReader& in) {
   return tunings;
 }
 
+bool get_flag(BinaryReader& in) {
+  const auto flag = in.get<std::uint8_t>();
+  if (flag > 1) throw std::runtime_error("a flag that is neither 0 nor 1");
+  return flag == 1;
+}
+
 Checkpoint decode_fields(BinaryReader& in) {
   Checkpoint c;
   c.iteration = in.get<std::int64_t>();
   c.seed = in.get<std::uint32_t>();
   c.k_max = in.get<std::int64_t>();
   c.thin = in.get<std::int64_t>();
+  c.write_ancestors = get_flag(in);
   c.data_file = in.get_text();
   for (auto& hash : c.input_hashes) hash = in.get<std::uint64_t>();
   for (auto& size : c.run_file_sizes) size = in.get<std::uint64_t>();
@@ -77,6 +88,42 @@ Checkpoint decode_fields(BinaryReader& in) {
   return c;
 }
 
+bool all_finite(const std::vector<double>& values) {
+  return std::all_of(values.begin(), values.end(), [](double v) { return std::isfinite(v); });
+}
+
+bool plausible_tunings(const std::vector<RateSampler::Tuning>& tunings) {
+  return std::all_of(tunings.begin(), tunings.end(), [](const RateSampler::Tuning& t) {
+    return all_finite({t.step_size, t.adjustment_factor, t.lower_step_bound, t.upper_step_bound, t.acceptance_rate}) &&
+           all_finite(t.acceptance_window);
+  });
+}
+
+// A rate is drawn (finite, at least 0) or not yet drawn (-1).
+bool plausible_rates(const std::vector<double>& rates) {
+  return std::all_of(rates.begin(), rates.end(), [](double r) { return r == -1.0 || (std::isfinite(r) && r >= 0.0); });
+}
+
+bool plausible_node_states(const std::vector<NodeState>& states) {
+  const auto indicator = [](std::int8_t x) { return x >= -1 && x <= 1; };
+  return std::all_of(states.begin(), states.end(), [&](const NodeState& s) {
+    return s.value >= 0 && s.value <= 5 && indicator(s.deletion) && indicator(s.insertion) && indicator(s.bond);
+  });
+}
+
+// The checksum catches damage; this catches a file whose checksum was made to
+// fit bytes that no run writes, which could otherwise index outside the
+// model's tables. What it lets through is a state the sampler can go on from.
+bool plausible_values(const Checkpoint& c) {
+  const auto states = static_cast<int>(c.deletion_rates.size());
+  const bool paths_fit = std::all_of(c.column_rate_states.begin(), c.column_rate_states.end(),
+                                     [&](int s) { return s >= 0 && s < states; });
+  return c.iteration >= 0 && is_generator_state(c.generator) && plausible_rates(c.deletion_rates) &&
+         plausible_rates(c.insertion_rates) && plausible_rates(c.mutation_rates) && paths_fit &&
+         plausible_tunings(c.deletion_tunings) && plausible_tunings(c.mutation_tunings) &&
+         plausible_node_states(c.node_states);
+}
+
 [[noreturn]] void refuse(const std::string& reason) { fatal("alnsampler: cannot resume: " + reason + "\n", resume_refused_status); }
 
 std::optional<std::string> read_whole_file(const std::string& path) {
@@ -87,15 +134,21 @@ std::optional<std::string> read_whole_file(const std::string& path) {
   return bytes;
 }
 
-[[noreturn]] void write_failure(const std::string& path) {
-  fatal("cannot write checkpoint " + path + ": " + std::strerror(errno) + "\n", 1);
+// A failed write (a full disk) ends the run without leaving the temporary
+// file it made (empty `temporary`: none yet): the checkpoint at the path stays
+// the last complete one.
+[[noreturn]] void write_failure(const std::string& path, const std::string& temporary) {
+  const std::string reason = std::strerror(errno);
+  if (!temporary.empty()) ::unlink(temporary.c_str());
+  fatal("cannot write checkpoint " + path + ": " + reason + "\n", 1);
 }
 
-void write_all(int fd, const char* data, std::size_t size, const std::string& path) {
+void write_all(int fd, const char* data, std::size_t size, const std::string& temporary) {
   while (size > 0) {
     const ssize_t written = ::write(fd, data, size);
     if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) write_failure(path);
+    if (written == 0) errno = ENOSPC;
+    if (written <= 0) write_failure(temporary, temporary);
     data += written;
     size -= static_cast<std::size_t>(written);
   }
@@ -109,7 +162,7 @@ std::chrono::milliseconds test_write_delay() {
 
 void sync_folder(const fs::path& folder, const std::string& path) {
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0 || ::fsync(fd) != 0) write_failure(path);
+  if (fd < 0 || ::fsync(fd) != 0) write_failure(path, "");
   ::close(fd);
 }
 
@@ -118,6 +171,26 @@ void check_option(const std::string& option, const std::string& here, const std:
   if (here != saved) {
     refuse("the run was started with " + option + " " + saved + ", not " + here + " (checkpoint " + path + ")");
   }
+}
+
+// Checked before anything opens the checkpoint: opening a pipe would wait for
+// a writer, and a folder cannot be read.
+void refuse_unless_regular_file(const std::string& path) {
+  std::error_code ignored;
+  const auto status = fs::status(path, ignored);
+  if (fs::exists(status) && !fs::is_regular_file(status)) {
+    refuse("the checkpoint " + path +
+           " is not a regular file (a pipe, a folder or a device), so no run wrote it; "
+           "remove it and start the run without --resume");
+  }
+}
+
+// A flag option is named with what the run was started with, as the options
+// with a value are.
+void check_flag(const std::string& option, bool here, bool saved, const std::string& path) {
+  if (here == saved) return;
+  refuse("the run was started " + std::string(saved ? "with " : "without ") + option + ", not " +
+         (saved ? "without" : "with") + " it (checkpoint " + path + ")");
 }
 
 }  // namespace
@@ -138,6 +211,7 @@ std::string encode_checkpoint(const Checkpoint& c) {
   out.put<std::uint32_t>(c.seed);
   out.put<std::int64_t>(c.k_max);
   out.put<std::int64_t>(c.thin);
+  out.put<std::uint8_t>(c.write_ancestors ? 1 : 0);
   out.put_text(c.data_file);
   for (const auto hash : c.input_hashes) out.put(hash);
   for (const auto size : c.run_file_sizes) out.put(size);
@@ -172,6 +246,7 @@ DecodedCheckpoint decode_checkpoint(const std::string& bytes) {
     BinaryReader in(bytes.data() + header_bytes, body_end - header_bytes);
     Checkpoint checkpoint = decode_fields(in);
     if (!in.at_end()) throw std::runtime_error("bytes after the last field");
+    if (!plausible_values(checkpoint)) return {std::nullopt, "is damaged (it holds values that no run writes)"};
     return {std::move(checkpoint), ""};
   } catch (const std::runtime_error&) {
     return {std::nullopt, "is damaged (its fields do not fit its length)"};
@@ -181,29 +256,39 @@ DecodedCheckpoint decode_checkpoint(const std::string& bytes) {
 void write_checkpoint(const std::string& path, const Checkpoint& checkpoint) {
   const std::string bytes = encode_checkpoint(checkpoint);
   const std::string temporary = path + ".tmp";
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) write_failure(temporary);
+  // A temporary file left by a killed run is removed, never opened: it may
+  // be anything by now (a pipe would block the open for ever).
+  remove_temporary_checkpoint(path);
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) write_failure(temporary, "");
   const std::size_t half = bytes.size() / 2;
   write_all(fd, bytes.data(), half, temporary);
   if (const auto delay = test_write_delay(); delay.count() > 0) std::this_thread::sleep_for(delay);
   write_all(fd, bytes.data() + half, bytes.size() - half, temporary);
-  if (::fsync(fd) != 0) write_failure(temporary);
-  if (::close(fd) != 0) write_failure(temporary);
-  if (::rename(temporary.c_str(), path.c_str()) != 0) write_failure(path);
+  if (::fsync(fd) != 0) write_failure(temporary, temporary);
+  if (::close(fd) != 0) write_failure(temporary, temporary);
+  if (::rename(temporary.c_str(), path.c_str()) != 0) write_failure(path, temporary);
   const fs::path file(path);
   sync_folder(file.has_parent_path() ? file.parent_path() : fs::path("."), path);
 }
 
 void remove_checkpoint(const std::string& path) {
-  for (const std::string& file : {path, path + ".tmp"}) {
-    std::error_code error;
-    fs::remove(file, error);
-    if (error) fatal("cannot remove the old checkpoint " + file + ": " + error.message() + "\n", 1);
-  }
+  std::error_code error;
+  fs::remove(path, error);
+  if (error) fatal("cannot remove the old checkpoint " + path + ": " + error.message() + "\n", 1);
+  remove_temporary_checkpoint(path);
+}
+
+void remove_temporary_checkpoint(const std::string& path) {
+  const std::string temporary = path + ".tmp";
+  std::error_code error;
+  fs::remove(temporary, error);
+  if (error) fatal("cannot remove the old temporary checkpoint " + temporary + ": " + error.message() + "\n", 1);
 }
 
 Checkpoint checkpoint_to_resume(const std::string& path, const RunSettings& settings, const InputPaths& inputs,
                                 const std::string& run_prefix) {
+  refuse_unless_regular_file(path);
   const auto bytes = read_whole_file(path);
   if (!bytes) refuse("there is no checkpoint " + path + " to continue from; start the run without --resume");
   DecodedCheckpoint decoded = decode_checkpoint(*bytes);
@@ -214,6 +299,7 @@ Checkpoint checkpoint_to_resume(const std::string& path, const RunSettings& sett
   check_option("-k", to_string(settings.k_max), to_string(c.k_max), path);
   check_option("-d", settings.data_file, c.data_file, path);
   check_option("--thin", to_string(settings.thin), to_string(c.thin), path);
+  check_flag("--ancestors", settings.write_ancestors, c.write_ancestors, path);
   const auto hashes = hash_input_files(inputs);
   for (std::size_t i = 0; i < hashes.size(); ++i) {
     if (hashes[i] != c.input_hashes[i]) {

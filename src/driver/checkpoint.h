@@ -25,6 +25,7 @@ struct Checkpoint {
   unsigned int seed = 0;
   long k_max = 0;
   long thin = 1;
+  bool write_ancestors = false;  // --ancestors
   std::string data_file;
   std::array<std::uint64_t, 3> input_hashes{};
 
@@ -81,9 +82,13 @@ void write_checkpoint(const std::string& path, const Checkpoint& checkpoint);
 // Removes a checkpoint (and a temporary one) left by an earlier run with the
 // same seed: it does not describe the files a new run writes.
 void remove_checkpoint(const std::string& path);
+// Removes PATH.tmp, what a run killed while writing a checkpoint leaves,
+// whatever it is (a file, a pipe, an empty folder); ends the run with status 1
+// if it cannot.
+void remove_temporary_checkpoint(const std::string& path);
 
 // Reads the checkpoint at `path` and checks that the run of `settings` can
-// continue from it: the same seed, -k, -d and --thin, the same input files,
+// continue from it: the same seed, -k, -d, --thin and --ancestors, the same input files,
 // -n not below its iteration, and every run file (run_prefix + suffix) at
 // least as long as it recorded. Otherwise ends the run with
 // resume_refused_status and a message naming the first difference. Reads

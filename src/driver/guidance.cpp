@@ -46,7 +46,11 @@ bool looks_like_phylip(const std::vector<std::string>& first, const std::vector<
          !is_whole_number(second[0]);
 }
 
+// Empty for anything but a regular file, which alone can be opened without
+// waiting (a pipe waits for a writer).
 std::string first_bytes(const std::string& path) {
+  std::error_code ignored;
+  if (!fs::is_regular_file(path, ignored)) return "";
   std::ifstream file(path, std::ios::binary);
   std::string head(4096, '\0');
   file.read(head.data(), static_cast<std::streamsize>(head.size()));

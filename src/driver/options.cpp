@@ -19,17 +19,21 @@ struct RawValues {
   std::optional<std::string> checkpoint_seconds;
 };
 
+[[noreturn]] void refuse_value(const std::string& option, const std::string& expected, const std::string& text) {
+  fatal("alnsampler: option " + option + " needs " + expected + ", got " + quoted_value(text) + "\n", -1);
+}
+
 template <typename T>
 T numeric_value(const std::string& option, const std::string& text, const std::string& expected) {
   const auto value = parse_exact<T>(text);
-  if (!value) fatal("alnsampler: option " + option + " needs " + expected + ", got \"" + text + "\"\n", -1);
+  if (!value) refuse_value(option, expected, text);
   return *value;
 }
 
 long whole_number_at_least(const std::string& option, const std::string& text, long least) {
   const std::string expected = "a whole number of at least " + to_string(least);
   const long value = numeric_value<long>(option, text, expected);
-  if (value < least) fatal("alnsampler: option " + option + " needs " + expected + ", got \"" + text + "\"\n", -1);
+  if (value < least) refuse_value(option, expected, text);
   return value;
 }
 
@@ -38,8 +42,7 @@ void check_numeric_values(const RawValues& raw, RunSettings& settings) {
   if (raw.n_iterations) settings.n_iterations = numeric_value<long>("-n", *raw.n_iterations, "a whole number");
   if (raw.k_max) {
     settings.k_max = numeric_value<long>("-k", *raw.k_max, "a whole number of at least 1");
-    if (settings.k_max < 1)
-      fatal("alnsampler: option -k needs a whole number of at least 1, got \"" + *raw.k_max + "\"\n", -1);
+    if (settings.k_max < 1) refuse_value("-k", "a whole number of at least 1", *raw.k_max);
   }
   if (raw.thin) settings.thin = whole_number_at_least("--thin", *raw.thin, 1);
   if (raw.checkpoint_seconds) {
@@ -49,7 +52,7 @@ void check_numeric_values(const RawValues& raw, RunSettings& settings) {
     const std::string expected = "a whole number from 1 to " + to_string(max_threads);
     settings.threads = numeric_value<int>("--threads", *raw.threads, expected);
     if (settings.threads < 1 || settings.threads > max_threads) {
-      fatal("alnsampler: option --threads needs " + expected + ", got \"" + *raw.threads + "\"\n", -1);
+      refuse_value("--threads", expected, *raw.threads);
     }
   }
 }
@@ -60,7 +63,7 @@ std::string as_folder(const std::string& text) {
 }
 
 void report_unknown(const std::string& argument) {
-  std::cerr << "ignoring unknown argument \"" << argument << "\" (see --help)\n";
+  std::cerr << "ignoring unknown argument " << quoted_value(argument) << " (see --help)\n";
 }
 
 }  // namespace
@@ -150,8 +153,8 @@ Options (each followed by its value):
                  after the last iteration
   --resume       continue the run of this seed from its checkpoint, up to -n
                  (also to extend a finished run); needs the same -s, -r, -t,
-                 -k, -d, --thin and input files. The outputs are then those of
-                 one uninterrupted run
+                 -k, -d, --thin, --ancestors and input files. The outputs are
+                 then those of one uninterrupted run
   -h, --help     print this text and exit
   --version      print the version and exit
 

@@ -35,9 +35,7 @@ std::string holder_of(const std::string& path) {
 
 std::string run_lock_path(const std::string& run_prefix) { return run_prefix + "_run.lock"; }
 
-RunLock::~RunLock() {
-  if (_fd >= 0) ::close(_fd);
-}
+RunLock::~RunLock() { release(); }
 
 void RunLock::hold(const std::string& path, bool create) {
   if (_fd >= 0) return;

@@ -7,13 +7,14 @@
 // advisory lock (flock) on a file of its seed in the results folder from
 // before it opens its outputs to its end, with its process id written in the
 // file. The kernel drops the lock when the process ends, however it ends, so
-// a lock left by a dead run blocks nothing. A run that ends normally removes
-// the file; a run that takes the lock checks that the file it locked is still
+// a lock left by a dead run blocks nothing. A run removes the file at every
+// end but a kill (a normal end, a stop signal, an error such as a full disk);
+// a run that takes the lock checks that the file it locked is still
 // the one at the path, so that removal never lets two runs in.
 class RunLock {
  public:
   RunLock() = default;
-  ~RunLock();
+  ~RunLock();  // releases the lock (and removes the file) if still held
   RunLock(const RunLock&) = delete;
   RunLock& operator=(const RunLock&) = delete;
 

@@ -89,6 +89,9 @@ class SamplerRun {
   std::string _results_dir;
   RunFiles _files;
   RunLock _lock;
+  // Removes the lock file when the run ends on a fatal error (a full disk):
+  // the lock is the run's to remove at every end but a kill.
+  std::optional<FatalCleanup> _release_lock_on_failure;
   std::optional<Checkpoint> _resume_point;
   std::array<std::uint64_t, 3> _input_hashes{};
   long _first_iteration = 1;
@@ -237,7 +240,7 @@ InputPaths SamplerRun::input_paths() const {
 // held meanwhile, so that a running run is named as the reason), and again
 // once it holds the lock, since no other run can change the files after that.
 // A new run removes the checkpoint of an earlier one, which would not
-// describe its files.
+// describe its files; either removes a temporary checkpoint left by a kill.
 void SamplerRun::claim_results() {
   const std::string prefix = _results_dir + _seed_text;
   const std::string checkpoint = checkpoint_path(prefix);
@@ -247,12 +250,14 @@ void SamplerRun::claim_results() {
   }
   _lock.hold(run_lock_path(prefix), true);
   _lock.record_holder();
+  _release_lock_on_failure.emplace([this] { _lock.release(); });
   if (!_settings.resume) {
     remove_checkpoint(checkpoint);
     return;
   }
   _resume_point = checkpoint_to_resume(checkpoint, _settings, input_paths(), prefix);
   cut_back_run_files(prefix, _resume_point->run_file_sizes, _resume_point->iteration);
+  remove_temporary_checkpoint(checkpoint);
 }
 
 void SamplerRun::save_checkpoint(long iteration) {
@@ -261,6 +266,7 @@ void SamplerRun::save_checkpoint(long iteration) {
   c.seed = _settings.seed;
   c.k_max = _settings.k_max;
   c.thin = _settings.thin;
+  c.write_ancestors = _settings.write_ancestors;
   c.data_file = _settings.data_file;
   c.input_hashes = _input_hashes;
   c.run_file_sizes = _files.sync();

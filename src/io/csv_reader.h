@@ -11,10 +11,12 @@
 
 // Reads a whitespace-separated table from a stream. By rows, inner vector i
 // holds every value that could be extracted from line i, left to right, up to
-// the first failed extraction (a blank line gives an empty row). By columns,
+// the first failed extraction (a blank line gives an empty row, so that row i
+// stays line i + 1 for messages; the callers skip empty rows). By columns,
 // inner vector j holds the j-th field of every line. The number of fields of
-// the first line decides whether the table is empty: if it has none, the run
-// ends with "empty file:" followed by `name`.
+// the first line that is not blank (white space only) decides whether the
+// table is empty: if it has none, or every line is blank, the run ends with
+// "empty file:" followed by `name`.
 template <typename T>
 class TableParser {
  public:
@@ -22,11 +24,16 @@ class TableParser {
 
   std::vector<std::vector<T>> read(bool by_rows) {
     std::string line;
-    std::getline(_stream, line);
-    field_count = static_cast<int>(extract_all(line).size());
+    bool found_first = false;
+    line_count = 0;
+    field_count = 0;
+    while (std::getline(_stream, line)) {
+      ++line_count;
+      if (found_first || is_blank(line)) continue;
+      found_first = true;
+      field_count = static_cast<int>(extract_all(line).size());
+    }
     if (field_count == 0) fatal("empty file:" + _name + "\n", -1);
-    line_count = 1;
-    while (std::getline(_stream, line)) ++line_count;
     _stream.clear();
     _stream.seekg(0);
     return by_rows ? read_rows() : read_columns();
@@ -36,6 +43,8 @@ class TableParser {
   int field_count = 0;
 
  private:
+  static bool is_blank(const std::string& line) { return line.find_first_not_of(" \t\r\n\v\f") == std::string::npos; }
+
   static std::vector<T> extract_all(const std::string& line) {
     std::istringstream fields(line);
     std::vector<T> values;

@@ -12,6 +12,11 @@ std::vector<const FatalNote*>& live_notes() {
   return notes;
 }
 
+std::vector<const FatalCleanup*>& live_cleanups() {
+  static std::vector<const FatalCleanup*> cleanups;
+  return cleanups;
+}
+
 }  // namespace
 
 FatalNote::FatalNote(std::function<std::string()> text, Placement placement)
@@ -20,6 +25,12 @@ FatalNote::FatalNote(std::function<std::string()> text, Placement placement)
 }
 
 FatalNote::~FatalNote() { std::erase(live_notes(), this); }
+
+FatalCleanup::FatalCleanup(std::function<void()> action) : _action(std::move(action)) {
+  live_cleanups().push_back(this);
+}
+
+FatalCleanup::~FatalCleanup() { std::erase(live_cleanups(), this); }
 
 void fatal(const std::string& message, int status) {
   for (const FatalNote* note : live_notes()) {
@@ -30,5 +41,6 @@ void fatal(const std::string& message, int status) {
     if (note->_placement == FatalNote::Placement::after_message) std::cerr << note->_text();
   }
   std::cerr.flush();
+  for (const FatalCleanup* cleanup : live_cleanups()) cleanup->_action();
   std::exit(status);
 }

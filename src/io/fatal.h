@@ -28,3 +28,19 @@ class FatalNote {
   std::function<std::string()> _text;
   Placement _placement;
 };
+
+// While a FatalCleanup lives, a fatal exit runs its action once the message
+// is written, before the process ends: for what only a running run may leave
+// behind (its lock file). Actions run in creation order; the same rules as
+// for FatalNote apply.
+class FatalCleanup {
+ public:
+  explicit FatalCleanup(std::function<void()> action);
+  ~FatalCleanup();
+  FatalCleanup(const FatalCleanup&) = delete;
+  FatalCleanup& operator=(const FatalCleanup&) = delete;
+
+ private:
+  friend void fatal(const std::string& message, int status);
+  std::function<void()> _action;
+};

@@ -45,3 +45,15 @@ std::optional<T> parse_exact(const std::string& text) {
   if (stream.peek() != std::char_traits<char>::eof()) return std::nullopt;
   return value;
 }
+
+// A value for a message: `text` in double quotes, and for a text longer than
+// 60 characters only its first 40, then "..." and its length, so that a
+// runaway token (a million digits on one line) cannot flood the terminal.
+inline std::string quoted_value(const std::string& text) {
+  constexpr std::size_t longest_whole = 60;
+  constexpr std::size_t kept = 40;
+  if (text.size() <= longest_whole) return "\"" + text + "\"";
+  std::ostringstream cut;
+  cut << "\"" << text.substr(0, kept) << "...\" (" << text.size() << " characters)";
+  return cut.str();
+}

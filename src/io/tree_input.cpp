@@ -20,14 +20,15 @@ namespace {
 
 int parse_label(const std::string& word, const std::string& role, const std::string& path, std::size_t line) {
   const auto label = parse_exact<int>(word);
-  if (!label) input_error(path, line, role + " label \"" + word + "\" is not an integer");
+  if (!label) input_error(path, line, role + " label " + quoted_value(word) + " is not an integer");
   return *label;
 }
 
 double parse_length(const std::string& word, const std::string& path, std::size_t line) {
   const auto length = parse_exact<double>(word);
-  if (!length || !std::isfinite(*length)) input_error(path, line, "branch length \"" + word + "\" is not a finite number");
-  if (*length < 0.0) input_error(path, line, "branch length \"" + word + "\" is negative");
+  if (!length || !std::isfinite(*length))
+    input_error(path, line, "branch length " + quoted_value(word) + " is not a finite number");
+  if (*length < 0.0) input_error(path, line, "branch length " + quoted_value(word) + " is negative");
   return *length;
 }
 
@@ -110,12 +111,44 @@ void check_every_branch_is_reached(const std::string& path, const std::vector<in
                   " is not reached from the root by the lines before it");
 }
 
-void read_leaf_map(const std::string& path, std::size_t label_count, std::vector<int>& map, std::vector<std::size_t>& lines) {
+// One row of the leaf map is refused, naming its line, when it cannot stand
+// beside the rows before it: a label that is a parent in the tree (an
+// internal node has no sequence), a leaf given a second, different sequence
+// id, or a sequence id already given to another leaf. Letting the last row
+// win would swap sequences between leaves without a word. A row repeated
+// exactly says nothing new and is accepted.
+void check_leaf_map_row(const std::string& path, std::size_t line, int label, int id,
+                        const std::vector<bool>& is_parent, const std::vector<int>& map,
+                        const std::vector<std::size_t>& lines, std::map<int, int>& leaf_of_id) {
+  if (is_parent[label]) {
+    input_error(path, line,
+                "label " + to_string(label) +
+                    " is an internal node of the tree (a parent in tree.txt); "
+                    "only leaves have sequence ids");
+  }
+  if (lines[label] != 0 && map[label] != id) {
+    input_error(path, line,
+                "leaf " + to_string(label) + " is given sequence ids " + to_string(map[label]) + " and " +
+                    to_string(id) + " (lines " + to_string(lines[label]) + " and " + to_string(line) + ")");
+  }
+  const auto [it, inserted] = leaf_of_id.emplace(id, label);
+  if (!inserted && it->second != label) {
+    input_error(path, line,
+                "sequence id " + to_string(id) + " is given to leaves " + to_string(it->second) + " and " +
+                    to_string(label) + " (lines " + to_string(lines[it->second]) + " and " + to_string(line) + ")");
+  }
+}
+
+void read_leaf_map(const std::string& path, const std::vector<int>& parents, std::size_t label_count,
+                   std::vector<int>& map, std::vector<std::size_t>& lines) {
   CSVReader<int> reader(path);
   const auto rows = reader.read(true);
   // The table reader stops a row at the first cell that is not an integer
   // and reads "2.7" as 2; a label or sequence id must be the whole cell.
   check_whole_number_cells(path, std::numeric_limits<int>::min(), std::numeric_limits<int>::max());
+  std::vector<bool> is_parent(label_count, false);
+  for (const int parent : parents) is_parent[parent] = true;
+  std::map<int, int> leaf_of_id;
   map.assign(label_count, -1);
   lines.assign(label_count, 0);
   for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -126,19 +159,20 @@ void read_leaf_map(const std::string& path, std::size_t label_count, std::vector
     if (row[0] < 0 || static_cast<std::size_t>(row[0]) >= label_count) {
       input_error(path, line, "label " + to_string(row[0]) + " is outside 0.." + to_string(label_count - 1));
     }
+    check_leaf_map_row(path, line, row[0], row[1], is_parent, map, lines, leaf_of_id);
     map[row[0]] = row[1];
-    lines[row[0]] = line;
+    if (lines[row[0]] == 0) lines[row[0]] = line;
   }
 }
 
 // Every leaf needs a sequence id, and the leaves' ids must be exactly
 // 0..(leaves-1): a column's leaf values are returned indexed by sequence id.
+// (No id is given to two leaves: the rows were checked as they were read.)
 void check_leaf_ids(const std::string& tree_path, const std::string& map_path, int last_internal_label,
                     const std::vector<int>& map, const std::vector<std::size_t>& lines) {
   const int leaf_count = static_cast<int>(map.size()) - 1 - last_internal_label;
-  std::vector<int> leaf_of_id(std::max(leaf_count, 0), -1);
   for (int label = last_internal_label + 1; label < static_cast<int>(map.size()); ++label) {
-    if (map[label] == -1) {
+    if (lines[label] == 0) {
       fatal("Input error: " + map_path + ": leaf label " + to_string(label) + " of " + tree_path +
                 " has no sequence id\n", -1);
     }
@@ -147,11 +181,6 @@ void check_leaf_ids(const std::string& tree_path, const std::string& map_path, i
       input_error(map_path, lines[label], "sequence id " + to_string(id) + " of leaf " + to_string(label) +
                                               " is outside 0.." + to_string(leaf_count - 1));
     }
-    if (leaf_of_id[id] != -1) {
-      input_error(map_path, lines[label], "sequence id " + to_string(id) + " is given to leaves " +
-                                              to_string(leaf_of_id[id]) + " and " + to_string(label));
-    }
-    leaf_of_id[id] = label;
   }
 }
 
@@ -193,7 +222,7 @@ void read_tree_parameters(const std::string& data_dir, std::vector<int>& parents
   if (tree_file_lines != nullptr) *tree_file_lines = branch_lines;
 
   std::vector<std::size_t> map_lines;
-  read_leaf_map(map_path, children.size() + 1, map_from_leave_label_to_seq_id, map_lines);
+  read_leaf_map(map_path, parents, children.size() + 1, map_from_leave_label_to_seq_id, map_lines);
   const int last_internal_label = *std::max_element(parents.begin(), parents.end());
   check_leaf_ids(tree_path, map_path, last_internal_label, map_from_leave_label_to_seq_id, map_lines);
 
@@ -241,11 +270,11 @@ void check_whole_number_cells(const std::string& path, int lowest, int highest) 
     std::string cell;
     for (std::size_t column = 1; cells >> cell; ++column) {
       const auto value = parse_exact<int>(cell);
-      const std::string where =
-          "Input error: " + path + " line " + to_string(number) + " column " + to_string(column) + ": value \"" + cell;
-      if (!value) fatal(where + "\" is not a whole number\n", -1);
+      const std::string where = "Input error: " + path + " line " + to_string(number) + " column " + to_string(column) +
+                                ": value " + quoted_value(cell);
+      if (!value) fatal(where + " is not a whole number\n", -1);
       if (*value < lowest || *value > highest) {
-        fatal(where + "\" is outside " + to_string(lowest) + ".." + to_string(highest) + "\n", -1);
+        fatal(where + " is outside " + to_string(lowest) + ".." + to_string(highest) + "\n", -1);
       }
     }
   }

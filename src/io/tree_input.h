@@ -18,9 +18,11 @@
 // non-negative, a first row whose parent is not the root 0, a child listed
 // twice, a row that the breadth-first construction never reaches (a third
 // child of a node, a branch below a node outside the tree), leaf-map cells
-// that are not whole numbers, leaves without a sequence id, and leaf sequence
-// ids that are not exactly 0..(leaves-1). Blank lines after the first are
-// skipped. Rows out of breadth-first order are left to PhyTree's constructor.
+// that are not whole numbers, leaf-map rows for internal nodes (parents in
+// tree.txt), a leaf given two different sequence ids or a sequence id given to
+// two leaves, leaves without a sequence id, and leaf sequence ids that are not
+// exactly 0..(leaves-1). Blank lines are skipped wherever they are. Rows out of
+// breadth-first order are left to PhyTree's constructor.
 //
 // With a non-null `out`, writes the "tree input info:" report. With a
 // non-null `tree_file_lines`, stores the file line of every branch.

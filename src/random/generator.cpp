@@ -39,3 +39,14 @@ void restore_generator_state(const GeneratorState& state) {
   std::memcpy(run_state.data(), state.data(), generator_state_bytes);
   setstate(as_chars(run_state));
 }
+
+// The library's word 0 is the type plus 5 times the rear position; a 128-byte
+// buffer holds type 3, whose feedback register has 31 words.
+bool is_generator_state(const GeneratorState& state) {
+  constexpr std::int32_t type_count = 5;
+  constexpr std::int32_t type_of_128_bytes = 3;
+  constexpr std::int32_t register_words = 31;
+  std::int32_t word = 0;
+  std::memcpy(&word, state.data(), sizeof(word));
+  return word >= 0 && word % type_count == type_of_128_bytes && word / type_count < register_words;
+}

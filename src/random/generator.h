@@ -20,3 +20,8 @@ void seed_generator(unsigned int seed);
 // continue with exactly the values it would have returned next.
 GeneratorState save_generator_state();
 void restore_generator_state(const GeneratorState& state);
+// Whether `state` could have come from save_generator_state(): its first word
+// names the generator type of a 128-byte buffer and a rear position inside
+// it. Restoring other bytes (a forged or damaged checkpoint) would let rand()
+// read and write outside the buffer.
+bool is_generator_state(const GeneratorState& state);

@@ -45,7 +45,7 @@ bool is_option(const std::string& argument, const char* short_form, const char* 
 template <typename T>
 T numeric_value(const std::string& option, const std::string& text, const std::string& expected) {
   const auto value = parse_exact<T>(text);
-  if (!value) usage_error("option " + option + " needs " + expected + ", got \"" + text + "\"");
+  if (!value) usage_error("option " + option + " needs " + expected + ", got " + quoted_value(text));
   return *value;
 }
 
@@ -231,7 +231,7 @@ SimulateSettings parse_simulate_options(int argc, const char* const* argv) {
     const bool known = is_option(argument, "-p", "--parameters") || is_option(argument, "-T", "--tree") ||
                        is_option(argument, "-o", "--output") || is_option(argument, "-c", "--columns") ||
                        is_option(argument, "-s", "--seed");
-    if (!known) usage_error("unknown argument \"" + argument + "\"");
+    if (!known) usage_error("unknown argument " + quoted_value(argument));
     if (i + 1 >= argc) usage_error("option " + argument + " needs a value");
     const std::string value = argv[++i];
     if (is_option(argument, "-p", "--parameters")) settings.parameter_dir = as_folder(value);
@@ -240,7 +240,7 @@ SimulateSettings parse_simulate_options(int argc, const char* const* argv) {
     if (is_option(argument, "-c", "--columns")) {
       settings.columns = numeric_value<long>(argument, value, "a whole number of at least 1");
       if (*settings.columns < 1)
-        usage_error("option " + argument + " needs a whole number of at least 1, got \"" + value + "\"");
+        usage_error("option " + argument + " needs a whole number of at least 1, got " + quoted_value(value));
     }
     if (is_option(argument, "-s", "--seed")) {
       settings.seed = numeric_value<unsigned int>(argument, value, "a whole number from 0 to 4294967295");

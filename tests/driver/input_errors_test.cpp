@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "driver/sampler_case.h"
 
 namespace {
@@ -20,13 +22,15 @@ TEST(InputErrors, EveryFaultOfAnInputFileIsNamed) {
            {"tree.txt", "0 1 0.5\n0 2 nan\n1 3 1\n1 4 2\n", "tree.txt line 2: branch length \"nan\" is not a finite"},
            {"tree.txt", "0 1 0.5\n0 x 0.25\n1 3 1\n1 4 2\n", "tree.txt line 2: child label \"x\" is not an integer"},
            {"tree.txt", "0 1 0.5\n0 2 0.25\n1 3 1\n1 9 2\n", "tree.txt line 4: child label 9 is outside 1..4"},
-           {"tree.txt", "1 0 0.5\n1 2 0.25\n0 3 1\n0 4 2\n", "tree.txt line 1: the first branch must start at the root"},
-           {"tree.txt", "0 1 0.5\n0 2 0.25\n1 3 1\n1 3 2\n", "tree.txt line 4: child label 3 is already the child of line 3"},
-           {"tree.txt", "\n0 1 0.5\n", "empty file:"},
+           {"tree.txt", "1 0 0.5\n1 2 0.25\n0 3 1\n0 4 2\n",
+            "tree.txt line 1: the first branch must start at the root"},
+           {"tree.txt", "0 1 0.5\n0 2 0.25\n1 3 1\n1 3 2\n",
+            "tree.txt line 4: child label 3 is already the child of line 3"},
+           {"tree.txt", "\n \t\n", "empty file:"},
            {"tree.txt", "0 1 0.5\n0 2 0.25\n1 3 1\n1 4 2\n0 5 1\n",
             "tree.txt line 5: node 0 already has two children (lines 1 and 2)"},
            {"tree.txt", "0 3 1\n0 4 1\n1 2 1\n2 1 1\n", "tree.txt line 3: parent 1 of child 2 is not reached"},
-           {"tree.txt", "0 2 1\n0 1 1\n2 3 1\n2 4 1\n", "sequence id 2 of leaf 4 is outside 0..1"},  // leaf 1 < node 2
+           {"tree.txt", "0 2 1\n0 1 1\n2 3 1\n2 4 1\n", "line 1: label 2 is an internal node"},  // leaf 1 < node 2
            {"tree.txt", "0 1 0.5\n0 2 1e-300\n1 3 1\n1 4 2\n", "tree.txt line 2: branch length 1e-300 is outside"},
            {"tree.txt", "0 1 0.5\n0 2 0.25\n1 3 1\n1 4 1e300\n", "line 4: branch length 1e+300 is outside"},
            {"tree.txt", "0 1 0.5\n0 2 1e-13\n1 3 1\n1 4 2\n",
@@ -38,10 +42,19 @@ TEST(InputErrors, EveryFaultOfAnInputFileIsNamed) {
            {"map_from_leave_label_to_seq_id.txt", "2 0\n3 1\n4 2.7\n", "line 3 column 2: value \"2.7\" is not a whole"},
            {"map_from_leave_label_to_seq_id.txt", "2 0\n3\n4 2\n", "line 2: expected a leaf label and a sequence id"},
            {"map_from_leave_label_to_seq_id.txt", "2 0\n3 1\n", "leaf label 4 of "},
-           {"map_from_leave_label_to_seq_id.txt", "2 0\n3 1\n4 1\n", "line 3: sequence id 1 is given to leaves 3 and 4"},
+           {"map_from_leave_label_to_seq_id.txt", "2 0\n3 1\n4 1\n",
+            "line 3: sequence id 1 is given to leaves 3 and 4"},
+           // Leaves 3 and 4 would swap sequences if the last row won; internal nodes have no sequence.
+           {"map_from_leave_label_to_seq_id.txt", "2 0\n3 1\n4 2\n3 2\n4 1\n",
+            "line 4: leaf 3 is given sequence ids 1 and 2 (lines 2 and 4)"},
+           {"map_from_leave_label_to_seq_id.txt", "2 0\n3 2\n4 1\n\n4 1\n3 1\n",
+            "line 6: leaf 3 is given sequence ids 2 and 1"},
+           {"map_from_leave_label_to_seq_id.txt", "0 3\n2 0\n3 1\n4 2\n", "line 1: label 0 is an internal node"},
+           {"map_from_leave_label_to_seq_id.txt", "2 0\n3 1\n4 2\n1 0\n", "line 4: label 1 is an internal node"},
            {"map_from_leave_label_to_seq_id.txt", "2 0\n3 1\n4 3\n", "line 3: sequence id 3 of leaf 4 is outside 0..2"},
            {"map_from_leave_label_to_seq_id.txt", "2 0\n3 1\n7 2\n", "line 3: label 7 is outside 0..4"},
-           {"data.txt", "1 1 1\n2 2\n3 3 3\n", "data.txt line 2: the row holds 2 value(s), but the tree's leaves need 3"},
+           {"data.txt", "1 1 1\n2 2\n3 3 3\n",
+            "data.txt line 2: the row holds 2 value(s), but the tree's leaves need 3"},
            {"data.txt", "1 1 1\n2 7 2\n3 3 3\n", "data.txt line 2 column 2: value \"7\" is outside 0..5"},
            {"data.txt", "1 1 1\n0 1 1\n5 1 1\n", "has 1 modelled column(s)"},
            {"data.txt", "1 1 1\n2 1.9 2\n3 3 3\n", "data.txt line 2 column 2: value \"1.9\" is not a whole number"},
@@ -117,12 +130,41 @@ TEST(InputErrors, TreeRowsOutOfOrder) {
   EXPECT_EQ(result.err, "tree nodes input order has problem.\ni:2 parents.at(i):2 p->_label:1\n");
 }
 
+// Blank lines (white space only) are skipped wherever they are, the first
+// line included; a row repeated exactly in the leaf map says nothing new.
 TEST(InputFiles, BlankLinesAndExtraWordsAreAccepted) {
   SamplerCase c;
-  c.write_data("tree.txt", "0 1 0.5 inner\n\n0 2 0.25\n1 3 1\n1 4 2\n\n");
-  c.write_data("data.txt", "1 1 1\n\n2 2 2\n3 3 3 4\n");
+  c.write_data("tree.txt", "\n \t\n0 1 0.5 inner\n\n0 2 0.25\n1 3 1\n1 4 2\n\n");
+  c.write_data("map_from_leave_label_to_seq_id.txt", "\r\n2 0\n\n3 1\n4 2\n3 1\n");
+  c.write_data("data.txt", " \n1 1 1\n\n2 2 2\n3 3 3 4\n");
   const auto result = c.run({"-n", "0", "-k", "1"});
   EXPECT_EQ(result.exit_status, 0) << result.err;
+}
+
+// A runaway value is quoted by its first 40 characters and its length, not
+// whole; the file and line are still named.
+TEST(InputErrors, LongValuesAreCutInMessages) {
+  const std::string digits(1000000, '7');
+  const std::string cut = "\"" + digits.substr(0, 40) + "...\" (1000000 characters)";
+  for (const auto& [file, text, message] : std::vector<std::tuple<std::string, std::string, std::string>>{
+           {"data.txt", "1 1 1\n2 " + digits + " 2\n3 3 3\n", "data.txt line 2 column 2: value " + cut},
+           {"tree.txt", "0 1 0.5\n0 2 " + digits + "\n1 3 1\n1 4 2\n", "tree.txt line 2: branch length " + cut},
+           {"tree.txt", "0 1 0.5\n0 " + digits + " 1\n1 3 1\n1 4 2\n", "tree.txt line 2: child label " + cut},
+           {"map_from_leave_label_to_seq_id.txt", "2 0\n3 " + digits + "\n4 2\n", "line 2 column 2: value " + cut},
+       }) {
+    SamplerCase c;
+    c.write_data(file, text);
+    const auto result = c.run({"-n", "0"});
+    EXPECT_EQ(result.exit_status, 255) << file;
+    EXPECT_NE(result.err.find(message), std::string::npos) << result.err.substr(0, 300);
+    EXPECT_LT(result.err.size(), 400u) << file;
+  }
+  SamplerCase c;
+  const std::string long_argument(100000, '9');
+  const auto option = c.run({"-n", "x" + long_argument});
+  EXPECT_EQ(option.exit_status, 255);
+  EXPECT_EQ(option.err, "alnsampler: option -n needs a whole number, got \"x" + long_argument.substr(0, 39) +
+                            "...\" (100001 characters)\n");
 }
 
 // Every input on which scripts/fuzz found a fault is kept in

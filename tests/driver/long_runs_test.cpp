@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cstring>
@@ -9,6 +10,7 @@
 
 #include "driver/checkpoint.h"
 #include "driver/sampler_case.h"
+#include "io/content_hash.h"
 
 namespace {
 
@@ -107,6 +109,9 @@ TEST(LongRuns, ExtendedRunEqualsOneLongerRun) {
       write_file(extended.file(std::string(stem) + "25.txt"), "later");
     }
     write_file(extended.file("_from_tos_25.txt", "31"), "another seed");
+    // A temporary checkpoint left by a kill is removed, whatever it is; a pipe must not be opened.
+    EXPECT_TRUE(thin == "1" ? mkfifo(extended.file("_checkpoint.bin.tmp").c_str(), 0644) == 0
+                            : fs::create_directory(extended.file("_checkpoint.bin.tmp")));
     const auto result = extended.run({"--thin", thin, "--ancestors", "-k", "3", "-n", "20", "--resume"});
     ASSERT_EQ(result.exit_status, 0) << result.err;
     EXPECT_TRUE(fs::remove(extended.file("_from_tos_25.txt", "31")));
@@ -143,18 +148,42 @@ TEST(LongRuns, RefusedResumeChangesNothing) {
     return [=](const SamplerCase& c) { fs::resize_file(c.file(suffix), size); };
   };
   const Change none = [](const SamplerCase&) {};
+  const Change node_value_9 = [](const SamplerCase& c) {  // the last node's value, with a fitting checksum
+    std::string bytes = read_file(c.file("_checkpoint.bin"));
+    const std::size_t body = bytes.size() - sizeof(std::uint64_t);
+    bytes[body - 4] = 9;
+    const std::uint64_t checksum = content_hash(bytes.data(), body);
+    std::memcpy(bytes.data() + body, &checksum, sizeof checksum);
+    write_file(c.file("_checkpoint.bin"), bytes);
+  };
+  const auto replace_checkpoint = [](bool folder) -> Change {  // a pipe must be refused without opening it
+    return [=](const SamplerCase& c) {
+      fs::remove(c.file("_checkpoint.bin"));
+      EXPECT_TRUE(folder ? fs::create_directory(c.file("_checkpoint.bin"))
+                         : mkfifo(c.file("_checkpoint.bin").c_str(), 0644) == 0);
+    };
+  };
   const std::vector<std::tuple<Change, std::vector<std::string>, std::string>> refusals{
       {[](const SamplerCase& c) { fs::remove(c.file("_checkpoint.bin")); }, {}, "there is no checkpoint"},
       {set_byte(8, 9), {}, "has format version 9, and this alnsampler reads"},
       {set_byte(0, 'x'), {}, "is damaged"},
       {resize("_checkpoint.bin", 100), {}, "is damaged"},
       {resize("_checkpoint.bin", 4), {}, "is not a checkpoint"},
+      {node_value_9, {}, "is damaged (it holds values that no run writes)"},
       {write("data.txt", std::string(SamplerCase::data_text) + "1 2 3\n"), {}, "the data file /"},
       {write("tree.txt", "0 1 0.5\n0 2 0.25\n1 3 1\n1 4 2.5\n"), {}, "the tree file"},
       {write("map_from_leave_label_to_seq_id.txt", "2 0\n3 2\n4 1\n"), {}, "the leaf map"},
       {none, {"-k", "3"}, "started with -k 4, not 3"},
       {write("other.txt", SamplerCase::data_text), {"-d", "other.txt"}, "started with -d data.txt, not other.txt"},
       {none, {"--thin", "2"}, "started with --thin 1, not 2"},
+      {none, {"--ancestors"}, "started without --ancestors, not with it"},
+      {[](const SamplerCase& c) {
+         ASSERT_EQ(c.run({"-n", "4", "--ancestors"}).exit_status, 0);
+       },
+       {},
+       "started with --ancestors, not without it"},
+      {replace_checkpoint(true), {}, "_checkpoint.bin is not a regular file"},
+      {replace_checkpoint(false), {}, "_checkpoint.bin is not a regular file"},
       {none, {"-s", "4"}, "no checkpoint"},
       {none, {"-n", "3"}, "-n 3 is below the 4 iterations"},
       {resize("_post_dist_k.txt", 10), {}, "_post_dist_k.txt is shorter than the checkpoint"},
@@ -226,6 +255,24 @@ TEST(LongRuns, SecondRunOfTheSameSeedIsRefused) {
   }
   EXPECT_EQ(first.wait().exit_status, 0);
   EXPECT_TRUE(c.outputs(true, true) == whole.outputs(true));
+}
+
+// A run stopped by a full disk (here a limit on the size of a file: the
+// first checkpoint, or later a run file, cannot be written) ends with status 1
+// and a message, and leaves neither its lock nor a temporary checkpoint.
+TEST(LongRuns, AFullDiskLeavesNoLockAndNoTemporaryFile) {
+  for (const auto& [blocks, message] :
+       {std::pair{"1", "cannot write checkpoint "}, std::pair{"16", "cannot write output file "}}) {
+    SamplerCase c;
+    const auto result =
+        run_process("/bin/sh", {"-c", std::string("trap '' XFSZ; ulimit -f ") + blocks + "; exec \"$0\" \"$@\"",
+                                sampler_executable(), "-r", c.root(), "-t", "case/", "-n", "400"});
+    EXPECT_EQ(result.exit_status, 1) << result.err;
+    EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
+    for (const auto& [name, text] : c.outputs(true, true)) {
+      EXPECT_FALSE(name.ends_with("_run.lock") || name.ends_with(".tmp")) << name << " after: " << result.err;
+    }
+  }
 }
 
 }  // namespace

@@ -62,14 +62,16 @@ class SamplerCase {
   }
 
   // Every file of the results folder; the run's lock (it holds a process id)
-  // and checkpoint only when asked for.
+  // and checkpoint only when asked for. What is not a regular file (a pipe,
+  // a folder) is listed, not read.
   Files outputs(bool checkpoint = false, bool lock = false) const {
     Files files;
     for (const auto& entry : std::filesystem::directory_iterator(results_dir())) {
       const std::string name = entry.path().filename().string();
       const bool is_lock = name.ends_with("_run.lock");
       const bool is_checkpoint = name.ends_with("_checkpoint.bin") || name.ends_with("_checkpoint.bin.tmp");
-      if ((!is_lock || lock) && (!is_checkpoint || checkpoint)) files[name] = read_file(entry.path());
+      if ((is_lock && !lock) || (is_checkpoint && !checkpoint)) continue;
+      files[name] = entry.is_regular_file() ? read_file(entry.path()) : "(not a regular file)";
     }
     return files;
   }

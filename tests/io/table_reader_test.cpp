@@ -29,6 +29,7 @@ TEST(TableReader, ReadsFieldsAsStreamExtractionFindsThem) {
   // A final newline makes no extra row, a blank line makes an empty one.
   EXPECT_EQ(parse<int>("1 2\n3 4"), parse<int>("1 2\n3 4\n"));
   EXPECT_EQ(parse<int>("1 2\n\n3 4\n"), (Rows{{1, 2}, {}, {3, 4}}));
+  EXPECT_EQ(parse<int>("\n \t\r\n1 2\n3\n"), (Rows{{}, {}, {1, 2}, {3}}));  // leading ones too
   EXPECT_EQ(parse<int>("1 2\n3 4\n\n"), (Rows{{1, 2}, {3, 4}, {}}));
   EXPECT_EQ(parse<int>("1\t 2  \t3\r\n4\t5\r\n"), (Rows{{1, 2, 3}, {4, 5}}));
   EXPECT_EQ(parse<std::string>("0 1 0.5 name\n"), (std::vector<std::vector<std::string>>{{"0", "1", "0.5", "name"}}));
@@ -41,8 +42,11 @@ TEST(TableReader, ReadsFieldsAsStreamExtractionFindsThem) {
   EXPECT_EQ(reader.line_count(), 2);
 }
 
-TEST(TableReaderDeath, ABlankFirstLineIsAnEmptyFileAndAMissingFileIsNamed) {
-  EXPECT_EXIT(parse<int>("\n1 2\n"), ::testing::ExitedWithCode(255), "^empty file:table.txt\n$");
+// Only a file without a non-blank line, or whose first one holds no value,
+// is empty.
+TEST(TableReaderDeath, AFileWithoutValuesIsEmptyAndAMissingFileIsNamed) {
+  EXPECT_EXIT(parse<int>("\n \t\n\n"), ::testing::ExitedWithCode(255), "^empty file:table.txt\n$");
+  EXPECT_EXIT(parse<int>("\nx 1\n"), ::testing::ExitedWithCode(255), "^empty file:table.txt\n$");
   EXPECT_EXIT(parse<int>(""), ::testing::ExitedWithCode(255), "^empty file:table.txt\n$");
   EXPECT_EXIT(CSVReader<int>("/no/such/file.txt"), ::testing::ExitedWithCode(255), "^file not exist:/no/such/file.txt\n$");
 }

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -39,6 +41,18 @@ TEST(Generator, RestoredStateContinuesTheSequence) {
   restore_generator_state(state);
   EXPECT_EQ(draws(5000), expected);
   EXPECT_EQ(save_generator_state(), save_generator_state());
+}
+
+// Every saved state passes the check (the rear position takes all its 31
+// values within 31 draws); a first word of another type or position fails.
+TEST(Generator, OnlySavedStatesAreGeneratorStates) {
+  seed_generator(5);
+  for (int i = 0; i < 40; ++i, std::rand()) EXPECT_TRUE(is_generator_state(save_generator_state())) << i;
+  for (const std::int32_t word : {-2, 0, 4, 5 * 31 + 3, 1 << 30}) {
+    GeneratorState state = save_generator_state();
+    std::memcpy(state.data(), &word, sizeof(word));
+    EXPECT_FALSE(is_generator_state(state)) << word;
+  }
 }
 
 }  // namespace

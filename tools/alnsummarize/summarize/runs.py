@@ -24,9 +24,10 @@ SETTLING_MARGIN = 0.25
 SMALLEST_RATE = 1e-300
 # The head of SEED_checkpoint.bin: a tag, the format version, then the
 # iteration, seed, k_max and --thin of the run, in the machine's byte order.
+# Every format version from the first keeps this head; later fields differ.
 CHECKPOINT_HEAD = struct.Struct("=8sIqIqq")
 CHECKPOINT_TAG = b"alnckpt\n"
-CHECKPOINT_VERSION = 1
+CHECKPOINT_FIRST_VERSION = 1
 RATE_KINDS = ("deletion", "mutation")
 RATE_HEADER = "#event_rate"
 # Values of a node: 0 empty (gap), 1-4 the residues, 5 absent (every leaf below
@@ -55,7 +56,7 @@ def checkpoint_thin(path, seed):
     if len(head) < CHECKPOINT_HEAD.size:
         return None
     tag, version, _iteration, saved_seed, _k_max, thin = CHECKPOINT_HEAD.unpack(head)
-    if tag != CHECKPOINT_TAG or version != CHECKPOINT_VERSION or saved_seed != seed or thin < 1:
+    if tag != CHECKPOINT_TAG or version < CHECKPOINT_FIRST_VERSION or saved_seed != seed or thin < 1:
         return None
     return thin
 

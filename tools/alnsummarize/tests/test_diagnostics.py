@@ -173,16 +173,17 @@ def test_burnin_ends_with_the_longest_drift_of_known_length(case, run, n, thin, 
         == drifting, err
 
 
-@pytest.mark.parametrize("from_checkpoint", [False, True])
-def test_thinned_run_reads_its_draws_only(case, run, from_checkpoint):
+@pytest.mark.parametrize("checkpoint_version", [None, 1, 2])
+def test_thinned_run_reads_its_draws_only(case, run, checkpoint_version):
     # Iterations 3, 6 and 9 of ten wrote their files; the burn-in of 4 keeps 6 and 9. With a
-    # checkpoint its --thin holds, even where an earlier run of the seed left every iteration's files.
+    # checkpoint (of any format version: all keep the head) its --thin holds, even where an
+    # earlier run of the seed left every iteration's files.
     case.modelled_data(3)
     iterations = [Iteration([0, 1, 2], mutation=(0.1, 1.0 + i, 10.0)) for i in range(10)]
-    if from_checkpoint:
+    if checkpoint_version:
         case.write_run(3, [Iteration([0, 1, 2], mutation=(0.1, 100.0, 1000.0))] * 10)
         with open(case.result(3, "_checkpoint.bin"), "wb") as handle:
-            handle.write(struct.pack("=8sIqIqq", b"alnckpt\n", 1, 10, 3, 4, 3) + bytes(100))
+            handle.write(struct.pack("=8sIqIqq", b"alnckpt\n", checkpoint_version, 10, 3, 4, 3) + bytes(100))
     case.write_run(3, iterations, thin=3)
     out, _ = run(burnin="4")
     assert "seed 3: 10 iterations, burn-in 4 (as given), kept 2 draws;" in out
