@@ -17,7 +17,7 @@
 
 #include "io/binary_record.h"
 #include "io/content_hash.h"
-#include "io/fatal.h"
+#include "io/errors.h"
 #include "io/string_conversion.h"
 
 namespace fs = std::filesystem;
@@ -124,7 +124,9 @@ bool plausible_values(const Checkpoint& c) {
          plausible_node_states(c.node_states);
 }
 
-[[noreturn]] void refuse(const std::string& reason) { fatal("alnsampler: cannot resume: " + reason + "\n", resume_refused_status); }
+[[noreturn]] void refuse(const std::string& reason) {
+  throw ResumeRefused("alnsampler: cannot resume: " + reason + "\n");
+}
 
 std::optional<std::string> read_whole_file(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
@@ -140,7 +142,7 @@ std::optional<std::string> read_whole_file(const std::string& path) {
 [[noreturn]] void write_failure(const std::string& path, const std::string& temporary) {
   const std::string reason = std::strerror(errno);
   if (!temporary.empty()) ::unlink(temporary.c_str());
-  fatal("cannot write checkpoint " + path + ": " + reason + "\n", 1);
+  throw OutputError("cannot write checkpoint " + path + ": " + reason + "\n", path);
 }
 
 void write_all(int fd, const char* data, std::size_t size, const std::string& temporary) {
@@ -275,7 +277,7 @@ void write_checkpoint(const std::string& path, const Checkpoint& checkpoint) {
 void remove_checkpoint(const std::string& path) {
   std::error_code error;
   fs::remove(path, error);
-  if (error) fatal("cannot remove the old checkpoint " + path + ": " + error.message() + "\n", 1);
+  if (error) throw OutputError("cannot remove the old checkpoint " + path + ": " + error.message() + "\n", path);
   remove_temporary_checkpoint(path);
 }
 
@@ -283,7 +285,10 @@ void remove_temporary_checkpoint(const std::string& path) {
   const std::string temporary = path + ".tmp";
   std::error_code error;
   fs::remove(temporary, error);
-  if (error) fatal("cannot remove the old temporary checkpoint " + temporary + ": " + error.message() + "\n", 1);
+  if (error) {
+    throw OutputError("cannot remove the old temporary checkpoint " + temporary + ": " + error.message() + "\n",
+                      temporary);
+  }
 }
 
 Checkpoint checkpoint_to_resume(const std::string& path, const RunSettings& settings, const InputPaths& inputs,

@@ -4,15 +4,14 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "io/fatal.h"
+#include "io/errors.h"
 #include "io/string_conversion.h"
 
 namespace {
 
 [[noreturn]] void report(const std::string& word, const std::string& quantity, long iteration) {
-  fatal("internal error: iteration " + to_string(iteration) + " would write the value " + word + " to the " + quantity +
-            "; the run stops so that it is not stored\n",
-        -1);
+  throw InternalError("internal error: iteration " + to_string(iteration) + " would write the value " + word +
+                      " to the " + quantity + "; the run stops so that it is not stored\n");
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include <iostream>
 #include <optional>
 
-#include "io/fatal.h"
+#include "io/errors.h"
 #include "io/string_conversion.h"
 
 namespace {
@@ -20,7 +20,8 @@ struct RawValues {
 };
 
 [[noreturn]] void refuse_value(const std::string& option, const std::string& expected, const std::string& text) {
-  fatal("alnsampler: option " + option + " needs " + expected + ", got " + quoted_value(text) + "\n", -1);
+  throw InputError("alnsampler: option " + option + " needs " + expected + ", got " + quoted_value(text) + "\n", "", 0,
+                   text);
 }
 
 template <typename T>

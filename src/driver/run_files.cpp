@@ -1,6 +1,5 @@
 #include "driver/run_files.h"
 
-#include "driver/guidance.h"
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -11,7 +10,8 @@
 #include <optional>
 #include <vector>
 
-#include "io/fatal.h"
+#include "driver/guidance.h"
+#include "io/errors.h"
 #include "io/output_files.h"
 #include "io/string_conversion.h"
 
@@ -24,7 +24,7 @@ void open_to_append(const std::string& path, std::ofstream& stream, std::ostream
   if (stream.is_open()) return;
   *report << "The program cannot open output file " << path << "\n";
   report->flush();
-  fatal("", 1);
+  throw OutputError("", path);
 }
 
 // A run file that is not a regular file (a link to a device, say) has no
@@ -36,7 +36,7 @@ void sync_to_disk(const std::string& path) {
   if (fd < 0 || ::fsync(fd) != 0) {
     const std::string reason = std::strerror(errno);
     if (fd >= 0) ::close(fd);
-    fatal("cannot write output file " + path + ": " + reason + "\n", 1);
+    throw OutputError("cannot write output file " + path + ": " + reason + "\n", path);
   }
   ::close(fd);
 }
@@ -64,9 +64,13 @@ std::string RunFiles::iteration_path(const std::string& stem, long iteration) co
 
 void RunFiles::open(const std::string& results_dir, const std::string& seed_text) {
   prefix = results_dir + seed_text;
-  const FatalNote guidance([&] { return results_folder_guidance(results_dir); });
-  open_output_files(results_dir, seed_text, errors, error_ptr, auxiliary, auxiliary_ptr, post_para, post_dist_k,
-                    post_dist_k_ptr);
+  try {
+    open_output_files(results_dir, seed_text, errors, error_ptr, auxiliary, auxiliary_ptr, post_para, post_dist_k,
+                      post_dist_k_ptr);
+  } catch (Error& error) {
+    error.add_hint(results_folder_guidance(results_dir));
+    throw;
+  }
   open_output_file(path("_rate_state_transitions.txt"), rate_state_transitions, error_ptr);
   rate_state_transitions_ptr = &rate_state_transitions;
 }
@@ -92,7 +96,7 @@ std::array<std::uint64_t, run_file_count> RunFiles::sync() {
     if (!is_regular(file)) continue;
     std::error_code error;
     sizes[i] = fs::file_size(file, error);
-    if (error) fatal("cannot write output file " + file + ": " + error.message() + "\n", 1);
+    if (error) throw OutputError("cannot write output file " + file + ": " + error.message() + "\n", file);
     if (!_synced || sizes[i] != _synced_sizes[i]) sync_to_disk(file);
   }
   _synced_sizes = sizes;
@@ -106,7 +110,10 @@ void cut_back_run_files(const std::string& prefix, const std::array<std::uint64_
     if (!is_regular(prefix + run_file_suffixes[i])) continue;
     std::error_code error;
     fs::resize_file(prefix + run_file_suffixes[i], sizes[i], error);
-    if (error) fatal("cannot cut back output file " + prefix + run_file_suffixes[i] + ": " + error.message() + "\n", 1);
+    if (error) {
+      const std::string file = prefix + run_file_suffixes[i];
+      throw OutputError("cannot cut back output file " + file + ": " + error.message() + "\n", file);
+    }
   }
   const fs::path run_prefix(prefix);
   const fs::path folder = run_prefix.has_parent_path() ? run_prefix.parent_path() : fs::path(".");
@@ -120,8 +127,9 @@ void cut_back_run_files(const std::string& prefix, const std::array<std::uint64_
   for (const fs::path& file : later_files) {
     if (!error) fs::remove(file, error);
   }
-  if (error)
-    fatal("cannot remove the files after iteration " + to_string(iteration) + " in " + folder.string() + ": " +
-              error.message() + "\n",
-          1);
+  if (error) {
+    throw OutputError("cannot remove the files after iteration " + to_string(iteration) + " in " + folder.string() +
+                          ": " + error.message() + "\n",
+                      folder.string());
+  }
 }

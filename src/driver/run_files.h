@@ -35,14 +35,15 @@ struct RunFiles {
   std::string iteration_path(const std::string& stem, long iteration) const;
 
   // Opens errors, auxiliary, post_para, post_dist_k, then the rate-state
-  // transition file; an open failure ends the run with status 1.
+  // transition file; an open failure throws an OutputError (with a hint when
+  // the results folder is missing).
   void open(const std::string& results_dir, const std::string& seed_text);
   // Opens the same files to add to their end, for a run that goes on from a
   // checkpoint. The auxiliary output already holds the start-up report, so
   // auxiliary_ptr stays null and start-up writes none.
   void open_to_continue(const std::string& results_dir, const std::string& seed_text);
   // Flushes every run file to disk and returns their lengths in bytes, in the
-  // order of run_file_suffixes; a failure ends the run with status 1. Run
+  // order of run_file_suffixes; a failure throws an OutputError. Run
   // files only grow, so one whose length is unchanged since the last call
   // needs no second flush.
   std::array<std::uint64_t, run_file_count> sync();
@@ -54,6 +55,6 @@ struct RunFiles {
 
 // Takes a run's files back to a checkpoint: each run file is cut to its
 // recorded length and every per-iteration file numbered after `iteration` is
-// removed. Failures end the run with status 1.
+// removed. Failures throw an OutputError.
 void cut_back_run_files(const std::string& prefix, const std::array<std::uint64_t, run_file_count>& sizes,
                         long iteration);

@@ -18,7 +18,7 @@
 #include "driver/run_lock.h"
 #include "driver/stop_signals.h"
 #include "io/csv_reader.h"
-#include "io/fatal.h"
+#include "io/errors.h"
 #include "io/output_files.h"
 #include "io/string_conversion.h"
 #include "io/tree_input.h"
@@ -59,6 +59,7 @@ class SamplerRun {
   // them and their sizes, before any output file is opened: a run that fails
   // on its input leaves an earlier run's files untouched.
   void read_and_check_inputs();
+  void read_alignment();
   void check_sizes();
   void build_trees();
   InputPaths input_paths() const;
@@ -89,9 +90,6 @@ class SamplerRun {
   std::string _results_dir;
   RunFiles _files;
   RunLock _lock;
-  // Removes the lock file when the run ends on a fatal error (a full disk):
-  // the lock is the run's to remove at every end but a kill.
-  std::optional<FatalCleanup> _release_lock_on_failure;
   std::optional<Checkpoint> _resume_point;
   std::array<std::uint64_t, 3> _input_hashes{};
   long _first_iteration = 1;
@@ -153,23 +151,34 @@ void SamplerRun::form_paths() {
   _results_dir = _settings.root_dir + "results/" + _settings.test_case;
 }
 
+// A failure to read the tree files or the alignment says what to do next
+// when the folder or the file is missing, or the file is in another format.
 void SamplerRun::read_and_check_inputs() {
-  std::ostringstream report;
-  std::ostream* report_ptr = &report;
   std::vector<std::size_t> branch_lines;
-  {
-    const FatalNote guidance([&] { return tree_files_guidance(_data_dir); });
+  try {
+    std::ostringstream report;
+    std::ostream* report_ptr = &report;
     read_tree_parameters(_data_dir, _parents, _children, _lengths, _map_from_leave_label_to_seq_id, _nonempty_values,
                          _nonempty_value_index, _all_values, _all_value_index, report_ptr, &branch_lines);
+    _tree_report = report.str();
+  } catch (Error& error) {
+    error.add_hint(tree_files_guidance(_data_dir));
+    throw;
   }
-  _tree_report = report.str();
   check_branch_lengths(_data_dir + "tree.txt", _lengths, branch_lines);
 
   double sum = 0.0;
   for (const double length : _lengths) sum += length;
   _branch_length_mean = sum / static_cast<double>(_lengths.size());
+  try {
+    read_alignment();
+  } catch (Error& error) {
+    error.add_hint(data_file_guidance(_data_dir, _data_path));
+    throw;
+  }
+}
 
-  const FatalNote guidance([&] { return data_file_guidance(_data_dir, _data_path); });
+void SamplerRun::read_alignment() {
   CSVReader<int> reader(_data_path);
   _data_rows = reader.read(true);
   check_whole_number_cells(_data_path, 0, 5);
@@ -188,14 +197,15 @@ void SamplerRun::read_and_check_inputs() {
 void SamplerRun::check_sizes() {
   const long columns = static_cast<long>(_alignment.size());
   if (columns < 2) {
-    fatal("Input error: " + _data_path + " has " + to_string(columns) +
-              " modelled column(s) (rows whose first value is 1..4); at least 2 are needed\n",
-          -1);
+    throw InputError("Input error: " + _data_path + " has " + to_string(columns) +
+                         " modelled column(s) (rows whose first value is 1..4); at least 2 are needed\n",
+                     _data_path);
   }
   if (_settings.k_max >= columns) {
-    fatal("Input error: k_max " + to_string(_settings.k_max) + " must be below the number of modelled columns (" +
-              to_string(columns) + ") of " + _data_path + "\n",
-          -1);
+    throw InputError("Input error: k_max " + to_string(_settings.k_max) +
+                         " must be below the number of modelled columns (" + to_string(columns) + ") of " + _data_path +
+                         "\n",
+                     _data_path);
   }
 }
 
@@ -250,7 +260,6 @@ void SamplerRun::claim_results() {
   }
   _lock.hold(run_lock_path(prefix), true);
   _lock.record_holder();
-  _release_lock_on_failure.emplace([this] { _lock.release(); });
   if (!_settings.resume) {
     remove_checkpoint(checkpoint);
     return;
@@ -290,7 +299,7 @@ void SamplerRun::restore(const Checkpoint& c) {
   if (c.deletion_rates.size() != states || c.insertion_rates.size() != states || c.mutation_rates.size() != states ||
       c.deletion_tunings.size() != states || c.mutation_tunings.size() != states ||
       c.column_rate_states.size() != _trees.size()) {
-    fatal("alnsampler: cannot resume: the checkpoint holds a run of another shape\n", resume_refused_status);
+    throw ResumeRefused("alnsampler: cannot resume: the checkpoint holds a run of another shape\n");
   }
   _deletion_rates = c.deletion_rates;
   _insertion_rates = c.insertion_rates;
@@ -304,7 +313,7 @@ void SamplerRun::restore(const Checkpoint& c) {
     }
     _engine->restore_states(c.node_states, _trees);
   } catch (const std::invalid_argument&) {
-    fatal("alnsampler: cannot resume: the checkpoint holds a run of another shape\n", resume_refused_status);
+    throw ResumeRefused("alnsampler: cannot resume: the checkpoint holds a run of another shape\n");
   }
   restore_generator_state(c.generator);
   _first_iteration = c.iteration + 1;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "io/fatal.h"
+#include "io/errors.h"
 #include "io/input_file.h"
 
 // Reads a whitespace-separated table from a stream. By rows, inner vector i
@@ -15,8 +15,8 @@
 // stays line i + 1 for messages; the callers skip empty rows). By columns,
 // inner vector j holds the j-th field of every line. The number of fields of
 // the first line that is not blank (white space only) decides whether the
-// table is empty: if it has none, or every line is blank, the run ends with
-// "empty file:" followed by `name`.
+// table is empty: if it has none, or every line is blank, it throws an
+// InputError "empty file:" followed by `name`.
 template <typename T>
 class TableParser {
  public:
@@ -33,7 +33,7 @@ class TableParser {
       found_first = true;
       field_count = static_cast<int>(extract_all(line).size());
     }
-    if (field_count == 0) fatal("empty file:" + _name + "\n", -1);
+    if (field_count == 0) throw InputError("empty file:" + _name + "\n", _name);
     _stream.clear();
     _stream.seekg(0);
     return by_rows ? read_rows() : read_columns();
@@ -83,17 +83,17 @@ class TableParser {
 };
 
 // A whitespace-separated table file. The file is opened at construction; if it
-// cannot be opened the run ends with "file not exist:" followed by the name.
-// A path that is not a regular file (opening a pipe could wait for ever), or a
-// file larger than the machine's memory, ends it first, with the message of
-// check_input_file.
+// cannot be opened it throws an InputError "file not exist:" followed by the
+// name. A path that is not a regular file (opening a pipe could wait for
+// ever), or a file larger than the machine's memory, is refused first, with
+// the message of check_input_file.
 template <typename T>
 class CSVReader {
  public:
   explicit CSVReader(const std::string& file_name) : _file_name(file_name) {
     check_input_file(_file_name);
     _stream.open(_file_name);
-    if (!_stream.is_open()) fatal("file not exist:" + _file_name + "\n", -1);
+    if (!_stream.is_open()) throw InputError("file not exist:" + _file_name + "\n", _file_name);
   }
 
   // Reads the whole file by rows (true) or by columns (false) and returns a

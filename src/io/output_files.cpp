@@ -2,14 +2,14 @@
 
 #include <iostream>
 
-#include "io/fatal.h"
+#include "io/errors.h"
 
 void open_output_file(const std::string& path, std::ofstream& stream, std::ostream* report) {
   stream.open(path, std::ios::out | std::ios::trunc);
   if (stream.is_open()) return;
   *report << "The program cannot open output file " << path << "\n";
   report->flush();
-  fatal("", 1);
+  throw OutputError("", path);
 }
 
 void open_output_files(const std::string& results_dir, const std::string& seed_text, std::ofstream& errors,
@@ -27,11 +27,11 @@ void open_output_files(const std::string& results_dir, const std::string& seed_t
 
 void check_output_file(std::ostream& stream, const std::string& path) {
   stream.flush();
-  if (!stream.good()) fatal("cannot write output file " + path + "\n", 1);
+  if (!stream.good()) throw OutputError("cannot write output file " + path + "\n", path);
 }
 
 void close_output_file(std::ofstream& stream, const std::string& path) {
   check_output_file(stream, path);
   stream.close();
-  if (stream.fail()) fatal("cannot write output file " + path + "\n", 1);
+  if (stream.fail()) throw OutputError("cannot write output file " + path + "\n", path);
 }

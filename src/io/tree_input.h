@@ -12,8 +12,8 @@
 // "label sequence_id" per line; labels it does not list map to -1.
 // nonempty_values = 1 2 3 4 (index 0 0 1 2 3); all_values = 0 1 2 3 4.
 //
-// Input that the tree construction cannot use ends the run with status -1 and
-// a message naming the file, the line and the value: short rows, labels that
+// Input that the tree construction cannot use throws an InputError whose
+// message names the file, the line and the value: short rows, labels that
 // are not integers or lie outside 0..B, lengths that are not finite and
 // non-negative, a first row whose parent is not the root 0, a child listed
 // twice, a row that the breadth-first construction never reaches (a third
@@ -35,7 +35,7 @@ void read_tree_parameters(const std::string& data_dir, std::vector<int>& parents
 // Keeps, in file order, the rows of the alignment file whose first value (the
 // reference sequence 0) is a residue 1..4; other rows, blank ones included,
 // are dropped. A kept row must hold at least `row_length` values, each 0..5;
-// otherwise the run ends with status -1 naming `path`, the line and the value.
+// otherwise it throws an InputError naming `path`, the line and the value.
 // With a non-null `kept_lines`, stores the file line of every kept row.
 std::vector<std::vector<int>> keep_modelled_columns(const std::vector<std::vector<int>>& data_rows,
                                                     const std::string& path, std::size_t row_length,
@@ -44,7 +44,7 @@ std::vector<std::vector<int>> keep_modelled_columns(const std::vector<std::vecto
 // Every white-space separated cell of the file must be a whole number from
 // `lowest` to `highest`, written as nothing else ("1.9", "1abc" and "x" are
 // refused; the table reader would read the first two as 1 and end the row at
-// the third). Otherwise the run ends with status -1 naming the file, the
+// the third). Otherwise it throws an InputError naming the file, the
 // line, the column and the cell.
 void check_whole_number_cells(const std::string& path, int lowest, int highest);
 
@@ -65,7 +65,7 @@ inline constexpr double smallest_branch_length = 1e-100;
 inline constexpr double largest_branch_length = 1e100;
 inline constexpr double largest_branch_length_spread = 1e12;
 
-// Refuses, with status -1 and a message naming `path`, the line and the
+// Refuses, with an InputError naming `path`, the line and the
 // length: a length other than 0 outside smallest..largest, a tree whose
 // positive lengths spread over more than largest_branch_length_spread (the
 // message gives the range this tree accepts), and a tree whose lengths are
@@ -75,4 +75,5 @@ void check_branch_lengths(const std::string& path, const std::vector<double>& le
 
 // The number of values a data row needs: one more than the largest sequence id
 // of any leaf (labels above the largest parent label).
-std::size_t required_row_length(const std::vector<int>& parents, const std::vector<int>& map_from_leave_label_to_seq_id);
+std::size_t required_row_length(const std::vector<int>& parents,
+                                const std::vector<int>& map_from_leave_label_to_seq_id);

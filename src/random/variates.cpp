@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "io/fatal.h"
+#include "io/errors.h"
 
 namespace {
 
@@ -72,7 +72,7 @@ std::vector<double> sample_unif(long count, double lower, double upper) {
 std::vector<double> sample_normal(long count, double mean, double standard_deviation) {
   static const double two_pi = 6.283185307179586;
   static const double neg_two = -2.0;
-  if (standard_deviation <= 0) fatal("error in sample_normal: standard deviation is <= 0!", -1);
+  if (standard_deviation <= 0) throw InternalError("error in sample_normal: standard deviation is <= 0!");
   std::vector<double> values(count > 0 ? count : 0);
   for (auto& value : values) {
     double u1 = draw_uniform(0.0, 1.0);
@@ -86,7 +86,7 @@ std::vector<double> sample_normal(long count, double mean, double standard_devia
 }
 
 std::vector<double> sample_gamma(long count, double shape, double inverse_scale) {
-  if (shape <= 0 || !(inverse_scale > 0)) fatal("error in sample_gamma: shape or inverse_scale is <= 0!", -1);
+  if (shape <= 0 || !(inverse_scale > 0)) throw InternalError("error in sample_gamma: shape or inverse_scale is <= 0!");
   const double lambda = std::sqrt(2.0 * shape - 1.0);
   std::vector<double> values(count > 0 ? count : 0);
   for (auto& value : values) {

@@ -2,7 +2,7 @@
 #include <cmath>
 #include <cstddef>
 
-#include "io/fatal.h"
+#include "io/errors.h"
 #include "segmentation/gauss_legendre.h"
 #include "segmentation/partition_sampler.h"
 
@@ -12,7 +12,7 @@
 // 1 - exp(-lambda t) is close to lambda t, the integrand is a gamma density
 // and its integral a regularised lower incomplete gamma function.
 void PartitionSampler::_pre_compute_constant_for_numerical_integral(const std::vector<double>& branch_lengths) {
-  if (branch_lengths.empty()) fatal("no length of tree branch is given! \n", 1);
+  if (branch_lengths.empty()) throw InternalError("no length of tree branch is given! \n", 1);
   _num_branches = static_cast<int>(branch_lengths.size());
 
   _rate_lower = 0.01;

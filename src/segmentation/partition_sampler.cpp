@@ -6,7 +6,7 @@
 #include <ios>
 #include <stdexcept>
 
-#include "io/fatal.h"
+#include "io/errors.h"
 #include "io/string_conversion.h"
 #include "io/vector_writers.h"
 #include "random/sampler.h"
@@ -172,7 +172,8 @@ void PartitionSampler::_forward_partitions(long first, long last, long v, const 
 PartitionGroup PartitionSampler::_partition_group(long first, int count, long v, const double* blocks) const {
   const long last = first + count - 1;
   if (v < last + 1) {
-    fatal("no max is initialized in PartitionSampler::forward!p: " + to_string(last) + "v: " + to_string(v), -1);
+    throw InternalError("no max is initialized in PartitionSampler::forward!p: " + to_string(last) +
+                        "v: " + to_string(v));
   }
   PartitionGroup group;
   group.first = first;
@@ -233,7 +234,7 @@ void PartitionSampler::_write_forward_diagnostics(std::ostream& out) const {
 // The prior on p is uniform, so the posterior of p is proportional to the
 // exponential of its log marginal.
 long PartitionSampler::sample_number_partitions(std::ostream* out) {
-  if (_max_partitions < 1) fatal("no max is initialized in PartitionSampler::sample_number_partitions!", -1);
+  if (_max_partitions < 1) throw InternalError("no max is initialized in PartitionSampler::sample_number_partitions!");
   std::vector<double> log_marginals;
   double max_log_marginal = 0.0;
   for (long p = 1; p <= _max_partitions; ++p) {

@@ -61,7 +61,7 @@ class PartitionSampler {
 
   // Integrated event-rate marginal (a facility the sampling run does not use).
   // branch_lengths: per child label, entry 0 (the root) unused; an empty list
-  // ends the run with "no length of tree branch is given! \n", status 1.
+  // throws an InternalError "no length of tree branch is given! \n" of status 1.
   void _pre_compute_constant_for_numerical_integral(const std::vector<double>& branch_lengths);
   // ln of the integral over lambda in [0, 126] of the Gamma(0.1, 0.1) density
   // times prod_b (1 - exp(-lambda t_b))^counts[b] times exp(-lambda B), with

@@ -13,7 +13,7 @@
 // echoes them to `out` (which must be given). The segment count S is the
 // number of rows of "from_tos.txt"; betas are cut into S blocks of n rows, n
 // being the length of the first row of "betas.txt". A missing or empty file
-// ends the run ("file not exist:" / "empty file:"); a betas file with fewer
+// throws an InputError ("file not exist:" / "empty file:"); a betas file with fewer
 // than S * n rows raises std::out_of_range.
 void read_data_generation_parameters(const std::string& dir, std::vector<std::vector<long>>& from_tos,
                                      std::vector<double>& gammas, std::vector<double>& etas,
@@ -55,8 +55,8 @@ void write_data_generation_parameters(const std::vector<std::vector<long>>& from
 // `first_root_values` with `first_root_weights` and never starts empty.
 // Needs a segmentation that starts at column 0 and covers every column once,
 // and a parameter row for every segment and rate state (an index beyond a
-// table raises std::out_of_range). An insertion event ends the run with
-// "insertion in simulation occurs unexpectedly! \n" (status -1), so the
+// table raises std::out_of_range). An insertion event throws an InternalError
+// "insertion in simulation occurs unexpectedly! \n", so the
 // insertion rates must be 0 wherever an empty node can occur.
 void generate_trees(std::vector<PhyTree*>& trees, const std::vector<int>& parents, const std::vector<int>& children,
                     const std::vector<double>& lengths, const std::vector<int>& map_from_leave_label_to_seq_id,

@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "io/csv_reader.h"
-#include "io/fatal.h"
+#include "io/errors.h"
 #include "io/string_conversion.h"
 #include "io/vector_writers.h"
 #include "simulation/data_generation.h"
@@ -17,7 +17,7 @@ constexpr std::size_t residue_count = 4;
 constexpr double sum_tolerance = 1e-6;
 
 [[noreturn]] void fail(const std::string& path, const std::string& what) {
-  fatal("alnsimulate: " + path + ": " + what + "\n", -1);
+  throw InputError("alnsimulate: " + path + ": " + what + "\n", path);
 }
 
 std::string line(std::size_t row) { return "line " + to_string(row + 1); }

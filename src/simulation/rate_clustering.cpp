@@ -3,7 +3,7 @@
 #include <cmath>
 #include <iomanip>
 
-#include "io/fatal.h"
+#include "io/errors.h"
 #include "io/string_conversion.h"
 #include "random/sampler.h"
 
@@ -129,10 +129,9 @@ void cluster_in_rates(std::vector<PhyTree*>& trees, const std::vector<double>& p
     // With every log weight at minus infinity the shifted weights would all be
     // not-a-number and the draw meaningless: no cluster can hold the column.
     if (!std::isfinite(max_log_weight)) {
-      fatal("cluster_in_rates: column " + to_string(t) +
-                " has a log weight of minus infinity (or not a number) under every cluster: no cluster can hold it;"
-                " check for zero proportions and negative or infinite rates\n",
-            -1);
+      throw InternalError("cluster_in_rates: column " + to_string(t) +
+                          " has a log weight of minus infinity (or not a number) under every cluster: no cluster can "
+                          "hold it; check for zero proportions and negative or infinite rates\n");
     }
     for (std::size_t c = 0; c < cluster_count; ++c) weights[c] = std::exp(log_weights[c] - max_log_weight);
     Sampler<int, double> sampler(clusters, weights);

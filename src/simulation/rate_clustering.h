@@ -23,7 +23,7 @@
 // insertions 1, 0 and the length under 0; mutations, non-mutations and the
 // length under non-mutations), then per cluster the log likelihood, the log
 // proportion and their sum. A column whose log weight is minus infinity (or
-// not a number) under every cluster ends the run with status -1.
+// not a number) under every cluster throws an InternalError.
 void cluster_in_rates(std::vector<PhyTree*>& trees, const std::vector<double>& proportions,
                       std::vector<int>& assignment, std::vector<std::vector<long>>& members,
                       const std::vector<double>& deletion_rates, const std::vector<double>& insertion_rates,

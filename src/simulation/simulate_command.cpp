@@ -8,7 +8,7 @@
 #include <sstream>
 #include <vector>
 
-#include "io/fatal.h"
+#include "io/errors.h"
 #include "io/output_files.h"
 #include "io/string_conversion.h"
 #include "io/tree_input.h"
@@ -33,7 +33,7 @@ constexpr std::array<const char*, 4> case_entries{"data.txt", "tree.txt", "map_f
 constexpr std::array<const char*, 2> lookup_tables{"columns.tsv", "sequences.tsv"};
 
 [[noreturn]] void usage_error(const std::string& what) {
-  fatal("alnsimulate: " + what + "; see alnsimulate --help\n", -1);
+  throw InputError("alnsimulate: " + what + "; see alnsimulate --help\n");
 }
 
 std::string as_folder(const std::string& path) { return path.empty() || path.back() == '/' ? path : path + "/"; }
@@ -112,7 +112,10 @@ std::string remove_lookup_tables(const std::string& output_dir) {
   for (const auto& name : found) {
     std::error_code error;
     fs::remove(fs::path(output_dir) / name, error);
-    if (error) fatal("alnsimulate: cannot remove " + output_dir + name + ": " + error.message() + "\n", 1);
+    if (error) {
+      throw OutputError("alnsimulate: cannot remove " + output_dir + name + ": " + error.message() + "\n",
+                        output_dir + name);
+    }
   }
   if (found.empty()) return "";
   return "alnsimulate: removed " + listed(found) + " of the replaced case from " + output_dir +
@@ -129,7 +132,7 @@ void note_earlier_runs(const std::string& results_dir) {
 void create_folder(const std::string& path) {
   std::error_code error;
   std::filesystem::create_directories(path, error);
-  if (error) fatal("alnsimulate: cannot create folder " + path + ": " + error.message() + "\n", 1);
+  if (error) throw OutputError("alnsimulate: cannot create folder " + path + ": " + error.message() + "\n", path);
 }
 
 // Regenerating a test case in place gives a tree folder equal to the output
@@ -138,7 +141,7 @@ void copy_input_file(const std::string& from, const std::string& to) {
   std::error_code error;
   if (std::filesystem::equivalent(from, to, error)) return;
   std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, error);
-  if (error) fatal("alnsimulate: cannot copy " + from + " to " + to + ": " + error.message() + "\n", 1);
+  if (error) throw OutputError("alnsimulate: cannot copy " + from + " to " + to + ": " + error.message() + "\n", to);
 }
 
 std::vector<std::vector<int>> observed_rows(const std::vector<PhyTree*>& trees,

@@ -1,6 +1,6 @@
 #include "tree/branch_indicators.h"
 
-#include "io/fatal.h"
+#include "io/errors.h"
 #include "random/sampler.h"
 
 namespace {
@@ -30,7 +30,7 @@ void set_branch_indicators(Node& node, int parent_value, double no_mutation, con
     if (value == 0) node.insertion = 0;
     if (is_residue(value)) {
       node.insertion = 1;
-      fatal("insertion inside a tree occurs unexpectedly!", -1);
+      throw InternalError("insertion inside a tree occurs unexpectedly!");
     }
   } else if (is_residue(parent_value)) {
     node.insertion = -1;

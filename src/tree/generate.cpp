@@ -2,7 +2,7 @@
 // of the alignment, then every branch from the root down.
 #include <cmath>
 
-#include "io/fatal.h"
+#include "io/errors.h"
 #include "random/variates.h"
 #include "tree/phy_tree.h"
 
@@ -50,7 +50,7 @@ void PhyTree::dfs_generate(Node* node, double deletion_rate, double insertion_ra
     if (u1 < 1.0 - std::exp(-insertion_rate * t)) {
       node->insertion = 1;
       node->value = value_sampler.draw_w_replace(1)[0];
-      fatal("insertion in simulation occurs unexpectedly! \n", -1);
+      throw InternalError("insertion in simulation occurs unexpectedly! \n");
     }
     node->insertion = 0;
     node->value = 0;

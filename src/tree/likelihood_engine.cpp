@@ -4,7 +4,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "io/fatal.h"
+#include "io/errors.h"
 #include "random/sampler.h"
 #include "tree/branch_indicators.h"
 #include "tree/trans_probs.h"
@@ -153,7 +153,7 @@ void LikelihoodEngine::sample_internal_nodes(const std::vector<std::vector<long>
                                              const std::vector<double>& mutation_rates,
                                              const std::vector<std::vector<double>>& thetas) {
   if (!_evaluated || from_tos != _arguments.from_tos || !same_bits(mutation_rates, _arguments.mutation_rates)) {
-    fatal("internal error: the top-down draw needs the tables of its own segments and rates\n", -1);
+    throw InternalError("internal error: the top-down draw needs the tables of its own segments and rates\n");
   }
   // exp(-mu t) of every branch, once per rate state instead of once per bond.
   std::vector<std::vector<double>> no_mutation(mutation_rates.size(), std::vector<double>(_topology.size(), 0.0));

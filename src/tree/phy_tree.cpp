@@ -1,10 +1,10 @@
 #include "tree/phy_tree.h"
 
-#include <iostream>
 #include <queue>
+#include <sstream>
 
 #include "io/csv_reader.h"
-#include "io/fatal.h"
+#include "io/errors.h"
 #include "io/string_conversion.h"
 #include "io/vector_writers.h"
 
@@ -14,7 +14,8 @@ bool is_residue(int value) { return value >= 1 && value <= 4; }
 
 void check_label(int label, std::size_t node_count) {
   if (label < 0 || static_cast<std::size_t>(label) >= node_count) {
-    fatal("Input error: tree label " + to_string(label) + " is outside 0.." + to_string(node_count - 1) + "\n", -1);
+    throw InputError("Input error: tree label " + to_string(label) + " is outside 0.." + to_string(node_count - 1) +
+                     "\n");
   }
 }
 
@@ -23,7 +24,7 @@ void check_label(int label, std::size_t node_count) {
 PhyTree::PhyTree(const std::vector<int>& parents, const std::vector<int>& children, const std::vector<double>& lengths,
                  const std::vector<int>& map_from_leave_label_to_seq_id)
     : leave_label_to_seq_id(map_from_leave_label_to_seq_id), nodes(children.size() + 1, nullptr) {
-  if (parents.empty()) fatal("Input error: no parents from tree input. \n", -1);
+  if (parents.empty()) throw InputError("Input error: no parents from tree input. \n");
   last_internal_label = -1;
   for (const int parent : parents) {
     if (parent > last_internal_label) last_internal_label = parent;
@@ -41,18 +42,16 @@ PhyTree::PhyTree(const std::vector<int>& parents, const std::vector<int>& childr
     queue.pop();
     for (int k = 0; k < 2; ++k) {
       if (i >= parents.size() || i >= children.size() || i >= lengths.size()) {
-        fatal("Input error: the tree input ends after " + to_string(i) + " branches, before internal node " +
-                  to_string(p->_label) + " has two children\n",
-              -1);
+        throw InputError("Input error: the tree input ends after " + to_string(i) + " branches, before internal node " +
+                         to_string(p->_label) + " has two children\n");
       }
       if (parents[i] != p->_label) {
-        fatal("tree nodes input order has problem.\ni:" + to_string(i) + " parents.at(i):" + to_string(parents[i]) +
-                  " p->_label:" + to_string(p->_label) + "\n",
-              -1);
+        throw InputError("tree nodes input order has problem.\ni:" + to_string(i) +
+                         " parents.at(i):" + to_string(parents[i]) + " p->_label:" + to_string(p->_label) + "\n");
       }
       check_label(children[i], nodes.size());
       if (nodes[children[i]] != nullptr) {
-        fatal("Input error: tree label " + to_string(children[i]) + " appears twice\n", -1);
+        throw InputError("Input error: tree label " + to_string(children[i]) + " appears twice\n");
       }
       Node* child = new Node(p, nullptr, nullptr, lengths[i], children[i]);
       p->child_nodes[k] = child;
@@ -176,7 +175,7 @@ void PhyTree::init_child_indicators(Node* p) {
         c->insertion = -1;
       } else if (is_residue(c->value)) {
         c->insertion = 1;
-        fatal("insertion is initialized unexpectedly!\n", -1);
+        throw InternalError("insertion is initialized unexpectedly!\n");
       }
     } else if (p->value == 5) {
       c->deletion = -1;
@@ -197,10 +196,10 @@ void PhyTree::init_nodes() {
 
   if (root->value == 0) root->value = 1;
   if (root->value == 5) {
-    std::cout << "root of a tree becomes pale yellow or double line. \n";
-    dfs(root, &std::cout);
-    std::cout.flush();
-    fatal("", 1);
+    std::ostringstream shown;
+    shown << "root of a tree becomes pale yellow or double line. \n";
+    dfs(root, &shown);
+    throw InternalError(shown.str(), 1);
   }
 
   root->deletion = -1;

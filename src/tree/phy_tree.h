@@ -16,10 +16,10 @@ class PhyTree {
  public:
   // Builds the tree from the branch table: rows come in pairs, one pair per
   // internal node, pairs in breadth-first order of their parents, left child
-  // first. Rows out of that order end the run ("tree nodes input order has
-  // problem."), as do rows that run out before every internal node has two
-  // children; an empty table ends it with "Input error: no parents from tree
-  // input. \n". All with status -1.
+  // first. Rows out of that order throw an InputError ("tree nodes input
+  // order has problem."), as do rows that run out before every internal node
+  // has two children; an empty table with "Input error: no parents from tree
+  // input. \n".
   PhyTree(const std::vector<int>& parents, const std::vector<int>& children, const std::vector<double>& lengths,
           const std::vector<int>& map_from_leave_label_to_seq_id);
   ~PhyTree();

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <unordered_map>
 
-#include "io/fatal.h"
+#include "io/errors.h"
 #include "io/string_conversion.h"
 
 namespace {
@@ -26,9 +26,8 @@ SubtreePatterns::SubtreePatterns(const TreeTopology& topology, const std::vector
       const Node& tree_node = *tree.nodes.at(topology.label(node));
       if (topology.is_leaf(node)) {
         if (tree_node.value < 0 || tree_node.value > absent_value) {
-          fatal("internal error: leaf value " + to_string(tree_node.value) + " of column " + to_string(column) +
-                    " is outside 0..5\n",
-                -1);
+          throw InternalError("internal error: leaf value " + to_string(tree_node.value) + " of column " +
+                              to_string(column) + " is outside 0..5\n");
         }
         ids[node] = tree_node.value;
         continue;
@@ -45,10 +44,10 @@ SubtreePatterns::SubtreePatterns(const TreeTopology& topology, const std::vector
       }
       ids[node] = found->second;
       if ((tree_node.value == absent_value) != absent(node, ids[node])) {
-        fatal("internal error: node " + to_string(topology.label(node)) + " of column " + to_string(column) +
-                  " has value " + to_string(tree_node.value) + ", but the leaves below it say it is " +
-                  (absent(node, ids[node]) ? "absent" : "present") + "\n",
-              -1);
+        throw InternalError("internal error: node " + to_string(topology.label(node)) + " of column " +
+                            to_string(column) + " has value " + to_string(tree_node.value) +
+                            ", but the leaves below it say it is " + (absent(node, ids[node]) ? "absent" : "present") +
+                            "\n");
       }
     }
   }

@@ -21,7 +21,7 @@ class SubtreePatterns {
  public:
   // Reads the leaf values of every column's tree (all of the same shape as
   // `topology`) and checks that each internal node is absent (value 5)
-  // exactly when all leaves below it are; anything else ends the run.
+  // exactly when all leaves below it are; anything else is an InternalError.
   SubtreePatterns(const TreeTopology& topology, const std::vector<PhyTree*>& trees);
 
   std::size_t columns() const { return _columns; }

@@ -1,6 +1,6 @@
 #include "tree/zero_length_branches.h"
 
-#include "io/fatal.h"
+#include "io/errors.h"
 #include "io/string_conversion.h"
 
 namespace {
@@ -124,16 +124,15 @@ void check_zero_length_branches(const PhyTree& shape, const std::vector<std::vec
   for (std::size_t c = 0; c < alignment.size(); ++c) {
     const int label = zero_length_branch_needing_an_event(shape, alignment[c]);
     if (label == 0) continue;
-    const std::string where = "Input error: " + data_path + " line " + to_string(lines.at(c)) + ": ";
     if (label > 0) {
       const std::string branch = to_string(shape.nodes[label]->parent->_label) + " to node " + to_string(label);
-      fatal(
-          where + "the column needs an event on the branch from node " + branch + ", whose length 0 carries " +
-              "none (and nothing is inserted inside the tree); give the branch a positive length or drop the column\n",
-          -1);
+      throw InputError::at_line(data_path, lines.at(c),
+                                "the column needs an event on the branch from node " + branch +
+                                    ", whose length 0 carries none (and nothing is inserted inside the tree); give "
+                                    "the branch a positive length or drop the column");
     }
-    fatal(where + "the column needs events on several branches of length 0, which carry none (and nothing is " +
-              "inserted inside the tree); give them positive lengths or drop the column\n",
-          -1);
+    throw InputError::at_line(data_path, lines.at(c),
+                              "the column needs events on several branches of length 0, which carry none (and "
+                              "nothing is inserted inside the tree); give them positive lengths or drop the column");
   }
 }

@@ -25,7 +25,7 @@ int zero_length_branch_needing_an_event(const PhyTree& shape, const std::vector<
 // Draws nothing; a tree without branches of length 0 is left as it is.
 void keep_zero_length_branches_without_events(PhyTree& tree);
 
-// Ends the run with status -1 and a message naming `data_path`, the line of
+// Throws an InputError naming `data_path`, the line of
 // the column and the branch, at the first column of `alignment` (whose file
 // lines are `lines`) that needs an event on a branch of length 0.
 void check_zero_length_branches(const PhyTree& shape, const std::vector<std::vector<int>>& alignment,

@@ -1,10 +1,10 @@
 #include "updates/dirichlet_updates.h"
 
 #include <cmath>
-#include <iostream>
+#include <sstream>
 #include <stdexcept>
 
-#include "io/fatal.h"
+#include "io/errors.h"
 #include "io/vector_writers.h"
 #include "random/variates.h"
 
@@ -52,16 +52,17 @@ class StateColumns {
 // The model keeps a root non-empty for good once it is: root emptying and
 // re-filling probabilities are fixed at zero. A change either way means the
 // ancestral values are corrupt, so the run stops. The non-empty to empty case
-// also shows the offending column on standard output.
+// also shows the offending column: the empty root value, then its leaves.
 template <class Columns>
 void check_root_transition(const Columns& columns, long column, int previous, int current) {
   if (is_residue(previous) && current == 0) {
-    std::cout << current;
-    write_vector_row(columns.leaf_values(column), &std::cout);
-    std::cout.flush();
-    fatal("transition from non-empty to empty occurs unexpectedly! \n", -1);
+    std::ostringstream shown;
+    shown << current;
+    write_vector_row(columns.leaf_values(column), &shown);
+    throw InternalError(shown.str() + "transition from non-empty to empty occurs unexpectedly! \n");
   }
-  if (previous == 0 && is_residue(current)) fatal("transition from empty to non-empty occurs unexpectedly! \n", -1);
+  if (previous == 0 && is_residue(current))
+    throw InternalError("transition from empty to non-empty occurs unexpectedly! \n");
 }
 
 // Each entry divided by the sum of all entries, separated by " ", ended by "\n".

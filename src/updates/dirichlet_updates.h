@@ -10,8 +10,8 @@
 // Dirichlet posteriors: pseudo-count 1 plus the count of each transition
 // between adjacent non-empty roots, counted in the segment of the column it
 // leads into. With a stream, writes each row's normalised counts (n lines of
-// n numbers per segment). A root changing between empty and non-empty ends the
-// run with status -1.
+// n numbers per segment). A root changing between empty and non-empty throws
+// an InternalError.
 void sample_gammas_etas_betas(std::vector<PhyTree*>& trees, const std::vector<std::vector<long>>& from_tos,
                               std::vector<std::vector<std::vector<double>>>& betas, int n,
                               const std::vector<int>& nonempty_value_index, std::ostream* out);

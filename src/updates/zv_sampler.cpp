@@ -5,7 +5,7 @@
 #include <optional>
 #include <stdexcept>
 
-#include "io/fatal.h"
+#include "io/errors.h"
 #include "random/sampler.h"
 #include "tree/trans_probs.h"
 
@@ -195,7 +195,7 @@ double ZVSampler::_log_likelihood(long last) {
   const std::optional<double> largest = _largest_valid(last);
   const bool found = largest.has_value();
   const double max = largest.value_or(0.0);
-  if (!found) fatal("error: observed data log-likelihood is negative infinity. \n", 1);
+  if (!found) throw InternalError("error: observed data log-likelihood is negative infinity. \n", 1);
   double sum = 0.0;
   for (std::size_t s = 0; s < valid.size(); ++s) {
     if (valid[s]) sum += std::exp(log_forward[s] - max);

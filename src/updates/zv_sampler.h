@@ -23,7 +23,7 @@ class ZVSampler {
   // Runs the tree likelihoods of every column with its rate state's rates and
   // its segment's frequencies, then the forward recursion over the root chain.
   // With `compute_log_likelihood`, stores ln P(alignment) in `log_likelihood`
-  // (ends the run with status 1 when it is minus infinity).
+  // (an InternalError of status 1 when it is minus infinity).
   void forward(const std::vector<std::vector<long>>& from_tos, const std::vector<std::vector<double>>& thetas,
                const std::vector<int>& column_rate_states, const std::vector<double>& deletion_rates,
                const std::vector<double>& insertion_rates, const std::vector<double>& mutation_rates,
@@ -78,7 +78,7 @@ class ZVSampler {
   // Column c >= 1 through the transition matrix of its segment; also fills
   // the backward weights of column c.
   void _forward_column(long c, const RootLikelihoods& root, const std::vector<std::vector<double>>& transitions);
-  // ln P(alignment) from the last column; ends the run with status 1 when no
+  // ln P(alignment) from the last column; an InternalError of status 1 when no
   // root value of that column is possible.
   double _log_likelihood(long last);
   std::optional<double> _largest_valid(long column) const;

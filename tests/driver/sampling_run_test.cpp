@@ -4,6 +4,7 @@
 
 #include "driver/finite_guard.h"
 #include "driver/sampler_case.h"
+#include "support/errors.h"
 
 namespace {
 
@@ -100,7 +101,8 @@ TEST(SamplingRun, ZeroLengthBranchBelowTheRootFromTheFirstIteration) {
     const auto result = c.run({"-s", seed, "-n", "5", "-k", "2", "--ancestors"});
     ASSERT_EQ(result.exit_status, 0) << "seed " << seed << ": " << result.err;
     const auto rows = read_rows<int>(c.file("_ancestors_1.txt", seed));
-    for (std::size_t column = 0; column < rows.size(); ++column) EXPECT_EQ(rows[column].at(0), "123412341"[column] - '0');
+    for (std::size_t column = 0; column < rows.size(); ++column)
+      EXPECT_EQ(rows[column].at(0), "123412341"[column] - '0');
   }
 }
 
@@ -109,13 +111,14 @@ TEST(SamplingRun, ZeroLengthBranchBelowTheRootFromTheFirstIteration) {
 TEST(FiniteGuardDeathTest, NonFiniteValuesStopTheRun) {
   ensure_finite_text("#event_rate\n0.25\n1e-300\n-0\n", "deletion rates", 1);
   ensure_finite_value(-1e300, "log posterior total (post_para)", 1);
-  EXPECT_EXIT(ensure_finite_text("#event_rate\n0.5\ninf\n", trace_quantity("_deletions_"), 7),
-              testing::ExitedWithCode(255),
-              "^internal error: iteration 7 would write the value inf to the deletion rates; the run stops");
-  EXPECT_EXIT(ensure_finite_text("0.2 -nan 0.3\n", trace_quantity("_theta_shapes_"), 2), testing::ExitedWithCode(255),
-              "value -nan to the theta shapes");
-  EXPECT_EXIT(ensure_finite_value(-HUGE_VAL, "log posterior total", 3), testing::ExitedWithCode(255),
-              "iteration 3 would write the value -inf to the log posterior total");
+  EXPECT_TRUE(throws_error<InternalError>(
+      [] { ensure_finite_text("#event_rate\n0.5\ninf\n", trace_quantity("_deletions_"), 7); }, -1,
+      "^internal error: iteration 7 would write the value inf to the deletion rates; the run stops"));
+  EXPECT_TRUE(
+      throws_error<InternalError>([] { ensure_finite_text("0.2 -nan 0.3\n", trace_quantity("_theta_shapes_"), 2); }, -1,
+                                  "value -nan to the theta shapes"));
+  EXPECT_TRUE(throws_error<InternalError>([] { ensure_finite_value(-HUGE_VAL, "log posterior total", 3); }, -1,
+                                          "iteration 3 would write the value -inf to the log posterior total"));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "io/csv_reader.h"
 #include "io/string_conversion.h"
 #include "io/vector_writers.h"
+#include "support/errors.h"
 #include "support/process.h"
 
 namespace {
@@ -44,11 +45,12 @@ TEST(TableReader, ReadsFieldsAsStreamExtractionFindsThem) {
 
 // Only a file without a non-blank line, or whose first one holds no value,
 // is empty.
-TEST(TableReaderDeath, AFileWithoutValuesIsEmptyAndAMissingFileIsNamed) {
-  EXPECT_EXIT(parse<int>("\n \t\n\n"), ::testing::ExitedWithCode(255), "^empty file:table.txt\n$");
-  EXPECT_EXIT(parse<int>("\nx 1\n"), ::testing::ExitedWithCode(255), "^empty file:table.txt\n$");
-  EXPECT_EXIT(parse<int>(""), ::testing::ExitedWithCode(255), "^empty file:table.txt\n$");
-  EXPECT_EXIT(CSVReader<int>("/no/such/file.txt"), ::testing::ExitedWithCode(255), "^file not exist:/no/such/file.txt\n$");
+TEST(TableReader, AFileWithoutValuesIsEmptyAndAMissingFileIsNamed) {
+  for (const char* text : {"\n \t\n\n", "\nx 1\n", ""}) {
+    EXPECT_TRUE(throws_error<InputError>([&] { parse<int>(text); }, -1, "^empty file:table.txt\n$")) << text;
+  }
+  EXPECT_TRUE(throws_error<InputError>([] { CSVReader<int>("/no/such/file.txt"); }, -1,
+                                       "^file not exist:/no/such/file.txt\n$"));
 }
 
 }  // namespace

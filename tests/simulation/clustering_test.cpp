@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "simulation/rate_clustering.h"
+#include "support/errors.h"
 #include "support/statistics.h"
 #include "support/test_trees.h"
 
@@ -122,11 +123,13 @@ TEST(ClusteringDeathTest, EveryLogWeightMinusInfinityStopsWithAMessage) {
   for (int t = 0; t < 2; ++t) trees.add(tree_with({{0, -1, 1}, {0, -1, 1}, {0, -1, 1}, {0, -1, 1}}));
   std::vector<int> assignment;
   std::vector<std::vector<long>> members(2);
-  EXPECT_EXIT(
-      cluster_in_rates(trees.trees, {0.0, 0.0}, assignment, members, {1.0, 1.0}, {0.0, 0.0}, {1.0, 1.0}, nullptr),
-      ::testing::ExitedWithCode(255),
+  EXPECT_TRUE(throws_error<InternalError>(
+      [&] {
+        cluster_in_rates(trees.trees, {0.0, 0.0}, assignment, members, {1.0, 1.0}, {0.0, 0.0}, {1.0, 1.0}, nullptr);
+      },
+      -1,
       "^cluster_in_rates: column 0 has a log weight of minus infinity \\(or not a number\\) under every "
-      "cluster: no cluster can hold it");
+      "cluster: no cluster can hold it"));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "random/sampler.h"
 #include "simulation/data_generation.h"
+#include "support/errors.h"
 #include "support/process.h"
 #include "support/statistics.h"
 #include "support/test_trees.h"
@@ -110,7 +111,9 @@ TEST(Generation, RateStateRunsFollowTheTransitionMatrix) {
   Simulation simulation{.from_tos = {{0, 19999}},
                         .initial_state_probs = {0.2, 0.3, 0.5},
                         .state_transitions = {{0.9, 0.06, 0.04}, {0.2, 0.7, 0.1}, {0.25, 0.25, 0.5}},
-                        .deletion_rates = {0, 0, 0}, .insertion_rates = {0, 0, 0}, .mutation_rates = {0, 0, 0}};
+                        .deletion_rates = {0, 0, 0},
+                        .insertion_rates = {0, 0, 0},
+                        .mutation_rates = {0, 0, 0}};
   simulation.run(23);
   const auto& states = simulation.states;
   ASSERT_EQ(states.size(), 20000u);
@@ -166,8 +169,12 @@ TEST(Generation, WithAllRatesZeroEveryNodeCopiesItsRoot) {
 // With gammas 1 every column after a residue root is empty and etas 0 keep
 // it so; the first column still draws its root from the first-root weights.
 TEST(Generation, TheFirstColumnNeverStartsEmptyAndEtasZeroKeepEmptyColumnsEmpty) {
-  Simulation simulation{.from_tos = {{0, 9}}, .first_root_values = {0, 3}, .first_root_weights = {0.0, 1.0},
-                        .gammas = {1.0}, .etas = {0.0}, .mutation_rates = {2.0}};
+  Simulation simulation{.from_tos = {{0, 9}},
+                        .first_root_values = {0, 3},
+                        .first_root_weights = {0.0, 1.0},
+                        .gammas = {1.0},
+                        .etas = {0.0},
+                        .mutation_rates = {2.0}};
   for (unsigned int seed = 1; seed <= 20; ++seed) {
     simulation.run(seed);
     EXPECT_EQ(simulation.root_value(0), 3);
@@ -183,7 +190,9 @@ TEST(Generation, TheFirstColumnNeverStartsEmptyAndEtasZeroKeepEmptyColumnsEmpty)
 // (betas after a residue, thetas after an empty root).
 TEST(Generation, TheRootChainFollowsTheParametersOfEachSegment) {
   Simulation simulation{
-      .from_tos = {{0, 9999}, {10000, 19999}}, .gammas = {0.15, 0.05}, .etas = {0.4, 0.7},
+      .from_tos = {{0, 9999}, {10000, 19999}},
+      .gammas = {0.15, 0.05},
+      .etas = {0.4, 0.7},
       .betas = {{{0.7, 0.1, 0.1, 0.1}, {0.1, 0.6, 0.2, 0.1}, {0.05, 0.05, 0.8, 0.1}, {0.2, 0.2, 0.2, 0.4}},
                 {{0.1, 0.7, 0.1, 0.1}, {0.1, 0.1, 0.7, 0.1}, {0.1, 0.1, 0.1, 0.7}, {0.7, 0.1, 0.1, 0.1}}},
       .thetas = {{0.1, 0.2, 0.3, 0.4}, {0.4, 0.3, 0.2, 0.1}}};
@@ -216,8 +225,9 @@ TEST(Generation, TheRootChainFollowsTheParametersOfEachSegment) {
 TEST(GenerationDeathTest, AnInsertionEventStopsTheRun) {
   auto tree = three_leaf_table().make_tree();
   Sampler<int, double> empty_root({0}, {1.0}), value_sampler(residues, even);
-  EXPECT_EXIT(tree->generate_data(-1, empty_root, empty_root, empty_root, 0.0, 1e300, 0.0, value_sampler, 1),
-              ::testing::ExitedWithCode(255), "^insertion in simulation occurs unexpectedly! \n$");
+  EXPECT_TRUE(throws_error<InternalError>(
+      [&] { tree->generate_data(-1, empty_root, empty_root, empty_root, 0.0, 1e300, 0.0, value_sampler, 1); }, -1,
+      "^insertion in simulation occurs unexpectedly! \n$"));
 }
 
 }  // namespace
