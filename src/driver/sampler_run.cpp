@@ -28,8 +28,9 @@
 #include "ratestates/hmm_one_dim.h"
 #include "ratestates/rate_states.h"
 #include "segmentation/partition_sampler.h"
+#include "tree/column_states.h"
+#include "tree/initial_states.h"
 #include "tree/likelihood_engine.h"
-#include "tree/phy_tree.h"
 #include "tree/zero_length_branches.h"
 #include "updates/dirichlet_updates.h"
 #include "updates/rate_sampler.h"
@@ -60,8 +61,7 @@ class SamplerRun {
   // on its input leaves an earlier run's files untouched.
   void read_and_check_inputs();
   void read_alignment();
-  void check_sizes();
-  void build_trees();
+  void check_sizes(long columns);
   InputPaths input_paths() const;
 
   // Long runs: the lock and the checkpoint to resume from (before any output
@@ -101,10 +101,7 @@ class SamplerRun {
   std::vector<int> _rate_state_labels;
 
   // Tree and value tables.
-  std::vector<int> _parents;
-  std::vector<int> _children;
-  std::vector<double> _lengths;
-  std::vector<int> _map_from_leave_label_to_seq_id;
+  BranchTable _tree;
   std::vector<int> _nonempty_values;
   std::vector<int> _nonempty_value_index;
   std::vector<int> _all_values;
@@ -112,9 +109,11 @@ class SamplerRun {
 
   std::string _tree_report;  // the "tree input info:" report, written once the run files are open
   double _branch_length_mean = 0.0;
-  std::vector<std::vector<int>> _data_rows;
-  std::vector<std::vector<int>> _alignment;
-  std::vector<PhyTree*> _trees;
+  // The one shape of every column's tree, and every column's node values and
+  // indicators: the leaves hold the alignment, the internal nodes the last
+  // draw.
+  std::shared_ptr<const TreeTopology> _topology;
+  std::optional<ColumnStates> _states;
 
   // Sampler state carried between iterations.
   PartitionSampler _segmentation;
@@ -127,9 +126,7 @@ class SamplerRun {
   std::vector<RateSampler*> _deletion_samplers;
   std::vector<RateSampler*> _mutation_samplers;
   ZVSampler _latent_sampler;
-  // Tree likelihoods shared by the emission step and the latent sampler, and
-  // the compact node values and indicators that the rate and shape updates
-  // count.
+  // Tree likelihoods shared by the emission step and the latent sampler.
   std::unique_ptr<LikelihoodEngine> _engine;
 
   // Rebuilt within every iteration.
@@ -158,18 +155,18 @@ void SamplerRun::read_and_check_inputs() {
   try {
     std::ostringstream report;
     std::ostream* report_ptr = &report;
-    read_tree_parameters(_data_dir, _parents, _children, _lengths, _map_from_leave_label_to_seq_id, _nonempty_values,
+    read_tree_parameters(_data_dir, _tree.parents, _tree.children, _tree.lengths, _tree.leaf_map, _nonempty_values,
                          _nonempty_value_index, _all_values, _all_value_index, report_ptr, &branch_lines);
     _tree_report = report.str();
   } catch (Error& error) {
     error.add_hint(tree_files_guidance(_data_dir));
     throw;
   }
-  check_branch_lengths(_data_dir + "tree.txt", _lengths, branch_lines);
+  check_branch_lengths(_data_dir + "tree.txt", _tree.lengths, branch_lines);
 
   double sum = 0.0;
-  for (const double length : _lengths) sum += length;
-  _branch_length_mean = sum / static_cast<double>(_lengths.size());
+  for (const double length : _tree.lengths) sum += length;
+  _branch_length_mean = sum / static_cast<double>(_tree.lengths.size());
   try {
     read_alignment();
   } catch (Error& error) {
@@ -180,22 +177,22 @@ void SamplerRun::read_and_check_inputs() {
 
 void SamplerRun::read_alignment() {
   CSVReader<int> reader(_data_path);
-  _data_rows = reader.read(true);
+  const std::vector<std::vector<int>> data_rows = reader.read(true);
   check_whole_number_cells(_data_path, 0, 5);
   std::vector<std::size_t> column_lines;
-  _alignment = keep_modelled_columns(_data_rows, _data_path,
-                                     required_row_length(_parents, _map_from_leave_label_to_seq_id), &column_lines);
-  check_sizes();
-  // Building one tree checks the order of the branch rows (with the tree's
-  // own messages) before the output files are opened.
-  const PhyTree shape(_parents, _children, _lengths, _map_from_leave_label_to_seq_id);
-  check_zero_length_branches(shape, _alignment, column_lines, _data_path);
+  const std::vector<std::vector<int>> alignment =
+      keep_modelled_columns(data_rows, _data_path, required_row_length(_tree.parents, _tree.leaf_map), &column_lines);
+  check_sizes(static_cast<long>(alignment.size()));
+  // Building the shape checks the order of the branch rows (with its own
+  // messages) before the output files are opened.
+  _topology = std::make_shared<const TreeTopology>(_tree);
+  check_zero_length_branches(*_topology, alignment, column_lines, _data_path);
+  _states.emplace(_topology, alignment);
 }
 
 // The segmentation needs a first segment of two columns and more columns than
 // segments; nothing useful can be sampled otherwise.
-void SamplerRun::check_sizes() {
-  const long columns = static_cast<long>(_alignment.size());
+void SamplerRun::check_sizes(long columns) {
   if (columns < 2) {
     throw InputError("Input error: " + _data_path + " has " + to_string(columns) +
                          " modelled column(s) (rows whose first value is 1..4); at least 2 are needed\n",
@@ -206,14 +203,6 @@ void SamplerRun::check_sizes() {
                          " must be below the number of modelled columns (" + to_string(columns) + ") of " + _data_path +
                          "\n",
                      _data_path);
-  }
-}
-
-void SamplerRun::build_trees() {
-  initialize_trees(_trees, _parents, _children, _lengths, _map_from_leave_label_to_seq_id, _alignment, nullptr);
-  for (PhyTree* tree : _trees) {
-    tree->init_nodes();
-    keep_zero_length_branches_without_events(*tree);
   }
 }
 
@@ -237,7 +226,7 @@ void SamplerRun::start_up() {
     *_files.auxiliary_ptr << "k_max:" << _settings.k_max << "\n" << _tree_report;
     check_output_file(_files.auxiliary, _files.path("_auxiliary_ouput.txt"));
   }
-  build_trees();
+  initialise_columns(*_states);
   _input_hashes = _resume_point ? _resume_point->input_hashes : hash_input_files(input_paths());
 }
 
@@ -288,7 +277,7 @@ void SamplerRun::save_checkpoint(long iteration) {
     c.deletion_tunings.push_back(_deletion_samplers[s]->tuning());
     c.mutation_tunings.push_back(_mutation_samplers[s]->tuning());
   }
-  c.node_states = _engine->states().all();
+  c.node_states = _states->all();
   write_checkpoint(checkpoint_path(_files.prefix), c);
 }
 
@@ -298,7 +287,7 @@ void SamplerRun::restore(const Checkpoint& c) {
   const auto states = static_cast<std::size_t>(_n_rate_states);
   if (c.deletion_rates.size() != states || c.insertion_rates.size() != states || c.mutation_rates.size() != states ||
       c.deletion_tunings.size() != states || c.mutation_tunings.size() != states ||
-      c.column_rate_states.size() != _trees.size()) {
+      c.column_rate_states.size() != _states->columns()) {
     throw ResumeRefused("alnsampler: cannot resume: the checkpoint holds a run of another shape\n");
   }
   _deletion_rates = c.deletion_rates;
@@ -311,7 +300,7 @@ void SamplerRun::restore(const Checkpoint& c) {
       _deletion_samplers[s]->restore_tuning(c.deletion_tunings[s]);
       _mutation_samplers[s]->restore_tuning(c.mutation_tunings[s]);
     }
-    _engine->restore_states(c.node_states, _trees);
+    _states->restore(c.node_states);
   } catch (const std::invalid_argument&) {
     throw ResumeRefused("alnsampler: cannot resume: the checkpoint holds a run of another shape\n");
   }
@@ -323,12 +312,12 @@ void SamplerRun::restore(const Checkpoint& c) {
 void SamplerRun::set_up_samplers() {
   const int nonempty_count = static_cast<int>(_nonempty_values.size());
   const int value_count = static_cast<int>(_all_values.size());
-  const long columns = static_cast<long>(_trees.size());
+  const long columns = static_cast<long>(_states->columns());
 
-  _segmentation = PartitionSampler(_settings.k_max, columns, nonempty_count, _trees);
+  _segmentation = PartitionSampler(_settings.k_max, columns, nonempty_count);
   _emission_probs.assign(columns, std::vector<double>(_n_rate_states, 0.0));
   _column_rate_states.assign(columns, -1);
-  initialize_rate_states(_n_rate_states, _trees, _column_rate_states, _rate_state_columns, _nonempty_values,
+  initialize_rate_states(_n_rate_states, *_states, _column_rate_states, _rate_state_columns, _nonempty_values,
                          _nonempty_value_index, nullptr);
   _deletion_rates.assign(_n_rate_states, -1.0);
   _insertion_rates.assign(_n_rate_states, -1.0);
@@ -340,7 +329,7 @@ void SamplerRun::set_up_samplers() {
     _mutation_samplers[s] = new RateSampler(mutation_event, rate_steps_per_call, s);
   }
   _latent_sampler = ZVSampler(columns, value_count);
-  _engine = std::make_unique<LikelihoodEngine>(_trees, _settings.threads);
+  _engine = std::make_unique<LikelihoodEngine>(*_states, _settings.threads);
   _segmentation.use_worker_pool(&_engine->pool());
   if (_resume_point) {
     restore(*_resume_point);
@@ -369,7 +358,7 @@ void SamplerRun::write_iteration_file(const std::string& stem, long iteration,
 }
 
 void SamplerRun::sample_segmentation() {
-  _segmentation.compute_single_blocks(_trees, _nonempty_value_index, nullptr);
+  _segmentation.compute_single_blocks(*_states, _nonempty_value_index, nullptr);
   _segmentation.forward(nullptr);
   const long k = _segmentation.sample_number_partitions(_files.post_dist_k_ptr);
   check_output_file(_files.post_dist_k, _files.path("_post_dist_k.txt"));
@@ -386,8 +375,8 @@ void SamplerRun::sample_event_rates(long iteration, const std::string& stem, std
     if (file != nullptr) *file << "#event_rate\n";
     for (int s = 0; s < _n_rate_states; ++s) {
       double out_value = 0.0;
-      const double initial_rate = samplers[s]->compute_initial_rate(_engine->states(), _rate_state_columns[s],
-                                                                    _branch_length_mean, false, nullptr);
+      const double initial_rate =
+          samplers[s]->compute_initial_rate(*_states, _rate_state_columns[s], _branch_length_mean, false, nullptr);
       if (rates[s] == -1.0) rates[s] = initial_rate;
       rates[s] = samplers[s]->sample_rate(rates[s], out_value, file, nullptr, true, false);
       _log_posterior += out_value;
@@ -402,11 +391,11 @@ void SamplerRun::sample_shapes(long iteration) {
   _etas.assign(1, 0.0);
   _betas.assign(segments, std::vector<std::vector<double>>(nonempty_count));
   write_iteration_file("_beta_shapes_", iteration, [&](std::ostream* file) {
-    sample_gammas_etas_betas(_engine->states(), _from_tos, _betas, nonempty_count, _nonempty_value_index, file);
+    sample_gammas_etas_betas(*_states, _from_tos, _betas, nonempty_count, _nonempty_value_index, file);
   });
   _thetas.assign(segments, std::vector<double>());
   write_iteration_file("_theta_shapes_", iteration, [&](std::ostream* file) {
-    sample_thetas(_engine->states(), _from_tos, _thetas, nonempty_count, _nonempty_value_index, file);
+    sample_thetas(*_states, _from_tos, _thetas, nonempty_count, _nonempty_value_index, file);
   });
 }
 
@@ -414,10 +403,11 @@ void SamplerRun::sample_rate_states(long iteration) {
   sample_rate_state_transitions(_n_rate_states, _column_rate_states, _state_transitions,
                                 _files.rate_state_transitions_ptr);
   check_output_file(_files.rate_state_transitions, _files.path("_rate_state_transitions.txt"));
-  compute_obs_emission_probs(_trees, *_engine, _rate_state_labels, _deletion_rates, _insertion_rates, _mutation_rates,
-                             _from_tos, _thetas, _nonempty_values, _children, _lengths, _emission_probs, nullptr);
+  compute_obs_emission_probs(*_states, *_engine, _rate_state_labels, _deletion_rates, _insertion_rates, _mutation_rates,
+                             _from_tos, _thetas, _nonempty_values, _tree.children, _tree.lengths, _emission_probs,
+                             nullptr);
   {
-    HMM_OneDim hmm(static_cast<long>(_trees.size()), _n_rate_states, _initial_state_probs, _state_transitions,
+    HMM_OneDim hmm(static_cast<long>(_states->columns()), _n_rate_states, _initial_state_probs, _state_transitions,
                    _emission_probs);
     hmm.forward_summation();
     hmm.backward_sampling(_column_rate_states);
@@ -438,11 +428,11 @@ void SamplerRun::rebuild_rate_state_columns() {
 
 void SamplerRun::sample_latent_values() {
   _latent_sampler.forward(_from_tos, _thetas, _column_rate_states, _deletion_rates, _insertion_rates, _mutation_rates,
-                          _children, _lengths, _nonempty_values, *_engine, _all_values, _initial_value_probs, _gammas,
-                          _etas, _betas, _latent_out, true);
+                          _tree.children, _tree.lengths, _nonempty_values, *_engine, _all_values, _initial_value_probs,
+                          _gammas, _etas, _betas, _latent_out, true);
   _log_posterior += _latent_out;
-  _latent_sampler.backward_sample_ancestors(_trees, _all_values, _all_value_index);
-  _latent_sampler.sample_internal_nodes(_from_tos, *_engine, _trees, _all_value_index, _column_rate_states,
+  _latent_sampler.backward_sample_ancestors(*_states, _all_values, _all_value_index);
+  _latent_sampler.sample_internal_nodes(_from_tos, *_engine, *_states, _all_value_index, _column_rate_states,
                                         _mutation_rates, _thetas);
 }
 
@@ -455,9 +445,11 @@ void SamplerRun::write_ancestors(long iteration) {
   write_iteration_file("_ancestors_", iteration, [&](std::ostream* file) {
     if (file == nullptr) return;
     std::vector<int> values;
-    for (PhyTree* tree : _trees) {
+    for (std::size_t column = 0; column < _states->columns(); ++column) {
       values.clear();
-      for (int label = 0; label <= tree->last_internal_label; ++label) values.push_back(tree->nodes[label]->value);
+      for (int label = 0; label <= _topology->last_internal_label(); ++label) {
+        values.push_back(_states->at(column, label).value);
+      }
       write_vector_row(values, file);
     }
   });
@@ -521,10 +513,6 @@ void SamplerRun::tear_down() {
   }
   close_output_file(_files.post_para, _files.path("_post_para.txt"));
   close_output_file(_files.post_dist_k, _files.path("_post_dist_k.txt"));
-  for (PhyTree*& tree : _trees) {
-    delete tree;
-    tree = nullptr;
-  }
   close_output_file(_files.auxiliary, _files.path("_auxiliary_ouput.txt"));
   close_output_file(_files.rate_state_transitions, _files.path("_rate_state_transitions.txt"));
   close_output_file(_files.errors, _files.path("_errors.txt"));

@@ -4,6 +4,16 @@
 #include <string>
 #include <vector>
 
+// The tree as its files give it: the branches in file order (a branch's
+// parent label, child label and length) and the leaf map, the sequence id of
+// every label (-1 for labels without one). The root is label 0.
+struct BranchTable {
+  std::vector<int> parents;
+  std::vector<int> children;
+  std::vector<double> lengths;
+  std::vector<int> leaf_map;
+};
+
 // Reads "tree.txt" and "map_from_leave_label_to_seq_id.txt" from `data_dir`
 // (which must end with a path separator) and builds the fixed value lists.
 //
@@ -22,7 +32,7 @@
 // tree.txt), a leaf given two different sequence ids or a sequence id given to
 // two leaves, leaves without a sequence id, and leaf sequence ids that are not
 // exactly 0..(leaves-1). Blank lines are skipped wherever they are. Rows out of
-// breadth-first order are left to PhyTree's constructor.
+// breadth-first order are left to TreeTopology's constructor.
 //
 // With a non-null `out`, writes the "tree input info:" report. With a
 // non-null `tree_file_lines`, stores the file line of every branch.

@@ -34,10 +34,10 @@ struct ColumnConservation {
   bool complete = true;
 };
 
-ColumnConservation column_conservation(PhyTree& tree, std::size_t n_residues,
+ColumnConservation column_conservation(const std::vector<int>& leaves, std::size_t n_residues,
                                        const std::vector<int>& nonempty_value_index) {
   ColumnConservation column{std::vector<int>(n_residues, 0), true};
-  for (const int value : tree.retrieve_leave_values()) {
+  for (const int value : leaves) {
     if (value >= 1 && value <= 4) {
       column.residue_counts.at(static_cast<std::size_t>(nonempty_value_index.at(static_cast<std::size_t>(value)))) += 1;
     } else if (value == 0) {
@@ -85,17 +85,17 @@ void write_posterior_means(const Matrix& counts, std::ostream* out) {
 
 }  // namespace
 
-void initialize_rate_states(int n_rate_states, std::vector<PhyTree*>& trees, std::vector<int>& column_rate_states,
+void initialize_rate_states(int n_rate_states, const ColumnStates& states, std::vector<int>& column_rate_states,
                             std::vector<std::vector<long>>& rate_state_columns, const std::vector<int>& nonempty_values,
                             const std::vector<int>& nonempty_value_index, std::ostream* out) {
-  const long n_leaves = trees.empty() ? 0 : static_cast<long>(trees.front()->retrieve_leave_values().size());
+  const long n_leaves = static_cast<long>(states.topology().sequence_count());
   std::vector<ColumnConservation> columns;
-  columns.reserve(trees.size());
-  for (PhyTree* tree : trees) {
-    columns.push_back(column_conservation(*tree, nonempty_values.size(), nonempty_value_index));
+  columns.reserve(states.columns());
+  for (std::size_t c = 0; c < states.columns(); ++c) {
+    columns.push_back(column_conservation(states.leaf_values(c), nonempty_values.size(), nonempty_value_index));
   }
 
-  column_rate_states.assign(trees.size(), 0);
+  column_rate_states.assign(states.columns(), 0);
   for (std::size_t c = 0; c < columns.size(); ++c) column_rate_states[c] = conservation_state(columns[c], n_leaves);
 
   // Needs n_rate_states >= 3: a state beyond the lists ends the run.

@@ -3,16 +3,16 @@
 #include <ostream>
 #include <vector>
 
-#include "tree/phy_tree.h"
+#include "tree/column_states.h"
 
 // First rate state of every column from how conserved its leaves are:
 // 2 when every leaf (or all but one) holds the same residue and none is empty,
 // 1 when all but two do, 0 otherwise; absent leaves count for neither.
-// Replaces column_rate_states (one entry per tree) and rebuilds
+// Replaces column_rate_states (one entry per column) and rebuilds
 // rate_state_columns; n_rate_states below 3 throws std::out_of_range when a
 // column reaches state 2. With a stream, writes the per-column residue counts,
 // the states and the column list of every state.
-void initialize_rate_states(int n_rate_states, std::vector<PhyTree*>& trees, std::vector<int>& column_rate_states,
+void initialize_rate_states(int n_rate_states, const ColumnStates& states, std::vector<int>& column_rate_states,
                             std::vector<std::vector<long>>& rate_state_columns, const std::vector<int>& nonempty_values,
                             const std::vector<int>& nonempty_value_index, std::ostream* out);
 

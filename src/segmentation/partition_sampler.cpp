@@ -19,8 +19,7 @@ PartitionSampler::PartitionSampler() = default;
 // iteration. _f[0] and _position_weights[0] stand for zero partitions and
 // stay empty. A P beyond L - 1 (which the run rejects at start-up) leaves the
 // extra entries empty rather than failing on a negative size.
-PartitionSampler::PartitionSampler(long max_partitions, long num_columns, int num_values,
-                                   std::vector<PhyTree*>& /*trees*/)
+PartitionSampler::PartitionSampler(long max_partitions, long num_columns, int num_values)
     : _max_partitions(max_partitions),
       _num_columns(num_columns),
       _num_values(num_values),
@@ -40,9 +39,9 @@ PartitionSampler::PartitionSampler(long max_partitions, long num_columns, int nu
   for (long n = 0; n <= num_columns; ++n) _log_whole[n] = std::log(static_cast<double>(n));
 }
 
-void PartitionSampler::compute_single_blocks(std::vector<PhyTree*>& trees, const std::vector<int>& value_index,
+void PartitionSampler::compute_single_blocks(const ColumnStates& states, const std::vector<int>& value_index,
                                              std::ostream* out) {
-  _g.count_columns(trees, value_index);
+  _g.count_columns(states, value_index);
   if (out == nullptr) return;
   *out << "\n in PartitionSampler::compute_single_blocks \n"
        << "_g\n";

@@ -5,7 +5,7 @@
 
 #include "segmentation/block_likelihoods.h"
 #include "segmentation/forward_kernels.h"
-#include "tree/phy_tree.h"
+#include "tree/column_states.h"
 
 class WorkerPool;
 
@@ -27,20 +27,20 @@ class PartitionSampler {
  public:
   PartitionSampler();
   // Allocates every table for P = max_partitions, L = num_columns and
-  // K = num_values; the trees are not read. Drawing needs 1 <= P <= L - 1
-  // (the run rejects a larger k_max at start-up).
-  PartitionSampler(long max_partitions, long num_columns, int num_values, std::vector<PhyTree*>& trees);
+  // K = num_values. Drawing needs 1 <= P <= L - 1 (the run rejects a larger
+  // k_max at start-up).
+  PartitionSampler(long max_partitions, long num_columns, int num_values);
   PartitionSampler(const PartitionSampler&) = default;
   PartitionSampler& operator=(const PartitionSampler&) = default;
   // Assigning from a temporary hands the tables over instead of copying them.
   PartitionSampler(PartitionSampler&&) = default;
   PartitionSampler& operator=(PartitionSampler&&) = default;
 
-  // Counts every column's root transition and new values from the trees'
-  // root values and node indicators, after which the log likelihood of every
+  // Counts every column's root transition and new values from its root
+  // value and node indicators, after which the log likelihood of every
   // block u..v (1 <= u <= v <= L; [1][1] is never computed) is available in
   // O(K^2) time; with a stream, writes the whole table of them.
-  void compute_single_blocks(std::vector<PhyTree*>& trees, const std::vector<int>& value_index, std::ostream* out);
+  void compute_single_blocks(const ColumnStates& states, const std::vector<int>& value_index, std::ostream* out);
   // Log marginal of every prefix in every number of partitions, and what the
   // boundary draws need to rebuild their weights. The draws and the backward
   // weights keep to the block likelihoods of this call until the next one.
@@ -58,21 +58,6 @@ class PartitionSampler {
   // Returns the log position prior of the drawn p; `log_posterior_term`
   // receives that prior plus the drawn blocks' log likelihoods.
   double compute_post_para(const std::vector<std::vector<long>>& from_tos, double& log_posterior_term);
-
-  // Integrated event-rate marginal (a facility the sampling run does not use).
-  // branch_lengths: per child label, entry 0 (the root) unused; an empty list
-  // throws an InternalError "no length of tree branch is given! \n" of status 1.
-  void _pre_compute_constant_for_numerical_integral(const std::vector<double>& branch_lengths);
-  // ln of the integral over lambda in [0, 126] of the Gamma(0.1, 0.1) density
-  // times prod_b (1 - exp(-lambda t_b))^counts[b] times exp(-lambda B), with
-  // a = sum of counts[b] and c = sum of counts[b] ln t_b over b >= 1. Above
-  // 0.01 a 40-interval trapezoid sum, below it a gamma integral: accurate when
-  // the mass lies far below 0.01 or is spread over the grid.
-  double _compute_numerical_integral(const std::vector<double>& counts, double& a, double& B, double& c);
-  // Its lower piece, ln P(alpha, x) of the regularised lower incomplete gamma
-  // function (requires the constants above).
-  double _log_lower_incomplete_gamma(double alpha, double x) const;
-  double _log_lower_gamma_by_quadrature(double alpha, double x) const;
 
   // Read access for tests and diagnostics; indices out of range throw
   // std::out_of_range.
@@ -114,27 +99,6 @@ class PartitionSampler {
   std::vector<double> _log_position_prior;
   // log(n) for n = 0..L, filled with the calls the recursion makes.
   std::vector<double> _log_whole;
-  // Integrated event-rate marginal.
-  int _num_branches = 0;
-  double _rate_lower = 0.0;
-  double _rate_upper = 0.0;
-  double _num_intervals = 0.0;
-  double _rate_step = 0.0;
-  double _log_rate_step = 0.0;
-  int _num_grid_points = 0;
-  int _num_interval_count = 0;
-  std::vector<double> _rate_grid;
-  std::vector<std::vector<double>> _log_branch_event_prob;
-  std::vector<double> _log_integrand;
-  double _prior_shape = 0.0;
-  double _prior_rate = 0.0;
-  double _log_prior_norm = 0.0;
-  std::vector<double> _log_prior_on_grid;
-  double _num_series_terms = 0.0;
-  int _num_quad_points = 0;
-  double _log_zero = 0.0;
-  std::vector<double> _quad_nodes;
-  std::vector<double> _quad_weights;
 
   void _forward_end_column(long v, std::vector<double>& blocks, const std::vector<double*>& row_of,
                            std::vector<double>& max_terms);

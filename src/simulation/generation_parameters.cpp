@@ -270,8 +270,7 @@ GenerationParameters load_generation_parameters(const std::string& dir, std::opt
   if (segments == 0) fail(dir + "from_tos.txt", "holds no segment");
 
   check_beta_rows(dir, segments);
-  read_segment_parameters(dir, segments, p.gammas, p.etas, p.betas, p.thetas, p.deletion_rates, p.insertion_rates,
-                          p.mutation_rates);
+  read_segment_parameters(dir, segments, p);
   check_segment_probabilities(dir + "gammas.txt", p.gammas, segments);
   check_segment_probabilities(dir + "etas.txt", p.etas, segments);
   check_betas(dir + "betas.txt", p.betas);
@@ -285,8 +284,7 @@ GenerationParameters load_generation_parameters(const std::string& dir, std::opt
 }
 
 void write_generation_parameters(const GenerationParameters& p, std::ostream* out) {
-  write_data_generation_parameters(p.from_tos, p.gammas, p.etas, p.betas, p.thetas, p.deletion_rates, p.insertion_rates,
-                                   p.mutation_rates, out);
+  write_model_parameters(p, *out);
   *out << "initial_rate_state_probs:\n";
   write_vector_row(p.initial_state_probs, out);
   *out << "rate_state_transitions:\n";

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <sstream>
+#include <memory>
 #include <vector>
 
 #include "io/errors.h"
@@ -17,7 +17,7 @@
 #include "simulation/data_generation.h"
 #include "simulation/generation_parameters.h"
 #include "simulation/run_next.h"
-#include "tree/phy_tree.h"
+#include "tree/tree_topology.h"
 
 namespace {
 
@@ -51,10 +51,7 @@ T numeric_value(const std::string& option, const std::string& text, const std::s
 
 // The branch table and leaf map of the tree folder, checked by the reader.
 struct TreeInput {
-  std::vector<int> parents;
-  std::vector<int> children;
-  std::vector<double> lengths;
-  std::vector<int> leaf_map;
+  BranchTable table;
   std::vector<int> nonempty_values;
   std::size_t leaf_count = 0;
 };
@@ -65,9 +62,9 @@ TreeInput read_tree(const std::string& tree_dir) {
   std::vector<int> all_values;
   std::vector<int> all_value_index;
   std::ostream* no_report = nullptr;
-  read_tree_parameters(tree_dir, tree.parents, tree.children, tree.lengths, tree.leaf_map, tree.nonempty_values,
-                       nonempty_value_index, all_values, all_value_index, no_report);
-  tree.leaf_count = required_row_length(tree.parents, tree.leaf_map);
+  read_tree_parameters(tree_dir, tree.table.parents, tree.table.children, tree.table.lengths, tree.table.leaf_map,
+                       tree.nonempty_values, nonempty_value_index, all_values, all_value_index, no_report);
+  tree.leaf_count = required_row_length(tree.table.parents, tree.table.leaf_map);
   return tree;
 }
 
@@ -144,11 +141,16 @@ void copy_input_file(const std::string& from, const std::string& to) {
   if (error) throw OutputError("alnsimulate: cannot copy " + from + " to " + to + ": " + error.message() + "\n", to);
 }
 
-std::vector<std::vector<int>> observed_rows(const std::vector<PhyTree*>& trees,
-                                            const std::vector<AbsentStretch>& absent_stretches) {
+// Every column's leaf values, before and after the absent stretches.
+std::vector<std::vector<int>> leaf_rows(const ColumnStates& states) {
   std::vector<std::vector<int>> rows;
-  rows.reserve(trees.size());
-  for (PhyTree* tree : trees) rows.push_back(tree->retrieve_leave_values());
+  rows.reserve(states.columns());
+  for (std::size_t c = 0; c < states.columns(); ++c) rows.push_back(states.leaf_values(c));
+  return rows;
+}
+
+std::vector<std::vector<int>> observed_rows(std::vector<std::vector<int>> rows,
+                                            const std::vector<AbsentStretch>& absent_stretches) {
   for (const auto& stretch : absent_stretches) {
     for (long c = stretch.first_column; c <= stretch.last_column; ++c) rows[c][stretch.sequence_id] = absent_value;
   }
@@ -179,16 +181,9 @@ std::vector<std::vector<long>> modelled_from_tos(const std::vector<std::vector<l
   return segments;
 }
 
-std::vector<int> parse_states(const std::string& text) {
-  std::istringstream stream(text);
-  std::vector<int> states;
-  int state = 0;
-  while (stream >> state) states.push_back(state);
-  return states;
-}
-
-void write_truth(const std::string& truth_dir, std::vector<PhyTree*>& trees, const GenerationParameters& parameters,
-                 const std::vector<int>& states, const std::vector<long>& columns, unsigned int seed) {
+void write_truth(const std::string& truth_dir, const SimulatedColumns& simulated,
+                 const GenerationParameters& parameters, const std::vector<long>& columns, unsigned int seed) {
+  const std::vector<int>& states = simulated.rate_states;
   write_file(truth_dir + "rate_states.txt", [&](std::ostream* out) { write_vector_column(states, out); });
   std::ofstream values;
   std::ofstream deletions;
@@ -198,7 +193,7 @@ void write_truth(const std::string& truth_dir, std::vector<PhyTree*>& trees, con
   open_output_file(truth_dir + "deletions.txt", deletions, &std::cerr);
   open_output_file(truth_dir + "insertions.txt", insertions, &std::cerr);
   open_output_file(truth_dir + "bonds.txt", bonds, &std::cerr);
-  output_zvs(trees, &values, &deletions, &insertions, &bonds);
+  write_column_truth(simulated.states, values, deletions, insertions, bonds);
   close_output_file(values, truth_dir + "values.txt");
   close_output_file(deletions, truth_dir + "deletions.txt");
   close_output_file(insertions, truth_dir + "insertions.txt");
@@ -266,27 +261,20 @@ int run_simulation(const SimulateSettings& settings) {
   create_folder(truth_dir);
 
   seed_generator(settings.seed);
-  std::vector<PhyTree*> trees;
-  std::ostringstream state_text;
-  generate_trees(trees, tree.parents, tree.children, tree.lengths, tree.leaf_map, tree.nonempty_values,
-                 parameters.first_root_values, parameters.from_tos, parameters.first_root_weights, parameters.gammas,
-                 parameters.etas, parameters.betas, parameters.thetas, parameters.initial_state_probs,
-                 parameters.state_transitions, parameters.deletion_rates, parameters.insertion_rates,
-                 parameters.mutation_rates, truth_dir + "leaves.txt", nullptr, &state_text);
+  const auto topology = std::make_shared<const TreeTopology>(tree.table);
+  const SimulatedColumns simulated = generate_columns(topology, parameters, tree.nonempty_values);
+  const std::vector<std::vector<int>> leaves = leaf_rows(simulated.states);
+  write_file(truth_dir + "leaves.txt", [&](std::ostream* out) { write_vectors_two_dim(leaves, out); });
 
-  const std::vector<std::vector<int>> rows = observed_rows(trees, parameters.absent_stretches);
+  const std::vector<std::vector<int>> rows = observed_rows(leaves, parameters.absent_stretches);
   const std::string removed = replaces_case ? remove_lookup_tables(settings.output_dir) : "";
   write_file(settings.output_dir + "data.txt", [&](std::ostream* out) { write_vectors_two_dim(rows, out); });
   copy_input_file(settings.tree_dir + "tree.txt", settings.output_dir + "tree.txt");
   copy_input_file(settings.tree_dir + "map_from_leave_label_to_seq_id.txt",
                   settings.output_dir + "map_from_leave_label_to_seq_id.txt");
   const std::vector<long> modelled = modelled_columns(rows);
-  write_truth(truth_dir, trees, parameters, parse_states(state_text.str()), modelled, settings.seed);
+  write_truth(truth_dir, simulated, parameters, modelled, settings.seed);
 
-  for (PhyTree*& t : trees) {
-    delete t;
-    t = nullptr;
-  }
   const std::string results_dir = results_folder_of(settings.output_dir);
   if (replaces_case) note_earlier_runs(results_dir);
   if (!results_dir.empty()) create_folder(results_dir);

@@ -46,14 +46,13 @@ bool LikelihoodEngine::Arguments::operator==(const Arguments& other) const {
          children == other.children && same_bits(lengths, other.lengths);
 }
 
-LikelihoodEngine::LikelihoodEngine(const std::vector<PhyTree*>& trees, int threads)
-    : _topology(*trees.at(0)),
-      _patterns(_topology, trees),
-      _states(trees),
+LikelihoodEngine::LikelihoodEngine(const ColumnStates& states, int threads)
+    : _topology(states.shared_topology()),
+      _patterns(states),
       _pool(std::max(threads, 1)),
-      _walk_values(_topology.size(), 0),
-      _walk_skipped(_topology.size(), 0),
-      _walk_tables(_topology.size(), nullptr) {}
+      _walk_values(_topology->size(), 0),
+      _walk_skipped(_topology->size(), 0),
+      _walk_tables(_topology->size(), nullptr) {}
 
 void LikelihoodEngine::evaluate(const std::vector<std::vector<long>>& from_tos,
                                 const std::vector<std::vector<double>>& thetas,
@@ -84,8 +83,8 @@ void LikelihoodEngine::assign_segments() {
     const long last = from_tos[segment].at(1);
     if (first < 0 || last >= columns) throw std::out_of_range("segment bounds outside the alignment's columns");
     for (long column = first; column <= last; ++column) _segment_of_column[column] = static_cast<int>(segment);
-    _slots[segment].reset(_topology, _patterns);
-    _slots[segment].collect(_topology, _patterns, first, last);
+    _slots[segment].reset(*_topology, _patterns);
+    _slots[segment].collect(*_topology, _patterns, first, last);
   }
 }
 
@@ -96,7 +95,7 @@ void LikelihoodEngine::prepare_tables() {
     for (std::size_t state = 0; state < _rate_states; ++state) {
       TransProbs trans_probs(a.thetas.at(segment), a.deletion_rates.at(state), a.insertion_rates.at(state),
                              a.mutation_rates.at(state), a.nonempty_values, a.children, a.lengths);
-      table(segment, static_cast<int>(state)).prepare(_topology, trans_probs, _slots[segment].total());
+      table(segment, static_cast<int>(state)).prepare(*_topology, trans_probs, _slots[segment].total());
     }
   }
 }
@@ -106,12 +105,12 @@ void LikelihoodEngine::prepare_tables() {
 // thread, and the levels run from the leaves up.
 void LikelihoodEngine::evaluate_patterns() {
   std::vector<PassBlock> blocks;
-  for (int height = 1; height <= _topology.max_height(); ++height) {
+  for (int height = 1; height <= _topology->max_height(); ++height) {
     blocks.clear();
     std::size_t passes = 0;
     for (std::size_t t = 0; t < _arguments.from_tos.size() * _rate_states; ++t) {
       const PatternSlots& slots = _slots[t / _rate_states];
-      for (const int node : _topology.internal_nodes_of_height(height)) {
+      for (const int node : _topology->internal_nodes_of_height(height)) {
         const std::size_t count = slots.ids(node).size();
         if (count == 0) continue;
         blocks.push_back({t, node, passes, count});
@@ -127,7 +126,7 @@ void LikelihoodEngine::evaluate_patterns() {
           for (std::size_t pass = begin; pass < end; ++pass) {
             while (pass >= block->first_pass + block->passes) ++block;
             const PatternSlots& slots = _slots[block->table / _rate_states];
-            _tables[block->table].evaluate(_topology, _patterns, slots, block->node, pass - block->first_pass);
+            _tables[block->table].evaluate(*_topology, _patterns, slots, block->node, pass - block->first_pass);
           }
         },
         min_passes_per_thread);
@@ -141,14 +140,14 @@ const PatternTables& LikelihoodEngine::node_tables(long column, int rate_state, 
     throw std::out_of_range("rate state without evaluated tables");
   }
   const PatternSlots& slots = _slots[segment];
-  if (node < 0 || static_cast<std::size_t>(node) >= _topology.size() || _topology.is_leaf(node)) {
+  if (node < 0 || static_cast<std::size_t>(node) >= _topology->size() || _topology->is_leaf(node)) {
     throw std::out_of_range("node without likelihood tables");
   }
   return table(segment, rate_state).tables(slots.slot(node, _patterns.id(static_cast<std::size_t>(column), node)));
 }
 
-void LikelihoodEngine::sample_internal_nodes(const std::vector<std::vector<long>>& from_tos,
-                                             std::vector<PhyTree*>& trees, const std::vector<int>& all_value_index,
+void LikelihoodEngine::sample_internal_nodes(const std::vector<std::vector<long>>& from_tos, ColumnStates& states,
+                                             const std::vector<int>& all_value_index,
                                              const std::vector<int>& column_rate_states,
                                              const std::vector<double>& mutation_rates,
                                              const std::vector<std::vector<double>>& thetas) {
@@ -156,36 +155,36 @@ void LikelihoodEngine::sample_internal_nodes(const std::vector<std::vector<long>
     throw InternalError("internal error: the top-down draw needs the tables of its own segments and rates\n");
   }
   // exp(-mu t) of every branch, once per rate state instead of once per bond.
-  std::vector<std::vector<double>> no_mutation(mutation_rates.size(), std::vector<double>(_topology.size(), 0.0));
+  std::vector<std::vector<double>> no_mutation(mutation_rates.size(), std::vector<double>(_topology->size(), 0.0));
   for (std::size_t state = 0; state < mutation_rates.size(); ++state) {
-    for (std::size_t node = 1; node < _topology.size(); ++node) {
+    for (std::size_t node = 1; node < _topology->size(); ++node) {
       no_mutation[state][node] =
-          no_mutation_probability(mutation_rates[state], _topology.length(static_cast<int>(node)));
+          no_mutation_probability(mutation_rates[state], _topology->length(static_cast<int>(node)));
     }
   }
   for (std::size_t segment = 0; segment < from_tos.size(); ++segment) {
     for (long column = from_tos[segment].at(0); column <= from_tos[segment].at(1); ++column) {
       const int state = column_rate_states.at(column);
-      topdown(column, *trees.at(column), table(segment, state), _slots[segment], no_mutation.at(state), all_value_index,
+      topdown(column, states, table(segment, state), _slots[segment], no_mutation.at(state), all_value_index,
               thetas.at(segment));
     }
   }
 }
 
-// The walk of PhyTree::topdown over the breadth-first numbers: a node is
-// visited when its parent was and it is not absent (the queue of the tree's
-// own walk holds exactly these nodes, in this order). An internal node's
-// value is drawn from its pattern's weight row of the parent's value, then
-// the branch's indicators are set.
-void LikelihoodEngine::topdown(long column, PhyTree& tree, const PatternLikelihoods& likelihoods,
+// A walk from the root over the breadth-first numbers: a node is visited
+// when its parent was and it is not absent, so every parent's value is final
+// before its children are drawn. An internal node's value is drawn from its
+// pattern's weight row of the parent's value, then the branch's indicators
+// are set (the value before the bond).
+void LikelihoodEngine::topdown(long column, ColumnStates& states, const PatternLikelihoods& likelihoods,
                                const PatternSlots& slots, const std::vector<double>& no_mutation,
                                const std::vector<int>& all_value_index, const std::vector<double>& freqs) {
   const auto c = static_cast<std::size_t>(column);
   // The tables of a column's patterns lie scattered over the (segment, rate
   // state) table; asking for all of them before the walk lets their memory
   // loads overlap instead of stalling one draw after the other.
-  for (int v = 1; v < static_cast<int>(_topology.size()); ++v) {
-    if (_topology.is_leaf(v)) continue;
+  for (int v = 1; v < static_cast<int>(_topology->size()); ++v) {
+    if (_topology->is_leaf(v)) continue;
     const PatternTables* tables = &likelihoods.tables(slots.slot(v, _patterns.id(c, v)));
     _walk_tables[v] = tables;
     const char* bytes = reinterpret_cast<const char*>(tables->top_down_weights.data());
@@ -193,25 +192,23 @@ void LikelihoodEngine::topdown(long column, PhyTree& tree, const PatternLikeliho
       __builtin_prefetch(bytes + offset);
     }
   }
-  _states.store(c, *tree.root);
-  _walk_values[0] = static_cast<std::int8_t>(tree.root->value);
+  _walk_values[0] = static_cast<std::int8_t>(states.root_value(c));
   _walk_skipped[0] = 0;
-  for (int v = 1; v < static_cast<int>(_topology.size()); ++v) {
-    const int p = _topology.parent(v);
-    Node& node = *tree.nodes[_topology.label(v)];
+  for (int v = 1; v < static_cast<int>(_topology->size()); ++v) {
+    const int p = _topology->parent(v);
+    NodeState& node = states.at(c, _topology->label(v));
     if ((p != 0 && _walk_skipped[p]) || node.value == absent_value) {
       _walk_skipped[v] = 1;
       continue;
     }
     _walk_skipped[v] = 0;
     const int parent_value = _walk_values[p];
-    if (!_topology.is_leaf(v)) {
+    if (!_topology->is_leaf(v)) {
       const double* row =
           _walk_tables[v]->top_down_weights.data() + all_value_index.at(parent_value) * likelihood_states;
-      node.value = static_cast<int>(draw_weighted_index(row, likelihood_states));
+      node.value = static_cast<std::int8_t>(draw_weighted_index(row, likelihood_states));
     }
     set_branch_indicators(node, parent_value, no_mutation[v], all_value_index, freqs);
-    _states.store(c, node);
-    _walk_values[v] = static_cast<std::int8_t>(node.value);
+    _walk_values[v] = node.value;
   }
 }

@@ -2,11 +2,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "tree/column_states.h"
 #include "tree/pattern_likelihoods.h"
-#include "tree/phy_tree.h"
 #include "tree/subtree_patterns.h"
 #include "tree/tree_topology.h"
 #include "tree/worker_pool.h"
@@ -19,8 +19,9 @@
 // branch matrices (and their logarithms) once per pair, evaluates every
 // pattern of leaf values below every internal node once per pair (columns
 // and subtrees that look alike share a pass), and lets each column read its
-// patterns' tables. Every number is bit-identical to what PhyTree::bottomup
-// leaves in that column's nodes, so the traces do not change.
+// patterns' tables. Every number is bit-identical to what the pruning
+// recursion on that column alone gives (tests/support keeps it as the
+// reference), so the traces do not depend on the sharing.
 //
 // The passes may run on several threads; each table is written by one thread
 // and computed the same way whatever the count, so the results do not depend
@@ -30,10 +31,10 @@
 // 1..4, 5 for absent leaves.
 class LikelihoodEngine {
  public:
-  // Takes the tree shape and every column's leaf values from `trees` (one
-  // tree per column, internal nodes absent exactly where all leaves below
-  // are, as init_nodes leaves them). `threads` >= 1.
-  LikelihoodEngine(const std::vector<PhyTree*>& trees, int threads);
+  // Takes the tree shape and every column's leaf values from `states`
+  // (internal nodes absent exactly where all leaves below are, as
+  // initialise_columns leaves them). `threads` >= 1.
+  LikelihoodEngine(const ColumnStates& states, int threads);
 
   // Builds the branch matrices of every (segment, rate state) — rate states
   // 0 .. deletion_rates.size() - 1 — and evaluates every pattern of every
@@ -54,26 +55,17 @@ class LikelihoodEngine {
   const PatternTables& node_tables(long column, int rate_state, int node) const;
   static bool valid(const PatternTables& tables, int state) { return ((tables.valid >> state) & 1u) != 0; }
 
-  // Draws the internal values below every (already drawn) root and all
-  // indicators, column by column in segment order, exactly as
-  // PhyTree::topdown on each column after its own bottom-up pass with the
-  // column's rate state: same weights, same rand() values in the same order.
-  // Writes the values and indicators into the trees' nodes and into states().
-  void sample_internal_nodes(const std::vector<std::vector<long>>& from_tos, std::vector<PhyTree*>& trees,
+  // Draws the internal values below every (already drawn) root of `states`
+  // and all indicators, column by column in segment order, from the weights
+  // of each column's patterns under its rate state; one rand() value per
+  // internal node a walk from the root reaches (absent subtrees are left as
+  // they are) and one per bond between equal residues, node by node in
+  // breadth-first order.
+  void sample_internal_nodes(const std::vector<std::vector<long>>& from_tos, ColumnStates& states,
                              const std::vector<int>& all_value_index, const std::vector<int>& column_rate_states,
                              const std::vector<double>& mutation_rates, const std::vector<std::vector<double>>& thetas);
 
-  // Every column's node values and indicators, compact: as the trees held
-  // them at construction, then as each top-down draw leaves them (the root
-  // values included).
-  const ColumnStates& states() const { return _states; }
-  // Puts back node states saved from states().all() of a run on the same
-  // trees, into states() and into the trees' nodes. The likelihood tables
-  // depend on the leaves and the arguments of evaluate() alone, so they stay.
-  void restore_states(const std::vector<NodeState>& states, std::vector<PhyTree*>& trees) {
-    _states.restore(states, trees);
-  }
-  const TreeTopology& topology() const { return _topology; }
+  const TreeTopology& topology() const { return *_topology; }
   const SubtreePatterns& patterns() const { return _patterns; }
   int threads() const { return _pool.size(); }
   // The pool of the passes, for other deterministic work of the iteration.
@@ -101,13 +93,12 @@ class LikelihoodEngine {
   const PatternLikelihoods& table(std::size_t segment, int rate_state) const {
     return _tables.at(segment * _rate_states + rate_state);
   }
-  void topdown(long column, PhyTree& tree, const PatternLikelihoods& likelihoods, const PatternSlots& slots,
+  void topdown(long column, ColumnStates& states, const PatternLikelihoods& likelihoods, const PatternSlots& slots,
                const std::vector<double>& no_mutation, const std::vector<int>& all_value_index,
                const std::vector<double>& freqs);
 
-  TreeTopology _topology;
+  std::shared_ptr<const TreeTopology> _topology;
   SubtreePatterns _patterns;
-  ColumnStates _states;
   WorkerPool _pool;
 
   bool _evaluated = false;

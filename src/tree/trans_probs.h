@@ -2,6 +2,15 @@
 
 #include <vector>
 
+// The event rates of one rate state: a residue is deleted at rate
+// `deletion`, an empty position receives a residue at rate `insertion`, and
+// a kept residue mutates at rate `mutation`, per unit of branch length.
+struct StateRates {
+  double deletion = 0.0;
+  double insertion = 0.0;
+  double mutation = 0.0;
+};
+
 // Per-branch transition matrices for one set of event rates and value
 // frequencies. The matrix of the branch above the node labelled b is entry
 // b - 1; it is (n+1) x (n+1), row = parent value, column = child value, with

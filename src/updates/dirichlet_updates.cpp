@@ -12,20 +12,8 @@ namespace {
 
 bool is_residue(int value) { return value >= 1 && value <= 4; }
 
-// The columns' values and indicators as the counts read them: from every
-// column's tree, or from the compact states (the same numbers).
-class TreeColumns {
- public:
-  explicit TreeColumns(std::vector<PhyTree*>& trees) : _trees(trees) {}
-  int root_value(long column) const { return _trees.at(column)->root->value; }
-  std::vector<int> leaf_values(long column) const { return _trees.at(column)->retrieve_leave_values(); }
-  std::size_t nodes(long column) const { return _trees.at(column)->nodes.size(); }
-  const Node& node(long column, std::size_t label) const { return *_trees.at(column)->nodes[label]; }
-
- private:
-  std::vector<PhyTree*>& _trees;
-};
-
+// The columns' values and indicators as the counts read them, with every
+// column checked against the alignment.
 class StateColumns {
  public:
   explicit StateColumns(const ColumnStates& states) : _states(states) {}
@@ -128,41 +116,14 @@ void sample_thetas_from(const Columns& columns, const std::vector<std::vector<lo
 
 }  // namespace
 
-void sample_gammas_etas_betas(std::vector<PhyTree*>& trees, const std::vector<std::vector<long>>& from_tos,
-                              std::vector<std::vector<std::vector<double>>>& betas, int n,
-                              const std::vector<int>& nonempty_value_index, std::ostream* out) {
-  sample_betas_from(TreeColumns(trees), from_tos, betas, n, nonempty_value_index, out);
-}
-
 void sample_gammas_etas_betas(const ColumnStates& states, const std::vector<std::vector<long>>& from_tos,
                               std::vector<std::vector<std::vector<double>>>& betas, int n,
                               const std::vector<int>& nonempty_value_index, std::ostream* out) {
   sample_betas_from(StateColumns(states), from_tos, betas, n, nonempty_value_index, out);
 }
 
-void sample_thetas(std::vector<PhyTree*>& trees, const std::vector<std::vector<long>>& from_tos,
-                   std::vector<std::vector<double>>& thetas, int n, const std::vector<int>& nonempty_value_index,
-                   std::ostream* out) {
-  sample_thetas_from(TreeColumns(trees), from_tos, thetas, n, nonempty_value_index, out);
-}
-
 void sample_thetas(const ColumnStates& states, const std::vector<std::vector<long>>& from_tos,
                    std::vector<std::vector<double>>& thetas, int n, const std::vector<int>& nonempty_value_index,
                    std::ostream* out) {
   sample_thetas_from(StateColumns(states), from_tos, thetas, n, nonempty_value_index, out);
-}
-
-std::vector<double> sample_cluster_proportions(const std::vector<std::vector<long>>& clusters, double& log_density,
-                                               std::ostream* out, bool add_log_density) {
-  std::vector<double> parameters;
-  parameters.reserve(clusters.size());
-  for (const auto& members : clusters) parameters.push_back(1.0 + static_cast<double>(members.size()));
-  std::vector<double> proportions = sample_dirichlet(1, parameters)[0];
-  write_vector_row(parameters, out);
-  if (add_log_density) {
-    for (std::size_t k = 0; k < parameters.size(); ++k) {
-      log_density += (parameters[k] - 1) * std::log(proportions[k]);
-    }
-  }
-  return proportions;
 }

@@ -20,33 +20,11 @@ RateSampler::RateSampler(int event_type, int steps_per_call, int /*rate_state*/)
 
 // The indicator that describes this sampler's event on the branch above a node:
 // `deletion` and `insertion` are 1 for the event, `bond` is 0 for a mutation.
-template <class NodeFields>
-int RateSampler::_event_indicator(const NodeFields& node) const {
+int RateSampler::_event_indicator(const NodeState& node) const {
   if (_event_type == _deletion_code) return node.deletion;
   if (_event_type == _insertion_code) return node.insertion;
   if (_event_type == _mutation_code) return node.bond == -1 ? -1 : 1 - node.bond;
   return -1;
-}
-
-double RateSampler::compute_initial_rate(std::vector<PhyTree*>& trees, const std::vector<long>& columns,
-                                         double mean_length, bool verbose, std::ostream* out) {
-  return _count_events(
-      trees.at(0)->nodes.size(), [&](int b) { return trees.at(0)->nodes.at(b)->length; },
-      [&](long column, int b) -> const Node& { return *trees.at(column)->nodes.at(b); }, columns, mean_length, verbose,
-      out);
-}
-
-double RateSampler::compute_initial_rate(const ColumnStates& states, const std::vector<long>& columns,
-                                         double mean_length, bool verbose, std::ostream* out) {
-  return _count_events(
-      states.nodes(), [&](int b) { return states.length(b); },
-      [&](long column, int b) -> const NodeState& {
-        if (column < 0 || static_cast<std::size_t>(column) >= states.columns()) {
-          throw std::out_of_range("column beyond the alignment");
-        }
-        return states.at(static_cast<std::size_t>(column), b);
-      },
-      columns, mean_length, verbose, out);
 }
 
 RateSampler::Tuning RateSampler::tuning() const {
@@ -66,22 +44,25 @@ void RateSampler::restore_tuning(const Tuning& tuning) {
   _acceptance_window.assign(tuning.acceptance_window.begin(), tuning.acceptance_window.end());
 }
 
-template <class LengthOf, class NodeAt>
-double RateSampler::_count_events(std::size_t node_count, const LengthOf& length_of, const NodeAt& node_at,
-                                  const std::vector<long>& columns, double mean_length, bool verbose,
-                                  std::ostream* out) {
+double RateSampler::compute_initial_rate(const ColumnStates& states, const std::vector<long>& columns,
+                                         double mean_length, bool verbose, std::ostream* out) {
+  for (const long column : columns) {
+    if (column < 0 || static_cast<std::size_t>(column) >= states.columns()) {
+      throw std::out_of_range("column beyond the alignment");
+    }
+  }
   _total_events = 0.0;
   _exposure = 0.0;
   double no_event_total = 0.0;
-  _node_count = static_cast<int>(node_count);
+  _node_count = static_cast<int>(states.nodes());
   _branch_lengths.assign(_node_count, 0.0);
   _event_counts.assign(_node_count, 0.0);
 
   for (int b = 1; b < _node_count; ++b) {
-    _branch_lengths[b] = length_of(b);
+    _branch_lengths[b] = states.topology().length_above(b);
     double no_events = 0.0;
     for (const long column : columns) {
-      const int indicator = _event_indicator(node_at(column, b));
+      const int indicator = _event_indicator(states.at(static_cast<std::size_t>(column), b));
       if (indicator == 1) _event_counts[b] += 1;
       if (indicator == 0) no_events += 1;
     }

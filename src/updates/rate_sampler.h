@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "tree/column_states.h"
-#include "tree/phy_tree.h"
 
 // Metropolis sampler of one event rate (deletion, insertion or mutation) of
 // one rate state. On a branch of length t the event happens with probability
@@ -21,11 +20,9 @@ class RateSampler {
   // accepted for the record and not used.
   RateSampler(int event_type, int steps_per_call, int rate_state);
 
-  // Recounts c_b, z_b, E and S from the indicators of the given columns'
-  // trees and returns a moment-style starting rate.
-  double compute_initial_rate(std::vector<PhyTree*>& trees, const std::vector<long>& columns, double mean_length,
-                              bool verbose, std::ostream* out);
-  // The same count, bit for bit, from the compact states of every column.
+  // Recounts c_b, z_b, E and S from the indicators of the given columns
+  // (branch b being the branch above label b, in label order) and returns a
+  // moment-style starting rate.
   double compute_initial_rate(const ColumnStates& states, const std::vector<long>& columns, double mean_length,
                               bool verbose, std::ostream* out);
   // steps_per_call Metropolis steps from x (or one exact gamma draw when no
@@ -61,13 +58,7 @@ class RateSampler {
  private:
   // This sampler's indicator on the branch above `node`: 1 event, 0 no event,
   // -1 not applicable.
-  template <class NodeFields>
-  int _event_indicator(const NodeFields& node) const;
-  // The count behind both compute_initial_rate: length_of(b) is the branch
-  // above label b, node_at(column, b) that node's indicators.
-  template <class LengthOf, class NodeAt>
-  double _count_events(std::size_t node_count, const LengthOf& length_of, const NodeAt& node_at,
-                       const std::vector<long>& columns, double mean_length, bool verbose, std::ostream* out);
+  int _event_indicator(const NodeState& node) const;
   // sum_b c_b [ln(1 - exp(-x_new t_b)) - ln(1 - exp(-x t_b))].
   double _event_log_ratio(double x_new, double x) const;
 

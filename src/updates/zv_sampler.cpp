@@ -59,41 +59,6 @@ void ZVSampler::forward(const std::vector<std::vector<long>>& from_tos, const st
                         const std::vector<int>& column_rate_states, const std::vector<double>& deletion_rates,
                         const std::vector<double>& insertion_rates, const std::vector<double>& mutation_rates,
                         const std::vector<int>& children, const std::vector<double>& lengths,
-                        const std::vector<int>& nonempty_values, std::vector<PhyTree*>& trees,
-                        const std::vector<int>& all_values, const std::vector<double>& initial_value_probs,
-                        const std::vector<double>& gammas, const std::vector<double>& etas,
-                        const std::vector<std::vector<std::vector<double>>>& betas, double& log_likelihood,
-                        bool compute_log_likelihood) {
-  // No random draw happens here, so the tree likelihoods, the matrices and
-  // the recursion can be interleaved segment by segment without changing any
-  // result. Branch probabilities depend only on the segment and the rate
-  // state, so each pair is built once.
-  for (std::size_t k = 0; k < from_tos.size(); ++k) {
-    const Matrix transitions = root_transitions(all_values, thetas.at(k), betas.at(k), gammas.at(0), etas.at(0));
-    std::vector<std::optional<TransProbs>> branch_probs(deletion_rates.size());
-    for (long c = from_tos[k].at(0); c <= from_tos[k].at(1); ++c) {
-      const int r = column_rate_states.at(c);
-      auto& probs = branch_probs.at(r);
-      if (!probs) {
-        probs.emplace(thetas[k], deletion_rates.at(r), insertion_rates.at(r), mutation_rates.at(r), nonempty_values,
-                      children, lengths);
-      }
-      trees.at(c)->bottomup(*probs, all_values, nullptr);
-      if (c == 0) {
-        _forward_first_column(_root_likelihoods(*trees[0]->root), initial_value_probs);
-      } else {
-        _forward_column(c, _root_likelihoods(*trees[c]->root), transitions);
-      }
-    }
-  }
-  const long last = from_tos.empty() ? 0 : from_tos.back().at(1);
-  if (compute_log_likelihood && last >= 1) log_likelihood = _log_likelihood(last);
-}
-
-void ZVSampler::forward(const std::vector<std::vector<long>>& from_tos, const std::vector<std::vector<double>>& thetas,
-                        const std::vector<int>& column_rate_states, const std::vector<double>& deletion_rates,
-                        const std::vector<double>& insertion_rates, const std::vector<double>& mutation_rates,
-                        const std::vector<int>& children, const std::vector<double>& lengths,
                         const std::vector<int>& nonempty_values, LikelihoodEngine& engine,
                         const std::vector<int>& all_values, const std::vector<double>& initial_value_probs,
                         const std::vector<double>& gammas, const std::vector<double>& etas,
@@ -119,14 +84,6 @@ void ZVSampler::forward(const std::vector<std::vector<long>>& from_tos, const st
 bool ZVSampler::RootLikelihoods::is_valid(std::size_t s) const {
   if (s >= size) throw std::out_of_range("root value position beyond the likelihood table");
   return ((valid >> s) & 1u) != 0;
-}
-
-ZVSampler::RootLikelihoods ZVSampler::_root_likelihoods(const Node& root) {
-  std::uint32_t valid = 0;
-  for (std::size_t s = 0; s < root.flag_subtree_lik_valid.size() && s < 32; ++s) {
-    if (root.flag_subtree_lik_valid[s]) valid |= 1u << s;
-  }
-  return {root.subtree_lik.data(), valid, std::min<std::size_t>(root.flag_subtree_lik_valid.size(), 32)};
 }
 
 ZVSampler::RootLikelihoods ZVSampler::_root_likelihoods(const PatternTables& root) {
@@ -203,7 +160,7 @@ double ZVSampler::_log_likelihood(long last) {
   return std::log(sum) + max;
 }
 
-void ZVSampler::backward_sample_ancestors(std::vector<PhyTree*>& trees, const std::vector<int>& all_values,
+void ZVSampler::backward_sample_ancestors(ColumnStates& states, const std::vector<int>& all_values,
                                           const std::vector<int>& all_value_index) {
   if (_num_columns == 0) return;
   const long last = _num_columns - 1;
@@ -217,34 +174,21 @@ void ZVSampler::backward_sample_ancestors(std::vector<PhyTree*>& trees, const st
     for (std::size_t s = 0; s < valid.size(); ++s) weights[s] = valid[s] ? std::exp(log_forward[s] - max) : 0.0;
   }
   int value = draw_value(all_values, weights);
-  trees.at(last)->root->value = value;
+  states.set_root_value(static_cast<std::size_t>(last), value);
 
   for (long c = last; c >= 1; --c) {
     const auto& column_weights = _backward_weights.at(c);
     const std::size_t s = all_value_index.at(value);
     for (std::size_t r = 0; r < weights.size(); ++r) weights[r] = column_weights.at(r).at(s);
     value = draw_value(all_values, weights);
-    trees.at(c - 1)->root->value = value;
-  }
-}
-
-void ZVSampler::sample_internal_nodes(const std::vector<std::vector<long>>& from_tos, std::vector<PhyTree*>& trees,
-                                      const std::vector<int>& all_values, const std::vector<int>& all_value_index,
-                                      const std::vector<int>& column_rate_states,
-                                      const std::vector<double>& mutation_rates,
-                                      const std::vector<std::vector<double>>& thetas) {
-  for (std::size_t k = 0; k < from_tos.size(); ++k) {
-    for (long c = from_tos[k].at(0); c <= from_tos[k].at(1); ++c) {
-      trees.at(c)->topdown(all_values, all_value_index, mutation_rates.at(column_rate_states.at(c)), thetas.at(k),
-                           nullptr);
-    }
+    states.set_root_value(static_cast<std::size_t>(c - 1), value);
   }
 }
 
 void ZVSampler::sample_internal_nodes(const std::vector<std::vector<long>>& from_tos, LikelihoodEngine& engine,
-                                      std::vector<PhyTree*>& trees, const std::vector<int>& all_value_index,
+                                      ColumnStates& states, const std::vector<int>& all_value_index,
                                       const std::vector<int>& column_rate_states,
                                       const std::vector<double>& mutation_rates,
                                       const std::vector<std::vector<double>>& thetas) {
-  engine.sample_internal_nodes(from_tos, trees, all_value_index, column_rate_states, mutation_rates, thetas);
+  engine.sample_internal_nodes(from_tos, states, all_value_index, column_rate_states, mutation_rates, thetas);
 }

@@ -5,8 +5,8 @@
 #include <optional>
 #include <vector>
 
+#include "tree/column_states.h"
 #include "tree/likelihood_engine.h"
-#include "tree/phy_tree.h"
 
 // Sampler of the latent ancestral values. The roots of the column trees form
 // a Markov chain along the alignment (per-segment transition matrix built from
@@ -20,23 +20,12 @@ class ZVSampler {
   ZVSampler(const ZVSampler&) = default;
   ZVSampler& operator=(const ZVSampler&) = default;
 
-  // Runs the tree likelihoods of every column with its rate state's rates and
-  // its segment's frequencies, then the forward recursion over the root chain.
-  // With `compute_log_likelihood`, stores ln P(alignment) in `log_likelihood`
-  // (an InternalError of status 1 when it is minus infinity).
-  void forward(const std::vector<std::vector<long>>& from_tos, const std::vector<std::vector<double>>& thetas,
-               const std::vector<int>& column_rate_states, const std::vector<double>& deletion_rates,
-               const std::vector<double>& insertion_rates, const std::vector<double>& mutation_rates,
-               const std::vector<int>& children, const std::vector<double>& lengths,
-               const std::vector<int>& nonempty_values, std::vector<PhyTree*>& trees,
-               const std::vector<int>& all_values, const std::vector<double>& initial_value_probs,
-               const std::vector<double>& gammas, const std::vector<double>& etas,
-               const std::vector<std::vector<std::vector<double>>>& betas, double& log_likelihood,
-               bool compute_log_likelihood);
-  // The same, with the tree likelihoods read from the engine's shared
-  // pattern tables (evaluated here for these segments, frequencies and rates
-  // if they are not already): bit-identical tables and results, and the
-  // trees' own likelihood tables are not touched.
+  // Forward filtering over the root chain: the engine's tables are
+  // evaluated for these segments, frequencies and rates (if they are not
+  // already), and each column reads its root's likelihoods under its rate
+  // state. With `compute_log_likelihood`, stores ln P(alignment) in
+  // `log_likelihood` (an InternalError of status 1 when it is minus
+  // infinity).
   void forward(const std::vector<std::vector<long>>& from_tos, const std::vector<std::vector<double>>& thetas,
                const std::vector<int>& column_rate_states, const std::vector<double>& deletion_rates,
                const std::vector<double>& insertion_rates, const std::vector<double>& mutation_rates,
@@ -45,18 +34,14 @@ class ZVSampler {
                const std::vector<double>& initial_value_probs, const std::vector<double>& gammas,
                const std::vector<double>& etas, const std::vector<std::vector<std::vector<double>>>& betas,
                double& log_likelihood, bool compute_log_likelihood);
-  // Draws every root value, last column first.
-  void backward_sample_ancestors(std::vector<PhyTree*>& trees, const std::vector<int>& all_values,
+  // Draws every root value into `states`, last column first.
+  void backward_sample_ancestors(ColumnStates& states, const std::vector<int>& all_values,
                                  const std::vector<int>& all_value_index);
-  // Draws the other internal values and all indicators, column by column.
-  void sample_internal_nodes(const std::vector<std::vector<long>>& from_tos, std::vector<PhyTree*>& trees,
-                             const std::vector<int>& all_values, const std::vector<int>& all_value_index,
-                             const std::vector<int>& column_rate_states, const std::vector<double>& mutation_rates,
-                             const std::vector<std::vector<double>>& thetas);
-  // The same draws, in the same order, from the engine's pattern tables of
-  // the last forward (which must have used these segments and rates).
+  // Draws the other internal values and all indicators, column by column,
+  // from the engine's pattern tables of the last forward (which must have
+  // used these segments and rates).
   void sample_internal_nodes(const std::vector<std::vector<long>>& from_tos, LikelihoodEngine& engine,
-                             std::vector<PhyTree*>& trees, const std::vector<int>& all_value_index,
+                             ColumnStates& states, const std::vector<int>& all_value_index,
                              const std::vector<int>& column_rate_states, const std::vector<double>& mutation_rates,
                              const std::vector<std::vector<double>>& thetas);
 
@@ -71,7 +56,6 @@ class ZVSampler {
     std::size_t size;
     bool is_valid(std::size_t s) const;
   };
-  static RootLikelihoods _root_likelihoods(const Node& root);
   static RootLikelihoods _root_likelihoods(const PatternTables& root);
   // Column 0 of the recursion, from the first root's distribution.
   void _forward_first_column(const RootLikelihoods& root, const std::vector<double>& initial_value_probs);

@@ -18,15 +18,12 @@ using Matrix = std::vector<std::vector<double>>;
 const std::vector<int> nonempty_values{1, 2, 3, 4};
 const std::vector<int> nonempty_value_index{0, 0, 1, 2, 3};
 
-TreeSet six_leaf_columns(const std::vector<std::vector<int>>& columns) {
-  const TreeTable table = six_leaf_table();
-  TreeSet set;
-  for (const auto& column : columns) set.add(table.make_tree(column));
-  return set;
+ColumnStates six_leaf_columns(const std::vector<std::vector<int>>& columns) {
+  return columns_on(six_leaf_table(), columns);
 }
 
 TEST(InitializeRateStates, ConservedColumnsGetHigherStates) {
-  TreeSet set = six_leaf_columns({
+  const ColumnStates columns = six_leaf_columns({
       {1, 1, 1, 1, 1, 1},  // every leaf the same residue
       {1, 1, 1, 1, 1, 2},  // all but one
       {1, 1, 1, 1, 2, 3},  // all but two
@@ -39,13 +36,13 @@ TEST(InitializeRateStates, ConservedColumnsGetHigherStates) {
   });
   std::vector<int> states;
   std::vector<std::vector<long>> columns_of_state;
-  initialize_rate_states(3, set.trees, states, columns_of_state, nonempty_values, nonempty_value_index, nullptr);
+  initialize_rate_states(3, columns, states, columns_of_state, nonempty_values, nonempty_value_index, nullptr);
   EXPECT_EQ(states, (std::vector<int>{2, 2, 1, 0, 0, 2, 1, 0, 2}));
   EXPECT_EQ(columns_of_state, (std::vector<std::vector<long>>{{3, 4, 7}, {2, 6}, {0, 1, 5, 8}}));
 
   // Fewer lists than the states the rule produces ends the run.
   EXPECT_THROW(
-      initialize_rate_states(2, set.trees, states, columns_of_state, nonempty_values, nonempty_value_index, nullptr),
+      initialize_rate_states(2, columns, states, columns_of_state, nonempty_values, nonempty_value_index, nullptr),
       std::out_of_range);
 }
 

@@ -61,8 +61,7 @@ double log_sum_exp(const std::vector<double>& terms) {
 
 // A sampler whose block log likelihoods are arbitrary values in [-6, 6].
 PartitionSampler random_blocks_sampler(long max_partitions, long columns, std::mt19937& engine) {
-  std::vector<PhyTree*> no_trees;
-  PartitionSampler sampler(max_partitions, columns, 4, no_trees);
+  PartitionSampler sampler(max_partitions, columns, 4);
   std::uniform_real_distribution<double> block(-6.0, 6.0);
   for (long v = 1; v <= columns; ++v) {
     for (long u = 1; u <= v; ++u) sampler.set_block_log_likelihood(v, u, block(engine));

@@ -18,25 +18,25 @@ constexpr int deletions = 0;
 constexpr int insertions = 1;
 constexpr int mutations = 2;
 
-// Column trees of the four-leaf tree (branch lengths 0.1 .. 0.6 above labels
-// 1 .. 6) whose indicator for one event type is set per column and label:
-// events[c][b] = 1 event, 0 no event, -1 not applicable.
+// Columns of the four-leaf tree (branch lengths 0.1 .. 0.6 above labels
+// 1 .. 6, or as `table` gives them) whose indicator for one event type is
+// set per column and label: events[c][b] = 1 event, 0 no event, -1 not
+// applicable.
 struct IndicatorColumns {
-  TreeSet set;
+  ColumnStates states;
   std::vector<long> columns;
 
-  IndicatorColumns(int event_type, const std::vector<std::vector<int>>& events) {
-    const TreeTable table = four_leaf_table();
+  IndicatorColumns(int event_type, const std::vector<std::vector<int>>& events,
+                   const TreeTable& table = four_leaf_table())
+      : states(blank_columns(table, events.size())) {
     for (std::size_t c = 0; c < events.size(); ++c) {
-      auto tree = table.make_tree();
-      for (std::size_t b = 1; b < tree->nodes.size(); ++b) {
-        Node& node = *tree->nodes[b];
+      for (std::size_t b = 1; b < states.nodes(); ++b) {
+        NodeState& node = states.at(c, static_cast<int>(b));
         const int e = events[c][b];
-        node.deletion = event_type == deletions ? e : -1;
-        node.insertion = event_type == insertions ? e : -1;
-        node.bond = event_type == mutations ? (e == -1 ? -1 : 1 - e) : -1;
+        node.deletion = static_cast<std::int8_t>(event_type == deletions ? e : -1);
+        node.insertion = static_cast<std::int8_t>(event_type == insertions ? e : -1);
+        node.bond = static_cast<std::int8_t>(event_type == mutations ? (e == -1 ? -1 : 1 - e) : -1);
       }
-      set.add(std::move(tree));
       columns.push_back(static_cast<long>(c));
     }
   }
@@ -56,21 +56,17 @@ std::vector<std::vector<int>> sparse_events(int column_count) {
 }  // namespace
 
 // Per-branch event counts, E, S and the moment-style start of few events, for
-// every event type, from the trees and from the compact states alike.
+// every event type.
 TEST(RateSampler, InitialRateFromFewEventsOfEveryType) {
   for (const int type : {deletions, insertions, mutations}) {
     IndicatorColumns data(type, sparse_events(10));
-    const ColumnStates states(data.set.trees);
-    for (const bool compact : {false, true}) {
-      RateSampler sampler(type, 10, 0);
-      const double start = compact ? sampler.compute_initial_rate(states, data.columns, 0.35, false, nullptr)
-                                   : sampler.compute_initial_rate(data.set.trees, data.columns, 0.35, false, nullptr);
-      EXPECT_EQ(sampler.event_counts(), (std::vector<double>{0, 1, 0, 1, 0, 0, 1}));
-      EXPECT_EQ(sampler.total_events(), 3.0);
-      const double exposure = 9 * 0.1 + 9 * 0.2 + 9 * 0.3 + 10 * 0.4 + 10 * 0.5 + 9 * 0.6;
-      EXPECT_NEAR(sampler.exposure(), exposure, 1e-12);
-      EXPECT_NEAR(start, (3 + 0.01) / (exposure + 0.01), 1e-12);
-    }
+    RateSampler sampler(type, 10, 0);
+    const double start = sampler.compute_initial_rate(data.states, data.columns, 0.35, false, nullptr);
+    EXPECT_EQ(sampler.event_counts(), (std::vector<double>{0, 1, 0, 1, 0, 0, 1}));
+    EXPECT_EQ(sampler.total_events(), 3.0);
+    const double exposure = 9 * 0.1 + 9 * 0.2 + 9 * 0.3 + 10 * 0.4 + 10 * 0.5 + 9 * 0.6;
+    EXPECT_NEAR(sampler.exposure(), exposure, 1e-12);
+    EXPECT_NEAR(start, (3 + 0.01) / (exposure + 0.01), 1e-12);
   }
 }
 
@@ -79,11 +75,11 @@ TEST(RateSampler, InitialRateFromFewEventsOfEveryType) {
 TEST(RateSampler, InitialRateWithoutExposure) {
   IndicatorColumns data(deletions, {{-1, 1, 1, -1, 1, 1, 1}, {-1, 1, -1, 1, 1, 1, 1}});
   RateSampler sampler(deletions, 10, 0);
-  EXPECT_NEAR(sampler.compute_initial_rate(data.set.trees, data.columns, 0.25, false, nullptr),
+  EXPECT_NEAR(sampler.compute_initial_rate(data.states, data.columns, 0.25, false, nullptr),
               -std::log(0.0001 / (10 + 0.0001)) / 0.25, 1e-12);
   EXPECT_EQ(sampler.total_events(), 10.0);
   EXPECT_EQ(sampler.exposure(), 0.0);
-  EXPECT_DOUBLE_EQ(sampler.compute_initial_rate(data.set.trees, {}, 0.5, false, nullptr), -std::log(0.9999) / 0.5);
+  EXPECT_DOUBLE_EQ(sampler.compute_initial_rate(data.states, {}, 0.5, false, nullptr), -std::log(0.9999) / 0.5);
   EXPECT_EQ(sampler.total_events(), 0.0);
 }
 
@@ -95,7 +91,7 @@ TEST(RateSampler, NoEventDrawsExactGammaAndResetsTuning) {
   double x = 0.5;
   for (int i = 0; i < 3; ++i) sampler._tune_stepsize(1.0, x, true, nullptr);
   ASSERT_NE(sampler.step_size(), 1.0);
-  sampler.compute_initial_rate(data.set.trees, data.columns, 0.35, false, nullptr);
+  sampler.compute_initial_rate(data.states, data.columns, 0.35, false, nullptr);
 
   std::srand(99);
   const double expected = sample_gamma(1, 0.01, sampler.exposure() + 0.01)[0];
@@ -116,11 +112,12 @@ TEST(RateSampler, NoEventDrawsExactGammaAndResetsTuning) {
 // acceptance ratio into not-a-number (ln 0 - ln 0), which would freeze the
 // chain. Not asked to, a call leaves the out-value alone.
 TEST(RateSampler, ZeroLengthBranchDoesNotFreezeTheChain) {
-  IndicatorColumns data(deletions, sparse_events(10));
-  for (PhyTree* tree : data.set.trees) tree->nodes[5]->length = 0.0;
-  data.set.trees[4]->nodes[5]->deletion = 1;
+  TreeTable table = four_leaf_table();
+  table.lengths[4] = 0.0;
+  IndicatorColumns data(deletions, sparse_events(10), table);
+  data.states.at(4, 5).deletion = 1;
   RateSampler sampler(deletions, 10, 0);
-  double x = sampler.compute_initial_rate(data.set.trees, data.columns, 0.35, false, nullptr);
+  double x = sampler.compute_initial_rate(data.states, data.columns, 0.35, false, nullptr);
   std::srand(12);
   double out_value = 4.0;
   sampler.sample_rate(x, out_value, nullptr, nullptr, false, false);
@@ -142,7 +139,7 @@ TEST(RateSampler, ZeroLengthBranchDoesNotFreezeTheChain) {
 TEST(RateSampler, DrawsFollowTheExactPosterior) {
   IndicatorColumns data(deletions, sparse_events(10));
   RateSampler sampler(deletions, 10, 0);
-  double x = sampler.compute_initial_rate(data.set.trees, data.columns, 0.35, false, nullptr);
+  double x = sampler.compute_initial_rate(data.states, data.columns, 0.35, false, nullptr);
   const std::vector<double> counts = sampler.event_counts();
   const double exposure = sampler.exposure();
   const std::vector<double> lengths{0.0, 0.1, 0.2, 0.3, 0.4, 0.5, 0.6};
