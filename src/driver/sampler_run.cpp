@@ -73,10 +73,9 @@ class SamplerRun {
   void run_iteration(long iteration);
   void sample_segmentation();
   void sample_event_rates(long iteration, const std::string& stem, std::vector<RateSampler*>& samplers,
-                          std::vector<double>& rates);
+                          std::vector<double> EventRates::*rates_of_event);
   void sample_shapes(long iteration);
   void sample_rate_states(long iteration);
-  void rebuild_rate_state_columns();
   void sample_latent_values();
   void write_ancestors(long iteration);
   // Opens a per-iteration file, lets `write` fill it, and closes it, so that
@@ -98,7 +97,6 @@ class SamplerRun {
   std::vector<double> _initial_value_probs;
   std::vector<double> _initial_state_probs;
   int _n_rate_states = 0;
-  std::vector<int> _rate_state_labels;
 
   // Tree and value tables.
   BranchTable _tree;
@@ -118,11 +116,10 @@ class SamplerRun {
   // Sampler state carried between iterations.
   PartitionSampler _segmentation;
   std::vector<std::vector<double>> _emission_probs;
-  std::vector<int> _column_rate_states;
-  std::vector<std::vector<long>> _rate_state_columns;
-  std::vector<double> _deletion_rates;
-  std::vector<double> _insertion_rates;
-  std::vector<double> _mutation_rates;
+  RateStatePath _rate_path;
+  // The event rates of every rate state; a new version whenever one changes,
+  // so the engine knows when its tables are out of date.
+  Versioned<EventRates> _rates;
   std::vector<RateSampler*> _deletion_samplers;
   std::vector<RateSampler*> _mutation_samplers;
   ZVSampler _latent_sampler;
@@ -130,11 +127,7 @@ class SamplerRun {
   std::unique_ptr<LikelihoodEngine> _engine;
 
   // Rebuilt within every iteration.
-  std::vector<std::vector<long>> _from_tos;
-  std::vector<double> _gammas;
-  std::vector<double> _etas;
-  std::vector<std::vector<std::vector<double>>> _betas;
-  std::vector<std::vector<double>> _thetas;
+  Versioned<Segmentation> _segments;
   std::vector<std::vector<double>> _state_transitions;
   double _log_posterior = 0.0;
   double _segmentation_out = 0.0;
@@ -211,11 +204,8 @@ void SamplerRun::start_up() {
   form_paths();
   _initial_value_probs.assign(5, 0.25);
   _initial_value_probs[0] = 0;
-  _initial_state_probs.assign(3, 0.33);
-  _initial_state_probs[0] = 0.34;
+  _initial_state_probs = initial_rate_state_probs();
   _n_rate_states = static_cast<int>(_initial_state_probs.size());
-  _rate_state_labels.resize(_n_rate_states);
-  for (int i = 0; i < _n_rate_states; ++i) _rate_state_labels[i] = i;
 
   read_and_check_inputs();
   claim_results();
@@ -269,10 +259,10 @@ void SamplerRun::save_checkpoint(long iteration) {
   c.input_hashes = _input_hashes;
   c.run_file_sizes = _files.sync();
   c.generator = save_generator_state();
-  c.deletion_rates = _deletion_rates;
-  c.insertion_rates = _insertion_rates;
-  c.mutation_rates = _mutation_rates;
-  c.column_rate_states = _column_rate_states;
+  c.deletion_rates = _rates->deletion;
+  c.insertion_rates = _rates->insertion;
+  c.mutation_rates = _rates->mutation;
+  c.column_rate_states = _rate_path.column_states;
   for (int s = 0; s < _n_rate_states; ++s) {
     c.deletion_tunings.push_back(_deletion_samplers[s]->tuning());
     c.mutation_tunings.push_back(_mutation_samplers[s]->tuning());
@@ -290,11 +280,9 @@ void SamplerRun::restore(const Checkpoint& c) {
       c.column_rate_states.size() != _states->columns()) {
     throw ResumeRefused("alnsampler: cannot resume: the checkpoint holds a run of another shape\n");
   }
-  _deletion_rates = c.deletion_rates;
-  _insertion_rates = c.insertion_rates;
-  _mutation_rates = c.mutation_rates;
-  _column_rate_states = c.column_rate_states;
-  rebuild_rate_state_columns();
+  _rates.change() = {c.deletion_rates, c.insertion_rates, c.mutation_rates};
+  _rate_path.column_states = c.column_rate_states;
+  _rate_path.rebuild_state_columns(_n_rate_states);
   try {
     for (int s = 0; s < _n_rate_states; ++s) {
       _deletion_samplers[s]->restore_tuning(c.deletion_tunings[s]);
@@ -310,25 +298,21 @@ void SamplerRun::restore(const Checkpoint& c) {
 
 // Builds the sampler state; no random number is drawn here.
 void SamplerRun::set_up_samplers() {
-  const int nonempty_count = static_cast<int>(_nonempty_values.size());
-  const int value_count = static_cast<int>(_all_values.size());
   const long columns = static_cast<long>(_states->columns());
+  const auto states = static_cast<std::size_t>(_n_rate_states);
 
-  _segmentation = PartitionSampler(_settings.k_max, columns, nonempty_count);
+  _segmentation = PartitionSampler(_settings.k_max, columns, model_alphabet().residue_count());
   _emission_probs.assign(columns, std::vector<double>(_n_rate_states, 0.0));
-  _column_rate_states.assign(columns, -1);
-  initialize_rate_states(_n_rate_states, *_states, _column_rate_states, _rate_state_columns, _nonempty_values,
-                         _nonempty_value_index, nullptr);
-  _deletion_rates.assign(_n_rate_states, -1.0);
-  _insertion_rates.assign(_n_rate_states, -1.0);
-  _mutation_rates.assign(_n_rate_states, -1.0);
+  _rate_path = initialize_rate_states(_n_rate_states, *_states);
+  _rates.change() = {std::vector<double>(states, -1.0), std::vector<double>(states, -1.0),
+                     std::vector<double>(states, -1.0)};
   _deletion_samplers.assign(_n_rate_states, nullptr);
   _mutation_samplers.assign(_n_rate_states, nullptr);
   for (int s = 0; s < _n_rate_states; ++s) {
     _deletion_samplers[s] = new RateSampler(deletion_event, rate_steps_per_call, s);
     _mutation_samplers[s] = new RateSampler(mutation_event, rate_steps_per_call, s);
   }
-  _latent_sampler = ZVSampler(columns, value_count);
+  _latent_sampler = ZVSampler(columns, _initial_value_probs);
   _engine = std::make_unique<LikelihoodEngine>(*_states, _settings.threads);
   _segmentation.use_worker_pool(&_engine->pool());
   if (_resume_point) {
@@ -358,25 +342,29 @@ void SamplerRun::write_iteration_file(const std::string& stem, long iteration,
 }
 
 void SamplerRun::sample_segmentation() {
-  _segmentation.compute_single_blocks(*_states, _nonempty_value_index, nullptr);
-  _segmentation.forward(nullptr);
-  const long k = _segmentation.sample_number_partitions(_files.post_dist_k_ptr);
+  _segmentation.compute_single_blocks(*_states);
+  _segmentation.forward();
+  const PartitionSampler::PartitionCount count = _segmentation.sample_number_partitions();
+  write_vector_row(count.log_marginals, _files.post_dist_k_ptr);
+  _files.post_dist_k.flush();
   check_output_file(_files.post_dist_k, _files.path("_post_dist_k.txt"));
-  _from_tos = _segmentation.sample_partition_positions(k, nullptr);
-  _log_posterior = _segmentation.compute_post_para(_from_tos, _segmentation_out);
+  Segmentation& segments = _segments.change();
+  segments.from_tos = _segmentation.sample_partition_positions(count.p);
+  _log_posterior = _segmentation.compute_post_para(segments.from_tos, _segmentation_out);
 }
 
 // In iteration 1 each rate starts from the sampler's moment-style value; from
 // then on from the rate of the previous iteration. The starting value is
 // recomputed every time because the call also refreshes the sampler's counts.
 void SamplerRun::sample_event_rates(long iteration, const std::string& stem, std::vector<RateSampler*>& samplers,
-                                    std::vector<double>& rates) {
+                                    std::vector<double> EventRates::*rates_of_event) {
+  std::vector<double>& rates = _rates.change().*rates_of_event;
   write_iteration_file(stem, iteration, [&](std::ostream* file) {
     if (file != nullptr) *file << "#event_rate\n";
     for (int s = 0; s < _n_rate_states; ++s) {
       double out_value = 0.0;
       const double initial_rate =
-          samplers[s]->compute_initial_rate(*_states, _rate_state_columns[s], _branch_length_mean, false, nullptr);
+          samplers[s]->compute_initial_rate(*_states, _rate_path.state_columns[s], _branch_length_mean, false, nullptr);
       if (rates[s] == -1.0) rates[s] = initial_rate;
       rates[s] = samplers[s]->sample_rate(rates[s], out_value, file, nullptr, true, false);
       _log_posterior += out_value;
@@ -385,55 +373,46 @@ void SamplerRun::sample_event_rates(long iteration, const std::string& stem, std
 }
 
 void SamplerRun::sample_shapes(long iteration) {
-  const std::size_t segments = _from_tos.size();
-  const int nonempty_count = static_cast<int>(_nonempty_values.size());
-  _gammas.assign(1, 0.0);
-  _etas.assign(1, 0.0);
-  _betas.assign(segments, std::vector<std::vector<double>>(nonempty_count));
+  Segmentation& segments = _segments.change();
+  const std::size_t count = segments.from_tos.size();
+  const int residues = model_alphabet().residue_count();
+  const std::vector<int>& residue_index = model_alphabet().residue_index;
+  segments.gammas.assign(1, 0.0);
+  segments.etas.assign(1, 0.0);
+  segments.betas.assign(count, std::vector<std::vector<double>>(residues));
   write_iteration_file("_beta_shapes_", iteration, [&](std::ostream* file) {
-    sample_gammas_etas_betas(*_states, _from_tos, _betas, nonempty_count, _nonempty_value_index, file);
+    sample_gammas_etas_betas(*_states, segments.from_tos, segments.betas, residues, residue_index, file);
   });
-  _thetas.assign(segments, std::vector<double>());
+  segments.thetas.assign(count, std::vector<double>());
   write_iteration_file("_theta_shapes_", iteration, [&](std::ostream* file) {
-    sample_thetas(*_states, _from_tos, _thetas, nonempty_count, _nonempty_value_index, file);
+    sample_thetas(*_states, segments.from_tos, segments.thetas, residues, residue_index, file);
   });
 }
 
 void SamplerRun::sample_rate_states(long iteration) {
-  sample_rate_state_transitions(_n_rate_states, _column_rate_states, _state_transitions,
-                                _files.rate_state_transitions_ptr);
+  TransitionDraw draw = sample_rate_state_transitions(_n_rate_states, _rate_path.column_states);
+  write_row_means(draw.counts, _files.rate_state_transitions);
+  _state_transitions = std::move(draw.transitions);
   check_output_file(_files.rate_state_transitions, _files.path("_rate_state_transitions.txt"));
-  compute_obs_emission_probs(*_states, *_engine, _rate_state_labels, _deletion_rates, _insertion_rates, _mutation_rates,
-                             _from_tos, _thetas, _nonempty_values, _tree.children, _tree.lengths, _emission_probs,
-                             nullptr);
+  compute_obs_emission_probs(*_states, *_engine, _segments, _rates, _emission_probs);
   {
     HMM_OneDim hmm(static_cast<long>(_states->columns()), _n_rate_states, _initial_state_probs, _state_transitions,
                    _emission_probs);
     hmm.forward_summation();
-    hmm.backward_sampling(_column_rate_states);
+    hmm.backward_sampling(_rate_path.column_states);
     write_iteration_file("_map_column_to_rate_state_", iteration, [&](std::ostream* file) {
-      if (file != nullptr) write_vector_column(_column_rate_states, file);
+      if (file != nullptr) write_vector_column(_rate_path.column_states, file);
     });
-    rebuild_rate_state_columns();
-    _log_posterior += compute_post_para_rate_states(_n_rate_states, _column_rate_states, _state_transitions);
-  }
-}
-
-void SamplerRun::rebuild_rate_state_columns() {
-  _rate_state_columns.assign(_n_rate_states, std::vector<long>());
-  for (std::size_t c = 0; c < _column_rate_states.size(); ++c) {
-    _rate_state_columns.at(_column_rate_states[c]).push_back(static_cast<long>(c));
+    _rate_path.rebuild_state_columns(_n_rate_states);
+    _log_posterior += compute_post_para_rate_states(_n_rate_states, _rate_path.column_states, _state_transitions);
   }
 }
 
 void SamplerRun::sample_latent_values() {
-  _latent_sampler.forward(_from_tos, _thetas, _column_rate_states, _deletion_rates, _insertion_rates, _mutation_rates,
-                          _tree.children, _tree.lengths, _nonempty_values, *_engine, _all_values, _initial_value_probs,
-                          _gammas, _etas, _betas, _latent_out, true);
+  _latent_out = _latent_sampler.forward(_segments, _rates, _rate_path.column_states, *_engine);
   _log_posterior += _latent_out;
-  _latent_sampler.backward_sample_ancestors(*_states, _all_values, _all_value_index);
-  _latent_sampler.sample_internal_nodes(_from_tos, *_engine, *_states, _all_value_index, _column_rate_states,
-                                        _mutation_rates, _thetas);
+  _latent_sampler.backward_sample_ancestors(*_states);
+  _latent_sampler.sample_internal_nodes(_segments, _rates, _rate_path.column_states, *_engine, *_states);
 }
 
 // One iteration: segmentation, event rates, shapes, rate states, latent
@@ -460,11 +439,11 @@ void SamplerRun::run_iteration(long iteration) {
   _latent_out = 0.0;
   sample_segmentation();
   write_iteration_file("_from_tos_", iteration, [&](std::ostream* file) {
-    if (file != nullptr) write_vectors_two_dim(_from_tos, file);
+    if (file != nullptr) write_vectors_two_dim(_segments->from_tos, file);
   });
-  sample_event_rates(iteration, "_deletions_", _deletion_samplers, _deletion_rates);
-  _insertion_rates.assign(_n_rate_states, 0.0);
-  sample_event_rates(iteration, "_mutations_", _mutation_samplers, _mutation_rates);
+  sample_event_rates(iteration, "_deletions_", _deletion_samplers, &EventRates::deletion);
+  _rates.change().insertion.assign(_n_rate_states, 0.0);
+  sample_event_rates(iteration, "_mutations_", _mutation_samplers, &EventRates::mutation);
   sample_shapes(iteration);
   sample_rate_states(iteration);
   sample_latent_values();

@@ -4,19 +4,15 @@
 #include <limits>
 #include <stdexcept>
 
+#include "io/diagnostics.h"
 #include "io/vector_writers.h"
 
 void compute_obs_emission_probs(const ColumnStates& states, LikelihoodEngine& engine,
-                                const std::vector<int>& rate_state_labels, const std::vector<double>& deletion_rates,
-                                const std::vector<double>& insertion_rates, const std::vector<double>& mutation_rates,
-                                const std::vector<std::vector<long>>& from_tos,
-                                const std::vector<std::vector<double>>& thetas, const std::vector<int>& nonempty_values,
-                                const std::vector<int>& children, const std::vector<double>& lengths,
-                                std::vector<std::vector<double>>& emission_probs, std::ostream* out) {
-  engine.evaluate(from_tos, thetas, deletion_rates, insertion_rates, mutation_rates, nonempty_values, children,
-                  lengths);
-  const int n_states = static_cast<int>(rate_state_labels.size());
-  for (const std::vector<long>& bounds : from_tos) {
+                                const Versioned<Segmentation>& segmentation, const Versioned<EventRates>& rates,
+                                std::vector<std::vector<double>>& emission_probs) {
+  engine.evaluate(segmentation, rates);
+  const int n_states = static_cast<int>(rates->states());
+  for (const std::vector<long>& bounds : segmentation->from_tos) {
     for (long column = bounds.at(0); column <= bounds.at(1); ++column) {
       if (column < 0 || static_cast<std::size_t>(column) >= states.columns()) {
         throw std::out_of_range("segment bound beyond the columns");
@@ -32,5 +28,5 @@ void compute_obs_emission_probs(const ColumnStates& states, LikelihoodEngine& en
       }
     }
   }
-  if (out != nullptr) write_vectors_two_dim(emission_probs, out);
+  if (std::ostream* out = diagnostics()) write_vectors_two_dim(emission_probs, out);
 }

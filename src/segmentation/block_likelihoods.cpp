@@ -8,6 +8,7 @@
 
 #include "io/vector_writers.h"
 #include "segmentation/forward_kernels.h"
+#include "tree/model_parameters.h"
 
 BlockLikelihoods::BlockLikelihoods(long num_columns, int num_values)
     : _num_columns(num_columns), _num_values(num_values) {
@@ -19,12 +20,12 @@ BlockLikelihoods::BlockLikelihoods(long num_columns, int num_values)
 // the counts of block u..v are row v minus row u-1. A column adds at most one
 // transition count; its row is kept, because only that row's term and the
 // value term of a block can change when the block grows by that column.
-void BlockLikelihoods::count_columns(const ColumnStates& states, const std::vector<int>& value_index) {
+void BlockLikelihoods::count_columns(const ColumnStates& states) {
   const long width = _row_width();
   std::vector<long> column_counts(width, 0L);
   long counted = 0;
   for (long c = 1; c <= _num_columns; ++c) {
-    _count_column(states, value_index, c, column_counts);
+    _count_column(states, c, column_counts);
     long* cumulative = &_cumulative_counts[c * width];
     const long* previous = cumulative - width;
     for (long at = 0; at < width; ++at) {
@@ -46,8 +47,8 @@ void BlockLikelihoods::count_columns(const ColumnStates& states, const std::vect
 // values are the nodes that carry an insertion or neither a deletion nor a
 // bond (a mutation below a residue), plus a residue root that follows an
 // empty root. Column 1 has no previous column.
-void BlockLikelihoods::_count_column(const ColumnStates& states, const std::vector<int>& value_index, long column,
-                                     std::vector<long>& counts) const {
+void BlockLikelihoods::_count_column(const ColumnStates& states, long column, std::vector<long>& counts) const {
+  const std::vector<int>& value_index = model_alphabet().residue_index;
   std::fill(counts.begin(), counts.end(), 0L);
   auto index = [&](int value) {
     const int at = value_index.at(value);

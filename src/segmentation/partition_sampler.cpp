@@ -6,6 +6,7 @@
 #include <ios>
 #include <stdexcept>
 
+#include "io/diagnostics.h"
 #include "io/errors.h"
 #include "io/string_conversion.h"
 #include "io/vector_writers.h"
@@ -39,9 +40,9 @@ PartitionSampler::PartitionSampler(long max_partitions, long num_columns, int nu
   for (long n = 0; n <= num_columns; ++n) _log_whole[n] = std::log(static_cast<double>(n));
 }
 
-void PartitionSampler::compute_single_blocks(const ColumnStates& states, const std::vector<int>& value_index,
-                                             std::ostream* out) {
-  _g.count_columns(states, value_index);
+void PartitionSampler::compute_single_blocks(const ColumnStates& states) {
+  _g.count_columns(states);
+  std::ostream* out = diagnostics();
   if (out == nullptr) return;
   *out << "\n in PartitionSampler::compute_single_blocks \n"
        << "_g\n";
@@ -84,7 +85,8 @@ void PartitionSampler::set_block_log_likelihood(long v, long u, double value) { 
 // of the recursion taken p by p, since it reads only _f[p-1] at end columns
 // before v. The block likelihoods are kept as they are now, so that the
 // boundary draws rebuild the weights of this call.
-void PartitionSampler::forward(std::ostream* out) {
+void PartitionSampler::forward() {
+  std::ostream* out = diagnostics();
   if (out != nullptr) *out << "\n in PartitionSampler::forward \n";
   _forward_g = _g;
   _forward_done = true;
@@ -232,7 +234,7 @@ void PartitionSampler::_write_forward_diagnostics(std::ostream& out) const {
 
 // The prior on p is uniform, so the posterior of p is proportional to the
 // exponential of its log marginal.
-long PartitionSampler::sample_number_partitions(std::ostream* out) {
+PartitionSampler::PartitionCount PartitionSampler::sample_number_partitions() {
   if (_max_partitions < 1) throw InternalError("no max is initialized in PartitionSampler::sample_number_partitions!");
   std::vector<double> log_marginals;
   double max_log_marginal = 0.0;
@@ -244,18 +246,14 @@ long PartitionSampler::sample_number_partitions(std::ostream* out) {
   for (const double log_marginal : log_marginals) weights.push_back(std::exp(log_marginal - max_log_marginal));
   Sampler<long, double> sampler(_partition_numbers, weights);
   const long p = sampler.draw_w_replace(1)[0];
-  if (out != nullptr) {
-    write_vector_row(log_marginals, out);
-    out->flush();
-  }
-  return p;
+  return {p, log_marginals};
 }
 
 // Given that columns 1..v hold k partitions, the backward row (k, v) weighs
 // every start u = k+1..v of the last one; placing the last partition first
 // and walking back leaves exactly the same problem on columns 1..u-1. Only
 // the p - 1 rows visited are rebuilt, O(L) work each.
-std::vector<std::vector<long>> PartitionSampler::sample_partition_positions(long p, std::ostream* out) {
+std::vector<std::vector<long>> PartitionSampler::sample_partition_positions(long p) {
   std::vector<std::vector<long>> from_tos(p, std::vector<long>(2, 0));
   long past_end = _num_columns + 1;
   for (long k = p; k >= 2; --k) {
@@ -271,7 +269,7 @@ std::vector<std::vector<long>> PartitionSampler::sample_partition_positions(long
   }
   from_tos.at(0).at(0) = 0;
   from_tos.at(0).at(1) = past_end - 2;
-  if (out != nullptr) {
+  if (std::ostream* out = diagnostics()) {
     *out << "\n in sample_partition_positions: \n";
     write_vectors_two_dim(from_tos, out);
   }

@@ -39,22 +39,29 @@ class PartitionSampler {
   // Counts every column's root transition and new values from its root
   // value and node indicators, after which the log likelihood of every
   // block u..v (1 <= u <= v <= L; [1][1] is never computed) is available in
-  // O(K^2) time; with a stream, writes the whole table of them.
-  void compute_single_blocks(const ColumnStates& states, const std::vector<int>& value_index, std::ostream* out);
+  // O(K^2) time; with diagnostics on, writes the whole table of them.
+  void compute_single_blocks(const ColumnStates& states);
   // Log marginal of every prefix in every number of partitions, and what the
   // boundary draws need to rebuild their weights. The draws and the backward
   // weights keep to the block likelihoods of this call until the next one.
-  void forward(std::ostream* out);
+  // With diagnostics on, writes every log marginal and the last column's
+  // backward weights.
+  void forward();
   // Lets `forward` share its work among the pool's threads; null (the
   // default) or a pool of one thread keeps it on the caller alone. Every
   // result is the same double whatever the number of threads. The pool is not
   // owned: it must outlive every later `forward`, copies included.
   void use_worker_pool(WorkerPool* pool);
-  // Draws p in 1..P; with a stream, writes the row of log marginals and flushes.
-  long sample_number_partitions(std::ostream* out);
+  // A draw of the number of partitions and the row of log marginals of
+  // p = 1..P (at end column L) it was drawn from.
+  struct PartitionCount {
+    long p;
+    std::vector<double> log_marginals;
+  };
+  PartitionCount sample_number_partitions();
   // Draws the boundaries of p partitions from the last back to the first.
   // Throws std::out_of_range for p > P.
-  std::vector<std::vector<long>> sample_partition_positions(long p, std::ostream* out);
+  std::vector<std::vector<long>> sample_partition_positions(long p);
   // Returns the log position prior of the drawn p; `log_posterior_term`
   // receives that prior plus the drawn blocks' log likelihoods.
   double compute_post_para(const std::vector<std::vector<long>>& from_tos, double& log_posterior_term);
@@ -93,7 +100,8 @@ class PartitionSampler {
   // carried it from one end column to the next.
   std::vector<std::vector<double>> _position_weights;
   bool _forward_done = false;
-  // Whether the last forward did _f[P] at every end column (diagnostics).
+  // Whether the last forward did _f[P] at every end column (for the
+  // diagnostics).
   bool _every_end_column = false;
   WorkerPool* _pool = nullptr;
   std::vector<double> _log_position_prior;

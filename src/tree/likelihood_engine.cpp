@@ -1,7 +1,6 @@
 #include "tree/likelihood_engine.h"
 
 #include <algorithm>
-#include <cstring>
 #include <stdexcept>
 
 #include "io/errors.h"
@@ -16,18 +15,6 @@ constexpr int absent_value = 5;
 // alone: waking the workers would cost more than it saves.
 constexpr std::size_t min_passes_per_thread = 48;
 
-bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
-  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
-}
-
-bool same_bits(const std::vector<std::vector<double>>& a, const std::vector<std::vector<double>>& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (!same_bits(a[i], b[i])) return false;
-  }
-  return true;
-}
-
 // One run of consecutive passes of a level: the slots of one node in one
 // (segment, rate state) table.
 struct PassBlock {
@@ -39,13 +26,6 @@ struct PassBlock {
 
 }  // namespace
 
-bool LikelihoodEngine::Arguments::operator==(const Arguments& other) const {
-  return from_tos == other.from_tos && same_bits(thetas, other.thetas) &&
-         same_bits(deletion_rates, other.deletion_rates) && same_bits(insertion_rates, other.insertion_rates) &&
-         same_bits(mutation_rates, other.mutation_rates) && nonempty_values == other.nonempty_values &&
-         children == other.children && same_bits(lengths, other.lengths);
-}
-
 LikelihoodEngine::LikelihoodEngine(const ColumnStates& states, int threads)
     : _topology(states.shared_topology()),
       _patterns(states),
@@ -54,28 +34,24 @@ LikelihoodEngine::LikelihoodEngine(const ColumnStates& states, int threads)
       _walk_skipped(_topology->size(), 0),
       _walk_tables(_topology->size(), nullptr) {}
 
-void LikelihoodEngine::evaluate(const std::vector<std::vector<long>>& from_tos,
-                                const std::vector<std::vector<double>>& thetas,
-                                const std::vector<double>& deletion_rates, const std::vector<double>& insertion_rates,
-                                const std::vector<double>& mutation_rates, const std::vector<int>& nonempty_values,
-                                const std::vector<int>& children, const std::vector<double>& lengths) {
-  Arguments arguments{from_tos,       thetas,          deletion_rates, insertion_rates,
-                      mutation_rates, nonempty_values, children,       lengths};
-  if (_evaluated && arguments == _arguments) return;
+void LikelihoodEngine::evaluate(const Versioned<Segmentation>& segmentation, const Versioned<EventRates>& rates) {
+  if (_evaluated && segmentation.version() == _segmentation_version && rates.version() == _rates_version) return;
   _evaluated = false;
-  _arguments = std::move(arguments);
-  _rate_states = deletion_rates.size();
-  assign_segments();
-  prepare_tables();
+  _segments = segmentation->from_tos.size();
+  _rate_states = rates->states();
+  assign_segments(*segmentation);
+  prepare_tables(*segmentation, *rates);
   evaluate_patterns();
+  _segmentation_version = segmentation.version();
+  _rates_version = rates.version();
   _evaluated = true;
 }
 
 // Each segment collects the patterns its columns show; a pattern that occurs
 // in two segments is evaluated in both, since the frequencies differ.
-void LikelihoodEngine::assign_segments() {
+void LikelihoodEngine::assign_segments(const Segmentation& segmentation) {
   const auto columns = static_cast<long>(_patterns.columns());
-  const auto& from_tos = _arguments.from_tos;
+  const auto& from_tos = segmentation.from_tos;
   _segment_of_column.assign(_patterns.columns(), -1);
   if (_slots.size() < from_tos.size()) _slots.resize(from_tos.size());
   for (std::size_t segment = 0; segment < from_tos.size(); ++segment) {
@@ -88,13 +64,11 @@ void LikelihoodEngine::assign_segments() {
   }
 }
 
-void LikelihoodEngine::prepare_tables() {
-  const auto& a = _arguments;
-  if (_tables.size() < a.from_tos.size() * _rate_states) _tables.resize(a.from_tos.size() * _rate_states);
-  for (std::size_t segment = 0; segment < a.from_tos.size(); ++segment) {
+void LikelihoodEngine::prepare_tables(const Segmentation& segmentation, const EventRates& rates) {
+  if (_tables.size() < _segments * _rate_states) _tables.resize(_segments * _rate_states);
+  for (std::size_t segment = 0; segment < _segments; ++segment) {
     for (std::size_t state = 0; state < _rate_states; ++state) {
-      TransProbs trans_probs(a.thetas.at(segment), a.deletion_rates.at(state), a.insertion_rates.at(state),
-                             a.mutation_rates.at(state), a.nonempty_values, a.children, a.lengths);
+      TransProbs trans_probs(*_topology, segmentation.thetas.at(segment), rates.of(state));
       table(segment, static_cast<int>(state)).prepare(*_topology, trans_probs, _slots[segment].total());
     }
   }
@@ -108,7 +82,7 @@ void LikelihoodEngine::evaluate_patterns() {
   for (int height = 1; height <= _topology->max_height(); ++height) {
     blocks.clear();
     std::size_t passes = 0;
-    for (std::size_t t = 0; t < _arguments.from_tos.size() * _rate_states; ++t) {
+    for (std::size_t t = 0; t < _segments * _rate_states; ++t) {
       const PatternSlots& slots = _slots[t / _rate_states];
       for (const int node : _topology->internal_nodes_of_height(height)) {
         const std::size_t count = slots.ids(node).size();
@@ -146,14 +120,13 @@ const PatternTables& LikelihoodEngine::node_tables(long column, int rate_state, 
   return table(segment, rate_state).tables(slots.slot(node, _patterns.id(static_cast<std::size_t>(column), node)));
 }
 
-void LikelihoodEngine::sample_internal_nodes(const std::vector<std::vector<long>>& from_tos, ColumnStates& states,
-                                             const std::vector<int>& all_value_index,
-                                             const std::vector<int>& column_rate_states,
-                                             const std::vector<double>& mutation_rates,
-                                             const std::vector<std::vector<double>>& thetas) {
-  if (!_evaluated || from_tos != _arguments.from_tos || !same_bits(mutation_rates, _arguments.mutation_rates)) {
+void LikelihoodEngine::sample_internal_nodes(const Versioned<Segmentation>& segmentation,
+                                             const Versioned<EventRates>& rates,
+                                             const std::vector<int>& column_rate_states, ColumnStates& states) {
+  if (!_evaluated || segmentation.version() != _segmentation_version || rates.version() != _rates_version) {
     throw InternalError("internal error: the top-down draw needs the tables of its own segments and rates\n");
   }
+  const std::vector<double>& mutation_rates = rates->mutation;
   // exp(-mu t) of every branch, once per rate state instead of once per bond.
   std::vector<std::vector<double>> no_mutation(mutation_rates.size(), std::vector<double>(_topology->size(), 0.0));
   for (std::size_t state = 0; state < mutation_rates.size(); ++state) {
@@ -162,11 +135,11 @@ void LikelihoodEngine::sample_internal_nodes(const std::vector<std::vector<long>
           no_mutation_probability(mutation_rates[state], _topology->length(static_cast<int>(node)));
     }
   }
+  const auto& from_tos = segmentation->from_tos;
   for (std::size_t segment = 0; segment < from_tos.size(); ++segment) {
     for (long column = from_tos[segment].at(0); column <= from_tos[segment].at(1); ++column) {
       const int state = column_rate_states.at(column);
-      topdown(column, states, table(segment, state), _slots[segment], no_mutation.at(state), all_value_index,
-              thetas.at(segment));
+      topdown(column, segment, state, no_mutation.at(state), segmentation->thetas.at(segment), states);
     }
   }
 }
@@ -176,10 +149,13 @@ void LikelihoodEngine::sample_internal_nodes(const std::vector<std::vector<long>
 // before its children are drawn. An internal node's value is drawn from its
 // pattern's weight row of the parent's value, then the branch's indicators
 // are set (the value before the bond).
-void LikelihoodEngine::topdown(long column, ColumnStates& states, const PatternLikelihoods& likelihoods,
-                               const PatternSlots& slots, const std::vector<double>& no_mutation,
-                               const std::vector<int>& all_value_index, const std::vector<double>& freqs) {
+void LikelihoodEngine::topdown(long column, std::size_t segment, int rate_state,
+                               const std::vector<double>& no_mutation, const std::vector<double>& freqs,
+                               ColumnStates& states) {
   const auto c = static_cast<std::size_t>(column);
+  const PatternLikelihoods& likelihoods = table(segment, rate_state);
+  const PatternSlots& slots = _slots[segment];
+  const std::vector<int>& all_value_index = model_alphabet().all_value_index;
   // The tables of a column's patterns lie scattered over the (segment, rate
   // state) table; asking for all of them before the walk lets their memory
   // loads overlap instead of stalling one draw after the other.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tree/column_states.h"
+#include "tree/model_parameters.h"
 #include "tree/pattern_likelihoods.h"
 #include "tree/subtree_patterns.h"
 #include "tree/tree_topology.h"
@@ -27,8 +28,7 @@
 // and computed the same way whatever the count, so the results do not depend
 // on it. Random draws stay on the calling thread.
 //
-// The model's value alphabet is assumed: all_values 0..4, nonempty_values
-// 1..4, 5 for absent leaves.
+// The model's alphabet is assumed: values 0..4, 5 for absent leaves.
 class LikelihoodEngine {
  public:
   // Takes the tree shape and every column's leaf values from `states`
@@ -36,16 +36,14 @@ class LikelihoodEngine {
   // initialise_columns leaves them). `threads` >= 1.
   LikelihoodEngine(const ColumnStates& states, int threads);
 
-  // Builds the branch matrices of every (segment, rate state) — rate states
-  // 0 .. deletion_rates.size() - 1 — and evaluates every pattern of every
-  // segment. Does nothing when called again with bit-identical arguments, so
-  // the emission step and the latent sampler of one iteration share the
-  // work. A segment bound outside the columns, or a frequency or rate vector
-  // too short, throws std::out_of_range.
-  void evaluate(const std::vector<std::vector<long>>& from_tos, const std::vector<std::vector<double>>& thetas,
-                const std::vector<double>& deletion_rates, const std::vector<double>& insertion_rates,
-                const std::vector<double>& mutation_rates, const std::vector<int>& nonempty_values,
-                const std::vector<int>& children, const std::vector<double>& lengths);
+  // Builds the branch matrices of every (segment, rate state) — the
+  // segments' from_tos and thetas, rate states 0 .. rates.states() - 1 — and
+  // evaluates every pattern of every segment. Does nothing when called again
+  // with the same versions of both, so the emission step and the latent
+  // sampler of one iteration share the work. A segment bound outside the
+  // columns, or a frequency or rate vector too short, throws
+  // std::out_of_range.
+  void evaluate(const Versioned<Segmentation>& segmentation, const Versioned<EventRates>& rates);
 
   // The root's tables of a column under a rate state, from the last
   // evaluate(); the column must lie in one of its segments.
@@ -60,10 +58,10 @@ class LikelihoodEngine {
   // of each column's patterns under its rate state; one rand() value per
   // internal node a walk from the root reaches (absent subtrees are left as
   // they are) and one per bond between equal residues, node by node in
-  // breadth-first order.
-  void sample_internal_nodes(const std::vector<std::vector<long>>& from_tos, ColumnStates& states,
-                             const std::vector<int>& all_value_index, const std::vector<int>& column_rate_states,
-                             const std::vector<double>& mutation_rates, const std::vector<std::vector<double>>& thetas);
+  // breadth-first order. The tables must be those of these versions (an
+  // InternalError otherwise).
+  void sample_internal_nodes(const Versioned<Segmentation>& segmentation, const Versioned<EventRates>& rates,
+                             const std::vector<int>& column_rate_states, ColumnStates& states);
 
   const TreeTopology& topology() const { return *_topology; }
   const SubtreePatterns& patterns() const { return _patterns; }
@@ -72,20 +70,8 @@ class LikelihoodEngine {
   WorkerPool& pool() { return _pool; }
 
  private:
-  struct Arguments {
-    std::vector<std::vector<long>> from_tos;
-    std::vector<std::vector<double>> thetas;
-    std::vector<double> deletion_rates;
-    std::vector<double> insertion_rates;
-    std::vector<double> mutation_rates;
-    std::vector<int> nonempty_values;
-    std::vector<int> children;
-    std::vector<double> lengths;
-    bool operator==(const Arguments& other) const;
-  };
-
-  void assign_segments();
-  void prepare_tables();
+  void assign_segments(const Segmentation& segmentation);
+  void prepare_tables(const Segmentation& segmentation, const EventRates& rates);
   void evaluate_patterns();
   PatternLikelihoods& table(std::size_t segment, int rate_state) {
     return _tables[segment * _rate_states + rate_state];
@@ -93,16 +79,18 @@ class LikelihoodEngine {
   const PatternLikelihoods& table(std::size_t segment, int rate_state) const {
     return _tables.at(segment * _rate_states + rate_state);
   }
-  void topdown(long column, ColumnStates& states, const PatternLikelihoods& likelihoods, const PatternSlots& slots,
-               const std::vector<double>& no_mutation, const std::vector<int>& all_value_index,
-               const std::vector<double>& freqs);
+  // One column's walk with the tables of its segment and rate state.
+  void topdown(long column, std::size_t segment, int rate_state, const std::vector<double>& no_mutation,
+               const std::vector<double>& freqs, ColumnStates& states);
 
   std::shared_ptr<const TreeTopology> _topology;
   SubtreePatterns _patterns;
   WorkerPool _pool;
 
   bool _evaluated = false;
-  Arguments _arguments;
+  std::uint64_t _segmentation_version = 0;  // of the last evaluate()
+  std::uint64_t _rates_version = 0;
+  std::size_t _segments = 0;
   std::size_t _rate_states = 0;
   std::vector<int> _segment_of_column;             // -1 outside every segment
   std::vector<PatternSlots> _slots;                // [segment]

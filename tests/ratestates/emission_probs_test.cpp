@@ -17,8 +17,6 @@ namespace {
 
 using Matrix = std::vector<std::vector<double>>;
 
-const std::vector<int> nonempty_values{1, 2, 3, 4};
-const std::vector<int> rate_state_labels{0, 1, 2};
 constexpr double untouched = 99.0;
 
 // Six-leaf columns with their root values set directly (any internal value
@@ -45,19 +43,16 @@ struct Alignment {
   }
 };
 
-struct Rates {
-  std::vector<double> deletion{0.1, 0.5, 1.2};
-  std::vector<double> insertion{0.0, 0.2, 0.0};
-  std::vector<double> mutation{0.3, 1.0, 2.5};
+struct Rates : EventRates {
+  Rates() : EventRates{{0.1, 0.5, 1.2}, {0.0, 0.2, 0.0}, {0.3, 1.0, 2.5}} {}
 };
 
 const Matrix thetas{{0.1, 0.2, 0.3, 0.4}, {0.25, 0.25, 0.25, 0.25}, {0.7, 0.1, 0.1, 0.1}};
 
 // ln P(column | rate state k, segment frequencies) from the column's own pass.
 double reference_emission(const ColumnStates& states, std::size_t c, const std::vector<double>& freqs,
-                          const Rates& rates, std::size_t k, const TreeTable& table) {
-  TransProbs probs(freqs, rates.deletion[k], rates.insertion[k], rates.mutation[k], nonempty_values, table.children,
-                   table.lengths);
+                          const Rates& rates, std::size_t k) {
+  TransProbs probs(states.topology(), freqs, rates.of(k));
   return reference_likelihood(states, c, probs).subtree_lik[0].at(static_cast<std::size_t>(states.root_value(c)));
 }
 
@@ -65,9 +60,8 @@ Matrix run(const ColumnStates& states, const Alignment& alignment, const Rates& 
            const std::vector<std::vector<long>>& from_tos) {
   LikelihoodEngine engine(states, 1);
   Matrix emissions(alignment.columns.size(), std::vector<double>(3, untouched));
-  compute_obs_emission_probs(states, engine, rate_state_labels, rates.deletion, rates.insertion, rates.mutation,
-                             from_tos, thetas, nonempty_values, alignment.table.children, alignment.table.lengths,
-                             emissions, nullptr);
+  const Versioned<Segmentation> segments(Segmentation{from_tos, thetas, {}, {}, {}});
+  compute_obs_emission_probs(states, engine, segments, Versioned<EventRates>(rates), emissions);
   return emissions;
 }
 
@@ -83,7 +77,7 @@ TEST(ComputeObsEmissionProbs, UsesTheSegmentFrequenciesAndTheStateRates) {
   for (std::size_t s = 0; s < from_tos.size(); ++s) {
     for (auto c = static_cast<std::size_t>(from_tos[s][0]); c <= static_cast<std::size_t>(from_tos[s][1]); ++c) {
       for (std::size_t k = 0; k < 3; ++k) {
-        EXPECT_EQ(emissions[c][k], reference_emission(states, c, thetas[s], rates, k, alignment.table))
+        EXPECT_EQ(emissions[c][k], reference_emission(states, c, thetas[s], rates, k))
             << c << " " << k;
       }
     }

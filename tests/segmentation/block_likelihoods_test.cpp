@@ -96,18 +96,18 @@ TEST(BlockLikelihoods, EveryBlockEqualsItsRecountedMarginalBitForBit) {
     randomise_nodes(states, engine);
 
     PartitionSampler sampler(1, columns, num_values);
-    sampler.compute_single_blocks(states, nonempty_value_index, nullptr);
+    sampler.compute_single_blocks(states);
     expect_table_matches_recount(sampler, states);
 
     // New states: every row must be rebuilt, not accumulated onto the old one.
     randomise_nodes(states, engine);
-    sampler.compute_single_blocks(states, nonempty_value_index, nullptr);
+    sampler.compute_single_blocks(states);
     expect_table_matches_recount(sampler, states);
 
     // The row sweep gives every block's bits (block 1..v alone stands in
     // for its row when k_max = 1).
     BlockLikelihoods blocks(columns, num_values);
-    blocks.count_columns(states, nonempty_value_index);
+    blocks.count_columns(states);
     for (long v = 2; v <= columns; ++v) {
       std::vector<double> row(v + 1, 0.0);
       blocks.fill_row(v, 1, row);
@@ -118,7 +118,7 @@ TEST(BlockLikelihoods, EveryBlockEqualsItsRecountedMarginalBitForBit) {
     for (long v = 1; v <= columns; ++v) {
       for (long u = 1; u <= v; ++u) first.push_back(sampler.block_log_likelihood(v, u));
     }
-    sampler.compute_single_blocks(states, nonempty_value_index, nullptr);
+    sampler.compute_single_blocks(states);
     std::size_t at = 0;
     for (long v = 1; v <= columns; ++v) {
       for (long u = 1; u <= v; ++u) EXPECT_EQ(sampler.block_log_likelihood(v, u), first[at++]);
@@ -136,7 +136,7 @@ TEST(BlockLikelihoods, CountlessBlocksAndTheSingleColumn) {
     states.set_root_value(c, 0);
   }
   PartitionSampler sampler(2, 3, num_values);
-  sampler.compute_single_blocks(states, nonempty_value_index, nullptr);
+  sampler.compute_single_blocks(states);
   const double empty = 5 * (1.791759 - std::lgamma(4.0));
   EXPECT_NEAR(empty, -2.35e-6, 1e-8);
   for (long v = 2; v <= 3; ++v) {
@@ -144,6 +144,6 @@ TEST(BlockLikelihoods, CountlessBlocksAndTheSingleColumn) {
   }
 
   PartitionSampler single(0, 1, num_values);
-  single.compute_single_blocks(blank_columns(table, 1), nonempty_value_index, nullptr);
+  single.compute_single_blocks(blank_columns(table, 1));
   EXPECT_EQ(single.block_log_likelihood(1, 1), 0.0);
 }

@@ -99,7 +99,7 @@ TEST(PartitionSampler, ForwardGivesTheMeanOverEnumeratedPlacements) {
   std::mt19937 engine(7);
   for (const Configuration& config : small_configurations()) {
     PartitionSampler sampler = random_blocks_sampler(config.max_partitions, config.columns, engine);
-    sampler.forward(nullptr);
+    sampler.forward();
     for (long p = 1; p <= config.max_partitions; ++p) {
       for (long v = p + 1; v <= config.columns; ++v) {
         std::vector<double> terms;
@@ -125,7 +125,7 @@ TEST(PartitionSampler, DrawsFollowTheEnumeratedPosterior) {
   std::srand(12345);
   for (const Configuration& config : small_configurations()) {
     PartitionSampler sampler = random_blocks_sampler(config.max_partitions, config.columns, engine);
-    sampler.forward(nullptr);
+    sampler.forward();
     std::map<FromTos, std::size_t> cell;
     std::vector<double> log_weights;
     for (long p = 1; p <= config.max_partitions; ++p) {
@@ -140,10 +140,10 @@ TEST(PartitionSampler, DrawsFollowTheEnumeratedPosterior) {
 
     std::vector<double> observed(log_weights.size(), 0.0);
     for (int draw = 0; draw < 5000; ++draw) {
-      const long p = sampler.sample_number_partitions(nullptr);
+      const long p = sampler.sample_number_partitions().p;
       ASSERT_GE(p, 1);
       ASSERT_LE(p, config.max_partitions);
-      const FromTos from_tos = sampler.sample_partition_positions(p, nullptr);
+      const FromTos from_tos = sampler.sample_partition_positions(p);
       ASSERT_EQ(static_cast<long>(from_tos.size()), p);
       ASSERT_TRUE(covers_all_columns(from_tos, config.columns));
       observed[cell.at(from_tos)] += 1;
@@ -170,15 +170,15 @@ TEST(PartitionSampler, EveryNumberOfThreadsGivesTheSameValuesAndDraws) {
       PartitionSampler sampler = random_blocks_sampler(max_partitions, columns, engine);
       WorkerPool pool(threads);
       sampler.use_worker_pool(&pool);
-      sampler.forward(nullptr);
+      sampler.forward();
       std::vector<double> values;
       for (long p = 1; p <= max_partitions; ++p) {
         for (long v = p + 1; v <= columns; ++v) values.push_back(sampler.log_marginal(p, v));
       }
       std::srand(7);
       for (int draw = 0; draw < 20; ++draw) {
-        const long p = sampler.sample_number_partitions(nullptr);
-        for (const auto& from_to : sampler.sample_partition_positions(p, nullptr)) values.push_back(from_to[0]);
+        const long p = sampler.sample_number_partitions().p;
+        for (const auto& from_to : sampler.sample_partition_positions(p)) values.push_back(from_to[0]);
       }
       results.push_back(values);
       EXPECT_EQ(results.back(), results.front()) << "k_max " << max_partitions << ", " << threads << " threads";

@@ -15,7 +15,6 @@ namespace {
 using Table = std::vector<std::vector<std::vector<double>>>;
 
 constexpr int n_states = 5;
-const std::vector<int> nonempty_values{1, 2, 3, 4};
 
 // The labels below `node` (by breadth-first number) that take part: absent
 // subtrees are left out.
@@ -131,8 +130,8 @@ TEST(ReferenceLikelihood, MatchesEnumerationOfInternalStates) {
     for (std::size_t column = 0; column < states.columns(); ++column) {
       random_column(states, column, engine);
       for (int pass = 0; pass < 3; ++pass) {
-        TransProbs probs(random_freqs(engine), 2 * unit(engine), 2 * unit(engine), 2 * unit(engine), nonempty_values,
-                         table.children, table.lengths);
+        const std::vector<double> freqs = random_freqs(engine);
+        TransProbs probs(states.topology(), freqs, {2 * unit(engine), 2 * unit(engine), 2 * unit(engine)});
         for (auto& matrix : probs.get_trans_probs()) {
           const bool zeroes = pass == 1;
           for (auto& row : matrix) {
@@ -156,18 +155,18 @@ TEST(LikelihoodEngine, TablesAreTheColumnPassBitForBit) {
   const TreeTable table = random_table(7, 5);
   ColumnStates states = blank_columns(table, 40);
   for (std::size_t column = 0; column < states.columns(); ++column) random_column(states, column, engine);
-  const std::vector<std::vector<long>> from_tos{{0, 24}, {25, 39}};
-  const std::vector<std::vector<double>> thetas{random_freqs(engine), random_freqs(engine)};
-  const std::vector<double> deletion{0.3, 1.7}, insertion{0.2, 0.0}, mutation{0.9, 0.05};
+  Versioned<Segmentation> segments;
+  segments.change().from_tos = {{0, 24}, {25, 39}};
+  segments.change().thetas = {random_freqs(engine), random_freqs(engine)};
+  const Versioned<EventRates> rates(EventRates{{0.3, 1.7}, {0.2, 0.0}, {0.9, 0.05}});
   for (const int threads : {1, 3}) {
     LikelihoodEngine shared(states, threads);
-    shared.evaluate(from_tos, thetas, deletion, insertion, mutation, nonempty_values, table.children, table.lengths);
+    shared.evaluate(segments, rates);
     const TreeTopology& tree = states.topology();
     for (std::size_t column = 0; column < states.columns(); ++column) {
       const std::size_t segment = column < 25 ? 0 : 1;
       for (int k = 0; k < 2; ++k) {
-        TransProbs probs(thetas[segment], deletion[k], insertion[k], mutation[k], nonempty_values, table.children,
-                         table.lengths);
+        TransProbs probs(tree, segments->thetas[segment], rates->of(k));
         const ColumnLikelihood pass = reference_likelihood(states, column, probs);
         for (int node = 0; node < static_cast<int>(tree.size()); ++node) {
           const int label = tree.label(node);

@@ -13,17 +13,12 @@
 
 namespace {
 
-const std::vector<int> all_value_index{0, 1, 2, 3, 4};
-const std::vector<int> nonempty_values{1, 2, 3, 4};
 const std::vector<double> freqs{0.1, 0.2, 0.3, 0.4};
 
-struct Rates {
-  double deletion, insertion, mutation;
-};
+using Rates = StateRates;
 
 TransProbs branch_probs(const TreeTable& table, const Rates& rates) {
-  return TransProbs(freqs, rates.deletion, rates.insertion, rates.mutation, nonempty_values, table.children,
-                    table.lengths);
+  return TransProbs(TreeTopology(table), freqs, rates);
 }
 
 bool is_residue(int value) { return value >= 1 && value <= 4; }
@@ -48,15 +43,17 @@ struct TopDown {
   Rates rates;
   ColumnStates states;
   LikelihoodEngine engine;
+  Versioned<Segmentation> segments{Segmentation{{{0, 0}}, {freqs}, {}, {}, {}}};
+  Versioned<EventRates> event_rates;
 
   TopDown(const TreeTable& t, const std::vector<int>& leaves, const Rates& r)
       : table(t), rates(r), states(with_internal_nodes(columns_on(t, {leaves}))), engine(states, 1) {
-    engine.evaluate({{0, 0}}, {freqs}, {rates.deletion}, {rates.insertion}, {rates.mutation}, nonempty_values,
-                    table.children, table.lengths);
+    event_rates.change() = {{rates.deletion}, {rates.insertion}, {rates.mutation}};
+    engine.evaluate(segments, event_rates);
   }
   void draw(int root) {
     states.set_root_value(0, root);
-    engine.sample_internal_nodes({{0, 0}}, states, all_value_index, {0}, {rates.mutation}, {freqs});
+    engine.sample_internal_nodes(segments, event_rates, {0}, states);
   }
   const NodeState& node(int label) const { return states.at(0, label); }
   int parent_value(int label) const {

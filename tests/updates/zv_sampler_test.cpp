@@ -15,10 +15,6 @@
 
 namespace {
 
-const std::vector<int> all_values{0, 1, 2, 3, 4};
-const std::vector<int> all_value_index{0, 1, 2, 3, 4};
-const std::vector<int> nonempty_values{1, 2, 3, 4};
-
 using Matrix = std::vector<std::vector<double>>;
 
 // Index of a sequence of values 0..4, first value the fastest.
@@ -56,6 +52,8 @@ struct LatentModel {
   std::vector<double> etas{0.3};
   std::optional<ColumnStates> states;
   std::vector<std::vector<Matrix>> column_probs;  // branch matrices per column
+  Versioned<Segmentation> segments;                // as the last forward saw them
+  Versioned<EventRates> rates;
 
   // Call once every parameter is set. Node 1 is absent exactly when both of
   // its leaves are.
@@ -76,8 +74,8 @@ struct LatentModel {
 
   TransProbs probs_of(std::size_t c) const {
     const int r = rate_states[c];
-    return TransProbs(thetas[segment_of(c)], deletion_rates[r], insertion_rates[r], mutation_rates[r], nonempty_values,
-                      table.children, table.lengths);
+    return TransProbs(TreeTopology(table), thetas[segment_of(c)],
+                      {deletion_rates[r], insertion_rates[r], mutation_rates[r]});
   }
 
   // P(leaves of column c, node 1 = v | root = z), straight from the branch
@@ -109,16 +107,16 @@ struct LatentModel {
   }
 
   // On the engine's shared tables, as the run does.
-  void forward(ZVSampler& sampler, LikelihoodEngine& engine, double& log_likelihood, bool compute) {
-    sampler.forward(from_tos, thetas, rate_states, deletion_rates, insertion_rates, mutation_rates, table.children,
-                    table.lengths, nonempty_values, engine, all_values, initial_value_probs, gammas, etas, betas,
-                    log_likelihood, compute);
+  double forward(ZVSampler& sampler, LikelihoodEngine& engine) {
+    segments.change() = {from_tos, thetas, betas, gammas, etas};
+    rates.change() = {deletion_rates, insertion_rates, mutation_rates};
+    return sampler.forward(segments, rates, rate_states, engine);
   }
 
   // The draws that follow a forward pass: roots, then the other internal nodes.
   void draw_latent_values(ZVSampler& sampler, LikelihoodEngine& engine) {
-    sampler.backward_sample_ancestors(*states, all_values, all_value_index);
-    sampler.sample_internal_nodes(from_tos, engine, *states, all_value_index, rate_states, mutation_rates, thetas);
+    sampler.backward_sample_ancestors(*states);
+    sampler.sample_internal_nodes(segments, rates, rate_states, engine, *states);
   }
 };
 
@@ -148,16 +146,14 @@ TEST(LatentSampler, MatchesBruteForceOverRootSequences) {
   }
   for (double& p : posterior) p /= total;
 
-  ZVSampler sampler(3, 5);
+  ZVSampler sampler(3, model.initial_value_probs);
   LikelihoodEngine engine(*model.states, 1);
-  double log_likelihood = 0.0;
-  model.forward(sampler, engine, log_likelihood, true);
-  EXPECT_NEAR(log_likelihood, std::log(total), 1e-10);
+  EXPECT_NEAR(model.forward(sampler, engine), std::log(total), 1e-10);
 
   std::vector<double> observed(125, 0.0);
   std::srand(77);
   for (int i = 0; i < 100000; ++i) {
-    sampler.backward_sample_ancestors(*model.states, all_values, all_value_index);
+    sampler.backward_sample_ancestors(*model.states);
     std::vector<int> roots;
     for (std::size_t c = 0; c < 3; ++c) roots.push_back(model.states->root_value(c));
     observed[sequence_index(roots)] += 1;
@@ -193,12 +189,10 @@ TEST(LatentSampler, FullUpdateFollowsTheJointPosterior) {
   }
   for (double& p : exact) p /= total;
 
-  ZVSampler sampler(3, 5);
+  ZVSampler sampler(3, model.initial_value_probs);
   LikelihoodEngine engine(*model.states, 2);
   std::vector<double> observed(cells, 0.0);
-  double log_likelihood = 0.0;
-  model.forward(sampler, engine, log_likelihood, true);
-  EXPECT_NEAR(log_likelihood, std::log(total), 1e-10);
+  EXPECT_NEAR(model.forward(sampler, engine), std::log(total), 1e-10);
   std::srand(2024);
   for (int i = 0; i < 30000; ++i) {
     model.draw_latent_values(sampler, engine);
@@ -217,11 +211,9 @@ TEST(LatentSampler, SingleColumn) {
   model.rate_states = {1};
   model.build_columns();
 
-  ZVSampler sampler(1, 5);
+  ZVSampler sampler(1, model.initial_value_probs);
   LikelihoodEngine engine(*model.states, 1);
-  double log_likelihood = 123.0;
-  model.forward(sampler, engine, log_likelihood, true);
-  EXPECT_EQ(log_likelihood, 123.0);
+  EXPECT_EQ(model.forward(sampler, engine), 0.0);
 
   std::vector<double> posterior(5), observed(5, 0.0);
   double total = 0.0;
@@ -233,7 +225,7 @@ TEST(LatentSampler, SingleColumn) {
   for (double& p : posterior) p /= total;
   std::srand(5);
   for (int i = 0; i < 20000; ++i) {
-    sampler.backward_sample_ancestors(*model.states, all_values, all_value_index);
+    sampler.backward_sample_ancestors(*model.states);
     observed[model.states->root_value(0)] += 1;
   }
   EXPECT_GT(chi_square_test(observed, posterior), 1e-6);
@@ -248,12 +240,8 @@ TEST(LatentSampler, ImpossibleAlignmentEndsTheRun) {
   model.rate_states = {0, 1, 0};
   model.build_columns();
   for (int label = 0; label < 2; ++label) model.states->at(2, label).value = 5;
-  ZVSampler sampler(3, 5);
+  ZVSampler sampler(3, model.initial_value_probs);
   LikelihoodEngine engine(*model.states, 1);
-  double log_likelihood = 0.0;
-  EXPECT_TRUE(throws_error<InternalError>([&] { model.forward(sampler, engine, log_likelihood, true); }, 1,
+  EXPECT_TRUE(throws_error<InternalError>([&] { model.forward(sampler, engine); }, 1,
                                           "^error: observed data log-likelihood is negative infinity. \n$"));
-  // Without the request nothing is checked.
-  model.forward(sampler, engine, log_likelihood, false);
-  EXPECT_EQ(log_likelihood, 0.0);
 }
