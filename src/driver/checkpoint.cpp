@@ -24,7 +24,7 @@ namespace {
 
 constexpr char tag[8] = {'a', 'l', 'n', 'c', 'k', 'p', 't', '\n'};
 // Raise with every change of the fields or their order.
-constexpr std::uint32_t format_version = 1;
+constexpr std::uint32_t format_version = 2;
 constexpr std::size_t header_bytes = sizeof(tag) + sizeof(std::uint32_t);
 constexpr std::size_t checksum_bytes = sizeof(std::uint64_t);
 
@@ -74,6 +74,8 @@ Checkpoint decode_fields(BinaryReader& in) {
   c.deletion_tunings = get_tunings(in);
   c.mutation_tunings = get_tunings(in);
   c.node_states = in.get_vector<NodeState>();
+  c.marginal_rate_moves = in.get<std::int64_t>();
+  c.marginal_tuning = in.get_vector<double>();
   return c;
 }
 
@@ -149,6 +151,8 @@ std::string encode_checkpoint(const Checkpoint& c) {
   put_tunings(out, c.deletion_tunings);
   put_tunings(out, c.mutation_tunings);
   out.put_vector(c.node_states);
+  out.put<std::int64_t>(c.marginal_rate_moves);
+  out.put_vector(c.marginal_tuning);
   out.put(content_hash(out.bytes()));
   return out.bytes();
 }
@@ -214,6 +218,8 @@ Checkpoint checkpoint_to_resume(const std::string& path, const RunSettings& sett
   check_option("-k", to_string(settings.k_max), to_string(c.k_max), path);
   check_option("-d", settings.data_file, c.data_file, path);
   check_option("--thin", to_string(settings.thin), to_string(c.thin), path);
+  check_option("--marginal-rate-moves", to_string(settings.marginal_rate_moves), to_string(c.marginal_rate_moves),
+               path);
   const auto hashes = hash_input_files(inputs);
   for (std::size_t i = 0; i < hashes.size(); ++i) {
     if (hashes[i] != c.input_hashes[i]) {

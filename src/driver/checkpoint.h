@@ -40,6 +40,10 @@ struct Checkpoint {
   std::vector<RateSampler::Tuning> deletion_tunings;  // one per rate state
   std::vector<RateSampler::Tuning> mutation_tunings;
   std::vector<NodeState> node_states;  // ColumnStates::all()
+
+  // --marginal-rate-moves, and the moves' tuning state (empty without them).
+  long marginal_rate_moves = 0;
+  std::vector<double> marginal_tuning;
 };
 
 // The three input files of a run, in the order of Checkpoint::input_hashes.
@@ -75,9 +79,9 @@ void write_checkpoint(const std::string& path, const Checkpoint& checkpoint);
 void remove_checkpoint(const std::string& path);
 
 // Reads the checkpoint at `path` and checks that the run of `settings` can
-// continue from it: the same seed, -k, -d and --thin, the same input files,
-// -n not below its iteration, and every run file (run_prefix + suffix) at
-// least as long as it recorded. Otherwise ends the run with status -1 and a
+// continue from it: the same seed, -k, -d, --thin and --marginal-rate-moves,
+// the same input files, -n not below its iteration, and every run file
+// (run_prefix + suffix) at least as long as it recorded. Otherwise ends the run with status -1 and a
 // message naming the first difference. Reads only; changes nothing.
 Checkpoint checkpoint_to_resume(const std::string& path, const RunSettings& settings, const InputPaths& inputs,
                                 const std::string& run_prefix);

@@ -1,0 +1,100 @@
+#pragma once
+
+#include <vector>
+
+#include "tree/likelihood_engine.h"
+#include "updates/collapsed_chain.h"
+
+// The event rates of every rate state, as the run holds them.
+struct EventRates {
+  std::vector<double>& deletion;
+  std::vector<double>& insertion;
+  std::vector<double>& mutation;
+};
+
+// Metropolis-Hastings moves on each rate state's deletion and mutation rate
+// whose target is the rate's posterior with the rate-state path, every
+// ancestral value and every event indicator summed out:
+//   p(x | data, rest) proportional to P(data | rates, rest) Gamma(x; 0.01, 0.01),
+// "rest" being the segmentation, thetas, betas, gammas, etas, the rate-state
+// transition matrix and the other rates. The likelihood comes from the
+// forward recursion of CollapsedChain over the engine's tables; a move
+// re-evaluates the tables of its own rate state only.
+//
+// Moves work on y = ln x (the prior's density in y is x^0.01 e^(-0.01 x)) and
+// mix two kernels with fixed probabilities, each a valid Metropolis-Hastings
+// kernel on its own:
+//   - a random walk y' = y + N(0, step^2), symmetric in y;
+//   - an independence proposal from the mixture density
+//       q(y) = e Prior(y) + (1 - e) Normal(y; centre, spread^2),
+//     drawn from the prior (in log space, so that it never underflows) with
+//     probability e and from the normal otherwise. The prior part matches the
+//     posterior's shape near x = 0 exactly (there the likelihood no longer
+//     changes), the normal part covers the bulk, so a single step crosses
+//     between the near-zero spike and the bulk in either direction.
+// The target is truncated to rates that are positive normal doubles (at least
+// 2.2250738585072014e-308): a proposal outside is rejected, and a current rate
+// outside (the other rate update can leave one) gives way to any proposal
+// inside. The prior puts 8.05e-4 of its mass below that bound.
+//
+// Adaptation: during the first warm_up_iterations iterations the step, the
+// prior weight e, the centre and the spread are tuned from the moves' own
+// history; afterwards they are fixed, so from then on every move leaves its
+// target exactly invariant. No part of a proposal depends on the ancestral
+// values, the indicators or the rate-state path.
+class MarginalRateMoves {
+ public:
+  static constexpr long warm_up_iterations = 100;
+
+  // moves_per_rate >= 1; total_length: the sum of the tree's branch lengths
+  // (a rate x with x * total_length < 1e-4 counts as near zero when tuning).
+  MarginalRateMoves(int moves_per_rate, int rate_states, double total_length);
+
+  // moves_per_rate moves on every rate, deletion rates of states 0..K-1 then
+  // mutation rates, each round in that order. The engine must hold the
+  // tables of `rates` (evaluate() called with them); it holds the tables of
+  // the rates left in `rates` afterwards, and `chain` the model loaded and
+  // its forward vectors for those rates (for CollapsedChain::draw_path).
+  void sweep(long iteration, LikelihoodEngine& engine, CollapsedChain& chain, EventRates rates);
+  // One move of one rate (event 0: deletion, 2: mutation) of one rate state;
+  // `log_likelihood` is ln P(data) at the current rates and is updated.
+  // Returns whether the proposal was accepted.
+  bool move(long iteration, int event, int rate_state, LikelihoodEngine& engine, CollapsedChain& chain,
+            EventRates rates, double& log_likelihood);
+
+  // What a run carries from one iteration to the next: the tuning state of
+  // every rate, flat, for the checkpoint. restore() throws
+  // std::invalid_argument for a state of another shape.
+  std::vector<double> save() const;
+  void restore(const std::vector<double>& state);
+
+  // The proposal of one rate as it stands (fixed after the warm-up).
+  struct Proposal {
+    double step;         // random walk: standard deviation on ln x
+    double prior_share;  // e
+    double centre;       // normal part, on ln x
+    double spread;
+  };
+  Proposal proposal(int event, int rate_state) const;
+
+ private:
+  // Tuning statistics of one rate over the warm-up's moves.
+  struct Tuning {
+    double log_step = 0.0;      // ln of the random walk's standard deviation
+    double step_updates = 0.0;  // random-walk moves that tuned it
+    double samples = 0.0;       // rates seen after a move
+    double near_zero = 0.0;     // ... of which near zero
+    double bulk_count = 0.0;    // ... and the others, with their mean and sum of squared deviations of ln x
+    double bulk_mean = 0.0;
+    double bulk_m2 = 0.0;
+  };
+  Tuning& tuning(int event, int rate_state);
+  const Tuning& tuning(int event, int rate_state) const;
+  void learn(Tuning& tuning, double rate, bool random_walk, bool from_bulk, bool accepted);
+  bool near_zero(double rate) const;
+
+  int _moves_per_rate;
+  int _rate_states;
+  double _total_length;
+  std::vector<Tuning> _tunings;  // deletion states 0..K-1, then mutation states
+};

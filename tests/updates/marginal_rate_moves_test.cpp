@@ -1,0 +1,227 @@
+#include "updates/marginal_rate_moves.h"
+
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+#include <vector>
+
+#include "support/statistics.h"
+#include "support/test_trees.h"
+#include "updates/zv_sampler.h"
+
+namespace {
+
+using Matrix = std::vector<std::vector<double>>;
+const std::vector<int> all_values{0, 1, 2, 3, 4};
+const std::vector<int> nonempty_values{1, 2, 3, 4};
+constexpr double prior_shape = 0.01;
+constexpr double prior_rate = 0.01;
+
+// A few columns on the three-leaf tree (root 0 -> node 1, leaf 2; node 1 ->
+// leaves 3, 4), one segment, roots never empty, one or two rate states.
+struct MoveCase {
+  TreeTable table = three_leaf_table();
+  std::vector<std::vector<int>> columns;
+  std::vector<double> deletion, insertion, mutation;  // per rate state
+  Matrix state_transitions;
+  std::vector<double> initial_state_probs;
+  std::vector<double> thetas{0.1, 0.2, 0.3, 0.4};
+  Matrix betas{{0.7, 0.1, 0.1, 0.1}, {0.2, 0.5, 0.2, 0.1}, {0.1, 0.1, 0.6, 0.2}, {0.25, 0.25, 0.25, 0.25}};
+
+  int states() const { return static_cast<int>(deletion.size()); }
+  long last() const { return static_cast<long>(columns.size()) - 1; }
+  CollapsedChainModel model() const {
+    return {{{0, last()}},
+            {root_transitions(all_values, thetas, betas, 0.0, 0.0)},
+            {0.0, 0.25, 0.25, 0.25, 0.25},
+            state_transitions,
+            initial_state_probs,
+            {}};
+  }
+
+  // P(leaves of column c | rate state k, root r), node 1 enumerated.
+  double column_likelihood(std::size_t c, int k, int r) const {
+    const auto p = [&](int from, int to, std::size_t branch) {
+      return model_probability(from, to, deletion[k], insertion[k], mutation[k], table.lengths[branch], thetas);
+    };
+    double total = 0.0;
+    for (int v = 0; v < 5; ++v) total += p(r, v, 0) * p(r, columns[c][0], 1) * p(v, columns[c][1], 2) * p(v, columns[c][2], 3);
+    return total;
+  }
+
+  long paths() const { return std::lround(std::pow(states(), columns.size())); }
+  // P(data, path) as a plain sum over every root sequence; digit c of `path`
+  // (base: the number of rate states) is column c's rate state.
+  double joint(long path, const std::vector<double>& lik) const {
+    double total = 0.0;
+    for (long roots = 0; roots < std::lround(std::pow(4, columns.size())); ++roots) {
+      double p = 1.0;
+      long rest_k = path, rest_r = roots;
+      for (std::size_t c = 0, k0 = 0, r0 = 0; c < columns.size(); ++c) {
+        const auto k = static_cast<std::size_t>(rest_k % states()), r = static_cast<std::size_t>(rest_r % 4);
+        rest_k /= states();
+        rest_r /= 4;
+        p *= (c == 0 ? initial_state_probs[k] * 0.25 : state_transitions[k0][k] * betas[r0][r]) *
+             lik[(c * states() + k) * 4 + r];
+        k0 = k;
+        r0 = r;
+      }
+      total += p;
+    }
+    return total;
+  }
+  std::vector<double> column_table() const {  // [c][k][r - 1]
+    std::vector<double> lik;
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+      for (int k = 0; k < states(); ++k) {
+        for (int r = 1; r <= 4; ++r) lik.push_back(column_likelihood(c, k, r));
+      }
+    }
+    return lik;
+  }
+  double likelihood() const {
+    const std::vector<double> lik = column_table();
+    double total = 0.0;
+    for (long path = 0; path < paths(); ++path) total += joint(path, lik);
+    return total;
+  }
+
+};
+
+// The trees, the engine's tables and the chain of a case, as the run holds them.
+struct Fixture {
+  TreeSet set;
+  std::unique_ptr<LikelihoodEngine> engine;
+  CollapsedChain chain;
+
+  explicit Fixture(const MoveCase& c) {
+    for (const auto& column : c.columns) set.add(c.table.make_tree(column));
+    engine = std::make_unique<LikelihoodEngine>(set.trees, 2);
+    engine->evaluate({{0, c.last()}}, {c.thetas}, c.deletion, c.insertion, c.mutation, nonempty_values, c.table.children,
+                     c.table.lengths);
+    chain.load(c.model(), *engine, c.states());
+  }
+};
+
+// Two gapped columns and two variable ones, one rate state.
+MoveCase one_state_case() {
+  MoveCase c;
+  c.columns = {{1, 1, 0}, {2, 3, 2}, {4, 0, 0}, {1, 2, 1}};
+  c.deletion = {0.4};
+  c.insertion = {0.0};
+  c.mutation = {0.7};
+  c.state_transitions = {{1.0}};
+  c.initial_state_probs = {1.0};
+  return c;
+}
+
+// Two rate states that like to stay; state 1 fast. With state 0's mutation
+// rate near zero the variable column needs state 1 and two switches; with it
+// in the bulk all columns can share state 0.
+MoveCase two_state_case() {
+  MoveCase c;
+  c.table.lengths = {0.05, 0.025, 0.1, 0.2};
+  c.columns = {{1, 1, 1}, {2, 2, 2}, {1, 1, 2}, {3, 3, 3}};
+  c.deletion = {0.3, 0.3};
+  c.insertion = {0.0, 0.0};
+  c.mutation = {0.5, 20.0};
+  c.state_transitions = {{0.95, 0.05}, {0.05, 0.95}};
+  c.initial_state_probs = {0.5, 0.5};
+  return c;
+}
+
+// The exact posterior of ln x for one rate (the others fixed) on a grid in
+// ln x from the smallest normal double: density L(x) x^a e^(-b x), coarse
+// where x is so small that nothing changes, fine above; cdf by trapezoids.
+struct GridPosterior {
+  std::vector<double> y, cdf;
+  double operator()(double at) const {
+    if (at <= y.front()) return 0.0;
+    if (at >= y.back()) return 1.0;
+    const std::size_t i = std::upper_bound(y.begin(), y.end(), at) - y.begin();
+    return cdf[i - 1] + (cdf[i] - cdf[i - 1]) * (at - y[i - 1]) / (y[i] - y[i - 1]);
+  }
+};
+
+GridPosterior exact_posterior(MoveCase c, int event, int state) {
+  GridPosterior g;
+  std::vector<double> density;
+  for (double y = std::log(DBL_MIN); y < 9.0; y += y < -40.0 ? 0.5 : 0.01) {
+    (event == 0 ? c.deletion : c.mutation)[state] = std::exp(y);
+    g.y.push_back(y);
+    density.push_back(c.likelihood() * std::exp(prior_shape * y - prior_rate * std::exp(y)));
+  }
+  g.cdf.assign(g.y.size(), 0.0);
+  for (std::size_t i = 1; i < g.y.size(); ++i) {
+    g.cdf[i] = g.cdf[i - 1] + 0.5 * (density[i] + density[i - 1]) * (g.y[i] - g.y[i - 1]);
+  }
+  for (double& p : g.cdf) p /= g.cdf.back();
+  return g;
+}
+
+}  // namespace
+
+// The forward recursion over (rate state, root value) pairs gives the summed
+// likelihood, and the path it draws follows P(path | data).
+TEST(CollapsedChain, LikelihoodAndPathMatchEnumeration) {
+  const MoveCase c = two_state_case();
+  Fixture f(c);
+  CollapsedChain& chain = f.chain;
+  EXPECT_NEAR(chain.log_likelihood(), std::log(c.likelihood()), 1e-10);
+
+  std::vector<double> exact(16, 0.0), observed(16, 0.0);
+  for (long path = 0; path < 16; ++path) exact[path] = c.joint(path, c.column_table()) / c.likelihood();
+  std::srand(11);
+  std::vector<int> drawn;
+  for (int i = 0; i < 40000; ++i) {
+    chain.draw_path(drawn);
+    observed[drawn[0] + 2 * drawn[1] + 4 * drawn[2] + 8 * drawn[3]] += 1;
+  }
+  EXPECT_GT(chi_square_test(observed, exact), 1e-6);
+}
+
+// After the warm-up, the moves of one rate (the others fixed) follow its
+// exact posterior with the path, the roots and node 1 summed out: gapped
+// columns for a deletion rate, variable ones for a mutation rate, and a rate
+// of a second state whose posterior has a spike near zero and a bulk, each
+// holding a good share of the mass.
+TEST(MarginalRateMoves, DrawsFollowTheExactPosterior) {
+  struct Row {
+    MoveCase c;
+    int event, state;
+    double spike_mass;  // -1: not checked
+  };
+  for (Row row : {Row{one_state_case(), 0, 0, -1}, Row{one_state_case(), 2, 0, -1}, Row{two_state_case(), 2, 0, 0.5}}) {
+    const GridPosterior exact = exact_posterior(row.c, row.event, row.state);
+    Fixture f(row.c);
+    double total_length = 0.0;
+    for (const double t : row.c.table.lengths) total_length += t;
+    MarginalRateMoves moves(1, row.c.states(), total_length);
+    EventRates rates{row.c.deletion, row.c.insertion, row.c.mutation};
+    double log_likelihood = f.chain.log_likelihood();
+    std::srand(7);
+    std::vector<double> draws;
+    const long iterations = 60000, thin = 20;
+    for (long i = 1; i <= iterations; ++i) {
+      moves.move(i, row.event, row.state, *f.engine, f.chain, rates, log_likelihood);
+      const double x = (row.event == 0 ? row.c.deletion : row.c.mutation)[row.state];
+      if (i > MarginalRateMoves::warm_up_iterations && i % thin == 0) draws.push_back(std::log(x));
+    }
+    EXPECT_NEAR(log_likelihood, std::log(row.c.likelihood()), 1e-9);
+    EXPECT_GT(ks_test(draws, exact), 1e-4) << "event " << row.event << " state " << row.state;
+    std::cerr << "KS p " << ks_test(draws, exact) << " exact spike " << exact(std::log(1e-6)) << "\n";
+    if (row.spike_mass >= 0) {
+      const double cut = std::log(1e-6);
+      double below = 0;
+      for (const double y : draws) below += y < cut;
+      const double p = exact(cut), n = static_cast<double>(draws.size());
+      EXPECT_GT(p, 0.2);
+      EXPECT_LT(p, 0.8);
+      EXPECT_NEAR(below / n, p, 5 * std::sqrt(p * (1 - p) / n));
+    }
+  }
+}
