@@ -51,9 +51,9 @@ void check_numeric_values(const RawValues& raw, RunSettings& settings) {
     const std::string expected = "a whole number from 0 to " + to_string(max_marginal_rate_moves);
     settings.marginal_rate_moves = numeric_value<long>("--marginal-rate-moves", *raw.marginal_rate_moves, expected);
     if (settings.marginal_rate_moves < 0 || settings.marginal_rate_moves > max_marginal_rate_moves) {
-      fatal("alnsampler: option --marginal-rate-moves needs " + expected + ", got \"" + *raw.marginal_rate_moves +
-                "\"\n",
-            -1);
+      fatal(
+          "alnsampler: option --marginal-rate-moves needs " + expected + ", got \"" + *raw.marginal_rate_moves + "\"\n",
+          -1);
     }
   }
   if (raw.threads) {

@@ -17,7 +17,8 @@ struct RunSettings {
   bool resume = false;           // --resume: continue from the run's checkpoint
   long thin = 1;                 // --thin: per-iteration files only every thin-th iteration
   long checkpoint_seconds = 60;  // --checkpoint-seconds: least time between two checkpoints
-  long marginal_rate_moves = 0;  // --marginal-rate-moves: moves per rate and iteration with the latent values summed out
+  long marginal_rate_moves =
+      0;  // --marginal-rate-moves: moves per rate and iteration with the latent values summed out
   std::vector<std::string> command_line;  // every argument as given, the program first
   bool show_help = false;
   bool show_version = false;

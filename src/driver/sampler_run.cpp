@@ -456,9 +456,9 @@ void SamplerRun::move_rates_marginally(long iteration) {
                                 _files.rate_state_transitions_ptr);
   check_output_file(_files.rate_state_transitions, _files.path("_rate_state_transitions.txt"));
   const bool fixed_path = std::getenv("ALNSAMPLER_EXPERIMENT_FIXED_PATH") != nullptr;  // EXPERIMENT
-  if (fixed_path) sample_rate_states(iteration);  // EXPERIMENT
-  _engine->evaluate(_from_tos, _thetas, _deletion_rates, _insertion_rates, _mutation_rates, _nonempty_values,
-                    _children, _lengths);
+  if (fixed_path) sample_rate_states(iteration);                                       // EXPERIMENT
+  _engine->evaluate(_from_tos, _thetas, _deletion_rates, _insertion_rates, _mutation_rates, _nonempty_values, _children,
+                    _lengths);
   CollapsedChainModel model{_from_tos, {}, _initial_value_probs, _state_transitions, _initial_state_probs, {}};
   for (std::size_t k = 0; k < _from_tos.size(); ++k) {
     model.root_transitions.push_back(root_transitions(_all_values, _thetas[k], _betas[k], _gammas.at(0), _etas.at(0)));

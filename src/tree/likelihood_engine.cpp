@@ -70,7 +70,8 @@ void LikelihoodEngine::evaluate(const std::vector<std::vector<long>>& from_tos,
   assign_segments();
   prepare_tables();
   std::vector<TableJob> jobs;
-  for (std::size_t t = 0; t < _arguments.from_tos.size() * _rate_states; ++t) jobs.push_back({&_tables[t], t / _rate_states});
+  for (std::size_t t = 0; t < _arguments.from_tos.size() * _rate_states; ++t)
+    jobs.push_back({&_tables[t], t / _rate_states});
   evaluate_patterns(jobs);
   _evaluated = true;
 }

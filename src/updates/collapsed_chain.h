@@ -11,11 +11,11 @@
 // transition matrix, the first root's distribution, and the rate-state
 // Markov chain (transition matrix and first state's distribution).
 struct CollapsedChainModel {
-  std::vector<std::vector<long>> from_tos;                 // cover columns 0..n-1 in order
+  std::vector<std::vector<long>> from_tos;                         // cover columns 0..n-1 in order
   std::vector<std::vector<std::vector<double>>> root_transitions;  // per segment, 5 x 5 over 0..4
-  std::vector<double> initial_value_probs;                 // 5
-  std::vector<std::vector<double>> state_transitions;      // K x K
-  std::vector<double> initial_state_probs;                 // K
+  std::vector<double> initial_value_probs;                         // 5
+  std::vector<std::vector<double>> state_transitions;              // K x K
+  std::vector<double> initial_state_probs;                         // K
   std::vector<int> fixed_path;  // EXPERIMENT: non-empty: condition on this path instead of summing it out
 };
 

@@ -72,8 +72,8 @@ void MarginalRateMoves::sweep(long iteration, LikelihoodEngine& engine, Collapse
   }
 }
 
-bool MarginalRateMoves::move(long iteration, int event, int rate_state, LikelihoodEngine& engine,
-                             CollapsedChain& chain, EventRates rates, double& log_likelihood) {
+bool MarginalRateMoves::move(long iteration, int event, int rate_state, LikelihoodEngine& engine, CollapsedChain& chain,
+                             EventRates rates, double& log_likelihood) {
   std::vector<double>& moved = event == deletion_event ? rates.deletion : rates.mutation;
   const auto s = static_cast<std::size_t>(rate_state);
   const double x = moved.at(s);

@@ -49,7 +49,8 @@ struct MoveCase {
       return model_probability(from, to, deletion[k], insertion[k], mutation[k], table.lengths[branch], thetas);
     };
     double total = 0.0;
-    for (int v = 0; v < 5; ++v) total += p(r, v, 0) * p(r, columns[c][0], 1) * p(v, columns[c][1], 2) * p(v, columns[c][2], 3);
+    for (int v = 0; v < 5; ++v)
+      total += p(r, v, 0) * p(r, columns[c][0], 1) * p(v, columns[c][1], 2) * p(v, columns[c][2], 3);
     return total;
   }
 
@@ -89,7 +90,6 @@ struct MoveCase {
     for (long path = 0; path < paths(); ++path) total += joint(path, lik);
     return total;
   }
-
 };
 
 // The trees, the engine's tables and the chain of a case, as the run holds them.
@@ -101,8 +101,8 @@ struct Fixture {
   explicit Fixture(const MoveCase& c) {
     for (const auto& column : c.columns) set.add(c.table.make_tree(column));
     engine = std::make_unique<LikelihoodEngine>(set.trees, 2);
-    engine->evaluate({{0, c.last()}}, {c.thetas}, c.deletion, c.insertion, c.mutation, nonempty_values, c.table.children,
-                     c.table.lengths);
+    engine->evaluate({{0, c.last()}}, {c.thetas}, c.deletion, c.insertion, c.mutation, nonempty_values,
+                     c.table.children, c.table.lengths);
     chain.load(c.model(), *engine, c.states());
   }
 };
