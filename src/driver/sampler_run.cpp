@@ -455,19 +455,16 @@ void SamplerRun::move_rates_marginally(long iteration) {
   sample_rate_state_transitions(_n_rate_states, _column_rate_states, _state_transitions,
                                 _files.rate_state_transitions_ptr);
   check_output_file(_files.rate_state_transitions, _files.path("_rate_state_transitions.txt"));
-  const bool fixed_path = std::getenv("ALNSAMPLER_EXPERIMENT_FIXED_PATH") != nullptr;  // EXPERIMENT
-  if (fixed_path) sample_rate_states(iteration);                                       // EXPERIMENT
   _engine->evaluate(_from_tos, _thetas, _deletion_rates, _insertion_rates, _mutation_rates, _nonempty_values, _children,
                     _lengths);
-  CollapsedChainModel model{_from_tos, {}, _initial_value_probs, _state_transitions, _initial_state_probs, {}};
+  CollapsedChainModel model{_from_tos, {}, _initial_value_probs, _state_transitions, _initial_state_probs};
   for (std::size_t k = 0; k < _from_tos.size(); ++k) {
     model.root_transitions.push_back(root_transitions(_all_values, _thetas[k], _betas[k], _gammas.at(0), _etas.at(0)));
   }
-  if (fixed_path) model.fixed_path = _column_rate_states;  // EXPERIMENT
   _collapsed_chain.load(model, *_engine, _n_rate_states);
   _marginal_moves->sweep(iteration, *_engine, _collapsed_chain, {_deletion_rates, _insertion_rates, _mutation_rates});
+  _state_transitions = _collapsed_chain.state_transitions();
   write_rates_and_log_priors(iteration);
-  if (fixed_path) return;  // EXPERIMENT
   _collapsed_chain.draw_path(_column_rate_states);
   write_iteration_file("_map_column_to_rate_state_", iteration, [&](std::ostream* file) {
     if (file != nullptr) write_vector_column(_column_rate_states, file);

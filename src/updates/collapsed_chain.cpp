@@ -5,8 +5,6 @@
 #include <stdexcept>
 #include <utility>
 
-#include "io/fatal.h"
-#include "io/string_conversion.h"
 #include "random/sampler.h"
 
 namespace {
@@ -14,9 +12,11 @@ namespace {
 constexpr int n_values = 5;
 constexpr int max_states = 3;
 constexpr double minus_infinity = -std::numeric_limits<double>::infinity();
-// A normaliser below this would leave the forward vector with too few
-// significant digits; with transition probabilities from Dirichlet draws of
-// shape at least 1 it does not happen.
+// Below this normaliser a column is done again in logarithms: its forward
+// vector would keep too few significant digits. It happens where the root
+// value likeliest for a column's leaves is one the chain cannot reach (an
+// empty root, whose one floored insertion of probability 2.2e-308 can beat
+// two floored deletions), so that the others lie far below the shift.
 constexpr double smallest_normaliser = 1e-280;
 
 }  // namespace
@@ -26,12 +26,14 @@ CollapsedChain::ScaledRoot CollapsedChain::scaled(const PatternTables& root) {
   scaled.possible = false;
   scaled.shift = 0.0;
   for (int s = 0; s < n_values; ++s) {
+    scaled.log_lik[s] = minus_infinity;
     if (!LikelihoodEngine::valid(root, s)) continue;
+    scaled.log_lik[s] = root.subtree_lik[s];
     if (!scaled.possible || root.subtree_lik[s] > scaled.shift) scaled.shift = root.subtree_lik[s];
     scaled.possible = true;
   }
   for (int s = 0; s < n_values; ++s) {
-    scaled.weights[s] = LikelihoodEngine::valid(root, s) ? std::exp(root.subtree_lik[s] - scaled.shift) : 0.0;
+    scaled.weights[s] = scaled.log_lik[s] == minus_infinity ? 0.0 : std::exp(scaled.log_lik[s] - scaled.shift);
   }
   return scaled;
 }
@@ -52,18 +54,28 @@ void CollapsedChain::load(const CollapsedChainModel& model, const LikelihoodEngi
   _candidate_state = -1;
 }
 
-double CollapsedChain::log_likelihood() { return forward(-1, nullptr, _alpha); }
+double CollapsedChain::log_likelihood() { return forward(-1, nullptr, _model.state_transitions, _alpha); }
 
 double CollapsedChain::candidate_log_likelihood(int rate_state, const LikelihoodEngine& engine) {
   _candidate_roots.resize(_columns);
   for (long c = 0; c < _columns; ++c) _candidate_roots[c] = scaled(engine.candidate_root_tables(c));
   _candidate_state = rate_state;
-  return forward(rate_state, &_candidate_roots, _candidate_alpha);
+  return forward(rate_state, &_candidate_roots, _model.state_transitions, _candidate_alpha);
+}
+
+double CollapsedChain::candidate_log_likelihood(const std::vector<std::vector<double>>& state_transitions) {
+  _candidate_transitions = state_transitions;
+  _candidate_state = _states;
+  return forward(-1, nullptr, _candidate_transitions, _candidate_alpha);
 }
 
 void CollapsedChain::accept_candidate() {
   if (_candidate_state < 0) throw std::logic_error("collapsed chain: no candidate to accept");
-  std::swap(_roots[_candidate_state], _candidate_roots);
+  if (_candidate_state == _states) {
+    std::swap(_model.state_transitions, _candidate_transitions);
+  } else {
+    std::swap(_roots[_candidate_state], _candidate_roots);
+  }
   std::swap(_alpha, _candidate_alpha);
   _candidate_state = -1;
 }
@@ -78,9 +90,8 @@ std::size_t CollapsedChain::segment_of(long column) const {
 // alpha_c(k, s) = L_c(k, s) sum_k' A[k'][k] sum_r alpha_c-1(k', r) T[r][s],
 // the inner sum over r first (the same for every k), in increasing order.
 double CollapsedChain::forward(int replaced_state, const std::vector<ScaledRoot>* replaced,
-                               std::vector<double>& alpha) const {
+                               const std::vector<std::vector<double>>& a, std::vector<double>& alpha) const {
   const int width = _states * n_values;
-  const auto& a = _model.state_transitions;
   alpha.assign(static_cast<std::size_t>(_columns) * width, 0.0);
   double log_likelihood = 0.0;
   for (std::size_t g = 0; g < _model.from_tos.size(); ++g) {
@@ -90,14 +101,19 @@ double CollapsedChain::forward(int replaced_state, const std::vector<ScaledRoot>
       double top = minus_infinity;
       for (int k = 0; k < _states; ++k) {
         roots[k] = k == replaced_state ? &(*replaced)[c] : &_roots[k][c];
-        if (!_model.fixed_path.empty() && k != _model.fixed_path[c]) continue;
         if (roots[k]->possible && roots[k]->shift > top) top = roots[k]->shift;
       }
       if (top == minus_infinity) return minus_infinity;
-      double* now = &alpha[static_cast<std::size_t>(c) * width];
-      double moved[max_states][n_values] = {};
+      // prior[k][s]: the probability of (k, s) at c given the data before c.
+      double prior[max_states][n_values];
+      const double* before = now_of(alpha, c - 1);
+      for (int k = 0; k < _states; ++k) {
+        for (int s = 0; s < n_values; ++s) {
+          prior[k][s] = c == 0 ? _model.initial_state_probs[k] * _model.initial_value_probs[s] : 0.0;
+        }
+      }
       if (c > 0) {
-        const double* before = now - width;
+        double moved[max_states][n_values];
         for (int k = 0; k < _states; ++k) {
           for (int s = 0; s < n_values; ++s) {
             double sum = 0.0;
@@ -105,33 +121,34 @@ double CollapsedChain::forward(int replaced_state, const std::vector<ScaledRoot>
             moved[k][s] = sum;
           }
         }
-      }
-      double total = 0.0;
-      const bool fixed = !_model.fixed_path.empty();
-      for (int k = 0; k < _states; ++k) {
-        if (!roots[k]->possible) continue;
-        if (fixed && k != _model.fixed_path[c]) continue;
-        const double scale = std::exp(roots[k]->shift - top);
-        for (int s = 0; s < n_values; ++s) {
-          double prior = 0.0;
-          if (fixed) {
-            prior = c == 0 ? _model.initial_value_probs[s] : moved[_model.fixed_path[c - 1]][s];
-          } else if (c == 0) {
-            prior = _model.initial_state_probs[k] * _model.initial_value_probs[s];
-          } else {
-            for (int from = 0; from < _states; ++from) prior += a[from][k] * moved[from][s];
+        for (int k = 0; k < _states; ++k) {
+          for (int s = 0; s < n_values; ++s) {
+            for (int from = 0; from < _states; ++from) prior[k][s] += a[from][k] * moved[from][s];
           }
-          now[k * n_values + s] = prior * roots[k]->weights[s] * scale;
-          total += now[k * n_values + s];
         }
       }
-      if (!(total >= smallest_normaliser) || !std::isfinite(total)) {
-        fatal("internal error: the marginal rate moves' forward recursion lost its precision at column " +
-                  to_string(c) + " (normaliser " + to_string(total) + "); run without --marginal-rate-moves\n",
-              -1);
+      double* now = &alpha[static_cast<std::size_t>(c) * width];
+      double total = 0.0;
+      for (int k = 0; k < _states; ++k) {
+        const double scale = roots[k]->possible ? std::exp(roots[k]->shift - top) : 0.0;
+        for (int s = 0; s < n_values; ++s) total += now[k * n_values + s] = prior[k][s] * roots[k]->weights[s] * scale;
+      }
+      double shift = top;
+      if (!(total >= smallest_normaliser)) {
+        // The same column in logarithms, around its largest term.
+        double terms[max_states * n_values];
+        shift = minus_infinity;
+        for (int i = 0; i < width; ++i) {
+          const double p = prior[i / n_values][i % n_values];
+          terms[i] = p > 0.0 ? std::log(p) + roots[i / n_values]->log_lik[i % n_values] : minus_infinity;
+          if (terms[i] > shift) shift = terms[i];
+        }
+        if (shift == minus_infinity) return minus_infinity;
+        total = 0.0;
+        for (int i = 0; i < width; ++i) total += now[i] = std::exp(terms[i] - shift);
       }
       for (int i = 0; i < width; ++i) now[i] /= total;
-      log_likelihood += std::log(total) + top;
+      log_likelihood += std::log(total) + shift;
     }
   }
   return log_likelihood;

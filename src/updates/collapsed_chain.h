@@ -16,7 +16,6 @@ struct CollapsedChainModel {
   std::vector<double> initial_value_probs;                         // 5
   std::vector<std::vector<double>> state_transitions;              // K x K
   std::vector<double> initial_state_probs;                         // K
-  std::vector<int> fixed_path;  // EXPERIMENT: non-empty: condition on this path instead of summing it out
 };
 
 // The model's columns hang on two Markov chains along the alignment, the
@@ -32,7 +31,8 @@ struct CollapsedChainModel {
 // The recursion runs on probabilities rather than logarithms: every column's
 // root likelihoods are shifted by their largest log value, and the forward
 // vector is normalised after each column, the log of the normaliser adding to
-// the result. K <= 3 rate states.
+// the result (a column whose normaliser would lose digits is done in logs).
+// K <= 3 rate states.
 class CollapsedChain {
  public:
   // Takes the model and every column's root tables of every rate state from
@@ -44,8 +44,13 @@ class CollapsedChain {
   // ln P(data) with one rate state's root tables taken from the engine's
   // candidate instead (kept aside until accept_candidate()).
   double candidate_log_likelihood(int rate_state, const LikelihoodEngine& engine);
-  // The candidate's tables and forward vectors become the current ones.
+  // ln P(data) with another rate-state transition matrix (kept aside until
+  // accept_candidate()).
+  double candidate_log_likelihood(const std::vector<std::vector<double>>& state_transitions);
+  // The candidate's tables or matrix, and its forward vectors, become the
+  // current ones.
   void accept_candidate();
+  const std::vector<std::vector<double>>& state_transitions() const { return _model.state_transitions; }
   // Draws the rate state of every column from P(path | data), the root values
   // summed out: the pair (k, s) of the last column from its forward vector,
   // then each column's pair from the next one's, one rand() per column, last
@@ -56,20 +61,27 @@ class CollapsedChain {
   // A column's root likelihoods under one rate state: weights[s] =
   // exp(ln L(s) - shift), 0 where s is impossible; shift the largest ln L(s).
   struct ScaledRoot {
+    std::array<double, 5> log_lik;  // minus infinity where impossible
     std::array<double, 5> weights;
     double shift;
     bool possible;
   };
   static ScaledRoot scaled(const PatternTables& root);
-  double forward(int replaced_state, const std::vector<ScaledRoot>* replaced, std::vector<double>& alpha) const;
+  const double* now_of(const std::vector<double>& alpha, long column) const {
+    return column < 0 ? nullptr : &alpha[static_cast<std::size_t>(column) * _states * 5];
+  }
+  double forward(int replaced_state, const std::vector<ScaledRoot>* replaced,
+                 const std::vector<std::vector<double>>& transitions, std::vector<double>& alpha) const;
   std::size_t segment_of(long column) const;
 
   CollapsedChainModel _model;
   int _states = 0;
   long _columns = 0;
+  std::array<bool, 5> _reachable{};             // root values of positive probability somewhere
   std::vector<std::vector<ScaledRoot>> _roots;  // [rate state][column]
   std::vector<double> _alpha;                   // [column][rate state][value], each column normalised
   std::vector<ScaledRoot> _candidate_roots;
   std::vector<double> _candidate_alpha;
-  int _candidate_state = -1;
+  int _candidate_state = -1;  // -1: none; the number of rate states: a transition matrix
+  std::vector<std::vector<double>> _candidate_transitions;
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <stdexcept>
 
@@ -51,7 +52,9 @@ MarginalRateMoves::MarginalRateMoves(int moves_per_rate, int rate_states, double
     : _moves_per_rate(moves_per_rate),
       _rate_states(rate_states),
       _total_length(total_length),
-      _tunings(static_cast<std::size_t>(2 * rate_states)) {}
+      _tunings(static_cast<std::size_t>(2 * rate_states)),
+      _row_log_concentration(static_cast<std::size_t>(rate_states), std::log(100.0)),
+      _row_updates(static_cast<std::size_t>(rate_states), 0.0) {}
 
 MarginalRateMoves::Tuning& MarginalRateMoves::tuning(int event, int rate_state) {
   return _tunings.at(static_cast<std::size_t>((event == deletion_event ? 0 : _rate_states) + rate_state));
@@ -69,7 +72,56 @@ void MarginalRateMoves::sweep(long iteration, LikelihoodEngine& engine, Collapse
     for (const int event : {deletion_event, mutation_event}) {
       for (int s = 0; s < _rate_states; ++s) move(iteration, event, s, engine, chain, rates, log_likelihood);
     }
+    if (std::getenv("ALNSAMPLER_EXPERIMENT_ROW_MOVES") != nullptr) {  // EXPERIMENT
+      const int row_moves = std::atoi(std::getenv("ALNSAMPLER_EXPERIMENT_ROW_MOVES"));
+      for (int m = 0; m < row_moves; ++m) {
+        for (int row = 0; row < _rate_states; ++row) move_transitions(iteration, row, chain, log_likelihood);
+      }
+    }
   }
+}
+
+namespace {
+
+double dirichlet_log_density(const std::vector<double>& x, const std::vector<double>& alpha) {
+  double total = 0.0, density = 0.0;
+  for (std::size_t j = 0; j < x.size(); ++j) {
+    total += alpha[j];
+    density += (alpha[j] - 1.0) * std::log(x[j]) - std::lgamma(alpha[j]);
+  }
+  return density + std::lgamma(total);
+}
+
+std::vector<double> concentrated(const std::vector<double>& row, double concentration) {
+  std::vector<double> alpha(row.size());
+  for (std::size_t j = 0; j < row.size(); ++j) alpha[j] = concentration * row[j] + 1.0;
+  return alpha;
+}
+
+}  // namespace
+
+bool MarginalRateMoves::move_transitions(long iteration, int row, CollapsedChain& chain, double& log_likelihood) {
+  const double concentration = std::exp(_row_log_concentration.at(row));
+  std::vector<std::vector<double>> transitions = chain.state_transitions();
+  const std::vector<double> current = transitions[row];
+  const std::vector<double> proposed = sample_dirichlet(1, concentrated(current, concentration))[0];
+  transitions[row] = proposed;
+  const double log_likelihood_new = chain.candidate_log_likelihood(transitions);
+  const double log_ratio = (log_likelihood_new - log_likelihood) +
+                           (dirichlet_log_density(current, concentrated(proposed, concentration)) -
+                            dirichlet_log_density(proposed, concentrated(current, concentration)));
+  bool accepted = log_ratio >= 0;
+  if (!accepted) accepted = std::log(sample_unif(1, 0.0, 1.0)[0]) < log_ratio;
+  if (accepted) {
+    chain.accept_candidate();
+    log_likelihood = log_likelihood_new;
+  }
+  if (iteration <= warm_up_iterations) {
+    _row_updates[row] += 1;
+    _row_log_concentration[row] -= ((accepted ? 1.0 : 0.0) - 0.3) / std::sqrt(_row_updates[row]);
+    _row_log_concentration[row] = std::clamp(_row_log_concentration[row], std::log(2.0), std::log(1e6));
+  }
+  return accepted;
 }
 
 bool MarginalRateMoves::move(long iteration, int event, int rate_state, LikelihoodEngine& engine, CollapsedChain& chain,

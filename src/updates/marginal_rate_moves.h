@@ -62,6 +62,10 @@ class MarginalRateMoves {
   bool move(long iteration, int event, int rate_state, LikelihoodEngine& engine, CollapsedChain& chain,
             EventRates rates, double& log_likelihood);
 
+  // One move of one row of the rate-state transition matrix (Dirichlet(1..1)
+  // prior), with the path summed out. Returns whether it was accepted.
+  bool move_transitions(long iteration, int row, CollapsedChain& chain, double& log_likelihood);
+
   // What a run carries from one iteration to the next: the tuning state of
   // every rate, flat, for the checkpoint. restore() throws
   // std::invalid_argument for a state of another shape.
@@ -97,4 +101,6 @@ class MarginalRateMoves {
   int _rate_states;
   double _total_length;
   std::vector<Tuning> _tunings;  // deletion states 0..K-1, then mutation states
+  std::vector<double> _row_log_concentration;  // per row of the transition matrix
+  std::vector<double> _row_updates;
 };

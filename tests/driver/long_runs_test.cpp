@@ -65,7 +65,7 @@ TEST(LongRuns, KilledAtAnyMomentResumesToTheSameFiles) {
       std::this_thread::sleep_for(delay);
       run.send(SIGKILL);
       run.wait();
-      kills += " " + std::to_string(delay.count()) + " us";
+      kills.append(" ").append(std::to_string(delay.count())).append(" us");
     }
     const auto result = c.run(resuming(c));
     ASSERT_EQ(result.exit_status, 0) << result.err << " (killed after" << kills << ")";

@@ -39,8 +39,7 @@ struct MoveCase {
             {root_transitions(all_values, thetas, betas, 0.0, 0.0)},
             {0.0, 0.25, 0.25, 0.25, 0.25},
             state_transitions,
-            initial_state_probs,
-            {}};
+            initial_state_probs};
   }
 
   // P(leaves of column c | rate state k, root r), node 1 enumerated.
@@ -166,8 +165,31 @@ GridPosterior exact_posterior(MoveCase c, int event, int state) {
 }  // namespace
 
 // The forward recursion over (rate state, root value) pairs gives the summed
-// likelihood, and the path it draws follows P(path | data).
+// likelihood, and the path it draws follows P(path | data). Also where a
+// column can only be reached by a transition of probability 1e-290 and its
+// leaves pin its root (a mutation rate so small that every change is floored
+// at 2.2e-308): that column is done in logarithms.
 TEST(CollapsedChain, LikelihoodAndPathMatchEnumeration) {
+  MoveCase pinned = one_state_case();
+  pinned.columns = {{1, 1, 1}, {2, 2, 2}};
+  pinned.mutation = {1e-100};
+  for (auto& row : pinned.betas) row = {0.5, 1e-290, 0.25, 0.25};
+  EXPECT_NEAR(Fixture(pinned).chain.log_likelihood(), std::log(pinned.likelihood()), 1e-9);
+  // With deletions floored too, the leaves (empty, 1, empty) are likelier
+  // below an empty root (one floored insertion) than below any root the
+  // chain can reach (two floored deletions): the result is still the latent
+  // sampler's, which works in logarithms throughout.
+  pinned.columns = {{1, 1, 1}, {0, 1, 0}};
+  pinned.deletion = {1e-100};
+  Fixture floored(pinned);
+  ZVSampler latent(2, 5);
+  double expected = 0.0;
+  latent.forward({{0, 1}}, {pinned.thetas}, {0, 0}, pinned.deletion, pinned.insertion, pinned.mutation,
+                 pinned.table.children, pinned.table.lengths, nonempty_values, *floored.engine, all_values,
+                 {0.0, 0.25, 0.25, 0.25, 0.25}, {0.0}, {0.0}, {pinned.betas}, expected, true);
+  EXPECT_LT(expected, -1400.0);
+  EXPECT_NEAR(floored.chain.log_likelihood(), expected, 1e-9);
+
   const MoveCase c = two_state_case();
   Fixture f(c);
   CollapsedChain& chain = f.chain;
