@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
-#include <cstdlib>
 #include <limits>
 #include <stdexcept>
 
@@ -26,6 +25,27 @@ constexpr double largest_log_step = 2.302585092994046;    // ln 10
 constexpr double near_zero_events = 1e-4;
 constexpr double least_bulk_samples = 10;
 constexpr double tuning_fields = 7;
+// Moves of every row of the rate-state transition matrix after each round of
+// rate moves: they need no tree pass, only the forward recursion.
+constexpr int row_moves_per_round = 3;
+constexpr double row_target_acceptance = 0.3;
+constexpr double smallest_log_concentration = 0.6931471805599453;  // ln 2
+constexpr double largest_log_concentration = 13.815510557964274;   // ln 1e6
+
+double dirichlet_log_density(const std::vector<double>& x, const std::vector<double>& alpha) {
+  double total = 0.0, density = 0.0;
+  for (std::size_t j = 0; j < x.size(); ++j) {
+    total += alpha[j];
+    density += (alpha[j] - 1.0) * std::log(x[j]) - std::lgamma(alpha[j]);
+  }
+  return density + std::lgamma(total);
+}
+
+std::vector<double> concentrated(const std::vector<double>& row, double concentration) {
+  std::vector<double> alpha(row.size());
+  for (std::size_t j = 0; j < row.size(); ++j) alpha[j] = concentration * row[j] + 1.0;
+  return alpha;
+}
 
 double log_sum_exp(double a, double b) {
   const double top = std::max(a, b);
@@ -72,35 +92,16 @@ void MarginalRateMoves::sweep(long iteration, LikelihoodEngine& engine, Collapse
     for (const int event : {deletion_event, mutation_event}) {
       for (int s = 0; s < _rate_states; ++s) move(iteration, event, s, engine, chain, rates, log_likelihood);
     }
-    if (std::getenv("ALNSAMPLER_EXPERIMENT_ROW_MOVES") != nullptr) {  // EXPERIMENT
-      const int row_moves = std::atoi(std::getenv("ALNSAMPLER_EXPERIMENT_ROW_MOVES"));
-      for (int m = 0; m < row_moves; ++m) {
-        for (int row = 0; row < _rate_states; ++row) move_transitions(iteration, row, chain, log_likelihood);
-      }
+    for (int m = 0; m < row_moves_per_round; ++m) {
+      for (int row = 0; row < _rate_states; ++row) move_transition_row(iteration, row, chain, log_likelihood);
     }
   }
 }
 
-namespace {
-
-double dirichlet_log_density(const std::vector<double>& x, const std::vector<double>& alpha) {
-  double total = 0.0, density = 0.0;
-  for (std::size_t j = 0; j < x.size(); ++j) {
-    total += alpha[j];
-    density += (alpha[j] - 1.0) * std::log(x[j]) - std::lgamma(alpha[j]);
-  }
-  return density + std::lgamma(total);
-}
-
-std::vector<double> concentrated(const std::vector<double>& row, double concentration) {
-  std::vector<double> alpha(row.size());
-  for (std::size_t j = 0; j < row.size(); ++j) alpha[j] = concentration * row[j] + 1.0;
-  return alpha;
-}
-
-}  // namespace
-
-bool MarginalRateMoves::move_transitions(long iteration, int row, CollapsedChain& chain, double& log_likelihood) {
+// A Dirichlet proposal around the current row (concentration c: parameters
+// c p_j + 1), the Hastings ratio for its asymmetry; the prior of a row is
+// Dirichlet(1, ..., 1), flat, as in the update from the path's counts.
+bool MarginalRateMoves::move_transition_row(long iteration, int row, CollapsedChain& chain, double& log_likelihood) {
   const double concentration = std::exp(_row_log_concentration.at(row));
   std::vector<std::vector<double>> transitions = chain.state_transitions();
   const std::vector<double> current = transitions[row];
@@ -118,8 +119,9 @@ bool MarginalRateMoves::move_transitions(long iteration, int row, CollapsedChain
   }
   if (iteration <= warm_up_iterations) {
     _row_updates[row] += 1;
-    _row_log_concentration[row] -= ((accepted ? 1.0 : 0.0) - 0.3) / std::sqrt(_row_updates[row]);
-    _row_log_concentration[row] = std::clamp(_row_log_concentration[row], std::log(2.0), std::log(1e6));
+    _row_log_concentration[row] -= ((accepted ? 1.0 : 0.0) - row_target_acceptance) / std::sqrt(_row_updates[row]);
+    _row_log_concentration[row] =
+        std::clamp(_row_log_concentration[row], smallest_log_concentration, largest_log_concentration);
   }
   return accepted;
 }
@@ -232,11 +234,13 @@ std::vector<double> MarginalRateMoves::save() const {
     state.insert(state.end(),
                  {t.log_step, t.step_updates, t.samples, t.near_zero, t.bulk_count, t.bulk_mean, t.bulk_m2});
   }
+  state.insert(state.end(), _row_log_concentration.begin(), _row_log_concentration.end());
+  state.insert(state.end(), _row_updates.begin(), _row_updates.end());
   return state;
 }
 
 void MarginalRateMoves::restore(const std::vector<double>& state) {
-  if (state.size() != _tunings.size() * static_cast<std::size_t>(tuning_fields)) {
+  if (state.size() != _tunings.size() * static_cast<std::size_t>(tuning_fields) + 2 * _row_updates.size()) {
     throw std::invalid_argument("marginal rate moves: tuning state of another shape");
   }
   auto field = state.begin();
@@ -249,4 +253,6 @@ void MarginalRateMoves::restore(const std::vector<double>& state) {
     t.bulk_mean = *field++;
     t.bulk_m2 = *field++;
   }
+  for (double& value : _row_log_concentration) value = *field++;
+  for (double& value : _row_updates) value = *field++;
 }

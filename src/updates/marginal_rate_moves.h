@@ -19,7 +19,12 @@ struct EventRates {
 // "rest" being the segmentation, thetas, betas, gammas, etas, the rate-state
 // transition matrix and the other rates. The likelihood comes from the
 // forward recursion of CollapsedChain over the engine's tables; a move
-// re-evaluates the tables of its own rate state only.
+// re-evaluates the tables of its own rate state only. Each round of rate
+// moves is followed by moves on the rows of the rate-state transition matrix
+// with the same target (prior Dirichlet(1, ..., 1) per row), which need no
+// tree pass: the rates of a state and the share of columns the path gives it
+// are tied (a state that takes more conserved columns has a lower rate), and
+// with the path summed out both can move.
 //
 // Moves work on y = ln x (the prior's density in y is x^0.01 e^(-0.01 x)) and
 // mix two kernels with fixed probabilities, each a valid Metropolis-Hastings
@@ -38,8 +43,8 @@ struct EventRates {
 // inside. The prior puts 8.05e-4 of its mass below that bound.
 //
 // Adaptation: during the first warm_up_iterations iterations the step, the
-// prior weight e, the centre and the spread are tuned from the moves' own
-// history; afterwards they are fixed, so from then on every move leaves its
+// prior weight e, the centre and the spread (and the rows' proposal
+// concentration) are tuned from the moves' own history; afterwards they are fixed, so from then on every move leaves its
 // target exactly invariant. No part of a proposal depends on the ancestral
 // values, the indicators or the rate-state path.
 class MarginalRateMoves {
@@ -50,11 +55,13 @@ class MarginalRateMoves {
   // (a rate x with x * total_length < 1e-4 counts as near zero when tuning).
   MarginalRateMoves(int moves_per_rate, int rate_states, double total_length);
 
-  // moves_per_rate moves on every rate, deletion rates of states 0..K-1 then
-  // mutation rates, each round in that order. The engine must hold the
+  // moves_per_rate rounds: a move on every rate, deletion rates of states
+  // 0..K-1 then mutation rates, then three moves on every row of the
+  // transition matrix, rows in order. The engine must hold the
   // tables of `rates` (evaluate() called with them); it holds the tables of
-  // the rates left in `rates` afterwards, and `chain` the model loaded and
-  // its forward vectors for those rates (for CollapsedChain::draw_path).
+  // the rates left in `rates` afterwards, and `chain` the model loaded (with
+  // the transition matrix the moves leave) and its forward vectors for those
+  // rates (for CollapsedChain::draw_path).
   void sweep(long iteration, LikelihoodEngine& engine, CollapsedChain& chain, EventRates rates);
   // One move of one rate (event 0: deletion, 2: mutation) of one rate state;
   // `log_likelihood` is ln P(data) at the current rates and is updated.
@@ -62,12 +69,13 @@ class MarginalRateMoves {
   bool move(long iteration, int event, int rate_state, LikelihoodEngine& engine, CollapsedChain& chain,
             EventRates rates, double& log_likelihood);
 
-  // One move of one row of the rate-state transition matrix (Dirichlet(1..1)
-  // prior), with the path summed out. Returns whether it was accepted.
-  bool move_transitions(long iteration, int row, CollapsedChain& chain, double& log_likelihood);
+  // One move of one row of the rate-state transition matrix held by `chain`
+  // (prior Dirichlet(1, ..., 1)), with the same target otherwise. Returns
+  // whether the proposal was accepted.
+  bool move_transition_row(long iteration, int row, CollapsedChain& chain, double& log_likelihood);
 
   // What a run carries from one iteration to the next: the tuning state of
-  // every rate, flat, for the checkpoint. restore() throws
+  // every rate and row, flat, for the checkpoint. restore() throws
   // std::invalid_argument for a state of another shape.
   std::vector<double> save() const;
   void restore(const std::vector<double>& state);
@@ -101,6 +109,6 @@ class MarginalRateMoves {
   int _rate_states;
   double _total_length;
   std::vector<Tuning> _tunings;  // deletion states 0..K-1, then mutation states
-  std::vector<double> _row_log_concentration;  // per row of the transition matrix
-  std::vector<double> _row_updates;
+  std::vector<double> _row_log_concentration;  // per row: ln c of its Dirichlet proposal
+  std::vector<double> _row_updates;            // per row: moves that tuned it
 };

@@ -146,13 +146,37 @@ struct GridPosterior {
   }
 };
 
-GridPosterior exact_posterior(MoveCase c, int event, int state) {
+// What a move changes: a rate (event 0 or 2, on ln x, prior Gamma(0.01,
+// 0.01)) or, with event -1, entry 0 of a row of the transition matrix (prior
+// flat). `set` puts a grid value into a case and returns its log prior
+// density on the grid's scale.
+struct Moved {
+  int event, state;
+  double set(MoveCase& c, double value) const {
+    if (event < 0) {
+      c.state_transitions[state] = {value, 1.0 - value};
+      return 0.0;
+    }
+    (event == 0 ? c.deletion : c.mutation)[state] = std::exp(value);
+    return prior_shape * value - prior_rate * std::exp(value);
+  }
+  double get(const MoveCase& c, const CollapsedChain& chain) const {
+    if (event < 0) return chain.state_transitions()[state][0];
+    return std::log((event == 0 ? c.deletion : c.mutation)[state]);
+  }
+};
+
+GridPosterior exact_posterior(MoveCase c, const Moved& moved) {
   GridPosterior g;
   std::vector<double> density;
-  for (double y = std::log(DBL_MIN); y < 9.0; y += y < -40.0 ? 0.5 : 0.01) {
-    (event == 0 ? c.deletion : c.mutation)[state] = std::exp(y);
-    g.y.push_back(y);
-    density.push_back(c.likelihood() * std::exp(prior_shape * y - prior_rate * std::exp(y)));
+  if (moved.event < 0) {
+    for (double p = 0.0005; p < 1.0; p += 0.001) g.y.push_back(p);
+  } else {
+    for (double y = std::log(DBL_MIN); y < 9.0; y += y < -40.0 ? 0.5 : 0.01) g.y.push_back(y);
+  }
+  for (const double y : g.y) {
+    const double log_prior = moved.set(c, y);
+    density.push_back(c.likelihood() * std::exp(log_prior));
   }
   g.cdf.assign(g.y.size(), 0.0);
   for (std::size_t i = 1; i < g.y.size(); ++i) {
@@ -206,19 +230,21 @@ TEST(CollapsedChain, LikelihoodAndPathMatchEnumeration) {
   EXPECT_GT(chi_square_test(observed, exact), 1e-6);
 }
 
-// After the warm-up, the moves of one rate (the others fixed) follow its
-// exact posterior with the path, the roots and node 1 summed out: gapped
-// columns for a deletion rate, variable ones for a mutation rate, and a rate
-// of a second state whose posterior has a spike near zero and a bulk, each
-// holding a good share of the mass.
+// After the warm-up, the moves of one rate or transition row (the rest
+// fixed) follow its exact posterior with the path, the roots and node 1
+// summed out: gapped columns for a deletion rate, variable ones for a
+// mutation rate, a rate of a second state whose posterior has a spike near
+// zero and a bulk, each holding a good share of the mass, and a row of the
+// transition matrix between two states.
 TEST(MarginalRateMoves, DrawsFollowTheExactPosterior) {
   struct Row {
     MoveCase c;
-    int event, state;
-    double spike_mass;  // -1: not checked
+    Moved moved;
+    bool spike_and_bulk;
   };
-  for (Row row : {Row{one_state_case(), 0, 0, -1}, Row{one_state_case(), 2, 0, -1}, Row{two_state_case(), 2, 0, 0.5}}) {
-    const GridPosterior exact = exact_posterior(row.c, row.event, row.state);
+  for (Row row : {Row{one_state_case(), {0, 0}, false}, Row{one_state_case(), {2, 0}, false},
+                  Row{two_state_case(), {2, 0}, true}, Row{two_state_case(), {-1, 1}, false}}) {
+    const GridPosterior exact = exact_posterior(row.c, row.moved);
     Fixture f(row.c);
     double total_length = 0.0;
     for (const double t : row.c.table.lengths) total_length += t;
@@ -229,14 +255,18 @@ TEST(MarginalRateMoves, DrawsFollowTheExactPosterior) {
     std::vector<double> draws;
     const long iterations = 60000, thin = 20;
     for (long i = 1; i <= iterations; ++i) {
-      moves.move(i, row.event, row.state, *f.engine, f.chain, rates, log_likelihood);
-      const double x = (row.event == 0 ? row.c.deletion : row.c.mutation)[row.state];
-      if (i > MarginalRateMoves::warm_up_iterations && i % thin == 0) draws.push_back(std::log(x));
+      if (row.moved.event < 0) {
+        moves.move_transition_row(i, row.moved.state, f.chain, log_likelihood);
+      } else {
+        moves.move(i, row.moved.event, row.moved.state, *f.engine, f.chain, rates, log_likelihood);
+      }
+      if (i > MarginalRateMoves::warm_up_iterations && i % thin == 0) draws.push_back(row.moved.get(row.c, f.chain));
     }
+    row.moved.set(row.c, draws.back());
     EXPECT_NEAR(log_likelihood, std::log(row.c.likelihood()), 1e-9);
-    EXPECT_GT(ks_test(draws, exact), 1e-4) << "event " << row.event << " state " << row.state;
-    std::cerr << "KS p " << ks_test(draws, exact) << " exact spike " << exact(std::log(1e-6)) << "\n";
-    if (row.spike_mass >= 0) {
+    EXPECT_GT(ks_test(draws, exact), 1e-4) << "event " << row.moved.event << " state " << row.moved.state;
+    std::cerr << "KS p " << ks_test(draws, exact) << "\n";
+    if (row.spike_and_bulk) {
       const double cut = std::log(1e-6);
       double below = 0;
       for (const double y : draws) below += y < cut;
