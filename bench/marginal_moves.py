@@ -7,8 +7,8 @@
 Builds the cases from the alignments of Debian's example packages (beast2-mcmc-examples: the
 29-taxon 18S rRNA alignment of its MrBayes benchmark and the 26 pocket gophers; phyml: the 22
 plants of its dating example; maffilter-examples: six 1,000-column windows of the great-ape chr22
-MAF, one from each of six blocks spread over the file), with trees from phyml (HKY85, rooted at
-the midpoint, or on the orang-utan for the apes). Then runs two chains (seeds 1 and 2, side by
+MAF, each inside one of six blocks spread over the file), with trees from phyml (HKY85, rooted
+at the midpoint, or on the orang-utan for the apes). Then runs two chains (seeds 1 and 2, side by
 side, under nice) of every case for every number of moves and prints, per case and setting, the
 CPU seconds per iteration, the slowest rate with its effective sample size (ESS) and the largest
 R-hat (both from alnsummarize, after its burn-in), the slowest ESS per CPU-second of the two
@@ -25,7 +25,7 @@ import sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 TOOLS = os.path.join(HERE, '..', 'tools')
 PYTHON = '/usr/bin/python3'
-APE_BLOCKS = (0, 1599, 3199, 4799, 6399, 7999)  # first block of at least 2,200 columns from each of these on
+APE_BLOCKS = (0, 1599, 3199, 4799, 6399, 7999)  # block indices from which the windows' blocks are sought
 
 
 def run(command, **kwargs):
@@ -74,9 +74,10 @@ def alignment_cases(args):
 
 
 def ape_cases(args):
-    """Six windows of the great-ape MAF: from each of six places in the file, the first block with
-    every species and at least 2,200 columns, cut into 1,000-column windows; the first window of
-    each block's second kilobase is kept."""
+    """Six 1,000-column windows of the great-ape MAF, one inside each of six blocks spread over the
+    file (from each of APE_BLOCKS on, the first block with all four species and at least 2,200
+    columns); the tree by phyml from the first 300 blocks with all four species, rooted on the
+    orang-utan."""
     wanted = [name for name in args.cases if name.startswith('ape_')]
     if not wanted:
         return
@@ -90,16 +91,10 @@ def ape_cases(args):
                 blocks.append(block)
             elif line.startswith('s') and block is not None:
                 block.append(line)
-    chosen = []
-    for start in APE_BLOCKS:
-        i = start
-        while not (len(blocks[i]) == 5 and int(blocks[i][1].split()[3]) >= 2200):
-            i += 1
-        chosen.append(blocks[i])
-    # The tree of the four species from the chosen blocks, rooted on the orang-utan.
+    complete = [b for b in blocks if len(b) == 5]
     rows = {}
-    for block in chosen:
-        for line in block[1:]:
+    for b in complete[:300]:
+        for line in b[1:]:
             fields = line.split()
             rows.setdefault(fields[1].split('.')[0], []).append(fields[6].upper())
     phylip = os.path.join(args.work, 'src', 'ape.phy')
@@ -110,18 +105,24 @@ def ape_cases(args):
     tree = os.path.join(args.work, 'src', 'ape.nwk')
     with open(tree, 'w') as out:
         out.write(phyml_tree(args, 'ape', phylip))
-    for number, block in enumerate(chosen, 1):
-        sub = os.path.join(args.work, 'src', f'ape_block{number}.maf')
-        with open(sub, 'w') as out:
-            out.write('##maf version=1\n\n' + ''.join(block) + '\n')
-        run([PYTHON, os.path.join(TOOLS, 'alnprepare', 'alnprepare'), '--alignment', sub, '--format', 'maf', '--tree',
-             tree, '--outgroup', 'Ppyg', '--root-dir', args.work + '/', '--case', f'apeblock{number}/', '--window', '1000',
-             '--force'], stdout=subprocess.DEVNULL)
+    sub = os.path.join(args.work, 'src', 'ape_blocks.maf')
+    with open(sub, 'w') as out:
+        out.write('##maf version=1\n\n')
+        for start in APE_BLOCKS:
+            i = start
+            while not (len(blocks[i]) == 5 and int(blocks[i][1].split()[3]) >= 2200):
+                i += 1
+            out.write(''.join(blocks[i]) + '\n')
+    run([PYTHON, os.path.join(TOOLS, 'alnprepare', 'alnprepare'), '--alignment', sub, '--format', 'maf', '--tree',
+         tree, '--outgroup', 'Ppyg', '--root-dir', args.work + '/', '--case', 'ape/', '--window', '1000',
+         '--force'], stdout=subprocess.DEVNULL)
+    # Windows 2, 8, 17, 24, 29 and 32 lie inside blocks 1 to 6 (the others start or end a block).
+    for number, window in enumerate((2, 8, 17, 24, 29, 32), 1):
         name = f'ape_w{number}'
         if name in wanted:
             target = os.path.join(args.work, 'data', name)
             shutil.rmtree(target, ignore_errors=True)
-            shutil.copytree(os.path.join(args.work, 'data', f'apeblock{number}_w00002'), target)
+            shutil.copytree(os.path.join(args.work, 'data', f'ape_w{window:05d}'), target)
             os.makedirs(os.path.join(args.work, 'results', name), exist_ok=True)
 
 

@@ -167,11 +167,12 @@ Options (each followed by its value):
                  -k, -d, --thin, --marginal-rate-moves and input files. The
                  outputs are then those of one uninterrupted run
   --marginal-rate-moves N
-                 after the rate states are drawn, N more moves per deletion
-                 and mutation rate with every ancestral value and indicator
-                 and the rate-state path summed out, then the rate states
-                 anew (default 0: none); lets chains leave a rate stuck near
-                 zero. The first 100 iterations tune these moves
+                 N rounds per iteration (0..1000, default 0) of moves on every
+                 deletion and mutation rate and on the rate-state transition
+                 matrix whose likelihood sums out the rate states and every
+                 ancestral value and indicator, then the rate states drawn
+                 anew; lets two chains agree where a rate gets stuck near
+                 zero. The first 100 iterations tune the moves
   -h, --help     print this text and exit
   --version      print the version and exit
 
