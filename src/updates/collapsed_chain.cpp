@@ -18,6 +18,14 @@ constexpr double minus_infinity = -std::numeric_limits<double>::infinity();
 // empty root, whose one floored insertion of probability 2.2e-308 can beat
 // two floored deletions), so that the others lie far below the shift.
 constexpr double smallest_normaliser = 1e-280;
+// exp(d) for d below this is subnormal or 0 (and slow to compute); such a
+// weight is too small to change any sum it adds to.
+constexpr double least_exponent = -708.0;
+// A replacing state whose shift lies this far above a column's largest is
+// scaled afresh (its factor would overflow).
+constexpr double greatest_exponent = 700.0;
+
+double scaled_exp(double d) { return d < least_exponent ? 0.0 : std::exp(d); }
 
 }  // namespace
 
@@ -33,7 +41,7 @@ CollapsedChain::ScaledRoot CollapsedChain::scaled(const PatternTables& root) {
     scaled.possible = true;
   }
   for (int s = 0; s < n_values; ++s) {
-    scaled.weights[s] = scaled.log_lik[s] == minus_infinity ? 0.0 : std::exp(scaled.log_lik[s] - scaled.shift);
+    scaled.weights[s] = scaled.log_lik[s] == minus_infinity ? 0.0 : scaled_exp(scaled.log_lik[s] - scaled.shift);
   }
   return scaled;
 }
@@ -51,7 +59,21 @@ void CollapsedChain::load(const CollapsedChainModel& model, const LikelihoodEngi
   for (int k = 0; k < rate_states; ++k) {
     for (long c = 0; c < _columns; ++c) _roots[k][c] = scaled(engine.root_tables(c, k));
   }
+  refresh_scales();
   _candidate_state = -1;
+}
+
+void CollapsedChain::refresh_scales() {
+  _top.assign(static_cast<std::size_t>(_columns), minus_infinity);
+  _scales.assign(static_cast<std::size_t>(_columns), {0.0, 0.0, 0.0});
+  for (long c = 0; c < _columns; ++c) {
+    for (int k = 0; k < _states; ++k) {
+      if (_roots[k][c].possible && _roots[k][c].shift > _top[c]) _top[c] = _roots[k][c].shift;
+    }
+    for (int k = 0; k < _states; ++k) {
+      if (_roots[k][c].possible) _scales[c][k] = scaled_exp(_roots[k][c].shift - _top[c]);
+    }
+  }
 }
 
 double CollapsedChain::log_likelihood() { return forward(-1, nullptr, _model.state_transitions, _alpha); }
@@ -75,6 +97,7 @@ void CollapsedChain::accept_candidate() {
     std::swap(_model.state_transitions, _candidate_transitions);
   } else {
     std::swap(_roots[_candidate_state], _candidate_roots);
+    refresh_scales();
   }
   std::swap(_alpha, _candidate_alpha);
   _candidate_state = -1;
@@ -89,30 +112,44 @@ std::size_t CollapsedChain::segment_of(long column) const {
 
 // alpha_c(k, s) = L_c(k, s) sum_k' A[k'][k] sum_r alpha_c-1(k', r) T[r][s],
 // the inner sum over r first (the same for every k), in increasing order.
+// The normalisers are multiplied up and their log taken only when the
+// product leaves [1e-200, 1e200].
 double CollapsedChain::forward(int replaced_state, const std::vector<ScaledRoot>* replaced,
                                const std::vector<std::vector<double>>& a, std::vector<double>& alpha) const {
   const int width = _states * n_values;
   alpha.assign(static_cast<std::size_t>(_columns) * width, 0.0);
   double log_likelihood = 0.0;
+  double normalisers = 1.0;
   for (std::size_t g = 0; g < _model.from_tos.size(); ++g) {
     const auto& t = _model.root_transitions[g];
     for (long c = _model.from_tos[g][0]; c <= _model.from_tos[g][1]; ++c) {
       const ScaledRoot* roots[max_states];
-      double top = minus_infinity;
+      bool possible = false;
       for (int k = 0; k < _states; ++k) {
         roots[k] = k == replaced_state ? &(*replaced)[c] : &_roots[k][c];
-        if (roots[k]->possible && roots[k]->shift > top) top = roots[k]->shift;
+        possible = possible || roots[k]->possible;
       }
-      if (top == minus_infinity) return minus_infinity;
+      if (!possible) return minus_infinity;
+      double top = _top[c];
+      std::array<double, 3> scales = _scales[c];
+      if (replaced_state >= 0) {
+        const ScaledRoot& root = *roots[replaced_state];
+        if (root.possible && (top == minus_infinity || root.shift - top > greatest_exponent)) {
+          top = root.shift;
+          for (int k = 0; k < _states; ++k) scales[k] = roots[k]->possible ? scaled_exp(roots[k]->shift - top) : 0.0;
+        } else {
+          scales[replaced_state] = root.possible ? scaled_exp(root.shift - top) : 0.0;
+        }
+      }
       // prior[k][s]: the probability of (k, s) at c given the data before c.
       double prior[max_states][n_values];
-      const double* before = now_of(alpha, c - 1);
       for (int k = 0; k < _states; ++k) {
         for (int s = 0; s < n_values; ++s) {
           prior[k][s] = c == 0 ? _model.initial_state_probs[k] * _model.initial_value_probs[s] : 0.0;
         }
       }
       if (c > 0) {
+        const double* before = &alpha[static_cast<std::size_t>(c - 1) * width];
         double moved[max_states][n_values];
         for (int k = 0; k < _states; ++k) {
           for (int s = 0; s < n_values; ++s) {
@@ -130,8 +167,8 @@ double CollapsedChain::forward(int replaced_state, const std::vector<ScaledRoot>
       double* now = &alpha[static_cast<std::size_t>(c) * width];
       double total = 0.0;
       for (int k = 0; k < _states; ++k) {
-        const double scale = roots[k]->possible ? std::exp(roots[k]->shift - top) : 0.0;
-        for (int s = 0; s < n_values; ++s) total += now[k * n_values + s] = prior[k][s] * roots[k]->weights[s] * scale;
+        for (int s = 0; s < n_values; ++s)
+          total += now[k * n_values + s] = prior[k][s] * roots[k]->weights[s] * scales[k];
       }
       double shift = top;
       if (!(total >= smallest_normaliser)) {
@@ -147,11 +184,17 @@ double CollapsedChain::forward(int replaced_state, const std::vector<ScaledRoot>
         total = 0.0;
         for (int i = 0; i < width; ++i) total += now[i] = std::exp(terms[i] - shift);
       }
-      for (int i = 0; i < width; ++i) now[i] /= total;
-      log_likelihood += std::log(total) + shift;
+      const double inverse = 1.0 / total;
+      for (int i = 0; i < width; ++i) now[i] *= inverse;
+      log_likelihood += shift;
+      normalisers *= total;
+      if (normalisers < 1e-200 || normalisers > 1e200) {
+        log_likelihood += std::log(normalisers);
+        normalisers = 1.0;
+      }
     }
   }
-  return log_likelihood;
+  return log_likelihood + std::log(normalisers);
 }
 
 void CollapsedChain::draw_path(std::vector<int>& column_rate_states) const {

@@ -70,6 +70,10 @@ class CollapsedChain {
   const double* now_of(const std::vector<double>& alpha, long column) const {
     return column < 0 ? nullptr : &alpha[static_cast<std::size_t>(column) * _states * 5];
   }
+  // Per column, the largest shift over the current rate states and each
+  // state's factor exp(shift - largest), so that a forward pass needs no
+  // exponential for the states it does not replace.
+  void refresh_scales();
   double forward(int replaced_state, const std::vector<ScaledRoot>* replaced,
                  const std::vector<std::vector<double>>& transitions, std::vector<double>& alpha) const;
   std::size_t segment_of(long column) const;
@@ -77,8 +81,9 @@ class CollapsedChain {
   CollapsedChainModel _model;
   int _states = 0;
   long _columns = 0;
-  std::array<bool, 5> _reachable{};             // root values of positive probability somewhere
   std::vector<std::vector<ScaledRoot>> _roots;  // [rate state][column]
+  std::vector<double> _top;                     // [column]
+  std::vector<std::array<double, 3>> _scales;   // [column][rate state]
   std::vector<double> _alpha;                   // [column][rate state][value], each column normalised
   std::vector<ScaledRoot> _candidate_roots;
   std::vector<double> _candidate_alpha;
