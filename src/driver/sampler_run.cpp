@@ -3,7 +3,6 @@
 #include <array>
 #include <chrono>
 #include <cmath>
-#include <cstdlib>
 #include <functional>
 #include <iostream>
 #include <memory>
@@ -441,16 +440,18 @@ void SamplerRun::sample_rate_states(long iteration) {
   }
 }
 
-// The marginal moves take the rate-state transition matrix drawn from the
-// previous path, then the rates with the path, every root value, every other
-// ancestral value and every indicator summed out; the path is then drawn from
-// its distribution given the new rates with the root values summed out, and
-// the latent step that follows draws every ancestral value and indicator
-// given it. (move, path, latent values) is thus a draw of the rates from a
-// kernel that leaves their marginal posterior invariant followed by an exact
-// draw of everything that was summed out, so the iteration leaves the joint
-// posterior invariant; the documented path draw given the root values is left
-// out, as its result would be discarded unread.
+// The marginal moves start from the rate-state transition matrix drawn from
+// the previous path and move the rates and the matrix's rows with the path,
+// every root value, every other ancestral value and every indicator summed
+// out; the path is then drawn from its distribution given the new rates and
+// matrix with the root values summed out, and the latent step that follows
+// draws every ancestral value and indicator given it. (moves, path, latent
+// values) is thus a draw of the rates and the matrix from a kernel that
+// leaves their marginal posterior invariant followed by an exact draw of
+// everything that was summed out, so the iteration leaves the joint posterior
+// invariant. Nothing between the moves and those draws may read the old path
+// or latent values; the usual draw of the path given the root values is left
+// out, as its result would be replaced unread.
 void SamplerRun::move_rates_marginally(long iteration) {
   sample_rate_state_transitions(_n_rate_states, _column_rate_states, _state_transitions,
                                 _files.rate_state_transitions_ptr);
@@ -473,8 +474,8 @@ void SamplerRun::move_rates_marginally(long iteration) {
   _log_posterior += compute_post_para_rate_states(_n_rate_states, _column_rate_states, _state_transitions);
 }
 
-// The rates as the documented update writes them, and their log prior
-// densities, in its order (deletion then mutation, rate states in order).
+// The rates as the rate samplers write them, and their log prior densities,
+// in their order (deletion then mutation, rate states in order).
 void SamplerRun::write_rates_and_log_priors(long iteration) {
   for (const auto& [stem, rates] :
        {std::pair{"_deletions_", &_deletion_rates}, std::pair{"_mutations_", &_mutation_rates}}) {
