@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <random>
+#include <tuple>
 #include <vector>
 
 #include "support/statistics.h"
@@ -199,20 +201,35 @@ TEST(CollapsedChain, LikelihoodAndPathMatchEnumeration) {
   pinned.mutation = {1e-100};
   for (auto& row : pinned.betas) row = {0.5, 1e-290, 0.25, 0.25};
   EXPECT_NEAR(Fixture(pinned).chain.log_likelihood(), std::log(pinned.likelihood()), 1e-9);
-  // With deletions floored too, the leaves (empty, 1, empty) are likelier
-  // below an empty root (one floored insertion) than below any root the
-  // chain can reach (two floored deletions): the result is still the latent
-  // sampler's, which works in logarithms throughout.
+  // The latent sampler's recursion works in logarithms throughout; with one
+  // rate state the two must agree: where deletions are floored too, so that
+  // the leaves (empty, 1, empty) are likelier below an empty root (one
+  // floored insertion) than below any root the chain can reach (two floored
+  // deletions), and on 3000 random columns whose roots may empty and refill.
   pinned.columns = {{1, 1, 1}, {0, 1, 0}};
   pinned.deletion = {1e-100};
-  Fixture floored(pinned);
-  ZVSampler latent(2, 5);
-  double expected = 0.0;
-  latent.forward({{0, 1}}, {pinned.thetas}, {0, 0}, pinned.deletion, pinned.insertion, pinned.mutation,
-                 pinned.table.children, pinned.table.lengths, nonempty_values, *floored.engine, all_values,
-                 {0.0, 0.25, 0.25, 0.25, 0.25}, {0.0}, {0.0}, {pinned.betas}, expected, true);
-  EXPECT_LT(expected, -1400.0);
-  EXPECT_NEAR(floored.chain.log_likelihood(), expected, 1e-9);
+  MoveCase long_case = one_state_case();
+  std::mt19937 random(3);
+  long_case.columns.assign(3000, std::vector<int>(3));
+  for (auto& column : long_case.columns) {
+    for (int& value : column) value = std::uniform_int_distribution<int>(0, 4)(random);
+  }
+  for (const auto& [test, gamma, eta] : {std::tuple{pinned, 0.0, 0.0}, std::tuple{long_case, 0.1, 0.3}}) {
+    const std::vector<double> first_root =
+        gamma == 0.0 ? std::vector<double>{0.0, 0.25, 0.25, 0.25, 0.25} : std::vector<double>{0.2, 0.2, 0.2, 0.2, 0.2};
+    CollapsedChainModel model = test.model();
+    model.root_transitions = {root_transitions(all_values, test.thetas, test.betas, gamma, eta)};
+    model.initial_value_probs = first_root;
+    Fixture f(test);
+    f.chain.load(model, *f.engine, 1);
+    ZVSampler latent(static_cast<long>(test.columns.size()), 5);
+    double expected = 0.0;
+    latent.forward({{0, test.last()}}, {test.thetas}, std::vector<int>(test.columns.size(), 0), test.deletion,
+                   test.insertion, test.mutation, test.table.children, test.table.lengths, nonempty_values, *f.engine,
+                   all_values, first_root, {gamma}, {eta}, {test.betas}, expected, true);
+    EXPECT_LT(expected, -1000.0);
+    EXPECT_NEAR(f.chain.log_likelihood(), expected, 1e-9 * std::abs(expected));
+  }
 
   const MoveCase c = two_state_case();
   Fixture f(c);
