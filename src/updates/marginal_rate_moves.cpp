@@ -158,9 +158,8 @@ bool MarginalRateMoves::move(long iteration, int event, int rate_state, Likeliho
       log_ratio = (log_likelihood_new - log_likelihood) + (prior_shape * (y_new - y) - prior_rate * (x_new - x));
       if (!random_walk) log_ratio -= log_independence_density(y_new, p) - log_independence_density(y, p);
     }
-    accepted = log_ratio >= 0;
-    if (!accepted && log_likelihood_new > -std::numeric_limits<double>::infinity()) {
-      accepted = std::log(sample_unif(1, 0.0, 1.0)[0]) < log_ratio;
+    if (log_likelihood_new > -std::numeric_limits<double>::infinity()) {
+      accepted = log_ratio >= 0 || std::log(sample_unif(1, 0.0, 1.0)[0]) < log_ratio;
     }
     if (accepted) {
       engine.accept_candidate();
