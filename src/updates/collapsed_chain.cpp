@@ -61,6 +61,7 @@ void CollapsedChain::load(const CollapsedChainModel& model, const LikelihoodEngi
   }
   refresh_scales();
   _candidate_state = -1;
+  _candidate_has_transitions = false;
 }
 
 void CollapsedChain::refresh_scales() {
@@ -78,29 +79,36 @@ void CollapsedChain::refresh_scales() {
 
 double CollapsedChain::log_likelihood() { return forward(-1, nullptr, _model.state_transitions, _alpha); }
 
-double CollapsedChain::candidate_log_likelihood(int rate_state, const LikelihoodEngine& engine) {
+double CollapsedChain::candidate_log_likelihood(int rate_state, const LikelihoodEngine& engine,
+                                                const std::vector<std::vector<double>>* state_transitions) {
   _candidate_roots.resize(_columns);
   for (long c = 0; c < _columns; ++c) _candidate_roots[c] = scaled(engine.candidate_root_tables(c));
   _candidate_state = rate_state;
-  return forward(rate_state, &_candidate_roots, _model.state_transitions, _candidate_alpha);
+  _candidate_has_transitions = state_transitions != nullptr;
+  if (_candidate_has_transitions) _candidate_transitions = *state_transitions;
+  return forward(rate_state, &_candidate_roots,
+                 _candidate_has_transitions ? _candidate_transitions : _model.state_transitions, _candidate_alpha);
 }
 
 double CollapsedChain::candidate_log_likelihood(const std::vector<std::vector<double>>& state_transitions) {
   _candidate_transitions = state_transitions;
-  _candidate_state = _states;
+  _candidate_has_transitions = true;
+  _candidate_state = -1;
   return forward(-1, nullptr, _candidate_transitions, _candidate_alpha);
 }
 
 void CollapsedChain::accept_candidate() {
-  if (_candidate_state < 0) throw std::logic_error("collapsed chain: no candidate to accept");
-  if (_candidate_state == _states) {
-    std::swap(_model.state_transitions, _candidate_transitions);
-  } else {
+  if (_candidate_state < 0 && !_candidate_has_transitions) {
+    throw std::logic_error("collapsed chain: no candidate to accept");
+  }
+  if (_candidate_has_transitions) std::swap(_model.state_transitions, _candidate_transitions);
+  if (_candidate_state >= 0) {
     std::swap(_roots[_candidate_state], _candidate_roots);
     refresh_scales();
   }
   std::swap(_alpha, _candidate_alpha);
   _candidate_state = -1;
+  _candidate_has_transitions = false;
 }
 
 std::size_t CollapsedChain::segment_of(long column) const {

@@ -43,7 +43,9 @@ class CollapsedChain {
   double log_likelihood();
   // ln P(data) with one rate state's root tables taken from the engine's
   // candidate instead (kept aside until accept_candidate()).
-  double candidate_log_likelihood(int rate_state, const LikelihoodEngine& engine);
+  // With `state_transitions`, also with that transition matrix instead.
+  double candidate_log_likelihood(int rate_state, const LikelihoodEngine& engine,
+                                  const std::vector<std::vector<double>>* state_transitions = nullptr);
   // ln P(data) with another rate-state transition matrix (kept aside until
   // accept_candidate()).
   double candidate_log_likelihood(const std::vector<std::vector<double>>& state_transitions);
@@ -87,6 +89,7 @@ class CollapsedChain {
   std::vector<double> _alpha;                   // [column][rate state][value], each column normalised
   std::vector<ScaledRoot> _candidate_roots;
   std::vector<double> _candidate_alpha;
-  int _candidate_state = -1;  // -1: none; the number of rate states: a transition matrix
+  int _candidate_state = -1;  // the rate state whose tables the candidate replaces, or -1
+  bool _candidate_has_transitions = false;
   std::vector<std::vector<double>> _candidate_transitions;
 };

@@ -14,7 +14,10 @@ constexpr double prior_shape = 0.01;  // the rates' prior Gamma(shape 0.01, rate
 constexpr double prior_rate = 0.01;
 constexpr int deletion_event = 0;
 constexpr int mutation_event = 2;
-constexpr double random_walk_share = 0.5;
+// Shares of the three kernels of a rate move: random walk, independence,
+// tilt (the rest).
+constexpr double random_walk_share = 1.0 / 3.0;
+constexpr double independence_share = 1.0 / 3.0;
 // The random walk's step is tuned towards the acceptance rate that is best
 // for a one-dimensional walk, by a Robbins-Monro update of its log.
 constexpr double target_acceptance = 0.44;
@@ -24,7 +27,7 @@ constexpr double largest_log_step = 2.302585092994046;    // ln 10
 // near zero while tuning (the likelihood hardly tells such rates apart).
 constexpr double near_zero_events = 1e-4;
 constexpr double least_bulk_samples = 10;
-constexpr double tuning_fields = 7;
+constexpr double tuning_fields = 9;
 // Moves of every row of the rate-state transition matrix after each round of
 // rate moves: they need no tree pass, only the forward recursion.
 constexpr int row_moves_per_round = 3;
@@ -66,6 +69,23 @@ double log_independence_density(double y, const MarginalRateMoves::Proposal& p) 
 
 bool inside_support(double rate) { return rate >= DBL_MIN && rate <= DBL_MAX; }
 
+// Multiplies column k of every row of the transition matrix by g and
+// renormalises the row: p -> p w / <p, w> with w_k = g, w_j = 1 otherwise.
+// Returns the log of the Jacobian determinant of that map on the rows'
+// simplices, sum over rows of ln(prod w) - K ln <p, w>. Tilting by 1/g undoes
+// it.
+double tilt_column(std::vector<std::vector<double>>& transitions, int k, double log_g) {
+  const double g = std::exp(log_g);
+  double log_jacobian = 0.0;
+  for (auto& row : transitions) {
+    const double norm = (1.0 - row.at(k)) + row[k] * g;
+    row[k] *= g;
+    for (double& p : row) p /= norm;
+    log_jacobian += log_g - static_cast<double>(row.size()) * std::log(norm);
+  }
+  return log_jacobian;
+}
+
 }  // namespace
 
 MarginalRateMoves::MarginalRateMoves(int moves_per_rate, int rate_states, double total_length)
@@ -87,15 +107,23 @@ const MarginalRateMoves::Tuning& MarginalRateMoves::tuning(int event, int rate_s
 bool MarginalRateMoves::near_zero(double rate) const { return rate * _total_length < near_zero_events; }
 
 void MarginalRateMoves::sweep(long iteration, LikelihoodEngine& engine, CollapsedChain& chain, EventRates rates) {
-  double log_likelihood = chain.log_likelihood();
+  MarginalState state{engine, chain, rates, chain.log_likelihood()};
   for (int round = 0; round < _moves_per_rate; ++round) {
     for (const int event : {deletion_event, mutation_event}) {
-      for (int s = 0; s < _rate_states; ++s) move(iteration, event, s, engine, chain, rates, log_likelihood);
+      for (int s = 0; s < _rate_states; ++s) move(iteration, event, s, state);
     }
     for (int m = 0; m < row_moves_per_round; ++m) {
-      for (int row = 0; row < _rate_states; ++row) move_transition_row(iteration, row, chain, log_likelihood);
+      for (int row = 0; row < _rate_states; ++row) move_transition_row(iteration, row, chain, state.log_likelihood);
     }
   }
+}
+
+bool MarginalRateMoves::move(long iteration, int event, int rate_state, MarginalState& state) {
+  const double u = draw_unit_uniform();
+  const RateKernel kernel = u < random_walk_share                        ? RateKernel::random_walk
+                            : u < random_walk_share + independence_share ? RateKernel::independence
+                                                                         : RateKernel::tilt;
+  return move(iteration, kernel, event, rate_state, state);
 }
 
 // A Dirichlet proposal around the current row (concentration c: parameters
@@ -108,9 +136,9 @@ bool MarginalRateMoves::move_transition_row(long iteration, int row, CollapsedCh
   const std::vector<double> proposed = sample_dirichlet(1, concentrated(current, concentration))[0];
   transitions[row] = proposed;
   const double log_likelihood_new = chain.candidate_log_likelihood(transitions);
-  const double log_ratio = (log_likelihood_new - log_likelihood) +
-                           (dirichlet_log_density(current, concentrated(proposed, concentration)) -
-                            dirichlet_log_density(proposed, concentrated(current, concentration)));
+  const double log_ratio =
+      (log_likelihood_new - log_likelihood) + (dirichlet_log_density(current, concentrated(proposed, concentration)) -
+                                               dirichlet_log_density(proposed, concentrated(current, concentration)));
   bool accepted = log_ratio >= 0;
   if (!accepted) accepted = std::log(sample_unif(1, 0.0, 1.0)[0]) < log_ratio;
   if (accepted) {
@@ -126,18 +154,24 @@ bool MarginalRateMoves::move_transition_row(long iteration, int row, CollapsedCh
   return accepted;
 }
 
-bool MarginalRateMoves::move(long iteration, int event, int rate_state, LikelihoodEngine& engine, CollapsedChain& chain,
-                             EventRates rates, double& log_likelihood) {
+bool MarginalRateMoves::move(long iteration, RateKernel kernel, int event, int rate_state, MarginalState& state) {
+  EventRates& rates = state.rates;
+  LikelihoodEngine& engine = state.engine;
+  CollapsedChain& chain = state.chain;
+  double& log_likelihood = state.log_likelihood;
   std::vector<double>& moved = event == deletion_event ? rates.deletion : rates.mutation;
   const auto s = static_cast<std::size_t>(rate_state);
   const double x = moved.at(s);
   const double y = std::log(x);
   const Proposal p = proposal(event, rate_state);
 
-  const bool random_walk = draw_unit_uniform() < random_walk_share;
+  const bool random_walk = kernel == RateKernel::random_walk;
+  const bool independence = kernel == RateKernel::independence;
   double y_new;
   if (random_walk) {
     y_new = y + sample_normal(1, 0.0, p.step)[0];
+  } else if (!independence) {
+    y_new = y + sample_normal(1, 0.0, p.tilt_step)[0];
   } else if (draw_unit_uniform() < p.prior_share) {
     y_new = sample_log_gamma(prior_shape, prior_rate);
   } else {
@@ -150,13 +184,23 @@ bool MarginalRateMoves::move(long iteration, int event, int rate_state, Likeliho
     const double deletion = event == deletion_event ? x_new : rates.deletion.at(s);
     const double mutation = event == mutation_event ? x_new : rates.mutation.at(s);
     engine.evaluate_candidate(rate_state, deletion, rates.insertion.at(s), mutation);
-    const double log_likelihood_new = chain.candidate_log_likelihood(rate_state, engine);
+    // The tilt moves the rate state's share of the path against its rate: a
+    // faster state takes fewer columns.
+    std::vector<std::vector<double>> tilted;
+    double log_jacobian = 0.0;
+    if (!random_walk && !independence) {
+      tilted = chain.state_transitions();
+      log_jacobian = tilt_column(tilted, rate_state, -(y_new - y));
+    }
+    const double log_likelihood_new =
+        chain.candidate_log_likelihood(rate_state, engine, tilted.empty() ? nullptr : &tilted);
     // A current rate outside the truncated support (or an impossible current
     // state) has target density 0: any possible proposal is taken.
     double log_ratio = std::numeric_limits<double>::infinity();
     if (inside_support(x) && log_likelihood > -std::numeric_limits<double>::infinity()) {
       log_ratio = (log_likelihood_new - log_likelihood) + (prior_shape * (y_new - y) - prior_rate * (x_new - x));
-      if (!random_walk) log_ratio -= log_independence_density(y_new, p) - log_independence_density(y, p);
+      if (independence) log_ratio -= log_independence_density(y_new, p) - log_independence_density(y, p);
+      log_ratio += log_jacobian;
     }
     if (log_likelihood_new > -std::numeric_limits<double>::infinity()) {
       accepted = log_ratio >= 0 || std::log(sample_unif(1, 0.0, 1.0)[0]) < log_ratio;
@@ -169,12 +213,12 @@ bool MarginalRateMoves::move(long iteration, int event, int rate_state, Likeliho
     }
   }
   if (iteration <= warm_up_iterations) {
-    learn(tuning(event, rate_state), moved[s], random_walk, inside_support(x) && !near_zero(x), accepted);
+    learn(tuning(event, rate_state), moved[s], kernel, inside_support(x) && !near_zero(x), accepted);
   }
   return accepted;
 }
 
-void MarginalRateMoves::learn(Tuning& t, double rate, bool random_walk, bool from_bulk, bool accepted) {
+void MarginalRateMoves::learn(Tuning& t, double rate, RateKernel kernel, bool from_bulk, bool accepted) {
   t.samples += 1;
   if (near_zero(rate)) {
     t.near_zero += 1;
@@ -185,10 +229,15 @@ void MarginalRateMoves::learn(Tuning& t, double rate, bool random_walk, bool fro
     t.bulk_mean += deviation / t.bulk_count;
     t.bulk_m2 += deviation * (y - t.bulk_mean);
   }
-  if (random_walk && from_bulk) {
+  if (kernel == RateKernel::random_walk && from_bulk) {
     t.step_updates += 1;
     t.log_step += ((accepted ? 1.0 : 0.0) - target_acceptance) / std::sqrt(t.step_updates);
     t.log_step = std::clamp(t.log_step, smallest_log_step, largest_log_step);
+  }
+  if (kernel == RateKernel::tilt) {
+    t.tilt_updates += 1;
+    t.log_tilt_step += ((accepted ? 1.0 : 0.0) - target_acceptance) / std::sqrt(t.tilt_updates);
+    t.log_tilt_step = std::clamp(t.log_tilt_step, smallest_log_step, largest_log_step);
   }
 }
 
@@ -201,6 +250,7 @@ MarginalRateMoves::Proposal MarginalRateMoves::proposal(int event, int rate_stat
   const Tuning& t = tuning(event, rate_state);
   Proposal p;
   p.step = std::exp(t.log_step);
+  p.tilt_step = std::exp(t.log_tilt_step);
   p.prior_share = std::clamp((t.near_zero + 1.0) / (t.samples + 2.0), 0.1, 0.9);
   if (t.bulk_count >= least_bulk_samples) {
     p.centre = t.bulk_mean;
@@ -230,8 +280,8 @@ MarginalRateMoves::Proposal MarginalRateMoves::proposal(int event, int rate_stat
 std::vector<double> MarginalRateMoves::save() const {
   std::vector<double> state;
   for (const Tuning& t : _tunings) {
-    state.insert(state.end(),
-                 {t.log_step, t.step_updates, t.samples, t.near_zero, t.bulk_count, t.bulk_mean, t.bulk_m2});
+    state.insert(state.end(), {t.log_step, t.step_updates, t.samples, t.near_zero, t.bulk_count, t.bulk_mean, t.bulk_m2,
+                               t.log_tilt_step, t.tilt_updates});
   }
   state.insert(state.end(), _row_log_concentration.begin(), _row_log_concentration.end());
   state.insert(state.end(), _row_updates.begin(), _row_updates.end());
@@ -251,6 +301,8 @@ void MarginalRateMoves::restore(const std::vector<double>& state) {
     t.bulk_count = *field++;
     t.bulk_mean = *field++;
     t.bulk_m2 = *field++;
+    t.log_tilt_step = *field++;
+    t.tilt_updates = *field++;
   }
   for (double& value : _row_log_concentration) value = *field++;
   for (double& value : _row_updates) value = *field++;

@@ -12,6 +12,19 @@ struct EventRates {
   std::vector<double>& mutation;
 };
 
+// What a move reads and changes: the engine's tables (of `rates`), the chain
+// (model, transition matrix, forward vectors), the rates, and ln P(data) at
+// them.
+struct MarginalState {
+  LikelihoodEngine& engine;
+  CollapsedChain& chain;
+  EventRates rates;
+  double log_likelihood;
+};
+
+// The kernels of a rate move (see MarginalRateMoves).
+enum class RateKernel { random_walk, independence, tilt };
+
 // Metropolis-Hastings moves on each rate state's deletion and mutation rate
 // whose target is the rate's posterior with the rate-state path, every
 // ancestral value and every event indicator summed out:
@@ -27,9 +40,14 @@ struct EventRates {
 // with the path summed out both can move.
 //
 // Moves work on y = ln x (the prior's density in y is x^0.01 e^(-0.01 x)) and
-// mix two kernels with fixed probabilities, each a valid Metropolis-Hastings
-// kernel on its own:
+// mix three kernels with fixed probabilities (a third each), each a valid
+// Metropolis-Hastings kernel on its own:
 //   - a random walk y' = y + N(0, step^2), symmetric in y;
+//   - a tilt: y' = y + e with e ~ N(0, tilt_step^2), and column k (the
+//     rate's state) of every row of the transition matrix multiplied by
+//     exp(-e) and the row renormalised; the tilt by -e undoes it, so the
+//     ratio is that of the targets times the Jacobian of the map. It moves
+//     along the ridge where a faster state holds fewer columns;
 //   - an independence proposal from the mixture density
 //       q(y) = e Prior(y) + (1 - e) Normal(y; centre, spread^2),
 //     drawn from the prior (in log space, so that it never underflows) with
@@ -44,9 +62,9 @@ struct EventRates {
 //
 // Adaptation: during the first warm_up_iterations iterations the step, the
 // prior weight e, the centre and the spread (and the rows' proposal
-// concentration) are tuned from the moves' own history; afterwards they are fixed, so from then on every move leaves its
-// target exactly invariant. No part of a proposal depends on the ancestral
-// values, the indicators or the rate-state path.
+// concentration) are tuned from the moves' own history; afterwards they are fixed, so from then on every move leaves
+// its target exactly invariant. No part of a proposal depends on the ancestral values, the indicators or the rate-state
+// path.
 class MarginalRateMoves {
  public:
   static constexpr long warm_up_iterations = 100;
@@ -63,12 +81,12 @@ class MarginalRateMoves {
   // the transition matrix the moves leave) and its forward vectors for those
   // rates (for CollapsedChain::draw_path).
   void sweep(long iteration, LikelihoodEngine& engine, CollapsedChain& chain, EventRates rates);
-  // One move of one rate (event 0: deletion, 2: mutation) of one rate state;
-  // `log_likelihood` is ln P(data) at the current rates and is updated.
+  // One move of one rate (event 0: deletion, 2: mutation) of one rate state,
+  // its kernel drawn with the fixed shares; `state.log_likelihood` follows.
   // Returns whether the proposal was accepted.
-  bool move(long iteration, int event, int rate_state, LikelihoodEngine& engine, CollapsedChain& chain,
-            EventRates rates, double& log_likelihood);
-
+  bool move(long iteration, int event, int rate_state, MarginalState& state);
+  // The same with a given kernel.
+  bool move(long iteration, RateKernel kernel, int event, int rate_state, MarginalState& state);
   // One move of one row of the rate-state transition matrix held by `chain`
   // (prior Dirichlet(1, ..., 1)), with the same target otherwise. Returns
   // whether the proposal was accepted.
@@ -83,6 +101,7 @@ class MarginalRateMoves {
   // The proposal of one rate as it stands (fixed after the warm-up).
   struct Proposal {
     double step;         // random walk: standard deviation on ln x
+    double tilt_step;    // tilt: standard deviation on ln x
     double prior_share;  // e
     double centre;       // normal part, on ln x
     double spread;
@@ -99,16 +118,18 @@ class MarginalRateMoves {
     double bulk_count = 0.0;    // ... and the others, with their mean and sum of squared deviations of ln x
     double bulk_mean = 0.0;
     double bulk_m2 = 0.0;
+    double log_tilt_step = 0.0;  // ln of the tilt's standard deviation
+    double tilt_updates = 0.0;   // tilt moves that tuned it
   };
   Tuning& tuning(int event, int rate_state);
   const Tuning& tuning(int event, int rate_state) const;
-  void learn(Tuning& tuning, double rate, bool random_walk, bool from_bulk, bool accepted);
+  void learn(Tuning& tuning, double rate, RateKernel kernel, bool from_bulk, bool accepted);
   bool near_zero(double rate) const;
 
   int _moves_per_rate;
   int _rate_states;
   double _total_length;
-  std::vector<Tuning> _tunings;  // deletion states 0..K-1, then mutation states
+  std::vector<Tuning> _tunings;                // deletion states 0..K-1, then mutation states
   std::vector<double> _row_log_concentration;  // per row: ln c of its Dirichlet proposal
   std::vector<double> _row_updates;            // per row: moves that tuned it
 };

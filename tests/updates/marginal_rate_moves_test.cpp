@@ -148,37 +148,56 @@ struct GridPosterior {
   }
 };
 
-// What a move changes: a rate (event 0 or 2, on ln x, prior Gamma(0.01,
-// 0.01)) or, with event -1, entry 0 of a row of the transition matrix (prior
-// flat). `set` puts a grid value into a case and returns its log prior
-// density on the grid's scale.
+// What a run of moves changes, with the grid value it is followed on:
+// a rate (ln x, prior Gamma(0.01, 0.01)); entry 0 of a row of the transition
+// matrix (prior flat); or, for tilts only, the shift e of ln x from its start,
+// which carries the matrix along (column `state` of every row tilted by
+// exp(-e)): the chain then stays on that curve, and its target there is the
+// posterior at the curve's points times the Jacobian of the tilt. `set` puts
+// a grid value into a case and returns the log of that factor.
 struct Moved {
+  enum Kind { rate, rate_without_tilt, row, tilt } kind;
   int event, state;
+  MoveCase start;
   double set(MoveCase& c, double value) const {
-    if (event < 0) {
+    if (kind == row) {
       c.state_transitions[state] = {value, 1.0 - value};
       return 0.0;
     }
-    (event == 0 ? c.deletion : c.mutation)[state] = std::exp(value);
-    return prior_shape * value - prior_rate * std::exp(value);
+    const double y = kind == tilt ? std::log(start.mutation[state]) + value : value;
+    (event == 0 ? c.deletion : c.mutation)[state] = std::exp(y);
+    double log_factor = prior_shape * y - prior_rate * std::exp(y);
+    if (kind == tilt) {
+      for (std::size_t i = 0; i < c.state_transitions.size(); ++i) {
+        auto& p = c.state_transitions[i];
+        p = start.state_transitions[i];
+        const double norm = (1.0 - p[state]) + p[state] * std::exp(-value);
+        p[state] *= std::exp(-value);
+        for (double& entry : p) entry /= norm;
+        log_factor += -value - static_cast<double>(p.size()) * std::log(norm);
+      }
+    }
+    return log_factor;
   }
   double get(const MoveCase& c, const CollapsedChain& chain) const {
-    if (event < 0) return chain.state_transitions()[state][0];
-    return std::log((event == 0 ? c.deletion : c.mutation)[state]);
+    if (kind == row) return chain.state_transitions()[state][0];
+    const double y = std::log((event == 0 ? c.deletion : c.mutation)[state]);
+    return kind == tilt ? y - std::log(start.mutation[state]) : y;
   }
 };
 
 GridPosterior exact_posterior(MoveCase c, const Moved& moved) {
   GridPosterior g;
   std::vector<double> density;
-  if (moved.event < 0) {
+  if (moved.kind == Moved::row) {
     for (double p = 0.0005; p < 1.0; p += 0.001) g.y.push_back(p);
   } else {
-    for (double y = std::log(DBL_MIN); y < 9.0; y += y < -40.0 ? 0.5 : 0.01) g.y.push_back(y);
+    const double from = moved.kind == Moved::tilt ? std::log(c.mutation[moved.state]) : 0.0;
+    for (double y = std::log(DBL_MIN); y < 9.0; y += y < -40.0 ? 0.5 : 0.01) g.y.push_back(y - from);
   }
   for (const double y : g.y) {
-    const double log_prior = moved.set(c, y);
-    density.push_back(c.likelihood() * std::exp(log_prior));
+    const double log_factor = moved.set(c, y);
+    density.push_back(c.likelihood() * std::exp(log_factor));
   }
   g.cdf.assign(g.y.size(), 0.0);
   for (std::size_t i = 1; i < g.y.size(); ++i) {
@@ -250,40 +269,44 @@ TEST(CollapsedChain, LikelihoodAndPathMatchEnumeration) {
 // After the warm-up, the moves of one rate or transition row (the rest
 // fixed) follow its exact posterior with the path, the roots and node 1
 // summed out: gapped columns for a deletion rate, variable ones for a
-// mutation rate, a rate of a second state whose posterior has a spike near
-// zero and a bulk, each holding a good share of the mass, and a row of the
-// transition matrix between two states.
+// mutation rate (all kernels; with one rate state a tilt changes no matrix),
+// a rate of a second state whose posterior has a spike near zero and a bulk,
+// each holding a good share of the mass (random walk and independence
+// kernels, which leave the matrix alone), the same rate by tilts alone (on
+// their curve), and a row of the transition matrix between two states.
 TEST(MarginalRateMoves, DrawsFollowTheExactPosterior) {
-  struct Row {
-    MoveCase c;
-    Moved moved;
-    bool spike_and_bulk;
-  };
-  for (Row row : {Row{one_state_case(), {0, 0}, false}, Row{one_state_case(), {2, 0}, false},
-                  Row{two_state_case(), {2, 0}, true}, Row{two_state_case(), {-1, 1}, false}}) {
-    const GridPosterior exact = exact_posterior(row.c, row.moved);
-    Fixture f(row.c);
+  const MoveCase one = one_state_case(), two = two_state_case();
+  for (const Moved& moved :
+       {Moved{Moved::rate, 0, 0, one}, Moved{Moved::rate, 2, 0, one}, Moved{Moved::rate_without_tilt, 2, 0, two},
+        Moved{Moved::tilt, 2, 0, two}, Moved{Moved::row, -1, 1, two}}) {
+    MoveCase c = moved.start;
+    const GridPosterior exact = exact_posterior(c, moved);
+    Fixture f(c);
     double total_length = 0.0;
-    for (const double t : row.c.table.lengths) total_length += t;
-    MarginalRateMoves moves(1, row.c.states(), total_length);
-    EventRates rates{row.c.deletion, row.c.insertion, row.c.mutation};
-    double log_likelihood = f.chain.log_likelihood();
+    for (const double t : c.table.lengths) total_length += t;
+    MarginalRateMoves moves(1, c.states(), total_length);
+    MarginalState state{*f.engine, f.chain, {c.deletion, c.insertion, c.mutation}, f.chain.log_likelihood()};
     std::srand(7);
     std::vector<double> draws;
     const long iterations = 60000, thin = 20;
     for (long i = 1; i <= iterations; ++i) {
-      if (row.moved.event < 0) {
-        moves.move_transition_row(i, row.moved.state, f.chain, log_likelihood);
+      if (moved.kind == Moved::row) {
+        moves.move_transition_row(i, moved.state, f.chain, state.log_likelihood);
+      } else if (moved.kind == Moved::rate) {
+        moves.move(i, moved.event, moved.state, state);
       } else {
-        moves.move(i, row.moved.event, row.moved.state, *f.engine, f.chain, rates, log_likelihood);
+        const RateKernel kernel = moved.kind == Moved::tilt ? RateKernel::tilt
+                                  : i % 2 == 0              ? RateKernel::random_walk
+                                                            : RateKernel::independence;
+        moves.move(i, kernel, moved.event, moved.state, state);
       }
-      if (i > MarginalRateMoves::warm_up_iterations && i % thin == 0) draws.push_back(row.moved.get(row.c, f.chain));
+      if (i > MarginalRateMoves::warm_up_iterations && i % thin == 0) draws.push_back(moved.get(c, f.chain));
     }
-    row.moved.set(row.c, draws.back());
-    EXPECT_NEAR(log_likelihood, std::log(row.c.likelihood()), 1e-9);
-    EXPECT_GT(ks_test(draws, exact), 1e-4) << "event " << row.moved.event << " state " << row.moved.state;
+    moved.set(c, draws.back());
+    EXPECT_NEAR(state.log_likelihood, std::log(c.likelihood()), 1e-9);
+    EXPECT_GT(ks_test(draws, exact), 1e-4) << "kind " << moved.kind << " event " << moved.event;
     std::cerr << "KS p " << ks_test(draws, exact) << "\n";
-    if (row.spike_and_bulk) {
+    if (moved.kind == Moved::rate_without_tilt) {
       const double cut = std::log(1e-6);
       double below = 0;
       for (const double y : draws) below += y < cut;
