@@ -5,7 +5,6 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdlib>
-#include <iostream>
 #include <memory>
 #include <random>
 #include <tuple>
@@ -305,7 +304,6 @@ TEST(MarginalRateMoves, DrawsFollowTheExactPosterior) {
     moved.set(c, draws.back());
     EXPECT_NEAR(state.log_likelihood, std::log(c.likelihood()), 1e-9);
     EXPECT_GT(ks_test(draws, exact), 1e-4) << "kind " << moved.kind << " event " << moved.event;
-    std::cerr << "KS p " << ks_test(draws, exact) << "\n";
     if (moved.kind == Moved::rate_without_tilt) {
       const double cut = std::log(1e-6);
       double below = 0;
