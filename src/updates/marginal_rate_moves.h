@@ -25,19 +25,18 @@ struct MarginalState {
 // The kernels of a rate move (see MarginalRateMoves).
 enum class RateKernel { random_walk, independence, tilt };
 
-// Metropolis-Hastings moves on each rate state's deletion and mutation rate
-// whose target is the rate's posterior with the rate-state path, every
-// ancestral value and every event indicator summed out:
-//   p(x | data, rest) proportional to P(data | rates, rest) Gamma(x; 0.01, 0.01),
-// "rest" being the segmentation, thetas, betas, gammas, etas, the rate-state
-// transition matrix and the other rates. The likelihood comes from the
-// forward recursion of CollapsedChain over the engine's tables; a move
-// re-evaluates the tables of its own rate state only. Each round of rate
-// moves is followed by moves on the rows of the rate-state transition matrix
-// with the same target (prior Dirichlet(1, ..., 1) per row), which need no
-// tree pass: the rates of a state and the share of columns the path gives it
-// are tied (a state that takes more conserved columns has a lower rate), and
-// with the path summed out both can move.
+// Metropolis-Hastings moves on each rate state's deletion and mutation rate,
+// and on the rows of the rate-state transition matrix A, whose target is
+// their posterior with the rate-state path, every ancestral value and every
+// event indicator summed out:
+//   p(rates, A | data, rest) proportional to
+//       P(data | rates, A, rest) prod Gamma(x; 0.01, 0.01) prod Dirichlet(row; 1, ..., 1),
+// "rest" being the segmentation, thetas, betas, gammas and etas. The
+// likelihood comes from the forward recursion of CollapsedChain over the
+// engine's tables; a rate move re-evaluates the tables of its own rate state
+// only, a row move needs no tree pass. The rates of a state and the share of
+// columns the path gives it are tied (a state that takes more conserved
+// columns has a lower rate); with the path summed out both can move.
 //
 // Moves work on y = ln x (the prior's density in y is x^0.01 e^(-0.01 x)) and
 // mix three kernels with fixed probabilities (a third each), each a valid
@@ -60,11 +59,12 @@ enum class RateKernel { random_walk, independence, tilt };
 // outside (the other rate update can leave one) gives way to any proposal
 // inside. The prior puts 8.05e-4 of its mass below that bound.
 //
-// Adaptation: during the first warm_up_iterations iterations the step, the
+// Adaptation: during the first warm_up_iterations iterations the steps, the
 // prior weight e, the centre and the spread (and the rows' proposal
-// concentration) are tuned from the moves' own history; afterwards they are fixed, so from then on every move leaves
-// its target exactly invariant. No part of a proposal depends on the ancestral values, the indicators or the rate-state
-// path.
+// concentration) are tuned from the moves' own history; afterwards they are
+// fixed, so from then on every move leaves its target exactly invariant. No
+// part of a proposal depends on the ancestral values, the indicators or the
+// rate-state path.
 class MarginalRateMoves {
  public:
   static constexpr long warm_up_iterations = 100;
