@@ -231,6 +231,10 @@ void SamplerRun::start_up() {
   } else {
     _files.open(_results_dir, _seed_text);
     *_files.auxiliary_ptr << "k_max:" << _settings.k_max << "\n" << _tree_report;
+    // Summaries need to know that the first iterations tuned the moves.
+    if (_settings.marginal_rate_moves > 0) {
+      *_files.auxiliary_ptr << "marginal_rate_moves:" << _settings.marginal_rate_moves << "\n";
+    }
     check_output_file(_files.auxiliary, _files.path("_auxiliary_ouput.txt"));
   }
   build_trees();

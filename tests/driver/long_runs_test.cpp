@@ -125,6 +125,7 @@ TEST(LongRuns, ExtendedRunEqualsOneLongerRun) {
     EXPECT_TRUE(extended.outputs(true) == whole.outputs(true)) << "--thin " << thin;
 
     EXPECT_EQ(lines_of(whole.file("_post_para.txt")), 20u);
+    EXPECT_EQ(read_lines(whole.file("_auxiliary_ouput.txt")).back() == "marginal_rate_moves:2", moves == "2");
     EXPECT_EQ(lines_of(whole.file("_rate_state_transitions.txt")), 60u);
     const int step = std::stoi(thin);
     for (int i = 1; i <= 21; ++i) {
