@@ -41,6 +41,10 @@ struct Checkpoint {
   std::vector<RateSampler::Tuning> deletion_tunings;  // one per rate state
   std::vector<RateSampler::Tuning> mutation_tunings;
   std::vector<NodeState> node_states;  // ColumnStates::all()
+
+  // --marginal-rate-moves, and the moves' tuning state (empty without them).
+  long marginal_rate_moves = 0;
+  std::vector<double> marginal_tuning;
 };
 
 // The exit status of a run refused at --resume because its checkpoint cannot
@@ -88,7 +92,8 @@ void remove_checkpoint(const std::string& path);
 void remove_temporary_checkpoint(const std::string& path);
 
 // Reads the checkpoint at `path` and checks that the run of `settings` can
-// continue from it: the same seed, -k, -d, --thin and --ancestors, the same input files,
+// continue from it: the same seed, -k, -d, --thin, --ancestors and
+// --marginal-rate-moves, the same input files,
 // -n not below its iteration, and every run file (run_prefix + suffix) at
 // least as long as it recorded. Otherwise ends the run with
 // resume_refused_status and a message naming the first difference. Reads

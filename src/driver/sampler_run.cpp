@@ -2,12 +2,14 @@
 
 #include <array>
 #include <chrono>
+#include <cmath>
 #include <functional>
 #include <iostream>
 #include <memory>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "driver/checkpoint.h"
@@ -31,7 +33,9 @@
 #include "tree/likelihood_engine.h"
 #include "tree/phy_tree.h"
 #include "tree/zero_length_branches.h"
+#include "updates/collapsed_chain.h"
 #include "updates/dirichlet_updates.h"
+#include "updates/marginal_rate_moves.h"
 #include "updates/rate_sampler.h"
 #include "updates/zv_sampler.h"
 
@@ -75,6 +79,9 @@ class SamplerRun {
                           std::vector<double>& rates);
   void sample_shapes(long iteration);
   void sample_rate_states(long iteration);
+  // --marginal-rate-moves: the moves, then the rate states drawn anew.
+  void move_rates_marginally(long iteration);
+  void write_rates_and_log_priors(long iteration);
   void rebuild_rate_state_columns();
   void sample_latent_values();
   void write_ancestors(long iteration);
@@ -133,6 +140,8 @@ class SamplerRun {
   // the compact node values and indicators that the rate and shape updates
   // count.
   std::unique_ptr<LikelihoodEngine> _engine;
+  std::unique_ptr<MarginalRateMoves> _marginal_moves;  // with --marginal-rate-moves only
+  CollapsedChain _collapsed_chain;
 
   // Rebuilt within every iteration.
   std::vector<std::vector<long>> _from_tos;
@@ -225,6 +234,10 @@ void SamplerRun::start_up() {
   } else {
     _files.open(_results_dir, _seed_text);
     *_files.auxiliary_ptr << "k_max:" << _settings.k_max << "\n" << _tree_report;
+    // Summaries need to know that the first iterations tuned the moves.
+    if (_settings.marginal_rate_moves > 0) {
+      *_files.auxiliary_ptr << "marginal_rate_moves:" << _settings.marginal_rate_moves << "\n";
+    }
     check_output_file(_files.auxiliary, _files.path("_auxiliary_ouput.txt"));
   }
   build_trees();
@@ -280,6 +293,8 @@ void SamplerRun::save_checkpoint(long iteration) {
     c.mutation_tunings.push_back(_mutation_samplers[s]->tuning());
   }
   c.node_states = _engine->states().all();
+  c.marginal_rate_moves = _settings.marginal_rate_moves;
+  if (_marginal_moves) c.marginal_tuning = _marginal_moves->save();
   write_checkpoint(checkpoint_path(_files.prefix), c);
 }
 
@@ -303,6 +318,7 @@ void SamplerRun::restore(const Checkpoint& c) {
       _mutation_samplers[s]->restore_tuning(c.mutation_tunings[s]);
     }
     _engine->restore_states(c.node_states, _trees);
+    if (_marginal_moves) _marginal_moves->restore(c.marginal_tuning);
   } catch (const std::invalid_argument&) {
     fatal("alnsampler: cannot resume: the checkpoint holds a run of another shape\n", resume_refused_status);
   }
@@ -333,6 +349,12 @@ void SamplerRun::set_up_samplers() {
   _latent_sampler = ZVSampler(columns, value_count);
   _engine = std::make_unique<LikelihoodEngine>(_trees, _settings.threads);
   _segmentation.use_worker_pool(&_engine->pool());
+  if (_settings.marginal_rate_moves > 0) {
+    double total_length = 0.0;
+    for (const double length : _lengths) total_length += length;
+    _marginal_moves = std::make_unique<MarginalRateMoves>(static_cast<int>(_settings.marginal_rate_moves),
+                                                          _n_rate_states, total_length);
+  }
   if (_resume_point) {
     restore(*_resume_point);
     _resume_point.reset();
@@ -371,9 +393,12 @@ void SamplerRun::sample_segmentation() {
 // In iteration 1 each rate starts from the sampler's moment-style value; from
 // then on from the rate of the previous iteration. The starting value is
 // recomputed every time because the call also refreshes the sampler's counts.
+// With --marginal-rate-moves the marginal moves follow later in the
+// iteration, and the rates they leave are written (with their log priors).
 void SamplerRun::sample_event_rates(long iteration, const std::string& stem, std::vector<RateSampler*>& samplers,
                                     std::vector<double>& rates) {
-  write_iteration_file(stem, iteration, [&](std::ostream* file) {
+  const bool moves_follow = _marginal_moves != nullptr;
+  const auto update = [&](std::ostream* file) {
     if (file != nullptr) *file << "#event_rate\n";
     for (int s = 0; s < _n_rate_states; ++s) {
       double out_value = 0.0;
@@ -381,9 +406,14 @@ void SamplerRun::sample_event_rates(long iteration, const std::string& stem, std
                                                                     _branch_length_mean, false, nullptr);
       if (rates[s] == -1.0) rates[s] = initial_rate;
       rates[s] = samplers[s]->sample_rate(rates[s], out_value, file, nullptr, true, false);
-      _log_posterior += out_value;
+      if (!moves_follow) _log_posterior += out_value;
     }
-  });
+  };
+  if (moves_follow) {
+    update(nullptr);
+  } else {
+    write_iteration_file(stem, iteration, update);
+  }
 }
 
 void SamplerRun::sample_shapes(long iteration) {
@@ -417,6 +447,53 @@ void SamplerRun::sample_rate_states(long iteration) {
     });
     rebuild_rate_state_columns();
     _log_posterior += compute_post_para_rate_states(_n_rate_states, _column_rate_states, _state_transitions);
+  }
+}
+
+// The marginal moves start from the rate-state transition matrix drawn from
+// the previous path and move the rates and the matrix's rows with the path,
+// every root value, every other ancestral value and every indicator summed
+// out; the path is then drawn from its distribution given the new rates and
+// matrix with the root values summed out, and the latent step that follows
+// draws every ancestral value and indicator given it. (moves, path, latent
+// values) is thus a draw of the rates and the matrix from a kernel that
+// leaves their marginal posterior invariant followed by an exact draw of
+// everything that was summed out, so the iteration leaves the joint posterior
+// invariant. Nothing between the moves and those draws may read the old path
+// or latent values; the usual draw of the path given the root values is left
+// out, as its result would be replaced unread.
+void SamplerRun::move_rates_marginally(long iteration) {
+  sample_rate_state_transitions(_n_rate_states, _column_rate_states, _state_transitions,
+                                _files.rate_state_transitions_ptr);
+  check_output_file(_files.rate_state_transitions, _files.path("_rate_state_transitions.txt"));
+  _engine->evaluate(_from_tos, _thetas, _deletion_rates, _insertion_rates, _mutation_rates, _nonempty_values, _children,
+                    _lengths);
+  CollapsedChainModel model{_from_tos, {}, _initial_value_probs, _state_transitions, _initial_state_probs};
+  for (std::size_t k = 0; k < _from_tos.size(); ++k) {
+    model.root_transitions.push_back(root_transitions(_all_values, _thetas[k], _betas[k], _gammas.at(0), _etas.at(0)));
+  }
+  _collapsed_chain.load(model, *_engine, _n_rate_states);
+  _marginal_moves->sweep(iteration, *_engine, _collapsed_chain, {_deletion_rates, _insertion_rates, _mutation_rates});
+  _state_transitions = _collapsed_chain.state_transitions();
+  write_rates_and_log_priors(iteration);
+  _collapsed_chain.draw_path(_column_rate_states);
+  write_iteration_file("_map_column_to_rate_state_", iteration, [&](std::ostream* file) {
+    if (file != nullptr) write_vector_column(_column_rate_states, file);
+  });
+  rebuild_rate_state_columns();
+  _log_posterior += compute_post_para_rate_states(_n_rate_states, _column_rate_states, _state_transitions);
+}
+
+// The rates as the rate samplers write them, and their log prior densities,
+// in their order (deletion then mutation, rate states in order).
+void SamplerRun::write_rates_and_log_priors(long iteration) {
+  for (const auto& [stem, rates] :
+       {std::pair{"_deletions_", &_deletion_rates}, std::pair{"_mutations_", &_mutation_rates}}) {
+    write_iteration_file(stem, iteration, [&](std::ostream* file) {
+      *file << "#event_rate\n";
+      for (const double x : *rates) *file << x << "\n";
+    });
+    for (const double x : *rates) _log_posterior += (0.01 - 1) * std::log(x) - x * 0.01;
   }
 }
 
@@ -465,7 +542,11 @@ void SamplerRun::run_iteration(long iteration) {
   _insertion_rates.assign(_n_rate_states, 0.0);
   sample_event_rates(iteration, "_mutations_", _mutation_samplers, _mutation_rates);
   sample_shapes(iteration);
-  sample_rate_states(iteration);
+  if (_marginal_moves) {
+    move_rates_marginally(iteration);
+  } else {
+    sample_rate_states(iteration);
+  }
   sample_latent_values();
   if (_settings.write_ancestors) write_ancestors(iteration);
   ensure_finite_value(_log_posterior, "log posterior total (post_para)", iteration);

@@ -64,12 +64,57 @@ void LikelihoodEngine::evaluate(const std::vector<std::vector<long>>& from_tos,
                       mutation_rates, nonempty_values, children,       lengths};
   if (_evaluated && arguments == _arguments) return;
   _evaluated = false;
+  _candidate_state = -1;
   _arguments = std::move(arguments);
   _rate_states = deletion_rates.size();
   assign_segments();
   prepare_tables();
-  evaluate_patterns();
+  std::vector<TableJob> jobs;
+  for (std::size_t t = 0; t < _arguments.from_tos.size() * _rate_states; ++t)
+    jobs.push_back({&_tables[t], t / _rate_states});
+  evaluate_patterns(jobs);
   _evaluated = true;
+}
+
+void LikelihoodEngine::evaluate_candidate(int rate_state, double deletion_rate, double insertion_rate,
+                                          double mutation_rate) {
+  if (!_evaluated || rate_state < 0 || static_cast<std::size_t>(rate_state) >= _rate_states) {
+    throw std::out_of_range("candidate tables need an evaluated rate state");
+  }
+  const auto& a = _arguments;
+  const std::size_t segments = a.from_tos.size();
+  if (_candidate.size() < segments) _candidate.resize(segments);
+  std::vector<TableJob> jobs;
+  for (std::size_t segment = 0; segment < segments; ++segment) {
+    TransProbs trans_probs(a.thetas.at(segment), deletion_rate, insertion_rate, mutation_rate, a.nonempty_values,
+                           a.children, a.lengths);
+    _candidate[segment].prepare(_topology, trans_probs, _slots[segment].total());
+    jobs.push_back({&_candidate[segment], segment});
+  }
+  evaluate_patterns(jobs);
+  _candidate_state = rate_state;
+  _candidate_rates[0] = deletion_rate;
+  _candidate_rates[1] = insertion_rate;
+  _candidate_rates[2] = mutation_rate;
+}
+
+const PatternTables& LikelihoodEngine::candidate_root_tables(long column) const {
+  if (_candidate_state < 0) throw std::out_of_range("no candidate tables");
+  const int segment = _segment_of_column.at(static_cast<std::size_t>(column));
+  if (segment < 0) throw std::out_of_range("column outside the evaluated segments");
+  return root_tables_in(_candidate[segment], column);
+}
+
+void LikelihoodEngine::accept_candidate() {
+  if (_candidate_state < 0) throw std::out_of_range("no candidate tables");
+  const auto state = static_cast<std::size_t>(_candidate_state);
+  for (std::size_t segment = 0; segment < _arguments.from_tos.size(); ++segment) {
+    std::swap(_tables[segment * _rate_states + state], _candidate[segment]);
+  }
+  _arguments.deletion_rates[state] = _candidate_rates[0];
+  _arguments.insertion_rates[state] = _candidate_rates[1];
+  _arguments.mutation_rates[state] = _candidate_rates[2];
+  _candidate_state = -1;
 }
 
 // Each segment collects the patterns its columns show; a pattern that occurs
@@ -104,13 +149,13 @@ void LikelihoodEngine::prepare_tables() {
 // Nodes of one height depend only on lower ones, so a level's passes, over
 // every table, are independent: they are cut into one contiguous range per
 // thread, and the levels run from the leaves up.
-void LikelihoodEngine::evaluate_patterns() {
+void LikelihoodEngine::evaluate_patterns(const std::vector<TableJob>& jobs) {
   std::vector<PassBlock> blocks;
   for (int height = 1; height <= _topology.max_height(); ++height) {
     blocks.clear();
     std::size_t passes = 0;
-    for (std::size_t t = 0; t < _arguments.from_tos.size() * _rate_states; ++t) {
-      const PatternSlots& slots = _slots[t / _rate_states];
+    for (std::size_t t = 0; t < jobs.size(); ++t) {
+      const PatternSlots& slots = _slots[jobs[t].segment];
       for (const int node : _topology.internal_nodes_of_height(height)) {
         const std::size_t count = slots.ids(node).size();
         if (count == 0) continue;
@@ -126,8 +171,8 @@ void LikelihoodEngine::evaluate_patterns() {
           --block;
           for (std::size_t pass = begin; pass < end; ++pass) {
             while (pass >= block->first_pass + block->passes) ++block;
-            const PatternSlots& slots = _slots[block->table / _rate_states];
-            _tables[block->table].evaluate(_topology, _patterns, slots, block->node, pass - block->first_pass);
+            const TableJob& job = jobs[block->table];
+            job.tables->evaluate(_topology, _patterns, _slots[job.segment], block->node, pass - block->first_pass);
           }
         },
         min_passes_per_thread);
@@ -145,6 +190,11 @@ const PatternTables& LikelihoodEngine::node_tables(long column, int rate_state, 
     throw std::out_of_range("node without likelihood tables");
   }
   return table(segment, rate_state).tables(slots.slot(node, _patterns.id(static_cast<std::size_t>(column), node)));
+}
+
+const PatternTables& LikelihoodEngine::root_tables_in(const PatternLikelihoods& tables, long column) const {
+  const PatternSlots& slots = _slots[_segment_of_column[static_cast<std::size_t>(column)]];
+  return tables.tables(slots.slot(0, _patterns.id(static_cast<std::size_t>(column), 0)));
 }
 
 void LikelihoodEngine::sample_internal_nodes(const std::vector<std::vector<long>>& from_tos,

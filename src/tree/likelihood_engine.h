@@ -54,6 +54,18 @@ class LikelihoodEngine {
   const PatternTables& node_tables(long column, int rate_state, int node) const;
   static bool valid(const PatternTables& tables, int state) { return ((tables.valid >> state) & 1u) != 0; }
 
+  // Candidate tables of one rate state: every segment of the last
+  // evaluate() under other rates for that state (same frequencies, branch
+  // lengths and patterns), kept next to the current tables, which stay as
+  // they are. Each candidate table is bit-identical to what evaluate() with
+  // these rates in the state's place would build. Needs an evaluate() before.
+  void evaluate_candidate(int rate_state, double deletion_rate, double insertion_rate, double mutation_rate);
+  // The root's tables of a column in the last candidate.
+  const PatternTables& candidate_root_tables(long column) const;
+  // Makes the last candidate the current tables of its rate state, as if
+  // evaluate() had been called with its rates in the state's place.
+  void accept_candidate();
+
   // Draws the internal values below every (already drawn) root and all
   // indicators, column by column in segment order, exactly as
   // PhyTree::topdown on each column after its own bottom-up pass with the
@@ -92,9 +104,16 @@ class LikelihoodEngine {
     bool operator==(const Arguments& other) const;
   };
 
+  // One (segment, rate state) table to fill, with its segment's slots.
+  struct TableJob {
+    PatternLikelihoods* tables;
+    std::size_t segment;
+  };
+
   void assign_segments();
   void prepare_tables();
-  void evaluate_patterns();
+  void evaluate_patterns(const std::vector<TableJob>& jobs);
+  const PatternTables& root_tables_in(const PatternLikelihoods& tables, long column) const;
   PatternLikelihoods& table(std::size_t segment, int rate_state) {
     return _tables[segment * _rate_states + rate_state];
   }
@@ -116,6 +135,9 @@ class LikelihoodEngine {
   std::vector<int> _segment_of_column;             // -1 outside every segment
   std::vector<PatternSlots> _slots;                // [segment]
   std::vector<PatternLikelihoods> _tables;         // [segment * rate states + rate state]
+  std::vector<PatternLikelihoods> _candidate;      // [segment], of _candidate_state
+  int _candidate_state = -1;                       // -1: no candidate
+  double _candidate_rates[3] = {0.0, 0.0, 0.0};    // deletion, insertion, mutation
   std::vector<std::int8_t> _walk_values;           // per node, one column's top-down walk
   std::vector<std::uint8_t> _walk_skipped;         // per node
   std::vector<const PatternTables*> _walk_tables;  // per internal node

@@ -9,13 +9,8 @@
 #include "random/sampler.h"
 #include "tree/trans_probs.h"
 
-namespace {
-
 using Matrix = std::vector<std::vector<double>>;
 
-// Root transition matrix of one segment, over positions of all_values: an
-// empty root stays empty with 1 - e and fills with e * theta; a non-empty one
-// empties with g and otherwise moves by the segment's beta row.
 Matrix root_transitions(const std::vector<int>& all_values, const std::vector<double>& thetas, const Matrix& betas,
                         double gamma, double eta) {
   const std::size_t m = all_values.size();
@@ -37,6 +32,8 @@ Matrix root_transitions(const std::vector<int>& all_values, const std::vector<do
   }
   return transitions;
 }
+
+namespace {
 
 // Draws one position's value from all_values with the given weights.
 int draw_value(const std::vector<int>& all_values, const std::vector<double>& weights) {
