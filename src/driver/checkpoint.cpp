@@ -28,7 +28,7 @@ constexpr char tag[8] = {'a', 'l', 'n', 'c', 'k', 'p', 't', '\n'};
 // Raise with every change of the fields or their order. The first fields
 // (iteration, seed, k_max, thin) keep their place in every version:
 // alnsummarize reads --thin from them.
-constexpr std::uint32_t format_version = 2;
+constexpr std::uint32_t format_version = 3;
 constexpr std::size_t header_bytes = sizeof(tag) + sizeof(std::uint32_t);
 constexpr std::size_t checksum_bytes = sizeof(std::uint64_t);
 
@@ -74,6 +74,7 @@ Checkpoint decode_fields(BinaryReader& in) {
   c.k_max = in.get<std::int64_t>();
   c.thin = in.get<std::int64_t>();
   c.write_ancestors = get_flag(in);
+  c.marginal_rate_moves = in.get<std::int64_t>();
   c.data_file = in.get_text();
   for (auto& hash : c.input_hashes) hash = in.get<std::uint64_t>();
   for (auto& size : c.run_file_sizes) size = in.get<std::uint64_t>();
@@ -84,6 +85,7 @@ Checkpoint decode_fields(BinaryReader& in) {
   c.column_rate_states = in.get_vector<int>();
   c.deletion_tunings = get_tunings(in);
   c.mutation_tunings = get_tunings(in);
+  c.marginal_tuning = in.get_vector<double>();
   c.node_states = in.get_vector<NodeState>();
   return c;
 }
@@ -121,7 +123,7 @@ bool plausible_values(const Checkpoint& c) {
   return c.iteration >= 0 && is_generator_state(c.generator) && plausible_rates(c.deletion_rates) &&
          plausible_rates(c.insertion_rates) && plausible_rates(c.mutation_rates) && paths_fit &&
          plausible_tunings(c.deletion_tunings) && plausible_tunings(c.mutation_tunings) &&
-         plausible_node_states(c.node_states);
+         plausible_node_states(c.node_states) && c.marginal_rate_moves >= 0 && all_finite(c.marginal_tuning);
 }
 
 [[noreturn]] void refuse(const std::string& reason) {
@@ -214,6 +216,7 @@ std::string encode_checkpoint(const Checkpoint& c) {
   out.put<std::int64_t>(c.k_max);
   out.put<std::int64_t>(c.thin);
   out.put<std::uint8_t>(c.write_ancestors ? 1 : 0);
+  out.put<std::int64_t>(c.marginal_rate_moves);
   out.put_text(c.data_file);
   for (const auto hash : c.input_hashes) out.put(hash);
   for (const auto size : c.run_file_sizes) out.put(size);
@@ -224,6 +227,7 @@ std::string encode_checkpoint(const Checkpoint& c) {
   out.put_vector(c.column_rate_states);
   put_tunings(out, c.deletion_tunings);
   put_tunings(out, c.mutation_tunings);
+  out.put_vector(c.marginal_tuning);
   out.put_vector(c.node_states);
   out.put(content_hash(out.bytes()));
   return out.bytes();
@@ -305,6 +309,8 @@ Checkpoint checkpoint_to_resume(const std::string& path, const RunSettings& sett
   check_option("-d", settings.data_file, c.data_file, path);
   check_option("--thin", to_string(settings.thin), to_string(c.thin), path);
   check_flag("--ancestors", settings.write_ancestors, c.write_ancestors, path);
+  check_option("--marginal-rate-moves", to_string(settings.marginal_rate_moves), to_string(c.marginal_rate_moves),
+               path);
   const auto hashes = hash_input_files(inputs);
   for (std::size_t i = 0; i < hashes.size(); ++i) {
     if (hashes[i] != c.input_hashes[i]) {

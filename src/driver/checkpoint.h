@@ -42,6 +42,10 @@ struct Checkpoint {
   std::vector<RateSampler::Tuning> deletion_tunings;  // one per rate state
   std::vector<RateSampler::Tuning> mutation_tunings;
   std::vector<NodeState> node_states;  // ColumnStates::all()
+
+  // --marginal-rate-moves, and the moves' tuning state (empty without them).
+  long marginal_rate_moves = 0;
+  std::vector<double> marginal_tuning;
 };
 
 // The three input files of a run, in the order of Checkpoint::input_hashes.
@@ -81,7 +85,8 @@ void remove_checkpoint(const std::string& path);
 void remove_temporary_checkpoint(const std::string& path);
 
 // Reads the checkpoint at `path` and checks that the run of `settings` can
-// continue from it: the same seed, -k, -d, --thin and --ancestors, the same input files,
+// continue from it: the same seed, -k, -d, --thin, --ancestors and
+// --marginal-rate-moves, the same input files,
 // -n not below its iteration, and every run file (run_prefix + suffix) at
 // least as long as it recorded. Otherwise throws ResumeRefused (none,
 // damaged, another format version, other options or input files, -n below

@@ -9,6 +9,7 @@
 namespace {
 
 constexpr int max_threads = 256;
+constexpr long max_marginal_rate_moves = 1000;
 
 struct RawValues {
   std::optional<std::string> seed;
@@ -17,6 +18,7 @@ struct RawValues {
   std::optional<std::string> threads;
   std::optional<std::string> thin;
   std::optional<std::string> checkpoint_seconds;
+  std::optional<std::string> marginal_rate_moves;
 };
 
 [[noreturn]] void refuse_value(const std::string& option, const std::string& expected, const std::string& text) {
@@ -48,6 +50,13 @@ void check_numeric_values(const RawValues& raw, RunSettings& settings) {
   if (raw.thin) settings.thin = whole_number_at_least("--thin", *raw.thin, 1);
   if (raw.checkpoint_seconds) {
     settings.checkpoint_seconds = whole_number_at_least("--checkpoint-seconds", *raw.checkpoint_seconds, 0);
+  }
+  if (raw.marginal_rate_moves) {
+    const std::string expected = "a whole number from 0 to " + to_string(max_marginal_rate_moves);
+    settings.marginal_rate_moves = numeric_value<long>("--marginal-rate-moves", *raw.marginal_rate_moves, expected);
+    if (settings.marginal_rate_moves < 0 || settings.marginal_rate_moves > max_marginal_rate_moves) {
+      refuse_value("--marginal-rate-moves", expected, *raw.marginal_rate_moves);
+    }
   }
   if (raw.threads) {
     const std::string expected = "a whole number from 1 to " + to_string(max_threads);
@@ -104,6 +113,8 @@ RunSettings parse_options(int argc, const char* const* argv) {
       raw.thin = argv[++i];
     } else if (has_value && argument == "--checkpoint-seconds") {
       raw.checkpoint_seconds = argv[++i];
+    } else if (has_value && argument == "--marginal-rate-moves") {
+      raw.marginal_rate_moves = argv[++i];
     } else if (i > 0) {  // argument 0 is the program's own name
       report_unknown(argument);
     }
@@ -122,6 +133,7 @@ std::string data_file_path(const std::string& data_dir, const std::string& data_
 std::string usage_text() {
   return R"(Usage: alnsampler [-s SEED] [-r ROOT_DIR] [-n ITERATIONS] [-t TEST_CASE] [-d DATA_FILE] [-k K_MAX]
                   [--threads N] [--ancestors] [--progress] [--thin N] [--checkpoint-seconds S] [--resume]
+                  [--marginal-rate-moves N]
 
 Bayesian sampler of the evolution of a DNA alignment along a fixed rooted
 binary tree: rate states along the alignment, a segmentation, event rates,
@@ -154,8 +166,15 @@ Options (each followed by its value):
                  after the last iteration
   --resume       continue the run of this seed from its checkpoint, up to -n
                  (also to extend a finished run); needs the same -s, -r, -t,
-                 -k, -d, --thin, --ancestors and input files. The outputs are
-                 then those of one uninterrupted run
+                 -k, -d, --thin, --ancestors, --marginal-rate-moves and input
+                 files. The outputs are then those of one uninterrupted run
+  --marginal-rate-moves N
+                 N rounds per iteration (0..1000, default 0) of moves on every
+                 deletion and mutation rate and on the rate-state transition
+                 matrix whose likelihood sums out the rate states and every
+                 ancestral value and indicator, then the rate states drawn
+                 anew; lets two chains agree where a rate gets stuck near
+                 zero. The first 100 iterations tune the moves
   -h, --help     print this text and exit
   --version      print the version and exit
 

@@ -17,6 +17,7 @@ struct RunSettings {
   bool resume = false;                    // --resume: continue from the run's checkpoint
   long thin = 1;                          // --thin: per-iteration files only every thin-th iteration
   long checkpoint_seconds = 60;           // --checkpoint-seconds: least time between two checkpoints
+  long marginal_rate_moves = 0;            // --marginal-rate-moves: moves per rate and iteration, latent values summed out
   std::vector<std::string> command_line;  // every argument as given, the program first
   bool show_help = false;
   bool show_version = false;
@@ -32,11 +33,13 @@ struct RunSettings {
 // -h/--help and --version ask for the usage text and the version; --ancestors
 // asks for the internal values of every iteration; --threads N sets the
 // threads of the likelihood passes; --progress asks for plain progress lines;
-// --resume, --thin N and --checkpoint-seconds S are those of long runs.
+// --resume, --thin N and --checkpoint-seconds S are those of long runs;
+// --marginal-rate-moves N adds N moves per rate and iteration.
 // A numeric value that is not entirely a number of the option's type (a seed
 // 0..4294967295, whole numbers for -n and -k, -k at least 1, --threads
-// 1..256, --thin at least 1, --checkpoint-seconds at least 0) throws an
-// InputError naming the option and the value.
+// 1..256, --thin at least 1, --checkpoint-seconds at least 0,
+// --marginal-rate-moves 0..1000) throws an InputError naming the option and
+// the value.
 RunSettings parse_options(int argc, const char* const* argv);
 
 // The alignment file's path: the -d value itself when it is absolute,

@@ -2,12 +2,14 @@
 
 #include <array>
 #include <chrono>
+#include <cmath>
 #include <functional>
 #include <iostream>
 #include <memory>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "driver/checkpoint.h"
@@ -32,7 +34,9 @@
 #include "tree/initial_states.h"
 #include "tree/likelihood_engine.h"
 #include "tree/zero_length_branches.h"
+#include "updates/collapsed_chain.h"
 #include "updates/dirichlet_updates.h"
+#include "updates/marginal_rate_moves.h"
 #include "updates/rate_sampler.h"
 #include "updates/zv_sampler.h"
 
@@ -76,6 +80,12 @@ class SamplerRun {
                           std::vector<double> EventRates::*rates_of_event);
   void sample_shapes(long iteration);
   void sample_rate_states(long iteration);
+  // --marginal-rate-moves: the moves, then the rate states drawn anew.
+  void move_rates_marginally(long iteration);
+  // The rate-state transition matrix drawn from the path's counts, whose
+  // means go to the run file.
+  void sample_state_transitions();
+  void write_rates_and_log_priors(long iteration);
   void sample_latent_values();
   void write_ancestors(long iteration);
   // Opens a per-iteration file, lets `write` fill it, and closes it, so that
@@ -125,6 +135,8 @@ class SamplerRun {
   ZVSampler _latent_sampler;
   // Tree likelihoods shared by the emission step and the latent sampler.
   std::unique_ptr<LikelihoodEngine> _engine;
+  std::unique_ptr<MarginalRateMoves> _marginal_moves;  // with --marginal-rate-moves only
+  CollapsedChain _collapsed_chain;
 
   // Rebuilt within every iteration.
   Versioned<Segmentation> _segments;
@@ -214,6 +226,10 @@ void SamplerRun::start_up() {
   } else {
     _files.open(_results_dir, _seed_text);
     *_files.auxiliary_ptr << "k_max:" << _settings.k_max << "\n" << _tree_report;
+    // Summaries need to know that the first iterations tuned the moves.
+    if (_settings.marginal_rate_moves > 0) {
+      *_files.auxiliary_ptr << "marginal_rate_moves:" << _settings.marginal_rate_moves << "\n";
+    }
     check_output_file(_files.auxiliary, _files.path("_auxiliary_ouput.txt"));
   }
   initialise_columns(*_states);
@@ -268,6 +284,8 @@ void SamplerRun::save_checkpoint(long iteration) {
     c.mutation_tunings.push_back(_mutation_samplers[s]->tuning());
   }
   c.node_states = _states->all();
+  c.marginal_rate_moves = _settings.marginal_rate_moves;
+  if (_marginal_moves) c.marginal_tuning = _marginal_moves->save();
   write_checkpoint(checkpoint_path(_files.prefix), c);
 }
 
@@ -289,6 +307,7 @@ void SamplerRun::restore(const Checkpoint& c) {
       _mutation_samplers[s]->restore_tuning(c.mutation_tunings[s]);
     }
     _states->restore(c.node_states);
+    if (_marginal_moves) _marginal_moves->restore(c.marginal_tuning);
   } catch (const std::invalid_argument&) {
     throw ResumeRefused("alnsampler: cannot resume: the checkpoint holds a run of another shape\n");
   }
@@ -315,6 +334,12 @@ void SamplerRun::set_up_samplers() {
   _latent_sampler = ZVSampler(columns, _initial_value_probs);
   _engine = std::make_unique<LikelihoodEngine>(*_states, _settings.threads);
   _segmentation.use_worker_pool(&_engine->pool());
+  if (_settings.marginal_rate_moves > 0) {
+    double total_length = 0.0;
+    for (const double length : _tree.lengths) total_length += length;
+    _marginal_moves = std::make_unique<MarginalRateMoves>(static_cast<int>(_settings.marginal_rate_moves),
+                                                          _n_rate_states, total_length);
+  }
   if (_resume_point) {
     restore(*_resume_point);
     _resume_point.reset();
@@ -356,10 +381,13 @@ void SamplerRun::sample_segmentation() {
 // In iteration 1 each rate starts from the sampler's moment-style value; from
 // then on from the rate of the previous iteration. The starting value is
 // recomputed every time because the call also refreshes the sampler's counts.
+// With --marginal-rate-moves the marginal moves follow later in the
+// iteration, and the rates they leave are written (with their log priors).
 void SamplerRun::sample_event_rates(long iteration, const std::string& stem, std::vector<RateSampler*>& samplers,
                                     std::vector<double> EventRates::*rates_of_event) {
   std::vector<double>& rates = _rates.change().*rates_of_event;
-  write_iteration_file(stem, iteration, [&](std::ostream* file) {
+  const bool moves_follow = _marginal_moves != nullptr;
+  const auto update = [&](std::ostream* file) {
     if (file != nullptr) *file << "#event_rate\n";
     for (int s = 0; s < _n_rate_states; ++s) {
       double out_value = 0.0;
@@ -367,9 +395,14 @@ void SamplerRun::sample_event_rates(long iteration, const std::string& stem, std
           samplers[s]->compute_initial_rate(*_states, _rate_path.state_columns[s], _branch_length_mean, false, nullptr);
       if (rates[s] == -1.0) rates[s] = initial_rate;
       rates[s] = samplers[s]->sample_rate(rates[s], out_value, file, nullptr, true, false);
-      _log_posterior += out_value;
+      if (!moves_follow) _log_posterior += out_value;
     }
-  });
+  };
+  if (moves_follow) {
+    update(nullptr);
+  } else {
+    write_iteration_file(stem, iteration, update);
+  }
 }
 
 void SamplerRun::sample_shapes(long iteration) {
@@ -390,10 +423,7 @@ void SamplerRun::sample_shapes(long iteration) {
 }
 
 void SamplerRun::sample_rate_states(long iteration) {
-  TransitionDraw draw = sample_rate_state_transitions(_n_rate_states, _rate_path.column_states);
-  write_row_means(draw.counts, _files.rate_state_transitions);
-  _state_transitions = std::move(draw.transitions);
-  check_output_file(_files.rate_state_transitions, _files.path("_rate_state_transitions.txt"));
+  sample_state_transitions();
   compute_obs_emission_probs(*_states, *_engine, _segments, _rates, _emission_probs);
   {
     HMM_OneDim hmm(static_cast<long>(_states->columns()), _n_rate_states, _initial_state_probs, _state_transitions,
@@ -405,6 +435,56 @@ void SamplerRun::sample_rate_states(long iteration) {
     });
     _rate_path.rebuild_state_columns(_n_rate_states);
     _log_posterior += compute_post_para_rate_states(_n_rate_states, _rate_path.column_states, _state_transitions);
+  }
+}
+
+void SamplerRun::sample_state_transitions() {
+  TransitionDraw draw = sample_rate_state_transitions(_n_rate_states, _rate_path.column_states);
+  write_row_means(draw.counts, _files.rate_state_transitions);
+  _state_transitions = std::move(draw.transitions);
+  check_output_file(_files.rate_state_transitions, _files.path("_rate_state_transitions.txt"));
+}
+
+// The marginal moves start from the rate-state transition matrix drawn from
+// the previous path and move the rates and the matrix's rows with the path,
+// every root value, every other ancestral value and every indicator summed
+// out; the path is then drawn from its distribution given the new rates and
+// matrix with the root values summed out, and the latent step that follows
+// draws every ancestral value and indicator given it. (moves, path, latent
+// values) is thus a draw of the rates and the matrix from a kernel that
+// leaves their marginal posterior invariant followed by an exact draw of
+// everything that was summed out, so the iteration leaves the joint posterior
+// invariant. Nothing between the moves and those draws may read the old path
+// or latent values; the usual draw of the path given the root values is left
+// out, as its result would be replaced unread.
+void SamplerRun::move_rates_marginally(long iteration) {
+  sample_state_transitions();
+  _engine->evaluate(_segments, _rates);
+  const std::vector<std::vector<long>>& from_tos = _segments->from_tos;
+  CollapsedChainModel model{from_tos, {}, _initial_value_probs, _state_transitions, _initial_state_probs};
+  for (std::size_t k = 0; k < from_tos.size(); ++k) model.root_transitions.push_back(root_transitions(*_segments, k));
+  _collapsed_chain.load(model, *_engine, _n_rate_states);
+  _marginal_moves->sweep(iteration, {*_engine, _collapsed_chain, _segments, _rates, 0.0});
+  _state_transitions = _collapsed_chain.state_transitions();
+  write_rates_and_log_priors(iteration);
+  _collapsed_chain.draw_path(_rate_path.column_states);
+  write_iteration_file("_map_column_to_rate_state_", iteration, [&](std::ostream* file) {
+    if (file != nullptr) write_vector_column(_rate_path.column_states, file);
+  });
+  _rate_path.rebuild_state_columns(_n_rate_states);
+  _log_posterior += compute_post_para_rate_states(_n_rate_states, _rate_path.column_states, _state_transitions);
+}
+
+// The rates as the rate samplers write them, and their log prior densities,
+// in their order (deletion then mutation, rate states in order).
+void SamplerRun::write_rates_and_log_priors(long iteration) {
+  for (const auto& [stem, rates] :
+       {std::pair{"_deletions_", &_rates->deletion}, std::pair{"_mutations_", &_rates->mutation}}) {
+    write_iteration_file(stem, iteration, [&](std::ostream* file) {
+      *file << "#event_rate\n";
+      for (const double x : *rates) *file << x << "\n";
+    });
+    for (const double x : *rates) _log_posterior += (0.01 - 1) * std::log(x) - x * 0.01;
   }
 }
 
@@ -445,7 +525,11 @@ void SamplerRun::run_iteration(long iteration) {
   _rates.change().insertion.assign(_n_rate_states, 0.0);
   sample_event_rates(iteration, "_mutations_", _mutation_samplers, &EventRates::mutation);
   sample_shapes(iteration);
-  sample_rate_states(iteration);
+  if (_marginal_moves) {
+    move_rates_marginally(iteration);
+  } else {
+    sample_rate_states(iteration);
+  }
   sample_latent_values();
   if (_settings.write_ancestors) write_ancestors(iteration);
   ensure_finite_value(_log_posterior, "log posterior total (post_para)", iteration);

@@ -23,9 +23,9 @@ inline std::size_t select_by_cut_off(const std::vector<double>& cut_off_pts, dou
 // One draw of an index 0..n-1 with probabilities proportional to `weights`,
 // computed exactly as a Sampler built on these weights followed by
 // draw_w_replace(1) (same cut-off arithmetic, one rand() value), but without
-// any allocation. Needs 1 <= n <= 8.
+// any allocation. Needs 1 <= n <= 16.
 inline std::size_t draw_weighted_index(const double* weights, std::size_t n) {
-  double cut_off_pts[8];
+  double cut_off_pts[16];
   double total = 0.0;
   for (std::size_t j = 0; j < n; ++j) total += weights[j];
   double cumulative = 0.0;

@@ -104,6 +104,13 @@ std::vector<double> sample_gamma(long count, double shape, double inverse_scale)
   return values;
 }
 
+double sample_log_gamma(double shape, double rate) {
+  if (shape <= 0 || !(rate > 0)) throw InternalError("error in sample_log_gamma: shape or rate is <= 0!");
+  const double g = sample_gamma(1, shape + 1.0, 1.0)[0];
+  const double u = draw_open_uniform(false);
+  return std::log(g) + std::log(u) / shape - std::log(rate);
+}
+
 std::vector<std::vector<double>> sample_dirichlet(long count, const std::vector<double>& parameters) {
   std::vector<std::vector<double>> draws;
   for (long n = 0; n < count; ++n) {

@@ -23,6 +23,13 @@ std::vector<double> sample_normal(long count, double mean, double standard_devia
 // inverse_scale <= 0 throws an InternalError.
 std::vector<double> sample_gamma(long count, double shape, double inverse_scale);
 
+// The natural log of one Gamma(shape, rate) value, drawn in log space so that
+// it never underflows however small the shape: with G ~ Gamma(shape + 1, 1)
+// and U uniform on (0, 1], G U^(1/shape) is Gamma(shape, 1), so the log is
+// ln G + ln(U) / shape - ln(rate). A shape <= 0 or a rate <= 0 throws an
+// InternalError (status -1).
+double sample_log_gamma(double shape, double rate);
+
 // count Dirichlet vectors from normalised gamma draws; a component of exactly
 // 0 is floored (not renormalised).
 std::vector<std::vector<double>> sample_dirichlet(long count, const std::vector<double>& parameters);

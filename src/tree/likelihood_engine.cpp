@@ -37,14 +37,61 @@ LikelihoodEngine::LikelihoodEngine(const ColumnStates& states, int threads)
 void LikelihoodEngine::evaluate(const Versioned<Segmentation>& segmentation, const Versioned<EventRates>& rates) {
   if (_evaluated && segmentation.version() == _segmentation_version && rates.version() == _rates_version) return;
   _evaluated = false;
+  _candidate_state = -1;
   _segments = segmentation->from_tos.size();
   _rate_states = rates->states();
   assign_segments(*segmentation);
   prepare_tables(*segmentation, *rates);
-  evaluate_patterns();
+  std::vector<TableJob> jobs;
+  for (std::size_t t = 0; t < _segments * _rate_states; ++t) jobs.push_back({&_tables[t], t / _rate_states});
+  evaluate_patterns(jobs);
   _segmentation_version = segmentation.version();
   _rates_version = rates.version();
   _evaluated = true;
+}
+
+void LikelihoodEngine::evaluate_candidate(const Versioned<Segmentation>& segmentation, int rate_state,
+                                          const StateRates& candidate) {
+  if (!_evaluated || segmentation.version() != _segmentation_version) {
+    throw InternalError("internal error: candidate tables need the segments of the last evaluation\n");
+  }
+  if (rate_state < 0 || static_cast<std::size_t>(rate_state) >= _rate_states) {
+    throw std::out_of_range("candidate tables need an evaluated rate state");
+  }
+  if (_candidate.size() < _segments) _candidate.resize(_segments);
+  std::vector<TableJob> jobs;
+  for (std::size_t segment = 0; segment < _segments; ++segment) {
+    TransProbs trans_probs(*_topology, segmentation->thetas.at(segment), candidate);
+    _candidate[segment].prepare(*_topology, trans_probs, _slots[segment].total());
+    jobs.push_back({&_candidate[segment], segment});
+  }
+  evaluate_patterns(jobs);
+  _candidate_state = rate_state;
+  _candidate_rates = candidate;
+}
+
+const PatternTables& LikelihoodEngine::candidate_root_tables(long column) const {
+  if (_candidate_state < 0) throw std::out_of_range("no candidate tables");
+  const int segment = _segment_of_column.at(static_cast<std::size_t>(column));
+  if (segment < 0) throw std::out_of_range("column outside the evaluated segments");
+  return root_tables_in(_candidate[segment], column);
+}
+
+void LikelihoodEngine::accept_candidate(Versioned<EventRates>& rates) {
+  if (_candidate_state < 0) throw std::out_of_range("no candidate tables");
+  if (rates.version() != _rates_version) {
+    throw InternalError("internal error: a candidate replaces rates of the last evaluation only\n");
+  }
+  const auto state = static_cast<std::size_t>(_candidate_state);
+  for (std::size_t segment = 0; segment < _segments; ++segment) {
+    std::swap(_tables[segment * _rate_states + state], _candidate[segment]);
+  }
+  EventRates& changed = rates.change();
+  changed.deletion.at(state) = _candidate_rates.deletion;
+  changed.insertion.at(state) = _candidate_rates.insertion;
+  changed.mutation.at(state) = _candidate_rates.mutation;
+  _rates_version = rates.version();
+  _candidate_state = -1;
 }
 
 // Each segment collects the patterns its columns show; a pattern that occurs
@@ -77,13 +124,13 @@ void LikelihoodEngine::prepare_tables(const Segmentation& segmentation, const Ev
 // Nodes of one height depend only on lower ones, so a level's passes, over
 // every table, are independent: they are cut into one contiguous range per
 // thread, and the levels run from the leaves up.
-void LikelihoodEngine::evaluate_patterns() {
+void LikelihoodEngine::evaluate_patterns(const std::vector<TableJob>& jobs) {
   std::vector<PassBlock> blocks;
   for (int height = 1; height <= _topology->max_height(); ++height) {
     blocks.clear();
     std::size_t passes = 0;
-    for (std::size_t t = 0; t < _segments * _rate_states; ++t) {
-      const PatternSlots& slots = _slots[t / _rate_states];
+    for (std::size_t t = 0; t < jobs.size(); ++t) {
+      const PatternSlots& slots = _slots[jobs[t].segment];
       for (const int node : _topology->internal_nodes_of_height(height)) {
         const std::size_t count = slots.ids(node).size();
         if (count == 0) continue;
@@ -99,8 +146,8 @@ void LikelihoodEngine::evaluate_patterns() {
           --block;
           for (std::size_t pass = begin; pass < end; ++pass) {
             while (pass >= block->first_pass + block->passes) ++block;
-            const PatternSlots& slots = _slots[block->table / _rate_states];
-            _tables[block->table].evaluate(*_topology, _patterns, slots, block->node, pass - block->first_pass);
+            const TableJob& job = jobs[block->table];
+            job.tables->evaluate(*_topology, _patterns, _slots[job.segment], block->node, pass - block->first_pass);
           }
         },
         min_passes_per_thread);
@@ -118,6 +165,11 @@ const PatternTables& LikelihoodEngine::node_tables(long column, int rate_state, 
     throw std::out_of_range("node without likelihood tables");
   }
   return table(segment, rate_state).tables(slots.slot(node, _patterns.id(static_cast<std::size_t>(column), node)));
+}
+
+const PatternTables& LikelihoodEngine::root_tables_in(const PatternLikelihoods& tables, long column) const {
+  const PatternSlots& slots = _slots[_segment_of_column[static_cast<std::size_t>(column)]];
+  return tables.tables(slots.slot(0, _patterns.id(static_cast<std::size_t>(column), 0)));
 }
 
 void LikelihoodEngine::sample_internal_nodes(const Versioned<Segmentation>& segmentation,

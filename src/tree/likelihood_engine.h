@@ -53,6 +53,21 @@ class LikelihoodEngine {
   const PatternTables& node_tables(long column, int rate_state, int node) const;
   static bool valid(const PatternTables& tables, int state) { return ((tables.valid >> state) & 1u) != 0; }
 
+  // Candidate tables of one rate state: every segment of the last
+  // evaluate() (which must have been of these versions of the segmentation;
+  // an InternalError otherwise) under other rates for that state, kept next
+  // to the current tables, which stay as they are. Each candidate table is
+  // bit-identical to what evaluate() with these rates in the state's place
+  // would build.
+  void evaluate_candidate(const Versioned<Segmentation>& segmentation, int rate_state, const StateRates& candidate);
+  // The root's tables of a column in the last candidate.
+  const PatternTables& candidate_root_tables(long column) const;
+  // Makes the last candidate the current tables of its rate state and its
+  // rates that state's rates in `rates` (which must be the rates of the last
+  // evaluate(); an InternalError otherwise): the engine stays current for the
+  // new version.
+  void accept_candidate(Versioned<EventRates>& rates);
+
   // Draws the internal values below every (already drawn) root of `states`
   // and all indicators, column by column in segment order, from the weights
   // of each column's patterns under its rate state; one rand() value per
@@ -70,9 +85,16 @@ class LikelihoodEngine {
   WorkerPool& pool() { return _pool; }
 
  private:
+  // One (segment, rate state) table to fill, with its segment's slots.
+  struct TableJob {
+    PatternLikelihoods* tables;
+    std::size_t segment;
+  };
+
   void assign_segments(const Segmentation& segmentation);
   void prepare_tables(const Segmentation& segmentation, const EventRates& rates);
-  void evaluate_patterns();
+  void evaluate_patterns(const std::vector<TableJob>& jobs);
+  const PatternTables& root_tables_in(const PatternLikelihoods& tables, long column) const;
   PatternLikelihoods& table(std::size_t segment, int rate_state) {
     return _tables[segment * _rate_states + rate_state];
   }
@@ -95,6 +117,9 @@ class LikelihoodEngine {
   std::vector<int> _segment_of_column;             // -1 outside every segment
   std::vector<PatternSlots> _slots;                // [segment]
   std::vector<PatternLikelihoods> _tables;         // [segment * rate states + rate state]
+  std::vector<PatternLikelihoods> _candidate;      // [segment], of _candidate_state
+  int _candidate_state = -1;                       // -1: no candidate
+  StateRates _candidate_rates;                     // of _candidate_state
   std::vector<std::int8_t> _walk_values;           // per node, one column's top-down walk
   std::vector<std::uint8_t> _walk_skipped;         // per node
   std::vector<const PatternTables*> _walk_tables;  // per internal node

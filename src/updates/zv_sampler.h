@@ -15,6 +15,14 @@
 // empties with gamma and otherwise moves by the segment's beta row.
 std::vector<std::vector<double>> root_transitions(const Segmentation& segmentation, std::size_t segment);
 
+// Root transition matrix of one segment (rows the previous column's root
+// value, columns the next one's, both positions of all_values): an empty root
+// stays empty with 1 - eta and fills with eta * theta; a non-empty one empties
+// with gamma and otherwise moves by the segment's beta row.
+std::vector<std::vector<double>> root_transitions(const std::vector<int>& all_values, const std::vector<double>& thetas,
+                                                  const std::vector<std::vector<double>>& betas, double gamma,
+                                                  double eta);
+
 // Sampler of the latent ancestral values. The roots of the column trees form
 // a Markov chain along the alignment (per-segment transition matrix built from
 // gammas, etas, betas and thetas), and each root emits its column's leaves

@@ -16,18 +16,31 @@ TEST(CommandLine, NoIterationsWritesOnlyTheRunFiles) {
     const auto result = c.run({"-n", iterations, "-k", "2", "-k", "3"});
     EXPECT_EQ(result.exit_status, 0) << result.err;
     EXPECT_EQ(result.out + result.err, "");
-    EXPECT_EQ(c.outputs(), (Files{{"3_auxiliary_ouput.txt", auxiliary}, {"3_errors.txt", ""}, {"3_post_dist_k.txt", ""},
-                                  {"3_post_para.txt", ""}, {"3_rate_state_transitions.txt", ""}}));
+    EXPECT_EQ(c.outputs(), (Files{{"3_auxiliary_ouput.txt", auxiliary},
+                                  {"3_errors.txt", ""},
+                                  {"3_post_dist_k.txt", ""},
+                                  {"3_post_para.txt", ""},
+                                  {"3_rate_state_transitions.txt", ""}}));
   }
 }
 
 // Every value is checked before a file is opened; --help opens none either.
 // Without -n the run does one iteration.
 TEST(CommandLine, RejectsNumbersThatAreNotEntirelyNumbers) {
-  const std::vector<std::vector<std::string>> bad{
-      {"-n", "abc"},         {"-n", "5x"},   {"-s", "-1"},         {"-k", "2.5"},      {"-n", "-k"},
-      {"-k", "0"},           {"-s", "4294967296"}, {"--thin", "0"}, {"--checkpoint-seconds", "-1"},
-      {"--threads", "0"},    {"--threads", "257"}, {"--threads", "1.5"}};
+  const std::vector<std::vector<std::string>> bad{{"-n", "abc"},
+                                                  {"-n", "5x"},
+                                                  {"-s", "-1"},
+                                                  {"-k", "2.5"},
+                                                  {"-n", "-k"},
+                                                  {"-k", "0"},
+                                                  {"-s", "4294967296"},
+                                                  {"--thin", "0"},
+                                                  {"--checkpoint-seconds", "-1"},
+                                                  {"--threads", "0"},
+                                                  {"--threads", "257"},
+                                                  {"--threads", "1.5"},
+                                                  {"--marginal-rate-moves", "-1"},
+                                                  {"--marginal-rate-moves", "1001"}};
   SamplerCase c;
   for (const auto& arguments : bad) {
     const auto result = c.run(arguments);

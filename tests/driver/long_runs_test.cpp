@@ -34,24 +34,31 @@ void wait_for_lines(const SamplerCase& c, std::size_t lines) {
 // writes slowed down), then at a random moment of the run that resumes it:
 // the run that finally resumes (or starts again, when no checkpoint was
 // written yet) leaves every file, checkpoint included, as one uninterrupted
-// run does.
+// run does; every other round with the marginal rate moves, whose tuning
+// state the checkpoint carries.
 TEST(LongRuns, KilledAtAnyMomentResumesToTheSameFiles) {
-  const std::vector<std::string> arguments{"-n", "6", "--checkpoint-seconds", "0"};
-  SamplerCase reference;
-  reference.copy_shipped_case("test_case_23_6sp");
-  const auto begin = Clock::now();
-  ASSERT_EQ(start(reference, arguments).wait().exit_status, 0);
-  const auto run_time = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - begin);
-  const Files expected = reference.outputs(true);
+  std::vector<std::vector<std::string>> arguments;
+  std::vector<Files> expected;
+  std::vector<long> run_time;
+  for (const char* moves : {"0", "1"}) {
+    arguments.push_back({"-n", "6", "--checkpoint-seconds", "0", "--marginal-rate-moves", moves});
+    SamplerCase reference;
+    reference.copy_shipped_case("test_case_23_6sp");
+    const auto begin = Clock::now();
+    ASSERT_EQ(start(reference, arguments.back()).wait().exit_status, 0);
+    run_time.push_back(std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - begin).count());
+    expected.push_back(reference.outputs(true));
+  }
 
   std::mt19937 random(15);
-  std::uniform_int_distribution<long> moment(0, run_time.count());
-  const auto resuming = [&](const SamplerCase& c) {
-    auto with_resume = arguments;
-    if (fs::exists(c.file("_checkpoint.bin"))) with_resume.push_back("--resume");
-    return with_resume;
-  };
   for (int round = 0; round < 10; ++round) {
+    const int variant = round % 2;
+    std::uniform_int_distribution<long> moment(0, run_time[variant]);
+    const auto resuming = [&](const SamplerCase& c) {
+      auto with_resume = arguments[variant];
+      if (fs::exists(c.file("_checkpoint.bin"))) with_resume.push_back("--resume");
+      return with_resume;
+    };
     SamplerCase c;
     c.copy_shipped_case("test_case_23_6sp");
     std::string kills;
@@ -61,11 +68,11 @@ TEST(LongRuns, KilledAtAnyMomentResumesToTheSameFiles) {
       std::this_thread::sleep_for(delay);
       run.send(SIGKILL);
       run.wait();
-      kills += " " + std::to_string(delay.count()) + " us";
+      kills.append(" ").append(std::to_string(delay.count())).append(" us");
     }
     const auto result = c.run(resuming(c));
     ASSERT_EQ(result.exit_status, 0) << result.err << " (killed after" << kills << ")";
-    EXPECT_TRUE(c.outputs(true) == expected) << "killed after" << kills;
+    EXPECT_TRUE(c.outputs(true) == expected[variant]) << "killed after" << kills << ", variant " << variant;
   }
 }
 
@@ -91,12 +98,17 @@ TEST(LongRuns, CheckpointsKeepTheirInterval) {
 // A run extended with --resume writes what one run of the final length
 // writes, whatever an interrupted run left after the checkpoint; thinned runs
 // keep a line of every run file per iteration and per-iteration files only
-// for multiples of --thin.
+// for multiples of --thin. The second run adds the marginal rate moves.
 TEST(LongRuns, ExtendedRunEqualsOneLongerRun) {
-  for (const std::string thin : {"1", "3"}) {
+  for (const auto& [thin, moves] : {std::pair<std::string, std::string>{"1", "0"}, {"3", "2"}}) {
     SamplerCase extended;
     SamplerCase whole;
-    ASSERT_EQ(extended.run({"--thin", thin, "--ancestors", "-k", "3", "-n", "10"}).exit_status, 0);
+    const std::vector<std::string> options{"--thin", thin, "--ancestors", "-k", "3", "--marginal-rate-moves", moves};
+    const auto with = [&](std::vector<std::string> more) {
+      more.insert(more.begin(), options.begin(), options.end());
+      return more;
+    };
+    ASSERT_EQ(extended.run(with({"-n", "10"})).exit_status, 0);
     // What a run killed after its checkpoint leaves: longer run files and
     // files of later iterations, which resuming cuts back and removes; the
     // files of another seed stay.
@@ -112,13 +124,14 @@ TEST(LongRuns, ExtendedRunEqualsOneLongerRun) {
     // A temporary checkpoint left by a kill is removed, whatever it is; a pipe must not be opened.
     EXPECT_TRUE(thin == "1" ? mkfifo(extended.file("_checkpoint.bin.tmp").c_str(), 0644) == 0
                             : fs::create_directory(extended.file("_checkpoint.bin.tmp")));
-    const auto result = extended.run({"--thin", thin, "--ancestors", "-k", "3", "-n", "20", "--resume"});
+    const auto result = extended.run(with({"-n", "20", "--resume"}));
     ASSERT_EQ(result.exit_status, 0) << result.err;
     EXPECT_TRUE(fs::remove(extended.file("_from_tos_25.txt", "31")));
-    ASSERT_EQ(whole.run({"--thin", thin, "--ancestors", "-k", "3", "-n", "20"}).exit_status, 0);
+    ASSERT_EQ(whole.run(with({"-n", "20"})).exit_status, 0);
     EXPECT_TRUE(extended.outputs(true) == whole.outputs(true)) << "--thin " << thin;
 
     EXPECT_EQ(lines_of(whole.file("_post_para.txt")), 20u);
+    EXPECT_EQ(read_lines(whole.file("_auxiliary_ouput.txt")).back() == "marginal_rate_moves:2", moves == "2");
     EXPECT_EQ(lines_of(whole.file("_rate_state_transitions.txt")), 60u);
     const int step = std::stoi(thin);
     for (int i = 1; i <= 21; ++i) {
@@ -184,6 +197,7 @@ TEST(LongRuns, RefusedResumeChangesNothing) {
        "started with --ancestors, not without it"},
       {replace_checkpoint(true), {}, "_checkpoint.bin is not a regular file"},
       {replace_checkpoint(false), {}, "_checkpoint.bin is not a regular file"},
+      {none, {"--marginal-rate-moves", "1"}, "started with --marginal-rate-moves 0, not 1"},
       {none, {"-s", "4"}, "no checkpoint"},
       {none, {"-n", "3"}, "-n 3 is below the 4 iterations"},
       {resize("_post_dist_k.txt", 10), {}, "_post_dist_k.txt is shorter than the checkpoint"},

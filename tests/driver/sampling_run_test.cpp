@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "driver/finite_guard.h"
@@ -103,6 +104,42 @@ TEST(SamplingRun, ZeroLengthBranchBelowTheRootFromTheFirstIteration) {
     const auto rows = read_rows<int>(c.file("_ancestors_1.txt", seed));
     for (std::size_t column = 0; column < rows.size(); ++column)
       EXPECT_EQ(rows[column].at(0), "123412341"[column] - '0');
+  }
+}
+
+// The whole sampler with and without the marginal rate moves targets the
+// same posterior: on the small case, where both chains mix, long runs agree
+// on the number of segments and on how often the middle and the slowest
+// mutation rates lie near zero (within five standard errors of thinned,
+// nearly independent draws).
+TEST(SamplingRun, MarginalRateMovesKeepThePosterior) {
+  const long iterations = 20000, thin = 20, first = 2000;
+  const double draws = static_cast<double>((iterations - first) / thin + 1);
+  std::vector<std::vector<double>> shares;  // per run: P(k = 1), P(k = 4), P(middle rate < 1e-6), P(lowest < 1e-6)
+  for (const char* moves : {"0", "1"}) {
+    SamplerCase c;
+    const auto result =
+        c.run({"-n", std::to_string(iterations), "--thin", std::to_string(thin), "--marginal-rate-moves", moves});
+    ASSERT_EQ(result.exit_status, 0) << result.err;
+    std::vector<double> share(4, 0.0);
+    for (long i = first; i <= iterations; i += thin) {
+      const std::string at = std::to_string(i) + ".txt";
+      const std::size_t k = read_lines(c.file("_from_tos_" + at)).size();
+      std::vector<double> sorted;
+      for (const auto& row : read_rows<double>(c.file("_mutations_" + at)))
+        sorted.insert(sorted.end(), row.begin(), row.end());
+      std::sort(sorted.begin(), sorted.end());
+      share[0] += k == 1;
+      share[1] += k == 4;
+      share[2] += sorted.at(1) < 1e-6;
+      share[3] += sorted.at(0) < 1e-6;
+    }
+    for (double& p : share) p /= draws;
+    shares.push_back(share);
+  }
+  for (std::size_t j = 0; j < 4; ++j) {
+    const double p = 0.5 * (shares[0][j] + shares[1][j]);
+    EXPECT_NEAR(shares[0][j], shares[1][j], 5 * std::sqrt(2 * p * (1 - p) / draws) + 1e-9) << "share " << j;
   }
 }
 

@@ -174,9 +174,13 @@ TEST(LikelihoodEngine, TablesAreTheColumnPassBitForBit) {
           const PatternTables& tables = shared.node_tables(static_cast<long>(column), k, node);
           for (int s = 0; s < n_states; ++s) {
             ASSERT_EQ(LikelihoodEngine::valid(tables, s), pass.valid[label][s]) << column << " " << label;
-            if (pass.valid[label][s]) ASSERT_EQ(tables.subtree_lik[s], pass.subtree_lik[label][s]);
+            if (pass.valid[label][s]) {
+              ASSERT_EQ(tables.subtree_lik[s], pass.subtree_lik[label][s]);
+            }
           }
-          if (node != 0) ASSERT_EQ(tables.top_down_weights, pass.weights[label]) << column << " " << label;
+          if (node != 0) {
+            ASSERT_EQ(tables.top_down_weights, pass.weights[label]) << column << " " << label;
+          }
         }
       }
     }

@@ -1,0 +1,228 @@
+#include "updates/collapsed_chain.h"
+
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+#include <utility>
+
+#include "random/sampler.h"
+
+namespace {
+
+constexpr int n_values = 5;
+constexpr int max_states = 3;
+constexpr double minus_infinity = -std::numeric_limits<double>::infinity();
+// Below this normaliser a column is done again in logarithms: its forward
+// vector would keep too few significant digits. It happens where the root
+// value likeliest for a column's leaves is one the chain cannot reach (an
+// empty root, whose one floored insertion of probability 2.2e-308 can beat
+// two floored deletions), so that the others lie far below the shift.
+constexpr double smallest_normaliser = 1e-280;
+// exp(d) for d below this is subnormal or 0 (and slow to compute); such a
+// weight is too small to change any sum it adds to.
+constexpr double least_exponent = -708.0;
+// A replacing state whose shift lies this far above a column's largest is
+// scaled afresh (its factor would overflow).
+constexpr double greatest_exponent = 700.0;
+
+double scaled_exp(double d) { return d < least_exponent ? 0.0 : std::exp(d); }
+
+}  // namespace
+
+CollapsedChain::ScaledRoot CollapsedChain::scaled(const PatternTables& root) {
+  ScaledRoot scaled{};
+  scaled.possible = false;
+  scaled.shift = 0.0;
+  for (int s = 0; s < n_values; ++s) {
+    scaled.log_lik[s] = minus_infinity;
+    if (!LikelihoodEngine::valid(root, s)) continue;
+    scaled.log_lik[s] = root.subtree_lik[s];
+    if (!scaled.possible || root.subtree_lik[s] > scaled.shift) scaled.shift = root.subtree_lik[s];
+    scaled.possible = true;
+  }
+  for (int s = 0; s < n_values; ++s) {
+    scaled.weights[s] = scaled.log_lik[s] == minus_infinity ? 0.0 : scaled_exp(scaled.log_lik[s] - scaled.shift);
+  }
+  return scaled;
+}
+
+void CollapsedChain::load(const CollapsedChainModel& model, const LikelihoodEngine& engine, int rate_states) {
+  if (rate_states < 1 || rate_states > max_states || model.state_transitions.size() != std::size_t(rate_states) ||
+      model.initial_state_probs.size() != std::size_t(rate_states) || model.from_tos.empty() ||
+      model.root_transitions.size() != model.from_tos.size()) {
+    throw std::invalid_argument("collapsed chain: rate states or segments do not fit the model");
+  }
+  _model = model;
+  _states = rate_states;
+  _columns = model.from_tos.back().at(1) + 1;
+  _roots.assign(rate_states, std::vector<ScaledRoot>(_columns));
+  for (int k = 0; k < rate_states; ++k) {
+    for (long c = 0; c < _columns; ++c) _roots[k][c] = scaled(engine.root_tables(c, k));
+  }
+  refresh_scales();
+  _candidate_state = -1;
+  _candidate_has_transitions = false;
+}
+
+void CollapsedChain::refresh_scales() {
+  _top.assign(static_cast<std::size_t>(_columns), minus_infinity);
+  _scales.assign(static_cast<std::size_t>(_columns), {0.0, 0.0, 0.0});
+  for (long c = 0; c < _columns; ++c) {
+    for (int k = 0; k < _states; ++k) {
+      if (_roots[k][c].possible && _roots[k][c].shift > _top[c]) _top[c] = _roots[k][c].shift;
+    }
+    for (int k = 0; k < _states; ++k) {
+      if (_roots[k][c].possible) _scales[c][k] = scaled_exp(_roots[k][c].shift - _top[c]);
+    }
+  }
+}
+
+double CollapsedChain::log_likelihood() { return forward(-1, nullptr, _model.state_transitions, _alpha); }
+
+double CollapsedChain::candidate_log_likelihood(int rate_state, const LikelihoodEngine& engine,
+                                                const std::vector<std::vector<double>>* state_transitions) {
+  _candidate_roots.resize(_columns);
+  for (long c = 0; c < _columns; ++c) _candidate_roots[c] = scaled(engine.candidate_root_tables(c));
+  _candidate_state = rate_state;
+  _candidate_has_transitions = state_transitions != nullptr;
+  if (_candidate_has_transitions) _candidate_transitions = *state_transitions;
+  return forward(rate_state, &_candidate_roots,
+                 _candidate_has_transitions ? _candidate_transitions : _model.state_transitions, _candidate_alpha);
+}
+
+double CollapsedChain::candidate_log_likelihood(const std::vector<std::vector<double>>& state_transitions) {
+  _candidate_transitions = state_transitions;
+  _candidate_has_transitions = true;
+  _candidate_state = -1;
+  return forward(-1, nullptr, _candidate_transitions, _candidate_alpha);
+}
+
+void CollapsedChain::accept_candidate() {
+  if (_candidate_state < 0 && !_candidate_has_transitions) {
+    throw std::logic_error("collapsed chain: no candidate to accept");
+  }
+  if (_candidate_has_transitions) std::swap(_model.state_transitions, _candidate_transitions);
+  if (_candidate_state >= 0) {
+    std::swap(_roots[_candidate_state], _candidate_roots);
+    refresh_scales();
+  }
+  std::swap(_alpha, _candidate_alpha);
+  _candidate_state = -1;
+  _candidate_has_transitions = false;
+}
+
+std::size_t CollapsedChain::segment_of(long column) const {
+  for (std::size_t g = 0; g < _model.from_tos.size(); ++g) {
+    if (column <= _model.from_tos[g][1]) return g;
+  }
+  throw std::out_of_range("collapsed chain: column beyond the segments");
+}
+
+// alpha_c(k, s) = L_c(k, s) sum_k' A[k'][k] sum_r alpha_c-1(k', r) T[r][s],
+// the inner sum over r first (the same for every k), in increasing order.
+// The normalisers are multiplied up and their log taken only when the
+// product leaves [1e-200, 1e200].
+double CollapsedChain::forward(int replaced_state, const std::vector<ScaledRoot>* replaced,
+                               const std::vector<std::vector<double>>& a, std::vector<double>& alpha) const {
+  const int width = _states * n_values;
+  alpha.assign(static_cast<std::size_t>(_columns) * width, 0.0);
+  double log_likelihood = 0.0;
+  double normalisers = 1.0;
+  for (std::size_t g = 0; g < _model.from_tos.size(); ++g) {
+    const auto& t = _model.root_transitions[g];
+    for (long c = _model.from_tos[g][0]; c <= _model.from_tos[g][1]; ++c) {
+      const ScaledRoot* roots[max_states];
+      bool possible = false;
+      for (int k = 0; k < _states; ++k) {
+        roots[k] = k == replaced_state ? &(*replaced)[c] : &_roots[k][c];
+        possible = possible || roots[k]->possible;
+      }
+      if (!possible) return minus_infinity;
+      double top = _top[c];
+      std::array<double, 3> scales = _scales[c];
+      if (replaced_state >= 0) {
+        const ScaledRoot& root = *roots[replaced_state];
+        if (root.possible && (top == minus_infinity || root.shift - top > greatest_exponent)) {
+          top = root.shift;
+          for (int k = 0; k < _states; ++k) scales[k] = roots[k]->possible ? scaled_exp(roots[k]->shift - top) : 0.0;
+        } else {
+          scales[replaced_state] = root.possible ? scaled_exp(root.shift - top) : 0.0;
+        }
+      }
+      // prior[k][s]: the probability of (k, s) at c given the data before c.
+      double prior[max_states][n_values];
+      for (int k = 0; k < _states; ++k) {
+        for (int s = 0; s < n_values; ++s) {
+          prior[k][s] = c == 0 ? _model.initial_state_probs[k] * _model.initial_value_probs[s] : 0.0;
+        }
+      }
+      if (c > 0) {
+        const double* before = &alpha[static_cast<std::size_t>(c - 1) * width];
+        double moved[max_states][n_values];
+        for (int k = 0; k < _states; ++k) {
+          for (int s = 0; s < n_values; ++s) {
+            double sum = 0.0;
+            for (int r = 0; r < n_values; ++r) sum += before[k * n_values + r] * t[r][s];
+            moved[k][s] = sum;
+          }
+        }
+        for (int k = 0; k < _states; ++k) {
+          for (int s = 0; s < n_values; ++s) {
+            for (int from = 0; from < _states; ++from) prior[k][s] += a[from][k] * moved[from][s];
+          }
+        }
+      }
+      double* now = &alpha[static_cast<std::size_t>(c) * width];
+      double total = 0.0;
+      for (int k = 0; k < _states; ++k) {
+        for (int s = 0; s < n_values; ++s)
+          total += now[k * n_values + s] = prior[k][s] * roots[k]->weights[s] * scales[k];
+      }
+      double shift = top;
+      if (!(total >= smallest_normaliser)) {
+        // The same column in logarithms, around its largest term.
+        double terms[max_states * n_values];
+        shift = minus_infinity;
+        for (int i = 0; i < width; ++i) {
+          const double p = prior[i / n_values][i % n_values];
+          terms[i] = p > 0.0 ? std::log(p) + roots[i / n_values]->log_lik[i % n_values] : minus_infinity;
+          if (terms[i] > shift) shift = terms[i];
+        }
+        if (shift == minus_infinity) return minus_infinity;
+        total = 0.0;
+        for (int i = 0; i < width; ++i) total += now[i] = std::exp(terms[i] - shift);
+      }
+      const double inverse = 1.0 / total;
+      for (int i = 0; i < width; ++i) now[i] *= inverse;
+      log_likelihood += shift;
+      normalisers *= total;
+      if (normalisers < 1e-200 || normalisers > 1e200) {
+        log_likelihood += std::log(normalisers);
+        normalisers = 1.0;
+      }
+    }
+  }
+  return log_likelihood + std::log(normalisers);
+}
+
+void CollapsedChain::draw_path(std::vector<int>& column_rate_states) const {
+  const int width = _states * n_values;
+  column_rate_states.assign(static_cast<std::size_t>(_columns), 0);
+  double weights[max_states * n_values];
+  const double* last = &_alpha[static_cast<std::size_t>(_columns - 1) * width];
+  std::size_t pair = draw_weighted_index(last, static_cast<std::size_t>(width));
+  for (long c = _columns - 1;; --c) {
+    const int k = static_cast<int>(pair) / n_values;
+    const int s = static_cast<int>(pair) % n_values;
+    column_rate_states[c] = k;
+    if (c == 0) break;
+    const auto& t = _model.root_transitions[segment_of(c)];
+    const double* before = &_alpha[static_cast<std::size_t>(c - 1) * width];
+    for (int from = 0; from < _states; ++from) {
+      for (int r = 0; r < n_values; ++r) {
+        weights[from * n_values + r] = before[from * n_values + r] * _model.state_transitions[from][k] * t[r][s];
+      }
+    }
+    pair = draw_weighted_index(weights, static_cast<std::size_t>(width));
+  }
+}
