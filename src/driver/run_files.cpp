@@ -65,8 +65,15 @@ std::string RunFiles::iteration_path(const std::string& stem, long iteration) co
 void RunFiles::open(const std::string& results_dir, const std::string& seed_text) {
   prefix = results_dir + seed_text;
   try {
-    open_output_files(results_dir, seed_text, errors, error_ptr, auxiliary, auxiliary_ptr, post_para, post_dist_k,
-                      post_dist_k_ptr);
+    // Failures to open the errors file are reported on standard output,
+    // later ones in the errors file.
+    open_output_file(path("_errors.txt"), errors, &std::cout);
+    error_ptr = &errors;
+    open_output_file(path("_auxiliary_ouput.txt"), auxiliary, error_ptr);
+    auxiliary_ptr = &auxiliary;
+    open_output_file(path("_post_para.txt"), post_para, error_ptr);
+    open_output_file(path("_post_dist_k.txt"), post_dist_k, error_ptr);
+    post_dist_k_ptr = &post_dist_k;
   } catch (Error& error) {
     error.add_hint(results_folder_guidance(results_dir));
     throw;

@@ -45,10 +45,14 @@ RunLock::~RunLock() {
   }
 }
 
-void RunLock::hold(const std::string& path, bool create) {
+void RunLock::hold(const std::string& path) { open_and_lock(path, O_CREAT); }
+
+void RunLock::hold_if_present(const std::string& path) { open_and_lock(path, 0); }
+
+void RunLock::open_and_lock(const std::string& path, int extra_flags) {
   if (_fd >= 0) return;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    _fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0644);
+    _fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | extra_flags, 0644);
     if (_fd < 0) {
       if (errno == ENOENT || errno == EACCES || errno == EROFS) return;
       throw OutputError("cannot open the run lock " + path + ": " + std::strerror(errno) + "\n", path);

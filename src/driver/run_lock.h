@@ -19,19 +19,23 @@ class RunLock {
   RunLock(const RunLock&) = delete;
   RunLock& operator=(const RunLock&) = delete;
 
-  // Takes the lock on `path`, or throws an InputError naming the process
-  // that holds it, changing nothing (an OutputError when the file cannot be
-  // opened or locked at all). With `create` false a
-  // missing lock file is left missing (and no lock held). Does nothing while
-  // the lock is held already. A missing or unwritable folder is left for the
-  // opening of the run files to report.
-  void hold(const std::string& path, bool create);
+  // Takes the lock on `path`, creating the file, or throws an InputError
+  // naming the process that holds it, changing nothing (an OutputError when
+  // the file cannot be opened or locked at all). Does nothing while the lock
+  // is held already. A missing or unwritable folder is left for the opening
+  // of the run files to report.
+  void hold(const std::string& path);
+  // The same, but a missing lock file is left missing (and no lock held).
+  void hold_if_present(const std::string& path);
   // Writes this process's id into the lock file, if the lock is held.
   void record_holder();
   // Removes the lock file and drops the lock, if held.
   void release();
 
  private:
+  // Opens the file with these extra flags (O_CREAT or none) and locks it.
+  void open_and_lock(const std::string& path, int extra_flags);
+
   int _fd = -1;
   bool _recorded = false;
   std::string _path;

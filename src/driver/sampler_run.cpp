@@ -86,11 +86,13 @@ class SamplerRun {
   // means go to the run file.
   void sample_state_transitions();
   void write_rates_and_log_priors(long iteration);
+  // The per-iteration file of one event's rates, rate states in order.
+  void write_rates(const std::string& stem, long iteration, const std::vector<double>& rates);
   void sample_latent_values();
   void write_ancestors(long iteration);
   // Opens a per-iteration file, lets `write` fill it, and closes it, so that
   // the file is complete on disk before the next step begins.
-  void write_iteration_file(const std::string& stem, long iteration, const std::function<void(std::ostream*)>& write);
+  void write_iteration_file(const std::string& stem, long iteration, const std::function<void(std::ostream&)>& write);
 
   const RunSettings& _settings;
   std::string _seed_text;
@@ -110,10 +112,6 @@ class SamplerRun {
 
   // Tree and value tables.
   BranchTable _tree;
-  std::vector<int> _nonempty_values;
-  std::vector<int> _nonempty_value_index;
-  std::vector<int> _all_values;
-  std::vector<int> _all_value_index;
 
   std::string _tree_report;  // the "tree input info:" report, written once the run files are open
   double _branch_length_mean = 0.0;
@@ -158,15 +156,16 @@ void SamplerRun::form_paths() {
 void SamplerRun::read_and_check_inputs() {
   std::vector<std::size_t> branch_lines;
   try {
-    std::ostringstream report;
-    std::ostream* report_ptr = &report;
-    read_tree_parameters(_data_dir, _tree.parents, _tree.children, _tree.lengths, _tree.leaf_map, _nonempty_values,
-                         _nonempty_value_index, _all_values, _all_value_index, report_ptr, &branch_lines);
-    _tree_report = report.str();
+    TreeFiles files = read_tree_files(_data_dir);
+    _tree = std::move(files.table);
+    branch_lines = std::move(files.branch_lines);
   } catch (Error& error) {
     error.add_hint(tree_files_guidance(_data_dir));
     throw;
   }
+  std::ostringstream report;
+  write_tree_report(_tree, report);
+  _tree_report = report.str();
   check_branch_lengths(_data_dir + "tree.txt", _tree.lengths, branch_lines);
 
   double sum = 0.0;
@@ -182,7 +181,7 @@ void SamplerRun::read_and_check_inputs() {
 
 void SamplerRun::read_alignment() {
   CSVReader<int> reader(_data_path);
-  const std::vector<std::vector<int>> data_rows = reader.read(true);
+  const std::vector<std::vector<int>> data_rows = reader.read();
   check_whole_number_cells(_data_path, 0, 5);
   std::vector<std::size_t> column_lines;
   const std::vector<std::vector<int>> alignment =
@@ -250,10 +249,10 @@ void SamplerRun::claim_results() {
   const std::string prefix = _results_dir + _seed_text;
   const std::string checkpoint = checkpoint_path(prefix);
   if (_settings.resume) {
-    _lock.hold(run_lock_path(prefix), false);
+    _lock.hold_if_present(run_lock_path(prefix));
     checkpoint_to_resume(checkpoint, _settings, input_paths(), prefix);
   }
-  _lock.hold(run_lock_path(prefix), true);
+  _lock.hold(run_lock_path(prefix));
   _lock.record_holder();
   if (!_settings.resume) {
     remove_checkpoint(checkpoint);
@@ -351,12 +350,12 @@ void SamplerRun::set_up_samplers() {
 // With --thin N only every N-th iteration writes its files; the others run
 // the same steps with no stream.
 void SamplerRun::write_iteration_file(const std::string& stem, long iteration,
-                                      const std::function<void(std::ostream*)>& write) {
+                                      const std::function<void(std::ostream&)>& write) {
   // Written in memory first (a fresh stream formats as a fresh file does),
   // so that a value that is not finite stops the run before it is stored,
   // also in the iterations that --thin leaves without files.
   std::ostringstream text;
-  write(&text);
+  write(text);
   ensure_finite_text(text.str(), trace_quantity(stem), iteration);
   if (iteration % _settings.thin != 0) return;
   const std::string path = _files.iteration_path(stem, iteration);
@@ -370,7 +369,7 @@ void SamplerRun::sample_segmentation() {
   _segmentation.compute_single_blocks(*_states);
   _segmentation.forward();
   const PartitionSampler::PartitionCount count = _segmentation.sample_number_partitions();
-  write_vector_row(count.log_marginals, _files.post_dist_k_ptr);
+  write_vector_row(count.log_marginals, _files.post_dist_k);
   _files.post_dist_k.flush();
   check_output_file(_files.post_dist_k, _files.path("_post_dist_k.txt"));
   Segmentation& segments = _segments.change();
@@ -386,40 +385,36 @@ void SamplerRun::sample_segmentation() {
 void SamplerRun::sample_event_rates(long iteration, const std::string& stem, std::vector<RateSampler*>& samplers,
                                     std::vector<double> EventRates::*rates_of_event) {
   std::vector<double>& rates = _rates.change().*rates_of_event;
-  const bool moves_follow = _marginal_moves != nullptr;
-  const auto update = [&](std::ostream* file) {
-    if (file != nullptr) *file << "#event_rate\n";
-    for (int s = 0; s < _n_rate_states; ++s) {
-      double out_value = 0.0;
-      const double initial_rate =
-          samplers[s]->compute_initial_rate(*_states, _rate_path.state_columns[s], _branch_length_mean, false, nullptr);
-      if (rates[s] == -1.0) rates[s] = initial_rate;
-      rates[s] = samplers[s]->sample_rate(rates[s], out_value, file, nullptr, true, false);
-      if (!moves_follow) _log_posterior += out_value;
-    }
-  };
-  if (moves_follow) {
-    update(nullptr);
-  } else {
-    write_iteration_file(stem, iteration, update);
+  std::vector<double> log_priors;
+  for (int s = 0; s < _n_rate_states; ++s) {
+    const double initial_rate =
+        samplers[s]->compute_initial_rate(*_states, _rate_path.state_columns[s], _branch_length_mean);
+    if (rates[s] == -1.0) rates[s] = initial_rate;
+    const RateSampler::Draw draw = samplers[s]->sample_rate(rates[s]);
+    rates[s] = draw.rate;
+    log_priors.push_back(draw.log_prior);
   }
+  if (_marginal_moves) return;
+  for (const double log_prior : log_priors) _log_posterior += log_prior;
+  write_rates(stem, iteration, rates);
+}
+
+void SamplerRun::write_rates(const std::string& stem, long iteration, const std::vector<double>& rates) {
+  write_iteration_file(stem, iteration, [&](std::ostream& file) {
+    file << "#event_rate\n";
+    for (const double rate : rates) file << rate << "\n";
+  });
 }
 
 void SamplerRun::sample_shapes(long iteration) {
+  // The model keeps roots from emptying and re-filling: gamma and eta 0.
   Segmentation& segments = _segments.change();
-  const std::size_t count = segments.from_tos.size();
-  const int residues = model_alphabet().residue_count();
-  const std::vector<int>& residue_index = model_alphabet().residue_index;
   segments.gammas.assign(1, 0.0);
   segments.etas.assign(1, 0.0);
-  segments.betas.assign(count, std::vector<std::vector<double>>(residues));
-  write_iteration_file("_beta_shapes_", iteration, [&](std::ostream* file) {
-    sample_gammas_etas_betas(*_states, segments.from_tos, segments.betas, residues, residue_index, file);
-  });
-  segments.thetas.assign(count, std::vector<double>());
-  write_iteration_file("_theta_shapes_", iteration, [&](std::ostream* file) {
-    sample_thetas(*_states, segments.from_tos, segments.thetas, residues, residue_index, file);
-  });
+  write_iteration_file("_beta_shapes_", iteration,
+                       [&](std::ostream& file) { sample_betas(*_states, segments, file); });
+  write_iteration_file("_theta_shapes_", iteration,
+                       [&](std::ostream& file) { sample_thetas(*_states, segments, file); });
 }
 
 void SamplerRun::sample_rate_states(long iteration) {
@@ -430,8 +425,8 @@ void SamplerRun::sample_rate_states(long iteration) {
                    _emission_probs);
     hmm.forward_summation();
     hmm.backward_sampling(_rate_path.column_states);
-    write_iteration_file("_map_column_to_rate_state_", iteration, [&](std::ostream* file) {
-      if (file != nullptr) write_vector_column(_rate_path.column_states, file);
+    write_iteration_file("_map_column_to_rate_state_", iteration, [&](std::ostream& file) {
+      write_vector_column(_rate_path.column_states, file);
     });
     _rate_path.rebuild_state_columns(_n_rate_states);
     _log_posterior += compute_post_para_rate_states(_n_rate_states, _rate_path.column_states, _state_transitions);
@@ -468,8 +463,8 @@ void SamplerRun::move_rates_marginally(long iteration) {
   _state_transitions = _collapsed_chain.state_transitions();
   write_rates_and_log_priors(iteration);
   _collapsed_chain.draw_path(_rate_path.column_states);
-  write_iteration_file("_map_column_to_rate_state_", iteration, [&](std::ostream* file) {
-    if (file != nullptr) write_vector_column(_rate_path.column_states, file);
+  write_iteration_file("_map_column_to_rate_state_", iteration, [&](std::ostream& file) {
+    write_vector_column(_rate_path.column_states, file);
   });
   _rate_path.rebuild_state_columns(_n_rate_states);
   _log_posterior += compute_post_para_rate_states(_n_rate_states, _rate_path.column_states, _state_transitions);
@@ -480,10 +475,7 @@ void SamplerRun::move_rates_marginally(long iteration) {
 void SamplerRun::write_rates_and_log_priors(long iteration) {
   for (const auto& [stem, rates] :
        {std::pair{"_deletions_", &_rates->deletion}, std::pair{"_mutations_", &_rates->mutation}}) {
-    write_iteration_file(stem, iteration, [&](std::ostream* file) {
-      *file << "#event_rate\n";
-      for (const double x : *rates) *file << x << "\n";
-    });
+    write_rates(stem, iteration, *rates);
     for (const double x : *rates) _log_posterior += (0.01 - 1) * std::log(x) - x * 0.01;
   }
 }
@@ -501,8 +493,7 @@ void SamplerRun::sample_latent_values() {
 // The sampled internal values of every column, root first, for users who want
 // the ancestral sequences themselves; the traces of the model are unchanged.
 void SamplerRun::write_ancestors(long iteration) {
-  write_iteration_file("_ancestors_", iteration, [&](std::ostream* file) {
-    if (file == nullptr) return;
+  write_iteration_file("_ancestors_", iteration, [&](std::ostream& file) {
     std::vector<int> values;
     for (std::size_t column = 0; column < _states->columns(); ++column) {
       values.clear();
@@ -518,8 +509,8 @@ void SamplerRun::run_iteration(long iteration) {
   _segmentation_out = 0.0;
   _latent_out = 0.0;
   sample_segmentation();
-  write_iteration_file("_from_tos_", iteration, [&](std::ostream* file) {
-    if (file != nullptr) write_vectors_two_dim(_segments->from_tos, file);
+  write_iteration_file("_from_tos_", iteration, [&](std::ostream& file) {
+    write_vectors_two_dim(_segments->from_tos, file);
   });
   sample_event_rates(iteration, "_deletions_", _deletion_samplers, &EventRates::deletion);
   _rates.change().insertion.assign(_n_rate_states, 0.0);

@@ -37,7 +37,7 @@ double parse_length(const std::string& word, const std::string& path, std::size_
 void read_branches(const std::string& path, std::vector<int>& parents, std::vector<int>& children,
                    std::vector<double>& lengths, std::vector<std::size_t>& lines) {
   CSVReader<std::string> reader(path);
-  const auto rows = reader.read(true);
+  const auto rows = reader.read();
   parents.clear();
   children.clear();
   lengths.clear();
@@ -121,9 +121,19 @@ void check_every_branch_is_reached(const std::string& path, const std::vector<in
 // id, or a sequence id already given to another leaf. Letting the last row
 // win would swap sequences between leaves without a word. A row repeated
 // exactly says nothing new and is accepted.
-void check_leaf_map_row(const std::string& path, std::size_t line, int label, int id,
-                        const std::vector<bool>& is_parent, const std::vector<int>& map,
-                        const std::vector<std::size_t>& lines, std::map<int, int>& leaf_of_id) {
+// The leaf map as far as it is read, with what its rows are checked against.
+struct LeafMapSoFar {
+  std::vector<bool> is_parent;      // by label
+  std::vector<int>& map;            // by label: the sequence id, -1 while none
+  std::vector<std::size_t>& lines;  // by label: the line that gave it, 0 while none
+  std::map<int, int> leaf_of_id;
+};
+
+void check_leaf_map_row(const std::string& path, std::size_t line, int label, int id, LeafMapSoFar& so_far) {
+  const std::vector<bool>& is_parent = so_far.is_parent;
+  const std::vector<int>& map = so_far.map;
+  const std::vector<std::size_t>& lines = so_far.lines;
+  std::map<int, int>& leaf_of_id = so_far.leaf_of_id;
   if (is_parent[label]) {
     input_error(path, line,
                 "label " + to_string(label) +
@@ -146,15 +156,14 @@ void check_leaf_map_row(const std::string& path, std::size_t line, int label, in
 void read_leaf_map(const std::string& path, const std::vector<int>& parents, std::size_t label_count,
                    std::vector<int>& map, std::vector<std::size_t>& lines) {
   CSVReader<int> reader(path);
-  const auto rows = reader.read(true);
+  const auto rows = reader.read();
   // The table reader stops a row at the first cell that is not an integer
   // and reads "2.7" as 2; a label or sequence id must be the whole cell.
   check_whole_number_cells(path, std::numeric_limits<int>::min(), std::numeric_limits<int>::max());
-  std::vector<bool> is_parent(label_count, false);
-  for (const int parent : parents) is_parent[parent] = true;
-  std::map<int, int> leaf_of_id;
   map.assign(label_count, -1);
   lines.assign(label_count, 0);
+  LeafMapSoFar so_far{std::vector<bool>(label_count), map, lines, {}};
+  for (const int parent : parents) so_far.is_parent[parent] = true;
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const auto& row = rows[i];
     if (row.empty()) continue;
@@ -164,7 +173,7 @@ void read_leaf_map(const std::string& path, const std::vector<int>& parents, std
     if (row[0] < 0 || static_cast<std::size_t>(row[0]) >= label_count) {
       input_error(path, line, "label " + to_string(row[0]) + " is outside 0.." + to_string(label_count - 1));
     }
-    check_leaf_map_row(path, line, row[0], row[1], is_parent, map, lines, leaf_of_id);
+    check_leaf_map_row(path, line, row[0], row[1], so_far);
     map[row[0]] = row[1];
     if (lines[row[0]] == 0) lines[row[0]] = line;
   }
@@ -191,52 +200,34 @@ void check_leaf_ids(const std::string& tree_path, const std::string& map_path, i
   }
 }
 
-void build_value_lists(std::vector<int>& nonempty_values, std::vector<int>& nonempty_value_index,
-                       std::vector<int>& all_values, std::vector<int>& all_value_index) {
-  nonempty_values = {1, 2, 3, 4};
-  nonempty_value_index.assign(5, 0);
-  for (std::size_t k = 0; k < nonempty_values.size(); ++k)
-    nonempty_value_index[nonempty_values[k]] = static_cast<int>(k);
-  all_values = {0, 1, 2, 3, 4};
-  all_value_index.assign(5, 0);
-  for (std::size_t k = 0; k < all_values.size(); ++k) all_value_index[all_values[k]] = static_cast<int>(k);
-}
-
-void write_tree_report(std::ostream* out, const std::vector<int>& parents, const std::vector<int>& children,
-                       const std::vector<double>& lengths, const std::vector<int>& map) {
-  *out << "tree input info:\n"
-       << "parents, children, lengths:\n";
-  for (std::size_t i = 0; i < parents.size(); ++i) {
-    *out << parents[i] << " " << children[i] << " " << lengths[i] << "\n";
-  }
-  *out << "mapping from leave labels to sequence id is:\n";
-  for (std::size_t i = 0; i < map.size(); ++i) {
-    if (map[i] != -1) *out << i << " " << map[i] << "\n";
-  }
-}
-
 }  // namespace
 
-void read_tree_parameters(const std::string& data_dir, std::vector<int>& parents, std::vector<int>& children,
-                          std::vector<double>& lengths, std::vector<int>& map_from_leave_label_to_seq_id,
-                          std::vector<int>& nonempty_values, std::vector<int>& nonempty_value_index,
-                          std::vector<int>& all_values, std::vector<int>& all_value_index, std::ostream*& out,
-                          std::vector<std::size_t>* tree_file_lines) {
+void write_tree_report(const BranchTable& table, std::ostream& out) {
+  out << "tree input info:\n"
+      << "parents, children, lengths:\n";
+  for (std::size_t i = 0; i < table.parents.size(); ++i) {
+    out << table.parents[i] << " " << table.children[i] << " " << table.lengths[i] << "\n";
+  }
+  out << "mapping from leave labels to sequence id is:\n";
+  for (std::size_t i = 0; i < table.leaf_map.size(); ++i) {
+    if (table.leaf_map[i] != -1) out << i << " " << table.leaf_map[i] << "\n";
+  }
+}
+
+TreeFiles read_tree_files(const std::string& data_dir) {
   const std::string tree_path = data_dir + "tree.txt";
   const std::string map_path = data_dir + "map_from_leave_label_to_seq_id.txt";
-  std::vector<std::size_t> branch_lines;
-  read_branches(tree_path, parents, children, lengths, branch_lines);
-  check_branch_labels(tree_path, parents, children, branch_lines);
-  check_every_branch_is_reached(tree_path, parents, children, branch_lines);
-  if (tree_file_lines != nullptr) *tree_file_lines = branch_lines;
+  TreeFiles files;
+  BranchTable& table = files.table;
+  read_branches(tree_path, table.parents, table.children, table.lengths, files.branch_lines);
+  check_branch_labels(tree_path, table.parents, table.children, files.branch_lines);
+  check_every_branch_is_reached(tree_path, table.parents, table.children, files.branch_lines);
 
   std::vector<std::size_t> map_lines;
-  read_leaf_map(map_path, parents, children.size() + 1, map_from_leave_label_to_seq_id, map_lines);
-  const int last_internal_label = *std::max_element(parents.begin(), parents.end());
-  check_leaf_ids(tree_path, map_path, last_internal_label, map_from_leave_label_to_seq_id, map_lines);
-
-  build_value_lists(nonempty_values, nonempty_value_index, all_values, all_value_index);
-  if (out != nullptr) write_tree_report(out, parents, children, lengths, map_from_leave_label_to_seq_id);
+  read_leaf_map(map_path, table.parents, table.children.size() + 1, table.leaf_map, map_lines);
+  const int last_internal_label = *std::max_element(table.parents.begin(), table.parents.end());
+  check_leaf_ids(tree_path, map_path, last_internal_label, table.leaf_map, map_lines);
+  return files;
 }
 
 std::size_t required_row_length(const std::vector<int>& parents,

@@ -14,13 +14,18 @@ struct BranchTable {
   std::vector<int> leaf_map;
 };
 
+// The tree files as read: the branch table and the file line of every branch.
+struct TreeFiles {
+  BranchTable table;
+  std::vector<std::size_t> branch_lines;
+};
+
 // Reads "tree.txt" and "map_from_leave_label_to_seq_id.txt" from `data_dir`
-// (which must end with a path separator) and builds the fixed value lists.
+// (which must end with a path separator).
 //
 // tree.txt: one branch per line, "parent child length"; words after the third
 // are ignored. The branch table keeps file order. The leaf map: one
 // "label sequence_id" per line; labels it does not list map to -1.
-// nonempty_values = 1 2 3 4 (index 0 0 1 2 3); all_values = 0 1 2 3 4.
 //
 // Input that the tree construction cannot use throws an InputError whose
 // message names the file, the line and the value: short rows, labels that
@@ -33,14 +38,11 @@ struct BranchTable {
 // two leaves, leaves without a sequence id, and leaf sequence ids that are not
 // exactly 0..(leaves-1). Blank lines are skipped wherever they are. Rows out of
 // breadth-first order are left to TreeTopology's constructor.
-//
-// With a non-null `out`, writes the "tree input info:" report. With a
-// non-null `tree_file_lines`, stores the file line of every branch.
-void read_tree_parameters(const std::string& data_dir, std::vector<int>& parents, std::vector<int>& children,
-                          std::vector<double>& lengths, std::vector<int>& map_from_leave_label_to_seq_id,
-                          std::vector<int>& nonempty_values, std::vector<int>& nonempty_value_index,
-                          std::vector<int>& all_values, std::vector<int>& all_value_index, std::ostream*& out,
-                          std::vector<std::size_t>* tree_file_lines = nullptr);
+TreeFiles read_tree_files(const std::string& data_dir);
+
+// The "tree input info:" report of the auxiliary file: every branch in file
+// order, then every label's sequence id.
+void write_tree_report(const BranchTable& table, std::ostream& out);
 
 // Keeps, in file order, the rows of the alignment file whose first value (the
 // reference sequence 0) is a residue 1..4; other rows, blank ones included,

@@ -28,5 +28,5 @@ void compute_obs_emission_probs(const ColumnStates& states, LikelihoodEngine& en
       }
     }
   }
-  if (std::ostream* out = diagnostics()) write_vectors_two_dim(emission_probs, out);
+  if (std::ostream* out = diagnostics()) write_vectors_two_dim(emission_probs, *out);
 }

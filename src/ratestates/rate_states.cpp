@@ -68,12 +68,12 @@ void write_initial_states(int n_rate_states, const std::vector<ColumnConservatio
   std::vector<std::vector<int>> counts;
   counts.reserve(columns.size());
   for (const auto& column : columns) counts.push_back(column.residue_counts);
-  write_vectors_two_dim(counts, out);
-  write_vector_column(column_rate_states, out);
-  write_vectors_two_dim(rate_state_columns, out);
+  write_vectors_two_dim(counts, *out);
+  write_vector_column(column_rate_states, *out);
+  write_vectors_two_dim(rate_state_columns, *out);
   for (int r = 0; r < n_rate_states; ++r) {
     *out << "rate_state:" << r << "\n";
-    write_vector_row(rate_state_columns.at(static_cast<std::size_t>(r)), out);
+    write_vector_row(rate_state_columns.at(static_cast<std::size_t>(r)), *out);
   }
 }
 

@@ -212,6 +212,6 @@ void BlockLikelihoods::write_table(std::ostream& out) const {
     row.assign(v + 1, 0.0);
     row[0] = block(v, 0);
     if (v >= 1) fill_row(v, 1, row);
-    write_vector_row(row, &out);
+    write_vector_row(row, out);
   }
 }

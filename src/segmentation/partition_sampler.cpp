@@ -271,7 +271,7 @@ std::vector<std::vector<long>> PartitionSampler::sample_partition_positions(long
   from_tos.at(0).at(1) = past_end - 2;
   if (std::ostream* out = diagnostics()) {
     *out << "\n in sample_partition_positions: \n";
-    write_vectors_two_dim(from_tos, out);
+    write_vectors_two_dim(from_tos, *out);
   }
   return from_tos;
 }

@@ -12,7 +12,7 @@ namespace {
 template <typename T>
 std::vector<std::vector<T>> read_rows(const std::string& path) {
   CSVReader<T> reader(path);
-  return reader.read(true);
+  return reader.read();
 }
 
 std::vector<double> read_first_row(const std::string& path) { return read_rows<double>(path).at(0); }
@@ -118,22 +118,22 @@ void read_segment_parameters(const std::string& dir, std::size_t segment_count, 
 
 void write_model_parameters(const GenerationParameters& p, std::ostream& out) {
   out << "segmentation regions:\n";
-  write_vectors_two_dim(p.from_tos, &out);
+  write_vectors_two_dim(p.from_tos, out);
   out << "number of segments:\n" << p.from_tos.size() << "\n";
   out << "gammas:\n";
-  write_vector_row(p.gammas, &out);
+  write_vector_row(p.gammas, out);
   out << "etas:\n";
-  write_vector_row(p.etas, &out);
+  write_vector_row(p.etas, out);
   out << "betas:\n";
-  write_vectors_three_dim(p.betas, &out);
+  write_vectors_three_dim(p.betas, out);
   out << "thetas:\n";
-  write_vectors_two_dim(p.thetas, &out);
+  write_vectors_two_dim(p.thetas, out);
   out << "deletion_rates:\n";
-  write_vector_row(p.deletion_rates, &out);
+  write_vector_row(p.deletion_rates, out);
   out << "insertion_rates:\n";
-  write_vector_row(p.insertion_rates, &out);
+  write_vector_row(p.insertion_rates, out);
   out << "mutation_rates:\n";
-  write_vector_row(p.mutation_rates, &out);
+  write_vector_row(p.mutation_rates, out);
 }
 
 // The first column has no predecessor, so it never draws emptiness. Later

@@ -30,7 +30,7 @@ bool exists(const std::string& path) {
 template <typename T>
 std::vector<std::vector<T>> read_table(const std::string& path) {
   CSVReader<T> reader(path);
-  return reader.read(true);
+  return reader.read();
 }
 
 // Rows up to the last one holding a value: blank lines at the end of a file
@@ -286,13 +286,13 @@ GenerationParameters load_generation_parameters(const std::string& dir, std::opt
 void write_generation_parameters(const GenerationParameters& p, std::ostream* out) {
   write_model_parameters(p, *out);
   *out << "initial_rate_state_probs:\n";
-  write_vector_row(p.initial_state_probs, out);
+  write_vector_row(p.initial_state_probs, *out);
   *out << "rate_state_transitions:\n";
-  write_vectors_two_dim(p.state_transitions, out);
+  write_vectors_two_dim(p.state_transitions, *out);
   *out << "first_root_values:\n";
-  write_vector_row(p.first_root_values, out);
+  write_vector_row(p.first_root_values, *out);
   *out << "first_root_weights:\n";
-  write_vector_row(p.first_root_weights, out);
+  write_vector_row(p.first_root_weights, *out);
   *out << "absent (sequence_id first_column last_column):\n";
   for (const auto& stretch : p.absent_stretches) {
     *out << stretch.sequence_id << " " << stretch.first_column << " " << stretch.last_column << "\n";

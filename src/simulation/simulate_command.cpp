@@ -17,6 +17,7 @@
 #include "simulation/data_generation.h"
 #include "simulation/generation_parameters.h"
 #include "simulation/run_next.h"
+#include "tree/model_parameters.h"
 #include "tree/tree_topology.h"
 
 namespace {
@@ -52,18 +53,12 @@ T numeric_value(const std::string& option, const std::string& text, const std::s
 // The branch table and leaf map of the tree folder, checked by the reader.
 struct TreeInput {
   BranchTable table;
-  std::vector<int> nonempty_values;
   std::size_t leaf_count = 0;
 };
 
 TreeInput read_tree(const std::string& tree_dir) {
   TreeInput tree;
-  std::vector<int> nonempty_value_index;
-  std::vector<int> all_values;
-  std::vector<int> all_value_index;
-  std::ostream* no_report = nullptr;
-  read_tree_parameters(tree_dir, tree.table.parents, tree.table.children, tree.table.lengths, tree.table.leaf_map,
-                       tree.nonempty_values, nonempty_value_index, all_values, all_value_index, no_report);
+  tree.table = read_tree_files(tree_dir).table;
   tree.leaf_count = required_row_length(tree.table.parents, tree.table.leaf_map);
   return tree;
 }
@@ -184,7 +179,7 @@ std::vector<std::vector<long>> modelled_from_tos(const std::vector<std::vector<l
 void write_truth(const std::string& truth_dir, const SimulatedColumns& simulated,
                  const GenerationParameters& parameters, const std::vector<long>& columns, unsigned int seed) {
   const std::vector<int>& states = simulated.rate_states;
-  write_file(truth_dir + "rate_states.txt", [&](std::ostream* out) { write_vector_column(states, out); });
+  write_file(truth_dir + "rate_states.txt", [&](std::ostream* out) { write_vector_column(states, *out); });
   std::ofstream values;
   std::ofstream deletions;
   std::ofstream insertions;
@@ -201,11 +196,11 @@ void write_truth(const std::string& truth_dir, const SimulatedColumns& simulated
 
   std::vector<int> modelled_states;
   for (const long c : columns) modelled_states.push_back(states.at(c));
-  write_file(truth_dir + "modelled_columns.txt", [&](std::ostream* out) { write_vector_column(columns, out); });
+  write_file(truth_dir + "modelled_columns.txt", [&](std::ostream* out) { write_vector_column(columns, *out); });
   write_file(truth_dir + "modelled_rate_states.txt",
-             [&](std::ostream* out) { write_vector_column(modelled_states, out); });
+             [&](std::ostream* out) { write_vector_column(modelled_states, *out); });
   write_file(truth_dir + "modelled_from_tos.txt",
-             [&](std::ostream* out) { write_vectors_two_dim(modelled_from_tos(parameters.from_tos, columns), out); });
+             [&](std::ostream* out) { write_vectors_two_dim(modelled_from_tos(parameters.from_tos, columns), *out); });
   write_file(truth_dir + "parameters.txt", [&](std::ostream* out) {
     write_generation_parameters(parameters, out);
     *out << "seed:\n" << seed << "\n";
@@ -262,13 +257,13 @@ int run_simulation(const SimulateSettings& settings) {
 
   seed_generator(settings.seed);
   const auto topology = std::make_shared<const TreeTopology>(tree.table);
-  const SimulatedColumns simulated = generate_columns(topology, parameters, tree.nonempty_values);
+  const SimulatedColumns simulated = generate_columns(topology, parameters, model_alphabet().residues);
   const std::vector<std::vector<int>> leaves = leaf_rows(simulated.states);
-  write_file(truth_dir + "leaves.txt", [&](std::ostream* out) { write_vectors_two_dim(leaves, out); });
+  write_file(truth_dir + "leaves.txt", [&](std::ostream* out) { write_vectors_two_dim(leaves, *out); });
 
   const std::vector<std::vector<int>> rows = observed_rows(leaves, parameters.absent_stretches);
   const std::string removed = replaces_case ? remove_lookup_tables(settings.output_dir) : "";
-  write_file(settings.output_dir + "data.txt", [&](std::ostream* out) { write_vectors_two_dim(rows, out); });
+  write_file(settings.output_dir + "data.txt", [&](std::ostream* out) { write_vectors_two_dim(rows, *out); });
   copy_input_file(settings.tree_dir + "tree.txt", settings.output_dir + "tree.txt");
   copy_input_file(settings.tree_dir + "map_from_leave_label_to_seq_id.txt",
                   settings.output_dir + "map_from_leave_label_to_seq_id.txt");

@@ -89,7 +89,7 @@ void PatternLikelihoods::prepare(const TreeTopology& topology, TransProbs& trans
       PatternTables tables;
       tables.subtree_lik.fill(0.0);
       tables.valid = static_cast<std::uint8_t>(1u << value);
-      child_message(tables, leaf, _leaf_messages[leaf][value], nullptr);
+      child_message(tables, leaf, _leaf_messages[leaf][value]);
     }
     _leaf_messages[leaf][absent_value] = factor_one();
   }

@@ -75,7 +75,10 @@ class PatternLikelihoods {
   const PatternTables& tables(std::size_t slot) const { return _tables[slot]; }
 
  private:
-  void child_message(const PatternTables& child, int child_node, ChildMessage& message, double* weights_out) const;
+  // The child's factor for every parent state; with `weights_out`, also the
+  // child's top-down weights.
+  void child_message(const PatternTables& child, int child_node, ChildMessage& message,
+                     double* weights_out = nullptr) const;
   const ChildMessage& message_of(const TreeTopology& topology, const SubtreePatterns& patterns,
                                  const PatternSlots& slots, int node, int id) const;
 

@@ -5,12 +5,13 @@
 #include <ios>
 #include <stdexcept>
 
+#include "io/diagnostics.h"
 #include "random/variates.h"
 
 namespace {
 
-// Diagnostic and verbose lines use two significant decimals in scientific
-// notation; the setting stays on the stream afterwards.
+// Diagnostic lines use two significant decimals in scientific notation; the
+// setting stays on the stream afterwards.
 std::ostream& short_scientific(std::ostream& out) { return out << std::scientific << std::setprecision(2); }
 
 }  // namespace
@@ -45,7 +46,8 @@ void RateSampler::restore_tuning(const Tuning& tuning) {
 }
 
 double RateSampler::compute_initial_rate(const ColumnStates& states, const std::vector<long>& columns,
-                                         double mean_length, bool verbose, std::ostream* out) {
+                                         double mean_length) {
+  std::ostream* out = diagnostics();
   for (const long column : columns) {
     if (column < 0 || static_cast<std::size_t>(column) >= states.columns()) {
       throw std::out_of_range("column beyond the alignment");
@@ -69,7 +71,7 @@ double RateSampler::compute_initial_rate(const ColumnStates& states, const std::
     _total_events = _total_events + _event_counts[b];
     _exposure = _exposure + no_events * _branch_lengths[b];
     no_event_total = no_event_total + no_events;
-    if (out != nullptr && verbose) {
+    if (out != nullptr) {
       short_scientific(*out) << _event_counts[b] << "\t" << no_events * _branch_lengths[b] << "\t" << _branch_lengths[b]
                              << "\t" << no_events << "\n";
     }
@@ -107,8 +109,7 @@ double RateSampler::_event_log_ratio(double x_new, double x) const {
   return ratio;
 }
 
-double RateSampler::sample_rate(double x, double& out_value, std::ostream* trace, std::ostream* diag, bool log_prior,
-                                bool verbose) {
+RateSampler::Draw RateSampler::sample_rate(double x) {
   const double x0 = x;
   const double posterior_rate = _exposure + _prior_rate;
   int steps_done = 0;
@@ -117,7 +118,7 @@ double RateSampler::sample_rate(double x, double& out_value, std::ostream* trace
     // No event anywhere: the likelihood is exp(-x S) and the posterior is an
     // exact gamma, drawn directly; the tuning starts afresh next time.
     x = sample_gamma(1, _prior_shape, posterior_rate)[0];
-    for (int step = 0; step < _steps_per_call; ++step) _tune_stepsize(-1.0, x, false, diag);
+    for (int step = 0; step < _steps_per_call; ++step) _reset_tuning(x);
   } else {
     for (int step = 0; step < _steps_per_call; ++step) {
       const double epsilon = sample_normal(1, 0.0, _step_size)[0];
@@ -135,34 +136,31 @@ double RateSampler::sample_rate(double x, double& out_value, std::ostream* trace
         x = proposal;
         ++accepted;
       }
-      _tune_stepsize(accept ? 1.0 : 0.0, x, true, diag);
+      _tune_stepsize(accept ? 1.0 : 0.0, x);
     }
     steps_done = _steps_per_call;
   }
 
-  if (log_prior) out_value = (_prior_shape - 1) * std::log(x) - x * _prior_rate;
-  if (trace != nullptr) {
-    if (verbose) {
-      short_scientific(*trace) << x << "\t" << x0 << "\t" << steps_done << "\t" << accepted << "\t" << _step_size
-                               << "\n";
-    } else {
-      *trace << x << "\n";
-    }
+  if (std::ostream* diag = diagnostics()) {
+    short_scientific(*diag) << x << "\t" << x0 << "\t" << steps_done << "\t" << accepted << "\t" << _step_size
+                            << "\n";
   }
-  return x;
+  return {x, (_prior_shape - 1) * std::log(x) - x * _prior_rate};
 }
 
-void RateSampler::_tune_stepsize(double indicator, double& x, bool record, std::ostream* diag) {
-  if (!record) {
-    for (auto& entry : _acceptance_window) entry = 0.0;
-    _step_size = _initial_step_size;
-    _adjustment_factor = _initial_adjustment_factor;
-    _lower_step_bound = _initial_lower_step_bound;
-    _upper_step_bound = _initial_upper_step_bound;
-    _acceptance_rate = _initial_acceptance_rate;
-    if (diag != nullptr) short_scientific(*diag) << x << "\t" << -1 << "\t" << -1 << "\t" << -1 << "\n";
-    return;
+void RateSampler::_reset_tuning(double x) {
+  for (auto& entry : _acceptance_window) entry = 0.0;
+  _step_size = _initial_step_size;
+  _adjustment_factor = _initial_adjustment_factor;
+  _lower_step_bound = _initial_lower_step_bound;
+  _upper_step_bound = _initial_upper_step_bound;
+  _acceptance_rate = _initial_acceptance_rate;
+  if (std::ostream* diag = diagnostics()) {
+    short_scientific(*diag) << x << "\t" << -1 << "\t" << -1 << "\t" << -1 << "\n";
   }
+}
+
+void RateSampler::_tune_stepsize(double indicator, double x) {
 
   const double oldest = _acceptance_window.front();
   _acceptance_window.pop_front();
@@ -190,7 +188,7 @@ void RateSampler::_tune_stepsize(double indicator, double& x, bool record, std::
       if (_upper_step_bound > 1e+300) _upper_step_bound = 1e+300;
     }
   }
-  if (diag != nullptr) {
+  if (std::ostream* diag = diagnostics()) {
     short_scientific(*diag) << x << "\t" << indicator << "\t" << _acceptance_rate << "\t" << _step_size << "\n";
   }
 }

@@ -11,11 +11,11 @@
 namespace {
 
 template <typename T>
-std::vector<std::vector<T>> parse(const std::string& text, bool by_rows = true) {
+std::vector<std::vector<T>> parse(const std::string& text) {
   std::istringstream stream(text);
   const std::string name = "table.txt";
   TableParser<T> parser(stream, name);
-  return parser.read(by_rows);
+  return parser.read();
 }
 
 using Rows = std::vector<std::vector<int>>;
@@ -24,7 +24,7 @@ TEST(TableReader, ReadsFieldsAsStreamExtractionFindsThem) {
   std::istringstream stream("3 4 5\n6\n");
   const std::string name = "t";
   TableParser<int> parser(stream, name);
-  EXPECT_EQ(parser.read(true), (Rows{{3, 4, 5}, {6}}));
+  EXPECT_EQ(parser.read(), (Rows{{3, 4, 5}, {6}}));
   EXPECT_EQ(parser.line_count, 2);
   EXPECT_EQ(parser.field_count, 3);
   // A final newline makes no extra row, a blank line makes an empty one.
@@ -34,12 +34,11 @@ TEST(TableReader, ReadsFieldsAsStreamExtractionFindsThem) {
   EXPECT_EQ(parse<int>("1 2\n3 4\n\n"), (Rows{{1, 2}, {3, 4}, {}}));
   EXPECT_EQ(parse<int>("1\t 2  \t3\r\n4\t5\r\n"), (Rows{{1, 2, 3}, {4, 5}}));
   EXPECT_EQ(parse<std::string>("0 1 0.5 name\n"), (std::vector<std::vector<std::string>>{{"0", "1", "0.5", "name"}}));
-  EXPECT_EQ(parse<int>("1 2\n3 4\n5 6\n", false), (Rows{{1, 3, 5}, {2, 4, 6}}));
 
   TempDir dir;
   write_file(dir.path() / "t.txt", "1 2\n3\n");
   CSVReader<int> reader((dir.path() / "t.txt").string());
-  EXPECT_EQ(reader.read(true), (Rows{{1, 2}, {3}}));
+  EXPECT_EQ(reader.read(), (Rows{{1, 2}, {3}}));
   EXPECT_EQ(reader.line_count(), 2);
 }
 

@@ -16,8 +16,6 @@
 
 namespace {
 
-const std::vector<int> nonempty_value_index{0, 0, 1, 2, 3};
-
 using Rows = std::vector<std::vector<double>>;
 using FromTos = std::vector<std::vector<long>>;
 
@@ -30,15 +28,17 @@ ColumnStates columns_with_roots(const std::vector<int>& roots) {
 }
 
 Rows betas_of(const ColumnStates& states, const FromTos& from_tos, std::ostream* out, std::size_t row = 0) {
-  std::vector<Rows> betas(from_tos.size(), Rows(4));
-  sample_gammas_etas_betas(states, from_tos, betas, 4, nonempty_value_index, out);
-  return betas.at(row);
+  Segmentation segments{from_tos, {}, {}, {}, {}};
+  std::ostringstream unread;
+  sample_betas(states, segments, out != nullptr ? *out : unread);
+  return segments.betas.at(row);
 }
 
 Rows thetas_of(const ColumnStates& states, const FromTos& from_tos, std::ostream* out) {
-  Rows thetas(from_tos.size());
-  sample_thetas(states, from_tos, thetas, 4, nonempty_value_index, out);
-  return thetas;
+  Segmentation segments{from_tos, {}, {}, {}, {}};
+  std::ostringstream unread;
+  sample_thetas(states, segments, out != nullptr ? *out : unread);
+  return segments.thetas;
 }
 
 // The Dirichlet draws that the given parameter rows produce, in order, right
