@@ -323,7 +323,7 @@ Checkpoint checkpoint_to_resume(const std::string& path, const RunSettings& sett
            " iterations that the checkpoint " + path + " has already done");
   }
   for (std::size_t i = 0; i < run_file_count; ++i) {
-    const std::string file = run_prefix + run_file_suffixes[i];
+    const std::string file = run_prefix + run_files[i].part;
     if (!fs::exists(file)) refuse("the output file " + file + " is missing");
     std::error_code error;
     const std::uintmax_t size = fs::is_regular_file(file) ? fs::file_size(file, error) : 0;

@@ -30,7 +30,7 @@ struct Checkpoint {
   std::string data_file;
   std::array<std::uint64_t, 3> input_hashes{};
 
-  // The run files' lengths in bytes, in the order of run_file_suffixes.
+  // The run files' lengths in bytes, in the order of run_files (driver/output_tracks.h).
   std::array<std::uint64_t, run_file_count> run_file_sizes{};
 
   GeneratorState generator{};

@@ -9,10 +9,7 @@
 // anything of that value reaches a file.
 
 // Checks every white-space separated word of `text` that reads as a number.
+// `quantity`: what the text holds (the `what` of its output track).
 void ensure_finite_text(const std::string& text, const std::string& quantity, long iteration);
 
 void ensure_finite_value(double value, const std::string& quantity, long iteration);
-
-// What a per-iteration file of the given stem ("_deletions_", ...) holds, for
-// the messages above: "deletion rates", "beta shapes", ...
-std::string trace_quantity(const std::string& stem);

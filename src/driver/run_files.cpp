@@ -45,8 +45,8 @@ void sync_to_disk(const std::string& path) {
 // the run whose file names begin with `seed_name` (seed text, or the test case
 // glued to it).
 std::optional<long> iteration_of(const std::string& name, const std::string& seed_name) {
-  for (const char* stem : iteration_file_stems) {
-    const std::string start = seed_name + stem;
+  for (const OutputFile& track : iteration_tracks) {
+    const std::string start = seed_name + track.part;
     if (name.size() <= start.size() + 4 || name.compare(0, start.size(), start) != 0) continue;
     if (name.compare(name.size() - 4, 4, ".txt") != 0) continue;
     const std::string digits = name.substr(start.size(), name.size() - start.size() - 4);
@@ -58,48 +58,45 @@ std::optional<long> iteration_of(const std::string& name, const std::string& see
 
 }  // namespace
 
-std::string RunFiles::iteration_path(const std::string& stem, long iteration) const {
-  return prefix + stem + to_string(iteration) + ".txt";
+std::string RunFiles::iteration_path(Track track, long iteration) const {
+  return prefix + iteration_track(track).part + to_string(iteration) + ".txt";
 }
 
 void RunFiles::open(const std::string& results_dir, const std::string& seed_text) {
   prefix = results_dir + seed_text;
   try {
-    // Failures to open the errors file are reported on standard output,
-    // later ones in the errors file.
-    open_output_file(path("_errors.txt"), errors, &std::cout);
-    error_ptr = &errors;
-    open_output_file(path("_auxiliary_ouput.txt"), auxiliary, error_ptr);
-    auxiliary_ptr = &auxiliary;
-    open_output_file(path("_post_para.txt"), post_para, error_ptr);
-    open_output_file(path("_post_dist_k.txt"), post_dist_k, error_ptr);
-    post_dist_k_ptr = &post_dist_k;
+    std::ostream* report = &std::cout;
+    for (std::size_t i = 0; i < run_file_count; ++i) {
+      open_output_file(prefix + run_files[i].part, _streams[i], report);
+      report = &(*this)[RunFile::errors];
+    }
   } catch (Error& error) {
     error.add_hint(results_folder_guidance(results_dir));
     throw;
   }
-  open_output_file(path("_rate_state_transitions.txt"), rate_state_transitions, error_ptr);
-  rate_state_transitions_ptr = &rate_state_transitions;
 }
 
 void RunFiles::open_to_continue(const std::string& results_dir, const std::string& seed_text) {
   prefix = results_dir + seed_text;
-  open_to_append(path("_errors.txt"), errors, &std::cout);
-  error_ptr = &errors;
-  open_to_append(path("_auxiliary_ouput.txt"), auxiliary, error_ptr);
-  open_to_append(path("_post_para.txt"), post_para, error_ptr);
-  open_to_append(path("_post_dist_k.txt"), post_dist_k, error_ptr);
-  post_dist_k_ptr = &post_dist_k;
-  open_to_append(path("_rate_state_transitions.txt"), rate_state_transitions, error_ptr);
-  rate_state_transitions_ptr = &rate_state_transitions;
+  std::ostream* report = &std::cout;
+  for (std::size_t i = 0; i < run_file_count; ++i) {
+    open_to_append(prefix + run_files[i].part, _streams[i], report);
+    report = &(*this)[RunFile::errors];
+  }
+}
+
+void RunFiles::close() {
+  for (std::size_t i = 0; i < run_file_count; ++i) {
+    if (i != static_cast<std::size_t>(RunFile::errors)) close_output_file(_streams[i], prefix + run_files[i].part);
+  }
+  close_output_file((*this)[RunFile::errors], path(RunFile::errors));
 }
 
 std::array<std::uint64_t, run_file_count> RunFiles::sync() {
-  std::ofstream* streams[run_file_count] = {&errors, &auxiliary, &post_para, &post_dist_k, &rate_state_transitions};
   std::array<std::uint64_t, run_file_count> sizes{};
   for (std::size_t i = 0; i < run_file_count; ++i) {
-    const std::string file = path(run_file_suffixes[i]);
-    check_output_file(*streams[i], file);
+    const std::string file = prefix + run_files[i].part;
+    check_output_file(_streams[i], file);
     if (!is_regular(file)) continue;
     std::error_code error;
     sizes[i] = fs::file_size(file, error);
@@ -114,11 +111,11 @@ std::array<std::uint64_t, run_file_count> RunFiles::sync() {
 void cut_back_run_files(const std::string& prefix, const std::array<std::uint64_t, run_file_count>& sizes,
                         long iteration) {
   for (std::size_t i = 0; i < run_file_count; ++i) {
-    if (!is_regular(prefix + run_file_suffixes[i])) continue;
+    const std::string file = prefix + run_files[i].part;
+    if (!is_regular(file)) continue;
     std::error_code error;
-    fs::resize_file(prefix + run_file_suffixes[i], sizes[i], error);
+    fs::resize_file(file, sizes[i], error);
     if (error) {
-      const std::string file = prefix + run_file_suffixes[i];
       throw OutputError("cannot cut back output file " + file + ": " + error.message() + "\n", file);
     }
   }

@@ -76,7 +76,7 @@ class SamplerRun {
 
   void run_iteration(long iteration);
   void sample_segmentation();
-  void sample_event_rates(long iteration, const std::string& stem, std::vector<RateSampler*>& samplers,
+  void sample_event_rates(long iteration, Track track, std::vector<RateSampler*>& samplers,
                           std::vector<double> EventRates::*rates_of_event);
   void sample_shapes(long iteration);
   void sample_rate_states(long iteration);
@@ -87,12 +87,12 @@ class SamplerRun {
   void sample_state_transitions();
   void write_rates_and_log_priors(long iteration);
   // The per-iteration file of one event's rates, rate states in order.
-  void write_rates(const std::string& stem, long iteration, const std::vector<double>& rates);
+  void write_rates(Track track, long iteration, const std::vector<double>& rates);
   void sample_latent_values();
   void write_ancestors(long iteration);
   // Opens a per-iteration file, lets `write` fill it, and closes it, so that
   // the file is complete on disk before the next step begins.
-  void write_iteration_file(const std::string& stem, long iteration, const std::function<void(std::ostream&)>& write);
+  void write_iteration_file(Track track, long iteration, const std::function<void(std::ostream&)>& write);
 
   const RunSettings& _settings;
   std::string _seed_text;
@@ -224,12 +224,12 @@ void SamplerRun::start_up() {
     _files.open_to_continue(_results_dir, _seed_text);
   } else {
     _files.open(_results_dir, _seed_text);
-    *_files.auxiliary_ptr << "k_max:" << _settings.k_max << "\n" << _tree_report;
+    _files[RunFile::auxiliary] << "k_max:" << _settings.k_max << "\n" << _tree_report;
     // Summaries need to know that the first iterations tuned the moves.
     if (_settings.marginal_rate_moves > 0) {
-      *_files.auxiliary_ptr << "marginal_rate_moves:" << _settings.marginal_rate_moves << "\n";
+      _files[RunFile::auxiliary] << "marginal_rate_moves:" << _settings.marginal_rate_moves << "\n";
     }
-    check_output_file(_files.auxiliary, _files.path("_auxiliary_ouput.txt"));
+    _files.check(RunFile::auxiliary);
   }
   initialise_columns(*_states);
   _input_hashes = _resume_point ? _resume_point->input_hashes : hash_input_files(input_paths());
@@ -349,18 +349,18 @@ void SamplerRun::set_up_samplers() {
 
 // With --thin N only every N-th iteration writes its files; the others run
 // the same steps with no stream.
-void SamplerRun::write_iteration_file(const std::string& stem, long iteration,
+void SamplerRun::write_iteration_file(Track track, long iteration,
                                       const std::function<void(std::ostream&)>& write) {
   // Written in memory first (a fresh stream formats as a fresh file does),
   // so that a value that is not finite stops the run before it is stored,
   // also in the iterations that --thin leaves without files.
   std::ostringstream text;
   write(text);
-  ensure_finite_text(text.str(), trace_quantity(stem), iteration);
+  ensure_finite_text(text.str(), iteration_track(track).what, iteration);
   if (iteration % _settings.thin != 0) return;
-  const std::string path = _files.iteration_path(stem, iteration);
+  const std::string path = _files.iteration_path(track, iteration);
   std::ofstream file;
-  open_output_file(path, file, _files.error_ptr);
+  open_output_file(path, file, &_files[RunFile::errors]);
   file << text.str();
   close_output_file(file, path);
 }
@@ -369,9 +369,8 @@ void SamplerRun::sample_segmentation() {
   _segmentation.compute_single_blocks(*_states);
   _segmentation.forward();
   const PartitionSampler::PartitionCount count = _segmentation.sample_number_partitions();
-  write_vector_row(count.log_marginals, _files.post_dist_k);
-  _files.post_dist_k.flush();
-  check_output_file(_files.post_dist_k, _files.path("_post_dist_k.txt"));
+  write_vector_row(count.log_marginals, _files[RunFile::post_dist_k]);
+  _files.check(RunFile::post_dist_k);
   Segmentation& segments = _segments.change();
   segments.from_tos = _segmentation.sample_partition_positions(count.p);
   _log_posterior = _segmentation.compute_post_para(segments.from_tos, _segmentation_out);
@@ -382,7 +381,7 @@ void SamplerRun::sample_segmentation() {
 // recomputed every time because the call also refreshes the sampler's counts.
 // With --marginal-rate-moves the marginal moves follow later in the
 // iteration, and the rates they leave are written (with their log priors).
-void SamplerRun::sample_event_rates(long iteration, const std::string& stem, std::vector<RateSampler*>& samplers,
+void SamplerRun::sample_event_rates(long iteration, Track track, std::vector<RateSampler*>& samplers,
                                     std::vector<double> EventRates::*rates_of_event) {
   std::vector<double>& rates = _rates.change().*rates_of_event;
   std::vector<double> log_priors;
@@ -396,11 +395,11 @@ void SamplerRun::sample_event_rates(long iteration, const std::string& stem, std
   }
   if (_marginal_moves) return;
   for (const double log_prior : log_priors) _log_posterior += log_prior;
-  write_rates(stem, iteration, rates);
+  write_rates(track, iteration, rates);
 }
 
-void SamplerRun::write_rates(const std::string& stem, long iteration, const std::vector<double>& rates) {
-  write_iteration_file(stem, iteration, [&](std::ostream& file) {
+void SamplerRun::write_rates(Track track, long iteration, const std::vector<double>& rates) {
+  write_iteration_file(track, iteration, [&](std::ostream& file) {
     file << "#event_rate\n";
     for (const double rate : rates) file << rate << "\n";
   });
@@ -411,9 +410,9 @@ void SamplerRun::sample_shapes(long iteration) {
   Segmentation& segments = _segments.change();
   segments.gammas.assign(1, 0.0);
   segments.etas.assign(1, 0.0);
-  write_iteration_file("_beta_shapes_", iteration,
+  write_iteration_file(Track::beta_shapes, iteration,
                        [&](std::ostream& file) { sample_betas(*_states, segments, file); });
-  write_iteration_file("_theta_shapes_", iteration,
+  write_iteration_file(Track::theta_shapes, iteration,
                        [&](std::ostream& file) { sample_thetas(*_states, segments, file); });
 }
 
@@ -425,7 +424,7 @@ void SamplerRun::sample_rate_states(long iteration) {
                    _emission_probs);
     hmm.forward_summation();
     hmm.backward_sampling(_rate_path.column_states);
-    write_iteration_file("_map_column_to_rate_state_", iteration, [&](std::ostream& file) {
+    write_iteration_file(Track::map_column_to_rate_state, iteration, [&](std::ostream& file) {
       write_vector_column(_rate_path.column_states, file);
     });
     _rate_path.rebuild_state_columns(_n_rate_states);
@@ -435,9 +434,9 @@ void SamplerRun::sample_rate_states(long iteration) {
 
 void SamplerRun::sample_state_transitions() {
   TransitionDraw draw = sample_rate_state_transitions(_n_rate_states, _rate_path.column_states);
-  write_row_means(draw.counts, _files.rate_state_transitions);
+  write_row_means(draw.counts, _files[RunFile::rate_state_transitions]);
   _state_transitions = std::move(draw.transitions);
-  check_output_file(_files.rate_state_transitions, _files.path("_rate_state_transitions.txt"));
+  _files.check(RunFile::rate_state_transitions);
 }
 
 // The marginal moves start from the rate-state transition matrix drawn from
@@ -463,7 +462,7 @@ void SamplerRun::move_rates_marginally(long iteration) {
   _state_transitions = _collapsed_chain.state_transitions();
   write_rates_and_log_priors(iteration);
   _collapsed_chain.draw_path(_rate_path.column_states);
-  write_iteration_file("_map_column_to_rate_state_", iteration, [&](std::ostream& file) {
+  write_iteration_file(Track::map_column_to_rate_state, iteration, [&](std::ostream& file) {
     write_vector_column(_rate_path.column_states, file);
   });
   _rate_path.rebuild_state_columns(_n_rate_states);
@@ -473,9 +472,9 @@ void SamplerRun::move_rates_marginally(long iteration) {
 // The rates as the rate samplers write them, and their log prior densities,
 // in their order (deletion then mutation, rate states in order).
 void SamplerRun::write_rates_and_log_priors(long iteration) {
-  for (const auto& [stem, rates] :
-       {std::pair{"_deletions_", &_rates->deletion}, std::pair{"_mutations_", &_rates->mutation}}) {
-    write_rates(stem, iteration, *rates);
+  for (const auto& [track, rates] :
+       {std::pair{Track::deletions, &_rates->deletion}, std::pair{Track::mutations, &_rates->mutation}}) {
+    write_rates(track, iteration, *rates);
     for (const double x : *rates) _log_posterior += (0.01 - 1) * std::log(x) - x * 0.01;
   }
 }
@@ -493,7 +492,7 @@ void SamplerRun::sample_latent_values() {
 // The sampled internal values of every column, root first, for users who want
 // the ancestral sequences themselves; the traces of the model are unchanged.
 void SamplerRun::write_ancestors(long iteration) {
-  write_iteration_file("_ancestors_", iteration, [&](std::ostream& file) {
+  write_iteration_file(Track::ancestors, iteration, [&](std::ostream& file) {
     std::vector<int> values;
     for (std::size_t column = 0; column < _states->columns(); ++column) {
       values.clear();
@@ -509,12 +508,12 @@ void SamplerRun::run_iteration(long iteration) {
   _segmentation_out = 0.0;
   _latent_out = 0.0;
   sample_segmentation();
-  write_iteration_file("_from_tos_", iteration, [&](std::ostream& file) {
+  write_iteration_file(Track::from_tos, iteration, [&](std::ostream& file) {
     write_vectors_two_dim(_segments->from_tos, file);
   });
-  sample_event_rates(iteration, "_deletions_", _deletion_samplers, &EventRates::deletion);
+  sample_event_rates(iteration, Track::deletions, _deletion_samplers, &EventRates::deletion);
   _rates.change().insertion.assign(_n_rate_states, 0.0);
-  sample_event_rates(iteration, "_mutations_", _mutation_samplers, &EventRates::mutation);
+  sample_event_rates(iteration, Track::mutations, _mutation_samplers, &EventRates::mutation);
   sample_shapes(iteration);
   if (_marginal_moves) {
     move_rates_marginally(iteration);
@@ -523,9 +522,9 @@ void SamplerRun::run_iteration(long iteration) {
   }
   sample_latent_values();
   if (_settings.write_ancestors) write_ancestors(iteration);
-  ensure_finite_value(_log_posterior, "log posterior total (post_para)", iteration);
-  _files.post_para << _log_posterior << "\n";
-  check_output_file(_files.post_para, _files.path("_post_para.txt"));
+  ensure_finite_value(_log_posterior, run_file(RunFile::post_para).what, iteration);
+  _files[RunFile::post_para] << _log_posterior << "\n";
+  _files.check(RunFile::post_para);
 }
 
 // A checkpoint follows the last iteration, an iteration after which a stop
@@ -565,11 +564,7 @@ void SamplerRun::tear_down() {
     delete _mutation_samplers[s];
     _mutation_samplers[s] = nullptr;
   }
-  close_output_file(_files.post_para, _files.path("_post_para.txt"));
-  close_output_file(_files.post_dist_k, _files.path("_post_dist_k.txt"));
-  close_output_file(_files.auxiliary, _files.path("_auxiliary_ouput.txt"));
-  close_output_file(_files.rate_state_transitions, _files.path("_rate_state_transitions.txt"));
-  close_output_file(_files.errors, _files.path("_errors.txt"));
+  _files.close();
   _lock.release();
 }
 

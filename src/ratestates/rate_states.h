@@ -5,9 +5,20 @@
 
 #include "tree/column_states.h"
 
-// The number of rate states of the model. The Python tools hold the same
-// number (tools/alncommon/sampler_outputs.py); a test checks that they agree.
-inline constexpr int rate_state_count = 3;
+// The number of rate states of the model, from the table of outputs that
+// the companion tools read too (tools/alncommon/sampler_outputs.def): the
+// rate traces hold one value per rate state.
+#define RATE_STATES(count) count
+#define RUN_FILE(...)
+#define ITERATION_FILE(...)
+#define OPTIONAL_ITERATION_FILE(...)
+inline constexpr int rate_state_count =
+#include "sampler_outputs.def"
+    ;
+#undef RATE_STATES
+#undef RUN_FILE
+#undef ITERATION_FILE
+#undef OPTIONAL_ITERATION_FILE
 
 // The probabilities of the first column's rate state: 0.34, 0.33, 0.33.
 std::vector<double> initial_rate_state_probs();

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "driver/finite_guard.h"
+#include "driver/output_tracks.h"
 #include "driver/sampler_case.h"
 #include "support/errors.h"
 
@@ -149,10 +150,10 @@ TEST(FiniteGuardDeathTest, NonFiniteValuesStopTheRun) {
   ensure_finite_text("#event_rate\n0.25\n1e-300\n-0\n", "deletion rates", 1);
   ensure_finite_value(-1e300, "log posterior total (post_para)", 1);
   EXPECT_TRUE(throws_error<InternalError>(
-      [] { ensure_finite_text("#event_rate\n0.5\ninf\n", trace_quantity("_deletions_"), 7); }, -1,
+      [] { ensure_finite_text("#event_rate\n0.5\ninf\n", iteration_track(Track::deletions).what, 7); }, -1,
       "^internal error: iteration 7 would write the value inf to the deletion rates; the run stops"));
   EXPECT_TRUE(
-      throws_error<InternalError>([] { ensure_finite_text("0.2 -nan 0.3\n", trace_quantity("_theta_shapes_"), 2); }, -1,
+      throws_error<InternalError>([] { ensure_finite_text("0.2 -nan 0.3\n", iteration_track(Track::theta_shapes).what, 2); }, -1,
                                   "value -nan to the theta shapes"));
   EXPECT_TRUE(throws_error<InternalError>([] { ensure_finite_value(-HUGE_VAL, "log posterior total", 3); }, -1,
                                           "iteration 3 would write the value -inf to the log posterior total"));
