@@ -13,9 +13,9 @@
 #include <random>
 #include <vector>
 
+#include "numerics/worker_pool.h"
 #include "segmentation/partition_sampler.h"
 #include "tree/phy_tree.h"
-#include "tree/worker_pool.h"
 
 namespace {
 

@@ -25,6 +25,7 @@
 #include "io/string_conversion.h"
 #include "io/tree_input.h"
 #include "io/vector_writers.h"
+#include "numerics/worker_pool.h"
 #include "random/generator.h"
 #include "ratestates/emission_probs.h"
 #include "ratestates/hmm_one_dim.h"
@@ -76,7 +77,7 @@ class SamplerRun {
 
   void run_iteration(long iteration);
   void sample_segmentation();
-  void sample_event_rates(long iteration, Track track, std::vector<RateSampler*>& samplers,
+  void sample_event_rates(long iteration, Track track, std::vector<RateSampler>& samplers,
                           std::vector<double> EventRates::*rates_of_event);
   void sample_shapes(long iteration);
   void sample_rate_states(long iteration);
@@ -121,6 +122,10 @@ class SamplerRun {
   std::shared_ptr<const TreeTopology> _topology;
   std::optional<ColumnStates> _states;
 
+  // The threads of the deterministic passes, lent to the engine and the
+  // segmentation (declared before them, so that it outlives them).
+  std::unique_ptr<WorkerPool> _pool;
+
   // Sampler state carried between iterations.
   PartitionSampler _segmentation;
   std::vector<std::vector<double>> _emission_probs;
@@ -128,8 +133,8 @@ class SamplerRun {
   // The event rates of every rate state; a new version whenever one changes,
   // so the engine knows when its tables are out of date.
   Versioned<EventRates> _rates;
-  std::vector<RateSampler*> _deletion_samplers;
-  std::vector<RateSampler*> _mutation_samplers;
+  std::vector<RateSampler> _deletion_samplers;
+  std::vector<RateSampler> _mutation_samplers;
   ZVSampler _latent_sampler;
   // Tree likelihoods shared by the emission step and the latent sampler.
   std::unique_ptr<LikelihoodEngine> _engine;
@@ -279,8 +284,8 @@ void SamplerRun::save_checkpoint(long iteration) {
   c.mutation_rates = _rates->mutation;
   c.column_rate_states = _rate_path.column_states;
   for (int s = 0; s < _n_rate_states; ++s) {
-    c.deletion_tunings.push_back(_deletion_samplers[s]->tuning());
-    c.mutation_tunings.push_back(_mutation_samplers[s]->tuning());
+    c.deletion_tunings.push_back(_deletion_samplers[s].tuning());
+    c.mutation_tunings.push_back(_mutation_samplers[s].tuning());
   }
   c.node_states = _states->all();
   c.marginal_rate_moves = _settings.marginal_rate_moves;
@@ -302,8 +307,8 @@ void SamplerRun::restore(const Checkpoint& c) {
   _rate_path.rebuild_state_columns(_n_rate_states);
   try {
     for (int s = 0; s < _n_rate_states; ++s) {
-      _deletion_samplers[s]->restore_tuning(c.deletion_tunings[s]);
-      _mutation_samplers[s]->restore_tuning(c.mutation_tunings[s]);
+      _deletion_samplers[s].restore_tuning(c.deletion_tunings[s]);
+      _mutation_samplers[s].restore_tuning(c.mutation_tunings[s]);
     }
     _states->restore(c.node_states);
     if (_marginal_moves) _marginal_moves->restore(c.marginal_tuning);
@@ -324,15 +329,12 @@ void SamplerRun::set_up_samplers() {
   _rate_path = initialize_rate_states(_n_rate_states, *_states);
   _rates.change() = {std::vector<double>(states, -1.0), std::vector<double>(states, -1.0),
                      std::vector<double>(states, -1.0)};
-  _deletion_samplers.assign(_n_rate_states, nullptr);
-  _mutation_samplers.assign(_n_rate_states, nullptr);
-  for (int s = 0; s < _n_rate_states; ++s) {
-    _deletion_samplers[s] = new RateSampler(deletion_event, rate_steps_per_call, s);
-    _mutation_samplers[s] = new RateSampler(mutation_event, rate_steps_per_call, s);
-  }
+  _deletion_samplers.assign(states, RateSampler(deletion_event, rate_steps_per_call));
+  _mutation_samplers.assign(states, RateSampler(mutation_event, rate_steps_per_call));
   _latent_sampler = ZVSampler(columns, _initial_value_probs);
-  _engine = std::make_unique<LikelihoodEngine>(*_states, _settings.threads);
-  _segmentation.use_worker_pool(&_engine->pool());
+  _pool = std::make_unique<WorkerPool>(_settings.threads);
+  _engine = std::make_unique<LikelihoodEngine>(*_states, *_pool);
+  _segmentation.use_worker_pool(_pool.get());
   if (_settings.marginal_rate_moves > 0) {
     double total_length = 0.0;
     for (const double length : _tree.lengths) total_length += length;
@@ -381,15 +383,15 @@ void SamplerRun::sample_segmentation() {
 // recomputed every time because the call also refreshes the sampler's counts.
 // With --marginal-rate-moves the marginal moves follow later in the
 // iteration, and the rates they leave are written (with their log priors).
-void SamplerRun::sample_event_rates(long iteration, Track track, std::vector<RateSampler*>& samplers,
+void SamplerRun::sample_event_rates(long iteration, Track track, std::vector<RateSampler>& samplers,
                                     std::vector<double> EventRates::*rates_of_event) {
   std::vector<double>& rates = _rates.change().*rates_of_event;
   std::vector<double> log_priors;
   for (int s = 0; s < _n_rate_states; ++s) {
     const double initial_rate =
-        samplers[s]->compute_initial_rate(*_states, _rate_path.state_columns[s], _branch_length_mean);
+        samplers[s].compute_initial_rate(*_states, _rate_path.state_columns[s], _branch_length_mean);
     if (rates[s] == -1.0) rates[s] = initial_rate;
-    const RateSampler::Draw draw = samplers[s]->sample_rate(rates[s]);
+    const RateSampler::Draw draw = samplers[s].sample_rate(rates[s]);
     rates[s] = draw.rate;
     log_priors.push_back(draw.log_prior);
   }
@@ -558,12 +560,6 @@ int SamplerRun::run_iterations() {
 
 void SamplerRun::tear_down() {
   _engine.reset();
-  for (int s = 0; s < _n_rate_states; ++s) {
-    delete _deletion_samplers[s];
-    _deletion_samplers[s] = nullptr;
-    delete _mutation_samplers[s];
-    _mutation_samplers[s] = nullptr;
-  }
   _files.close();
   _lock.release();
 }

@@ -5,14 +5,15 @@
 
 #include "segmentation/block_likelihoods.h"
 #include "segmentation/forward_kernels.h"
+#include "segmentation/segmentation_prior.h"
 #include "tree/column_states.h"
 
 class WorkerPool;
 
 // Exact sampler of the segmentation of the alignment's L columns into p
-// contiguous partitions (segments). Prior: p uniform on 1..P and, given p,
-// every admissible placement equally likely (partition 1 covers at least
-// columns 1 and 2; C(L-2, p-1) placements). Inside a partition the root-value
+// contiguous partitions (segments). The prior on p and on the placements
+// comes from SegmentationPrior (p uniform on 1..P, placements equally
+// likely). Inside a partition the root-value
 // transition rows and the distribution of newly arising values have flat
 // Dirichlet priors that are integrated out, so a block's likelihood is a
 // product of Dirichlet-multinomial marginals of its count tables.
@@ -73,12 +74,10 @@ class PartitionSampler {
   // Log marginal of columns 1..v in p partitions, p + 1 <= v <= L (for p = P
   // and v < L rebuilt on request, O(v) work).
   double log_marginal(long p, long v) const;
-  // Unnormalised probability, as of the last `forward`, that the last of p
-  // partitions of columns 1..v is u..v (largest weight of a row 1; 0.0 for
-  // p = 1 and before the first `forward`). One entry costs as much as its
-  // row: O(v) work.
-  double backward_weight(long p, long v, long u) const;
-  // The whole row of weights of start columns u = p+1..v.
+  // Unnormalised probabilities, as of the last `forward`, that the last of p
+  // partitions of columns 1..v is u..v, for the start columns u = p+1..v
+  // (largest weight of a row 1; all 0.0 for p = 1 and before the first
+  // `forward`). O(v) work.
   std::vector<double> backward_weights(long p, long v) const;
   double log_position_prior(long p) const;  // -ln C(L-2, p-1) after `forward`
 
@@ -96,17 +95,13 @@ class PartitionSampler {
   BlockLikelihoods _g;
   BlockLikelihoods _forward_g;
   std::vector<std::vector<double>> _f;
-  // D(p, v) = -ln C(v-2, p-1) at [p][v-(p+1)], exactly as the forward pass
-  // carried it from one end column to the next.
-  std::vector<std::vector<double>> _position_weights;
   bool _forward_done = false;
   // Whether the last forward did _f[P] at every end column (for the
   // diagnostics).
   bool _every_end_column = false;
   WorkerPool* _pool = nullptr;
-  std::vector<double> _log_position_prior;
-  // log(n) for n = 0..L, filled with the calls the recursion makes.
-  std::vector<double> _log_whole;
+  // Everything the recursion and the draws read of the prior.
+  SegmentationPrior _prior;
 
   void _forward_end_column(long v, std::vector<double>& blocks, const std::vector<double*>& row_of,
                            std::vector<double>& max_terms);

@@ -26,10 +26,10 @@ struct PassBlock {
 
 }  // namespace
 
-LikelihoodEngine::LikelihoodEngine(const ColumnStates& states, int threads)
+LikelihoodEngine::LikelihoodEngine(const ColumnStates& states, WorkerPool& pool)
     : _topology(states.shared_topology()),
       _patterns(states),
-      _pool(std::max(threads, 1)),
+      _pool(pool),
       _walk_values(_topology->size(), 0),
       _walk_skipped(_topology->size(), 0),
       _walk_tables(_topology->size(), nullptr) {}

@@ -5,12 +5,12 @@
 #include <memory>
 #include <vector>
 
+#include "numerics/worker_pool.h"
 #include "tree/column_states.h"
 #include "tree/model_parameters.h"
 #include "tree/pattern_likelihoods.h"
 #include "tree/subtree_patterns.h"
 #include "tree/tree_topology.h"
-#include "tree/worker_pool.h"
 
 // The column likelihoods of a whole alignment, computed once per iteration
 // and shared by the emission step and the latent-value sampler.
@@ -33,8 +33,9 @@ class LikelihoodEngine {
  public:
   // Takes the tree shape and every column's leaf values from `states`
   // (internal nodes absent exactly where all leaves below are, as
-  // initialise_columns leaves them). `threads` >= 1.
-  LikelihoodEngine(const ColumnStates& states, int threads);
+  // initialise_columns leaves them). The passes share their work among the
+  // threads of `pool`, which the engine borrows: it must outlive the engine.
+  LikelihoodEngine(const ColumnStates& states, WorkerPool& pool);
 
   // Builds the branch matrices of every (segment, rate state) — the
   // segments' from_tos and thetas, rate states 0 .. rates.states() - 1 — and
@@ -81,8 +82,6 @@ class LikelihoodEngine {
   const TreeTopology& topology() const { return *_topology; }
   const SubtreePatterns& patterns() const { return _patterns; }
   int threads() const { return _pool.size(); }
-  // The pool of the passes, for other deterministic work of the iteration.
-  WorkerPool& pool() { return _pool; }
 
  private:
   // One (segment, rate state) table to fill, with its segment's slots.
@@ -107,7 +106,7 @@ class LikelihoodEngine {
 
   std::shared_ptr<const TreeTopology> _topology;
   SubtreePatterns _patterns;
-  WorkerPool _pool;
+  WorkerPool& _pool;
 
   bool _evaluated = false;
   std::uint64_t _segmentation_version = 0;  // of the last evaluate()

@@ -69,9 +69,6 @@ class CollapsedChain {
     bool possible;
   };
   static ScaledRoot scaled(const PatternTables& root);
-  const double* now_of(const std::vector<double>& alpha, long column) const {
-    return column < 0 ? nullptr : &alpha[static_cast<std::size_t>(column) * _states * 5];
-  }
   // Per column, the largest shift over the current rate states and each
   // state's factor exp(shift - largest), so that a forward pass needs no
   // exponential for the states it does not replace.

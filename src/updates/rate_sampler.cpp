@@ -16,7 +16,7 @@ std::ostream& short_scientific(std::ostream& out) { return out << std::scientifi
 
 }  // namespace
 
-RateSampler::RateSampler(int event_type, int steps_per_call, int /*rate_state*/)
+RateSampler::RateSampler(int event_type, int steps_per_call)
     : _event_type(event_type), _steps_per_call(steps_per_call) {}
 
 // The indicator that describes this sampler's event on the branch above a node:

@@ -15,9 +15,8 @@
 // no event was seen the exact gamma conditional is drawn instead.
 class RateSampler {
  public:
-  // event_type: 0 deletions, 1 insertions, 2 mutations. The rate state is
-  // accepted for the record and not used.
-  RateSampler(int event_type, int steps_per_call, int rate_state);
+  // event_type: 0 deletions, 1 insertions, 2 mutations.
+  RateSampler(int event_type, int steps_per_call);
 
   // Recounts c_b, z_b, E and S from the indicators of the given columns
   // (branch b being the branch above label b, in label order) and returns a

@@ -54,7 +54,6 @@ class ZVSampler {
                              ColumnStates& states);
 
   const std::vector<std::vector<double>>& log_forward() const { return _log_forward; }
-  const std::vector<std::vector<bool>>& log_forward_valid() const { return _log_forward_valid; }
 
  private:
   // A column root's log-likelihood per value position, where valid.

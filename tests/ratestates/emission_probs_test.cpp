@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "numerics/worker_pool.h"
 #include "support/reference_likelihood.h"
 #include "support/test_trees.h"
 #include "tree/trans_probs.h"
@@ -58,7 +59,8 @@ double reference_emission(const ColumnStates& states, std::size_t c, const std::
 
 Matrix run(const ColumnStates& states, const Alignment& alignment, const Rates& rates,
            const std::vector<std::vector<long>>& from_tos) {
-  LikelihoodEngine engine(states, 1);
+  WorkerPool pool(1);
+  LikelihoodEngine engine(states, pool);
   Matrix emissions(alignment.columns.size(), std::vector<double>(3, untouched));
   const Versioned<Segmentation> segments(Segmentation{from_tos, thetas, {}, {}, {}});
   compute_obs_emission_probs(states, engine, segments, Versioned<EventRates>(rates), emissions);

@@ -7,11 +7,13 @@
 #include <cstdlib>
 #include <map>
 #include <random>
+#include <sstream>
 #include <stdexcept>
 #include <vector>
 
+#include "io/diagnostics.h"
+#include "numerics/worker_pool.h"
 #include "support/statistics.h"
-#include "tree/worker_pool.h"
 
 namespace {
 
@@ -109,7 +111,7 @@ TEST(PartitionSampler, ForwardGivesTheMeanOverEnumeratedPlacements) {
             << "L=" << config.columns << " p=" << p << " v=" << v;
         if (p == 1) continue;
         double largest = 0.0;
-        for (long u = p + 1; u <= v; ++u) largest = std::max(largest, sampler.backward_weight(p, v, u));
+        for (const double weight : sampler.backward_weights(p, v)) largest = std::max(largest, weight);
         EXPECT_EQ(largest, 1.0);
       }
       EXPECT_NEAR(sampler.log_position_prior(p), -log_binomial(config.columns - 2, p - 1), 1e-12);
@@ -160,15 +162,19 @@ TEST(PartitionSampler, DrawsFollowTheEnumeratedPosterior) {
 
 // The forward recursion shared among threads (pipelines of one to five
 // threads, some with more threads than tasks) gives every value, and so every
-// draw, of the single-threaded one, bit for bit.
+// draw, of the single-threaded one, bit for bit; so does one thread with the
+// diagnostics on (shown as 0 threads), which also do the last partition at
+// every end column.
 TEST(PartitionSampler, EveryNumberOfThreadsGivesTheSameValuesAndDraws) {
   for (long max_partitions = 2; max_partitions <= 6; ++max_partitions) {
     const long columns = 5 + 4 * max_partitions;
     std::vector<std::vector<double>> results;
-    for (const int threads : {1, 2, 3, 5}) {
+    for (const int threads : {1, 2, 3, 5, 0}) {
+      std::ostringstream shown;
+      std::ostream* const before = set_diagnostics(threads == 0 ? &shown : nullptr);
       std::mt19937 engine(static_cast<unsigned>(max_partitions));
       PartitionSampler sampler = random_blocks_sampler(max_partitions, columns, engine);
-      WorkerPool pool(threads);
+      WorkerPool pool(std::max(threads, 1));
       sampler.use_worker_pool(&pool);
       sampler.forward();
       std::vector<double> values;
@@ -180,8 +186,12 @@ TEST(PartitionSampler, EveryNumberOfThreadsGivesTheSameValuesAndDraws) {
         const long p = sampler.sample_number_partitions().p;
         for (const auto& from_to : sampler.sample_partition_positions(p)) values.push_back(from_to[0]);
       }
+      set_diagnostics(before);
       results.push_back(values);
       EXPECT_EQ(results.back(), results.front()) << "k_max " << max_partitions << ", " << threads << " threads";
+      if (threads == 0) {
+        EXPECT_NE(shown.str().find("number of partitions p="), std::string::npos);
+      }
     }
   }
 }

@@ -5,6 +5,7 @@
 #include <random>
 #include <vector>
 
+#include "numerics/worker_pool.h"
 #include "support/reference_likelihood.h"
 #include "support/test_trees.h"
 #include "tree/likelihood_engine.h"
@@ -160,7 +161,8 @@ TEST(LikelihoodEngine, TablesAreTheColumnPassBitForBit) {
   segments.change().thetas = {random_freqs(engine), random_freqs(engine)};
   const Versioned<EventRates> rates(EventRates{{0.3, 1.7}, {0.2, 0.0}, {0.9, 0.05}});
   for (const int threads : {1, 3}) {
-    LikelihoodEngine shared(states, threads);
+    WorkerPool pool(threads);
+    LikelihoodEngine shared(states, pool);
     shared.evaluate(segments, rates);
     const TreeTopology& tree = states.topology();
     for (std::size_t column = 0; column < states.columns(); ++column) {

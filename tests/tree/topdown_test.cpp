@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "numerics/worker_pool.h"
 #include "support/errors.h"
 #include "support/statistics.h"
 #include "support/test_trees.h"
@@ -42,12 +43,13 @@ struct TopDown {
   TreeTable table;
   Rates rates;
   ColumnStates states;
+  WorkerPool pool{1};
   LikelihoodEngine engine;
   Versioned<Segmentation> segments{Segmentation{{{0, 0}}, {freqs}, {}, {}, {}}};
   Versioned<EventRates> event_rates;
 
   TopDown(const TreeTable& t, const std::vector<int>& leaves, const Rates& r)
-      : table(t), rates(r), states(with_internal_nodes(columns_on(t, {leaves}))), engine(states, 1) {
+      : table(t), rates(r), states(with_internal_nodes(columns_on(t, {leaves}))), engine(states, pool) {
     event_rates.change() = {{rates.deletion}, {rates.insertion}, {rates.mutation}};
     engine.evaluate(segments, event_rates);
   }

@@ -10,6 +10,7 @@
 #include <tuple>
 #include <vector>
 
+#include "numerics/worker_pool.h"
 #include "support/statistics.h"
 #include "support/test_trees.h"
 #include "updates/zv_sampler.h"
@@ -98,12 +99,13 @@ struct Fixture {
   ColumnStates states;
   Versioned<Segmentation> segments;
   Versioned<EventRates> rates;
+  WorkerPool pool{2};
   std::unique_ptr<LikelihoodEngine> engine;
   CollapsedChain chain;
 
   explicit Fixture(const MoveCase& c)
       : states(columns_on(c.table, c.columns)), segments(c.segmentation(0.0, 0.0)), rates(c.rates()) {
-    engine = std::make_unique<LikelihoodEngine>(states, 2);
+    engine = std::make_unique<LikelihoodEngine>(states, pool);
     engine->evaluate(segments, rates);
     chain.load(c.model(), *engine, c.states());
   }

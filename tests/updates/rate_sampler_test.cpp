@@ -59,7 +59,7 @@ std::vector<std::vector<int>> sparse_events(int column_count) {
 TEST(RateSampler, InitialRateFromFewEventsOfEveryType) {
   for (const int type : {deletions, insertions, mutations}) {
     IndicatorColumns data(type, sparse_events(10));
-    RateSampler sampler(type, 10, 0);
+    RateSampler sampler(type, 10);
     const double start = sampler.compute_initial_rate(data.states, data.columns, 0.35);
     EXPECT_EQ(sampler.event_counts(), (std::vector<double>{0, 1, 0, 1, 0, 0, 1}));
     EXPECT_EQ(sampler.total_events(), 3.0);
@@ -73,7 +73,7 @@ TEST(RateSampler, InitialRateFromFewEventsOfEveryType) {
 // with no columns at all, -ln(0.9999) / m.
 TEST(RateSampler, InitialRateWithoutExposure) {
   IndicatorColumns data(deletions, {{-1, 1, 1, -1, 1, 1, 1}, {-1, 1, -1, 1, 1, 1, 1}});
-  RateSampler sampler(deletions, 10, 0);
+  RateSampler sampler(deletions, 10);
   EXPECT_NEAR(sampler.compute_initial_rate(data.states, data.columns, 0.25),
               -std::log(0.0001 / (10 + 0.0001)) / 0.25, 1e-12);
   EXPECT_EQ(sampler.total_events(), 10.0);
@@ -86,7 +86,7 @@ TEST(RateSampler, InitialRateWithoutExposure) {
 // tuning reset, and the log prior at the draw.
 TEST(RateSampler, NoEventDrawsExactGammaAndResetsTuning) {
   IndicatorColumns data(deletions, std::vector<std::vector<int>>(4, {-1, 0, 0, 0, 0, 0, 0}));
-  RateSampler sampler(deletions, 10, 0);
+  RateSampler sampler(deletions, 10);
   double x = 0.5;
   for (int i = 0; i < 3; ++i) sampler._tune_stepsize(1.0, x);
   ASSERT_NE(sampler.step_size(), 1.0);
@@ -111,7 +111,7 @@ TEST(RateSampler, ZeroLengthBranchDoesNotFreezeTheChain) {
   table.lengths[4] = 0.0;
   IndicatorColumns data(deletions, sparse_events(10), table);
   data.states.at(4, 5).deletion = 1;
-  RateSampler sampler(deletions, 10, 0);
+  RateSampler sampler(deletions, 10);
   double x = sampler.compute_initial_rate(data.states, data.columns, 0.35);
   std::srand(12);
   sampler.sample_rate(x);
@@ -131,7 +131,7 @@ TEST(RateSampler, ZeroLengthBranchDoesNotFreezeTheChain) {
 // so leaving out the proposal's Jacobian (sampling posterior / x) fails.
 TEST(RateSampler, DrawsFollowTheExactPosterior) {
   IndicatorColumns data(deletions, sparse_events(10));
-  RateSampler sampler(deletions, 10, 0);
+  RateSampler sampler(deletions, 10);
   double x = sampler.compute_initial_rate(data.states, data.columns, 0.35);
   const std::vector<double> counts = sampler.event_counts();
   const double exposure = sampler.exposure();

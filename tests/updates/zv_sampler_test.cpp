@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "numerics/worker_pool.h"
 #include "support/errors.h"
 #include "support/statistics.h"
 #include "support/test_trees.h"
@@ -147,7 +148,8 @@ TEST(LatentSampler, MatchesBruteForceOverRootSequences) {
   for (double& p : posterior) p /= total;
 
   ZVSampler sampler(3, model.initial_value_probs);
-  LikelihoodEngine engine(*model.states, 1);
+  WorkerPool pool(1);
+  LikelihoodEngine engine(*model.states, pool);
   EXPECT_NEAR(model.forward(sampler, engine), std::log(total), 1e-10);
 
   std::vector<double> observed(125, 0.0);
@@ -190,7 +192,8 @@ TEST(LatentSampler, FullUpdateFollowsTheJointPosterior) {
   for (double& p : exact) p /= total;
 
   ZVSampler sampler(3, model.initial_value_probs);
-  LikelihoodEngine engine(*model.states, 2);
+  WorkerPool pool(2);
+  LikelihoodEngine engine(*model.states, pool);
   std::vector<double> observed(cells, 0.0);
   EXPECT_NEAR(model.forward(sampler, engine), std::log(total), 1e-10);
   std::srand(2024);
@@ -212,7 +215,8 @@ TEST(LatentSampler, SingleColumn) {
   model.build_columns();
 
   ZVSampler sampler(1, model.initial_value_probs);
-  LikelihoodEngine engine(*model.states, 1);
+  WorkerPool pool(1);
+  LikelihoodEngine engine(*model.states, pool);
   EXPECT_EQ(model.forward(sampler, engine), 0.0);
 
   std::vector<double> posterior(5), observed(5, 0.0);
@@ -241,7 +245,8 @@ TEST(LatentSampler, ImpossibleAlignmentEndsTheRun) {
   model.build_columns();
   for (int label = 0; label < 2; ++label) model.states->at(2, label).value = 5;
   ZVSampler sampler(3, model.initial_value_probs);
-  LikelihoodEngine engine(*model.states, 1);
+  WorkerPool pool(1);
+  LikelihoodEngine engine(*model.states, pool);
   EXPECT_TRUE(throws_error<InternalError>([&] { model.forward(sampler, engine); }, 1,
                                           "^error: observed data log-likelihood is negative infinity. \n$"));
 }
