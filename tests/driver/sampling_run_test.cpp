@@ -146,7 +146,7 @@ TEST(SamplingRun, MarginalRateMovesKeepThePosterior) {
 
 // A value that is not finite stops the run before it is written, naming the
 // quantity and the iteration; headers and finite numbers pass.
-TEST(FiniteGuardDeathTest, NonFiniteValuesStopTheRun) {
+TEST(FiniteGuard, NonFiniteValuesStopTheRun) {
   ensure_finite_text("#event_rate\n0.25\n1e-300\n-0\n", "deletion rates", 1);
   ensure_finite_value(-1e300, "log posterior total (post_para)", 1);
   EXPECT_TRUE(throws_error<InternalError>(

@@ -108,7 +108,7 @@ TEST(HmmOneDim, SampledPathsFollowTheExactPosterior) {
   }
 }
 
-TEST(HmmOneDimDeathTest, BadProbabilitiesEndTheRun) {
+TEST(HmmOneDim, BadProbabilitiesEndTheRun) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const Matrix good{{0.5, 0.5, 0.0}, {0.2, 0.3, 0.5}, {0.1, 0.1, 0.8}};
   Matrix negative = good, not_a_number = good;

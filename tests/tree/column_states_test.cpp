@@ -54,6 +54,8 @@ TEST(InitialStates, DifferentResiduesTakeOneCoinEach) {
     EXPECT_EQ(states.at(0, 3).bond, u1 < 0.5 ? 0 : 1);
     EXPECT_EQ(states.at(0, 4).bond, u1 < 0.5 ? 1 : 0);
     EXPECT_EQ(states.at(0, 0).value, u2 < 0.5 ? 4 : cherry);
+    // The root has no branch above it, so no indicator.
+    EXPECT_EQ(states.at(0, 0).bond, -1);
   }
 }
 

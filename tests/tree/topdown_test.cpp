@@ -163,6 +163,17 @@ TEST(TopDown, ZeroLengthBranchAlwaysKeepsTheResidue) {
   }
 }
 
+// The draw needs the tables of the very segmentation and rates it is given:
+// a new version of either (or of both) since the evaluation is refused.
+TEST(TopDown, TablesOfOtherParametersAreRefused) {
+  for (const int changed : {1, 2, 3}) {
+    TopDown column(three_leaf_table(), {3, 3, 0}, {0.5, 0.0, 1.0});
+    if (changed & 1) column.segments.change();
+    if (changed & 2) column.event_rates.change();
+    EXPECT_TRUE(throws_error<InternalError>([&] { column.draw(3); }, -1, "needs the tables of its own")) << changed;
+  }
+}
+
 TEST(TopDown, ResidueBelowAnEmptyParentEndsTheRun) {
   TopDown column(three_leaf_table(), {3, 0, 0}, {0.5, 0.0, 1.0});
   EXPECT_TRUE(
