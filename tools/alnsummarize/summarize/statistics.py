@@ -342,7 +342,7 @@ class Summary:
             return (f"; chains run with alnsampler {flag} move each rate with the events summed out, so they leave"
                     f" a rate near 0 and mix faster: these ran without it, run them again with {flag}")
         return (f"; the chains ran with --marginal-rate-moves {rounds}: more rounds per iteration"
-                f" (--marginal-rate-moves {max(3, 2 * rounds)}) often help where {rounds} do not")
+                f" (--marginal-rate-moves {max(3, 2 * rounds)}) often help where fewer do not")
 
     def _stuck_warnings(self):
         messages = []
