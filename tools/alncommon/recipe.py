@@ -51,33 +51,28 @@ def _executable(path):
     return os.path.isfile(path) and os.access(path, os.X_OK)
 
 
-def sampler_program(argv0=None, repository=None):
-    """The sampler as a "run next" line must call it, so that the line works as printed.
-
-    The installed name when it is on PATH; else a sampler beside the invoked
-    tool (argv[0] as typed, not resolved: an install prefix's bin/ holds
-    links to the tools and the sampler itself); else the source tree's build.
-    """
-    if shutil.which(SAMPLER):
-        return SAMPLER
+def _installed_program(name, argv0):
+    """`name` when it is on PATH, else the program of that name beside the invoked tool (argv[0]
+    as typed, not resolved: an install prefix's bin/ holds links to the tools and the sampler
+    itself), else None."""
+    if shutil.which(name):
+        return name
     argv0 = sys.argv[0] if argv0 is None else argv0
-    beside = os.path.join(os.path.dirname(argv0) or os.curdir, SAMPLER)
-    if _executable(beside):
-        return beside
+    beside = os.path.join(os.path.dirname(argv0) or os.curdir, name)
+    return beside if _executable(beside) else None
+
+
+def sampler_program(argv0=None, repository=None):
+    """The sampler as a "run next" line must call it, so that the line works as printed: installed
+    (on PATH or beside the invoked tool), else the source tree's build, else None."""
     built = os.path.join(REPOSITORY if repository is None else repository, BUILT_SAMPLER)
-    return built if _executable(built) else None
+    return _installed_program(SAMPLER, argv0) or (built if _executable(built) else None)
 
 
 def summarizer_program(argv0=None):
-    """alnsummarize as a "run next" line must call it: its name on PATH, else the one beside
-    the invoked tool (an install prefix's bin/), else the one beside this package's tools."""
-    if shutil.which(SUMMARIZER):
-        return SUMMARIZER
-    argv0 = sys.argv[0] if argv0 is None else argv0
-    beside = os.path.join(os.path.dirname(argv0) or os.curdir, SUMMARIZER)
-    if _executable(beside):
-        return beside
-    return os.path.join(REPOSITORY, "tools", SUMMARIZER, SUMMARIZER)
+    """alnsummarize as a "run next" line must call it: installed (on PATH or beside the invoked
+    tool), else the one beside this package's tools."""
+    return _installed_program(SUMMARIZER, argv0) or os.path.join(REPOSITORY, "tools", SUMMARIZER, SUMMARIZER)
 
 
 def missing_sampler_note(program):
