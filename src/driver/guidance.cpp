@@ -127,8 +127,11 @@ std::string data_file_guidance(const std::string& data_dir, const std::string& d
 
 // 2,000 iterations: a first run that alnsummarize judges and, when it is too
 // short, extends with -n N --resume. --thin 10: 200 draws and 1,200 files per
-// chain instead of 12,000.
-std::vector<std::string> recommended_chain_options() { return {"-n", "2000", "--thin", "10"}; }
+// chain instead of 12,000. One round of marginal rate moves: a rate that falls
+// near 0 leaves it again, so that the two chains can agree.
+std::vector<std::string> recommended_chain_options() {
+  return {"-n", "2000", "--thin", "10", "--marginal-rate-moves", "1"};
+}
 
 std::vector<unsigned> recommended_seeds() { return {1, 2}; }
 

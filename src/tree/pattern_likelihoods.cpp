@@ -6,6 +6,7 @@
 
 #include "io/errors.h"
 #include "io/string_conversion.h"
+#include "numerics/exp_kernels.h"
 
 namespace {
 
@@ -102,43 +103,50 @@ void PatternLikelihoods::prepare(const TreeTopology& topology, TransProbs& trans
 // forms it: the candidates are the child states j that are possible and
 // reachable (P[s][j] != 0, that is ln P[s][j] != -inf); the first candidate
 // sets the maximum and only a strictly greater one replaces it; each weight
-// is exp(t_j - max) (exp(0) is exactly 1, so the maximum's own term needs no
-// call); the sum runs over increasing j from 0.0.
+// is exp(t_j - max) (the maximum's own term is exp(0) = 1 exactly); the sum
+// runs over increasing j from 0.0. The exponentials of all parent states are
+// taken in one call of the bulk exp, which gives std::exp's bits.
 void PatternLikelihoods::child_message(const PatternTables& child, int child_node, ChildMessage& message,
                                        double* weights_out) const {
   const auto& log_p = _log_p[child_node];
+  std::array<double, n_states * n_states> weights{};  // 0 where j is no candidate
+  std::array<std::uint8_t, n_states> candidates{};
+  // The exponents other than the maxima (whose weight is 1), packed for the bulk exp.
+  std::array<double, n_states * n_states> packed;
+  std::array<std::uint8_t, n_states * n_states> packed_at;
+  std::size_t n_packed = 0;
   for (int s = 0; s < n_states; ++s) {
     std::array<double, n_states> exponents{};
-    std::uint8_t candidates = 0;
     double max = 0.0;
     for (int j = 0; j < n_states; ++j) {
       const double log_pj = log_p[s * n_states + j];
       if (((child.valid >> j) & 1u) == 0 || log_pj == minus_infinity) continue;
       exponents[j] = log_pj + child.subtree_lik[j];
-      if (candidates == 0 || exponents[j] > max) max = exponents[j];
-      candidates |= static_cast<std::uint8_t>(1u << j);
+      if (candidates[s] == 0 || exponents[j] > max) max = exponents[j];
+      candidates[s] |= static_cast<std::uint8_t>(1u << j);
     }
-    if (candidates == 0) {
-      message.log_sum[s] = minus_infinity;
-      message.max[s] = 0.0;
-      if (weights_out != nullptr) {
-        for (int j = 0; j < n_states; ++j) weights_out[s * n_states + j] = 0.0;
+    for (int j = 0; j < n_states; ++j) {
+      if (((candidates[s] >> j) & 1u) == 0) continue;
+      const double shifted = exponents[j] - max;
+      if (shifted == 0.0) {
+        weights[s * n_states + j] = 1.0;
+      } else {
+        packed[n_packed] = shifted;
+        packed_at[n_packed++] = static_cast<std::uint8_t>(s * n_states + j);
       }
-      continue;
     }
+    message.max[s] = candidates[s] == 0 ? 0.0 : max;
+  }
+  numerics::exp_kernel().exp_array(packed.data(), packed.data(), n_packed);
+  for (std::size_t i = 0; i < n_packed; ++i) weights[packed_at[i]] = packed[i];
+  for (int s = 0; s < n_states; ++s) {
     double sum = 0.0;
     for (int j = 0; j < n_states; ++j) {
-      double weight = 0.0;
-      if ((candidates >> j) & 1u) {
-        const double shifted = exponents[j] - max;
-        weight = shifted == 0.0 ? 1.0 : std::exp(shifted);
-        sum += weight;
-      }
-      if (weights_out != nullptr) weights_out[s * n_states + j] = weight;
+      if ((candidates[s] >> j) & 1u) sum += weights[s * n_states + j];
     }
-    message.log_sum[s] = std::log(sum);
-    message.max[s] = max;
+    message.log_sum[s] = candidates[s] == 0 ? minus_infinity : std::log(sum);
   }
+  if (weights_out != nullptr) std::copy(weights.begin(), weights.end(), weights_out);
 }
 
 const ChildMessage& PatternLikelihoods::message_of(const TreeTopology& topology, const SubtreePatterns& patterns,

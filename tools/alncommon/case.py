@@ -112,6 +112,16 @@ def content_lines(path, what):
     return [(number, line.split()) for number, line in enumerate(read_lines(path, what), start=1) if line.strip()]
 
 
+def save_figure(figure, pyplot, path):
+    """Writes a matplotlib figure as a PNG of 100 dpi and closes it, also when the write fails."""
+    try:
+        figure.savefig(path, dpi=100)
+    except OSError as error:
+        raise ToolError(f"cannot write {path}: {error.strerror}") from None
+    finally:
+        pyplot.close(figure)
+
+
 def write_text(path, text):
     try:
         with open(path, "w", encoding="utf-8", newline="\n") as handle:

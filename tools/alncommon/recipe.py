@@ -30,8 +30,18 @@ RECIPE_ITERATIONS = 2000
 # Every 10th iteration's files: 200 draws and 1,200 files per chain instead
 # of 12,000; the draws of a sampler whose rates move slowly lose little.
 RECIPE_THIN = 10
-# Options of every recommended chain besides its seed, length and thinning.
-RECIPE_MOVES = ()
+# Options of every recommended chain besides its seed, length and thinning:
+# one round of the moves that carry a rate between near 0 and the bulk with
+# the events summed out (two chains of a genome window otherwise often hold a
+# rate at 1e-100 in one and at 0.3 in the other); it costs 0-50% more time per
+# iteration.
+RECIPE_MARGINAL_RATE_MOVES = 1
+RECIPE_MOVES = ("--marginal-rate-moves", str(RECIPE_MARGINAL_RATE_MOVES))
+
+
+def moves_words(rounds):
+    """The sampler's option for `rounds` rounds of marginal rate moves per iteration (none for 0)."""
+    return ["--marginal-rate-moves", str(rounds)] if rounds else []
 
 # The sampler's default -k; a case needs more modelled columns than -k.
 SAMPLER_DEFAULT_K_MAX = 4
@@ -41,33 +51,28 @@ def _executable(path):
     return os.path.isfile(path) and os.access(path, os.X_OK)
 
 
-def sampler_program(argv0=None, repository=None):
-    """The sampler as a "run next" line must call it, so that the line works as printed.
-
-    The installed name when it is on PATH; else a sampler beside the invoked
-    tool (argv[0] as typed, not resolved: an install prefix's bin/ holds
-    links to the tools and the sampler itself); else the source tree's build.
-    """
-    if shutil.which(SAMPLER):
-        return SAMPLER
+def _installed_program(name, argv0):
+    """`name` when it is on PATH, else the program of that name beside the invoked tool (argv[0]
+    as typed, not resolved: an install prefix's bin/ holds links to the tools and the sampler
+    itself), else None."""
+    if shutil.which(name):
+        return name
     argv0 = sys.argv[0] if argv0 is None else argv0
-    beside = os.path.join(os.path.dirname(argv0) or os.curdir, SAMPLER)
-    if _executable(beside):
-        return beside
+    beside = os.path.join(os.path.dirname(argv0) or os.curdir, name)
+    return beside if _executable(beside) else None
+
+
+def sampler_program(argv0=None, repository=None):
+    """The sampler as a "run next" line must call it, so that the line works as printed: installed
+    (on PATH or beside the invoked tool), else the source tree's build, else None."""
     built = os.path.join(REPOSITORY if repository is None else repository, BUILT_SAMPLER)
-    return built if _executable(built) else None
+    return _installed_program(SAMPLER, argv0) or (built if _executable(built) else None)
 
 
 def summarizer_program(argv0=None):
-    """alnsummarize as a "run next" line must call it: its name on PATH, else the one beside
-    the invoked tool (an install prefix's bin/), else the one beside this package's tools."""
-    if shutil.which(SUMMARIZER):
-        return SUMMARIZER
-    argv0 = sys.argv[0] if argv0 is None else argv0
-    beside = os.path.join(os.path.dirname(argv0) or os.curdir, SUMMARIZER)
-    if _executable(beside):
-        return beside
-    return os.path.join(REPOSITORY, "tools", SUMMARIZER, SUMMARIZER)
+    """alnsummarize as a "run next" line must call it: installed (on PATH or beside the invoked
+    tool), else the one beside this package's tools."""
+    return _installed_program(SUMMARIZER, argv0) or os.path.join(REPOSITORY, "tools", SUMMARIZER, SUMMARIZER)
 
 
 def missing_sampler_note(program):
@@ -77,13 +82,15 @@ def missing_sampler_note(program):
 
 
 def chain_command(root, case, seed, iterations, sampler=None, k_max=None, thin=RECIPE_THIN, data_file=None,
-                  ancestors=False, resume=False):
-    """One chain of the sampler: the recommended options, with what a particular case or chain needs."""
+                  ancestors=False, resume=False, moves=None):
+    """One chain of the sampler: the recommended options, with what a particular case or chain needs.
+    `moves`: the rounds of marginal rate moves (a resumed chain must keep its own); None for the
+    recommended ones."""
     words = [sampler or sampler_program() or SAMPLER, "-r", with_slash(root), "-t", with_slash(case),
              "-s", str(seed), "-n", str(iterations)]
     if thin > 1:
         words += ["--thin", str(thin)]
-    words += RECIPE_MOVES
+    words += RECIPE_MOVES if moves is None else moves_words(moves)
     if k_max is not None:
         words += ["-k", str(k_max)]
     if data_file is not None:

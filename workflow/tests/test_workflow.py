@@ -148,7 +148,8 @@ def test_reruns_redo_only_what_is_missing(local_run):
     assert "chr7_w00002 seed 4: complete" in read(folder, "logs", "sample", "chr7", "b00001.log")
     # A chain killed after 10 of its iterations: the job continues it from its checkpoint, to the same
     # traces as one uninterrupted run; every other chain is complete and left alone.
-    subprocess.run([SAMPLER, "-s", "5", "-r", "./", "-t", "chr7_w00001/", "-n", "10", "-k", "2", "--thin", "3"],
+    subprocess.run([SAMPLER, "-s", "5", "-r", "./", "-t", "chr7_w00001/", "-n", "10", "-k", "2", "--thin", "3",
+                    "--marginal-rate-moves", "1"],
                    cwd=folder, check=True)
     assert snakemake(folder, "--cores", "2", "--config", "chains=3") == {"all": 1, "sample": 4, "merge": 1}
     log = read(folder, "logs", "sample", "chr7", "b00001.log")
@@ -156,7 +157,8 @@ def test_reruns_redo_only_what_is_missing(local_run):
     copy = os.path.join(folder, "copy")
     shutil.copytree(os.path.join(folder, "data", "chr7_w00001"), os.path.join(copy, "data", "w"))
     os.makedirs(os.path.join(copy, "results", "w"))
-    subprocess.run([SAMPLER, "-s", "5", "-r", copy, "-t", "w/", "-n", "30", "-k", "2", "--thin", "3"], check=True)
+    subprocess.run([SAMPLER, "-s", "5", "-r", copy, "-t", "w/", "-n", "30", "-k", "2", "--thin", "3",
+                    "--marginal-rate-moves", "1"], check=True)
     for name in ("5_post_para.txt", "5_post_dist_k.txt", "5_map_column_to_rate_state_30.txt"):
         assert filecmp.cmp(os.path.join(folder, "results", "chr7_w00001", name),
                            os.path.join(copy, "results", "w", name), shallow=False), name

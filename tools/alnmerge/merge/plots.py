@@ -9,7 +9,7 @@ the order of the tracks.
 
 import numpy as np
 
-from alncommon.case import ToolError
+from alncommon.case import save_figure
 
 from .tables import worst
 
@@ -87,9 +87,4 @@ def genome_figure(path, windows, found, thresholds, reference):
     ess_axis.set_xlabel(f"{'position on ' if len(names) == 1 else ''}{label} ({unit} of the windows' span);"
                         " red: beyond the convergence thresholds")
     figure.tight_layout()
-    try:
-        figure.savefig(path, dpi=100)
-    except OSError as error:
-        raise ToolError(f"cannot write {path}: {error.strerror}") from None
-    finally:
-        pyplot.close(figure)
+    save_figure(figure, pyplot, path)

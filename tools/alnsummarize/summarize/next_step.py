@@ -11,7 +11,8 @@ import math
 import os
 import shlex
 
-from alncommon.recipe import SAMPLER, SAMPLER_DEFAULT_K_MAX, chain_command, sampler_program, summarizer_program
+from alncommon.recipe import (RECIPE_MARGINAL_RATE_MOVES, SAMPLER, SAMPLER_DEFAULT_K_MAX, chain_command, sampler_program,
+                              summarizer_program)
 
 from .statistics import ESS_WARNING_BELOW, K_MAX_WARNING_ABOVE, RHAT_WARNING_ABOVE
 
@@ -94,8 +95,11 @@ def next_step(parser, arguments, summary):
         # An extension repeats the options its checkpoint holds; a larger -k starts the chain again.
         chain_k = k_max or (chain.k_max if chain.k_max != SAMPLER_DEFAULT_K_MAX else None)
         ancestors = os.path.exists(chain.iteration_path("ancestors", int(chain.draw_iterations[-1])))
+        # A resumed chain keeps its rounds of marginal rate moves (its checkpoint refuses others).
+        moves = chain.marginal_rate_moves if k_max is None else max(chain.marginal_rate_moves,
+                                                                    RECIPE_MARGINAL_RATE_MOVES)
         commands.append(chain_command(root, case, chain.seed, iterations, sampler, chain_k, chain.thin, data_file,
-                                      ancestors, resume=k_max is None))
+                                      ancestors, resume=k_max is None, moves=moves))
     commands.append(shlex.join(summary_words(parser, arguments)))
     if k_max is None:
         heading = (f"run next (the chains are too short: {'; '.join(reasons[:3])}"

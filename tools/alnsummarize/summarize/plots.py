@@ -4,7 +4,7 @@ import os
 
 import numpy as np
 
-from alncommon.case import ToolError
+from alncommon.case import save_figure
 
 from .runs import RATE_KINDS, VALUE_LETTERS, VALUE_NAMES
 from .statistics import RATE_FLOOR
@@ -18,15 +18,6 @@ def _pyplot():
     import matplotlib.pyplot as pyplot
 
     return pyplot
-
-
-def _save(figure, pyplot, path):
-    try:
-        figure.savefig(path, dpi=100)
-    except OSError as error:
-        raise ToolError(f"cannot write {path}: {error.strerror}") from None
-    finally:
-        pyplot.close(figure)
 
 
 # Beyond this many alignment positions the panels along the alignment show
@@ -172,7 +163,7 @@ def traces_figure(summary, case):
 
 
 def plot_traces(path, summary, case):
-    _save(traces_figure(summary, case), _pyplot(), path)
+    save_figure(traces_figure(summary, case), _pyplot(), path)
 
 
 def plot_segments(path, summary, case):
@@ -198,7 +189,7 @@ def plot_segments(path, summary, case):
     _legend_outside(bar_axis)
     figure.suptitle(figure_title(summary, case, "segments"), fontsize=9)
     figure.tight_layout()
-    _save(figure, pyplot, path)
+    save_figure(figure, pyplot, path)
 
 
 def shows_segment_starts(summary):
@@ -262,7 +253,7 @@ def rate_states_figure(summary, positions, case):
 
 
 def plot_rate_states(path, summary, positions, case):
-    _save(rate_states_figure(summary, positions, case), _pyplot(), path)
+    save_figure(rate_states_figure(summary, positions, case), _pyplot(), path)
 
 
 def root_confidence_figure(summary, positions, case):
@@ -296,7 +287,7 @@ def root_confidence_figure(summary, positions, case):
 
 
 def plot_root_confidence(path, summary, positions, case):
-    _save(root_confidence_figure(summary, positions, case), _pyplot(), path)
+    save_figure(root_confidence_figure(summary, positions, case), _pyplot(), path)
 
 
 def write_plots(out_dir, summary, positions, case):

@@ -28,6 +28,9 @@ RATE_HEADER = "#event_rate"
 # the node is missing data, so the node takes no part in the column).
 VALUE_LETTERS = "-ACGTN"
 VALUE_NAMES = ("gap", "A", "C", "G", "T", "absent")
+# With --marginal-rate-moves the sampler tunes the moves in its first 100
+# iterations; a burn-in chosen from the traces drops at least those.
+MARGINAL_MOVES_TUNING = 100
 
 
 def read_single_values(path, what="trace"):
@@ -96,6 +99,7 @@ class Chain:
                 f" {RATE_STATE_COUNT} rate states"
             )
         self._check_run_file_sizes(post_dist_k_rows)
+        self.marginal_rate_moves = self._read_marginal_rate_moves()
 
     def path(self, suffix):
         return os.path.join(self.results_dir, f"{self.seed}{suffix}")
@@ -136,6 +140,17 @@ class Chain:
     @property
     def n_kept(self):
         return self.n_draws - self.first_kept
+
+    def _read_marginal_rate_moves(self):
+        """--marginal-rate-moves of the run, from the line the sampler adds to its auxiliary
+        output when it is used (0 without the line or the file)."""
+        path = self.path("_auxiliary_ouput.txt")
+        if not os.path.exists(path):
+            return 0
+        for number, fields in content_lines(path, "auxiliary output"):
+            if fields[0].startswith("marginal_rate_moves:"):
+                return parse_int(fields[0].split(":", 1)[1], path, number, 0, 1000)
+        return 0
 
     def _thinning(self):
         """The interval between draws: the run's --thin from its checkpoint, else from the files.
@@ -373,6 +388,8 @@ def burnin_iterations(burnin, chain):
     drifting = False
     if burnin == AUTO_BURNIN:
         dropped, drifting = settling_burnin(chain)
+        if chain.marginal_rate_moves and chain.draw_iterations[-1] > MARGINAL_MOVES_TUNING:
+            dropped = max(dropped, MARGINAL_MOVES_TUNING)
     else:
         dropped = int(math.floor(burnin * chain.n)) if burnin < 1 else int(burnin)
     if dropped >= chain.draw_iterations[-1]:

@@ -333,6 +333,17 @@ class Summary:
         return [*self._state_warnings(), *self._segment_warnings(), *self._stuck_warnings(),
                 *self._diagnostics_warnings(plots_written)]
 
+    def moves_advice(self):
+        """What convergence warnings add about the marginal rate moves: chains that ran without them
+        are told to use them; chains that ran with them, that more rounds often help."""
+        rounds = min(chain.marginal_rate_moves for chain in self.chains)
+        if rounds == 0:
+            flag = " ".join(recipe.RECIPE_MOVES)
+            return (f"; chains run with alnsampler {flag} move each rate with the events summed out, so they leave"
+                    f" a rate near 0 and mix faster: these ran without it, run them again with {flag}")
+        return (f"; the chains ran with --marginal-rate-moves {rounds}: more rounds per iteration"
+                f" (--marginal-rate-moves {max(3, 2 * rounds)}) often help where fewer do not")
+
     def _stuck_warnings(self):
         messages = []
         for name, stuck, free in self.stuck_chains():
@@ -343,7 +354,7 @@ class Summary:
                 f"{name} stays below {RATE_FLOOR:g} in {stuck_text} of the kept draws but not in {free_text}:"
                 " a chain whose rate falls near 0 samples no event of that kind and so keeps the rate near 0;"
                 " it is stuck, the chains tell different stories and the pooled summaries mix them; extending"
-                " the chains (the commands under \"run next\") frees it only by chance" + moves_advice()
+                " the chains (the commands under \"run next\") frees it only by chance" + self.moves_advice()
             )
         return messages
 
@@ -393,7 +404,7 @@ class Summary:
             shown = ", ".join(f"{row['rate']} ({number_text(row['ess'])})" for row in low_ess)
             messages.append(
                 f"effective sample size below {ESS_WARNING_BELOW:g} for {shown}: too few independent draws"
-                " to summarise these rates; extend the chains (the commands under \"run next\")" + moves_advice()
+                " to summarise these rates; extend the chains (the commands under \"run next\")" + self.moves_advice()
             )
         if high_rhat:
             shown = ", ".join(f"{row['rate']} ({number_text(row['rhat'])})" for row in high_rhat)
@@ -401,16 +412,8 @@ class Summary:
             messages.append(
                 f"R-hat above {RHAT_WARNING_ABOVE:g} for {shown}: the chains (or the halves of a chain)"
                 f" disagree, so they have not converged yet; {look} and extend the chains (the commands under"
-                " \"run next\")" + moves_advice()
+                " \"run next\")" + self.moves_advice()
             )
         return messages
 
 
-def moves_advice():
-    """What convergence warnings add about the sampler's moves that help chains mix (nothing until
-    the recipe holds such moves)."""
-    if not recipe.RECIPE_MOVES:
-        return ""
-    moves = " ".join(recipe.RECIPE_MOVES)
-    return (f"; chains run with alnsampler {moves} move each rate with the events summed out, so they leave a"
-            f" rate near 0 and mix faster: if these ran without it, run them again with {moves}")

@@ -106,7 +106,8 @@ WARNINGS = [
      ["deletion_rate_2 (", ".png"], EXTEND + "deletion_rate_0 has ESS 1; ", ["-n", "3000", "--resume"]),
     ({"k_max_share": 0.1}, {}, None, ["P(k = k_max) = 0.1: 10.0% of the kept draws use all 4 segments",
                                       "run the chains again with a larger -k"], [],
-     "run next (10% of the kept draws use all 4 segments): run the chains again with -k 8,", ["-n", "300", "-k", "8"]),
+     "run next (10% of the kept draws use all 4 segments): run the chains again with -k 8,",
+     ["-n", "300", "--marginal-rate-moves", "1", "-k", "8"]),
     ({"k_max_share": 0.1, "states": (0, 1, 2, 0, 1)}, {}, None, ["-k cannot be larger: the sampler needs more"], [],
      NOTHING, None),
     ({"drift": 200}, {"burnin": "auto"}, None,
@@ -151,29 +152,31 @@ def test_each_warning_on_its_trigger_and_none_on_a_clean_run(case, run, chains, 
 
 
 # (iterations, --thin, iterations the log-probability drifts, iterations a mutation rate drifts,
-#  burn-in chosen, warned as still drifting); a log_drift of -1 is one excursion, at iteration 22,
-#  a fifth of the range beyond it (as a stationary chain's first half may have).
-@pytest.mark.parametrize("n,thin,log_drift,rate_drift,burnin,drifting", [
-    (100, 1, 0, 0, 0, False), (100, 1, -1, 0, 0, False), (100, 1, 30, 0, 30, False), (100, 1, 0, 40, 40, False),
-    (100, 1, 20, 45, 45, False), (100, 5, 0, 40, 40, False), (100, 1, 70, 0, 50, True),
-    (100, 5, 0, 80, 50, True), (3, 1, 2, 0, 0, False),
+#  burn-in chosen, warned as still drifting, --marginal-rate-moves); a log_drift of -1 is one
+#  excursion, at iteration 22, a fifth of the range beyond it (as a stationary chain's first half
+#  may have). With the moves the 100 iterations that tune them go too.
+@pytest.mark.parametrize("n,thin,log_drift,rate_drift,burnin,drifting,moves", [
+    (100, 1, 0, 0, 0, False, 0), (100, 1, -1, 0, 0, False, 0), (100, 1, 30, 0, 30, False, 0),
+    (100, 1, 0, 40, 40, False, 0), (100, 1, 20, 45, 45, False, 0), (100, 5, 0, 40, 40, False, 0),
+    (100, 1, 70, 0, 50, True, 0), (100, 5, 0, 80, 50, True, 0), (3, 1, 2, 0, 0, False, 0),
+    (300, 1, 30, 0, 100, False, 1), (100, 1, 30, 0, 30, False, 1),
 ])
 def test_burnin_ends_with_the_longest_drift_of_known_length(case, run, n, thin, log_drift, rate_drift, burnin,
-                                                           drifting):
+                                                           drifting, moves):
     # Drifts that approach the stationary level from far away; around it -1, 1, -1, ... (any half spans -1..1).
     i, wobble = np.arange(n), -alternating(n)
     log_probability = -100.0 + wobble - (1000.0 - 10.0 * i) * (i < log_drift) + 0.4 * (log_drift < 0) * (i == 21)
     middle = 1.0 + 0.1 * wobble + (50.0 - 0.5 * i) * (i < rate_drift)
     case.modelled_data(3)
     case.write_run(3, [Iteration([0, 1, 2], mutation=(0.1, middle[i], 10.0), log_probability=log_probability[i])
-                       for i in range(n)], thin=thin)
+                       for i in range(n)], thin=thin, moves=moves)
     out, err = run(burnin="auto")
     assert f"seed 3: {n} iterations, burn-in {burnin} (chosen from its traces)" in out
     assert (f"seed 3: its traces settle only after iteration {burnin} of {n} (half the chain or more)" in err) \
         == drifting, err
 
 
-@pytest.mark.parametrize("checkpoint_version", [None, 1, 2])
+@pytest.mark.parametrize("checkpoint_version", [None, 1, 3])
 def test_thinned_run_reads_its_draws_only(case, run, checkpoint_version):
     # Iterations 3, 6 and 9 of ten wrote their files; the burn-in of 4 keeps 6 and 9. With a
     # checkpoint (of any format version: all keep the head) its --thin holds, even where an

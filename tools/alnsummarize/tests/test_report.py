@@ -12,28 +12,29 @@ from summarize.statistics import RATE_FLOOR, Summary
 from trace_files import Iteration
 
 
-def write_stuck_pair(case, n=40):
+def write_stuck_pair(case, n=40, moves=0):
     """Seed 3 holds state 0's mutation rate at 0 or far below the floor; seed 4 keeps it near 0.5."""
     case.modelled_data(4)
     rng = np.random.default_rng(4)
     for seed, low in ((3, lambda i: (0.0, 1e-200, 1e-60)[i % 3]), (4, lambda i: 0.5 + 0.05 * rng.random())):
         case.write_run(seed, [Iteration([0, 1, 2, 0], mutation=(low(i), 5.0 + rng.random(), 50.0 + rng.random()),
                                         deletion=tuple(0.5 + rng.random(3)), ancestors=[[1, 2]] * 3 + [[4, 4]])
-                              for i in range(n)])
+                              for i in range(n)], moves=moves)
 
 
-@pytest.mark.parametrize("moves", [(), ("--marginal-rate-moves", "1")])
-def test_a_stuck_chain_is_named_with_the_rate_and_the_moves_that_help(case, run, monkeypatch, moves):
-    from alncommon import recipe
-
-    monkeypatch.setattr(recipe, "RECIPE_MOVES", moves)
-    write_stuck_pair(case)
+# Chains run without the marginal rate moves are told to use them; chains run with them, to use
+# more rounds, and their extensions keep the rounds their checkpoints hold.
+@pytest.mark.parametrize("moves, advice", [(0, "run them again with --marginal-rate-moves 1"),
+                                           (1, "more rounds per iteration (--marginal-rate-moves 3)")])
+def test_a_stuck_chain_is_named_with_the_rate_and_the_moves_that_help(case, run, moves, advice):
+    write_stuck_pair(case, moves=moves)
     out, err = run(seeds=(3, 4))
     assert ("mutation_rate_0 stays below 1e-10 in seed 3 (100%) of the kept draws but not in seed 4 (0%):"
             " a chain whose rate falls near 0") in err
     assert "mutation_rate_0 is stuck near 0 in seed 3" in out
-    flag = "--marginal-rate-moves 1"
-    assert (err.count(flag) >= 2, out.count(flag)) == (bool(moves), 2 * bool(moves))
+    assert err.count(advice) >= 2
+    resumed = [line for line in out.splitlines() if "--resume" in line]
+    assert len(resumed) == 2 and all(("--marginal-rate-moves 1" in line) == bool(moves) for line in resumed)
 
 
 def test_plots_draw_rates_at_the_floor_keep_legends_outside_and_drop_empty_panels(case):

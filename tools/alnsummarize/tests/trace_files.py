@@ -43,8 +43,10 @@ class Case:
     def result(self, seed, suffix):
         return os.path.join(self.results_dir, f"{seed}{suffix}")
 
-    def write_run(self, seed, iterations, thin=1):
-        """Every file the sampler (with --ancestors where given, and --thin) leaves for these iterations."""
+    def write_run(self, seed, iterations, thin=1, moves=0):
+        """Every file the sampler (with --ancestors where given, --thin and --marginal-rate-moves)
+        leaves for these iterations."""
+        write(self.result(seed, "_auxiliary_ouput.txt"), ["k_max:4"] + [f"marginal_rate_moves:{moves}"] * bool(moves))
         write(self.result(seed, "_post_para.txt"), [cpp(it.log_probability) for it in iterations])
         write(self.result(seed, "_post_dist_k.txt"), [" ".join(map(cpp, it.log_marginals)) for it in iterations])
         write(self.result(seed, "_rate_state_transitions.txt"), ["0.9 0.05 0.05"] * (3 * len(iterations)))
