@@ -144,7 +144,7 @@ class Chain:
     def _read_marginal_rate_moves(self):
         """--marginal-rate-moves of the run, from the line the sampler adds to its auxiliary
         output when it is used (0 without the line or the file)."""
-        path = self.path("_auxiliary_ouput.txt")
+        path = self.run_file("auxiliary")
         if not os.path.exists(path):
             return 0
         for number, fields in content_lines(path, "auxiliary output"):
