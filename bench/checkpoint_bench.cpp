@@ -43,7 +43,7 @@ void BM_Checkpoint(benchmark::State& state) {
   RunFiles files;
   files.open(folder, "3");
   for (auto _ : state) {
-    files.post_para << "-12345.678\n";  // the run adds to its files between checkpoints
+    files[RunFile::post_para] << "-12345.678\n";  // the run adds to its files between checkpoints
     Checkpoint checkpoint = run_state;
     checkpoint.run_file_sizes = files.sync();
     write_checkpoint(checkpoint_path(files.prefix), checkpoint);

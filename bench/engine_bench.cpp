@@ -1,9 +1,8 @@
 // Cost of the tree likelihoods of one iteration on an alignment shaped like a
 // real 18S rRNA one (29 leaves, 1,800 modelled columns, about 30% gaps): the
-// emission passes of every column under the three rate states, once by each
-// column's own tree passes and once by the shared pattern tables of the
-// likelihood engine (on 1 and 2 threads), and the top-down draws of every
-// column from the engine's tables.
+// emissions of every column under the three rate states from the shared
+// pattern tables of the likelihood engine (on 1 and 2 threads), and the
+// top-down draws of every column from the engine's tables.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -13,26 +12,22 @@
 #include <random>
 #include <vector>
 
+#include "numerics/worker_pool.h"
 #include "ratestates/emission_probs.h"
+#include "tree/initial_states.h"
 #include "tree/likelihood_engine.h"
-#include "tree/phy_tree.h"
 
 namespace {
-
-const std::vector<int> all_values{0, 1, 2, 3, 4};
-const std::vector<int> all_value_index{0, 1, 2, 3, 4};
-const std::vector<int> nonempty_values{1, 2, 3, 4};
-const std::vector<int> rate_state_labels{0, 1, 2};
 
 // A random rooted binary tree in the sampler's row order, and columns evolved
 // down it in three rate classes (deletions, substitutions, a few absent cells).
 struct Case {
   std::vector<int> parents, children, leaf_map;
   std::vector<double> lengths;
-  std::vector<PhyTree*> trees;
-  std::vector<std::vector<long>> from_tos;
-  std::vector<std::vector<double>> thetas{{0.3, 0.2, 0.2, 0.3}, {0.25, 0.25, 0.25, 0.25}};
-  std::vector<double> deletion{0.4, 1.0, 2.0}, insertion{0.0, 0.0, 0.0}, mutation{0.2, 1.0, 4.0};
+  std::unique_ptr<ColumnStates> states;
+  Versioned<Segmentation> segments;
+  Versioned<EventRates> rates{EventRates{{0.4, 1.0, 2.0}, {0.0, 0.0, 0.0}, {0.2, 1.0, 4.0}}};
+  std::vector<double> deletion{0.4, 1.0, 2.0}, mutation{0.2, 1.0, 4.0};
   std::vector<int> rate_states;
 
   Case(int leaves, int columns) {
@@ -88,14 +83,13 @@ struct Case {
       if (unit(rng) < 0.01) column[1 + rng() % (leaves - 1)] = 5;
       if (column[0] >= 1 && column[0] <= 4) alignment.push_back(column);
     }
-    initialize_trees(trees, parents, children, lengths, leaf_map, alignment, nullptr);
+    states = std::make_unique<ColumnStates>(
+        std::make_shared<const TreeTopology>(BranchTable{parents, children, lengths, leaf_map}), alignment);
     std::srand(7);
-    for (PhyTree* tree : trees) tree->init_nodes();
-    from_tos = {{0, columns / 3}, {columns / 3 + 1, columns - 1}};
+    initialise_columns(*states);
+    segments.change() = {{{0, columns / 3}, {columns / 3 + 1, columns - 1}},
+                         {{0.3, 0.2, 0.2, 0.3}, {0.25, 0.25, 0.25, 0.25}}, {}, {}, {}};
     for (int c = 0; c < columns; ++c) rate_states.push_back(c % 3);
-  }
-  ~Case() {
-    for (PhyTree* tree : trees) delete tree;
   }
 };
 
@@ -104,28 +98,17 @@ Case& rrna_case() {
   return c;
 }
 
-void BM_EmissionByColumnPasses(benchmark::State& state) {
-  Case& c = rrna_case();
-  std::vector<std::vector<double>> emissions(c.trees.size(), std::vector<double>(3, 0.0));
-  for (auto _ : state) {
-    compute_obs_emission_probs(c.trees, rate_state_labels, c.deletion, c.insertion, c.mutation, c.from_tos, c.thetas,
-                               nonempty_values, all_values, c.children, c.lengths, emissions, nullptr);
-    benchmark::DoNotOptimize(emissions.data());
-  }
-}
-BENCHMARK(BM_EmissionByColumnPasses)->Unit(benchmark::kMillisecond);
-
 // Both steps of an iteration read one evaluation; the rates change between
 // benchmark iterations so that every one evaluates afresh.
 void BM_EmissionByEngine(benchmark::State& state) {
   Case& c = rrna_case();
-  LikelihoodEngine engine(c.trees, static_cast<int>(state.range(0)));
-  std::vector<std::vector<double>> emissions(c.trees.size(), std::vector<double>(3, 0.0));
-  std::vector<double> mutation = c.mutation;
+  WorkerPool pool(static_cast<int>(state.range(0)));
+  LikelihoodEngine engine(*c.states, pool);
+  std::vector<std::vector<double>> emissions(c.states->columns(), std::vector<double>(3, 0.0));
   for (auto _ : state) {
-    mutation[0] = mutation[0] == c.mutation[0] ? c.mutation[0] * 1.01 : c.mutation[0];
-    compute_obs_emission_probs(c.trees, engine, rate_state_labels, c.deletion, c.insertion, mutation, c.from_tos,
-                               c.thetas, nonempty_values, c.children, c.lengths, emissions, nullptr);
+    double& rate = c.rates.change().mutation[0];
+    rate = rate == c.mutation[0] ? c.mutation[0] * 1.01 : c.mutation[0];
+    compute_obs_emission_probs(*c.states, engine, c.segments, c.rates, emissions);
     benchmark::DoNotOptimize(emissions.data());
   }
 }
@@ -133,12 +116,11 @@ BENCHMARK(BM_EmissionByEngine)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->U
 
 void BM_TopDownFromEngineTables(benchmark::State& state) {
   Case& c = rrna_case();
-  LikelihoodEngine engine(c.trees, 1);
-  engine.evaluate(c.from_tos, c.thetas, c.deletion, c.insertion, c.mutation, nonempty_values, c.children, c.lengths);
+  WorkerPool pool(1);
+  LikelihoodEngine engine(*c.states, pool);
+  engine.evaluate(c.segments, c.rates);
   std::srand(11);
-  for (auto _ : state) {
-    engine.sample_internal_nodes(c.from_tos, c.trees, all_value_index, c.rate_states, c.mutation, c.thetas);
-  }
+  for (auto _ : state) engine.sample_internal_nodes(c.segments, c.rates, c.rate_states, *c.states);
 }
 BENCHMARK(BM_TopDownFromEngineTables)->Unit(benchmark::kMillisecond);
 

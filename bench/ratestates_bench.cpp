@@ -1,6 +1,6 @@
 // Cost of the rate-state step of one iteration: the emission log-likelihoods
-// (one branch-matrix build and one bottom-up pass per column and rate state)
-// and one forward filtering + backward sampling pass of the HMM.
+// (the likelihood engine evaluated afresh, every rate changed) and one forward
+// filtering + backward sampling pass of the HMM.
 //
 // Every benchmark also reports the heap allocations it makes, counted by the
 // replaced global operator new below, per column and rate state (emissions)
@@ -15,9 +15,10 @@
 #include <random>
 #include <vector>
 
+#include "numerics/worker_pool.h"
 #include "ratestates/emission_probs.h"
 #include "ratestates/hmm_one_dim.h"
-#include "tree/phy_tree.h"
+#include "tree/likelihood_engine.h"
 
 namespace {
 std::atomic<long> allocation_count{0};
@@ -39,32 +40,26 @@ namespace {
 
 using Matrix = std::vector<std::vector<double>>;
 
-const std::vector<int> nonempty_values{1, 2, 3, 4};
-const std::vector<int> all_values{0, 1, 2, 3, 4};
-const std::vector<int> rate_state_labels{0, 1, 2};
-
-struct BranchTable {
-  std::vector<int> parents;
-  std::vector<int> children;
-  std::vector<double> lengths;
-  std::vector<int> leaf_map;
+struct Tree {
+  BranchTable table;
   int leaves = 0;
 };
 
 // The shipped default tree of test case 23 (six leaves).
-BranchTable default_six_leaf_tree() {
-  return {{0, 0, 1, 1, 2, 2, 3, 3, 4, 4},
-          {1, 2, 3, 4, 5, 6, 7, 8, 9, 10},
-          {0.08, 0.12, 0.05, 0.1, 0.2, 0.15, 0.07, 0.09, 0.11, 0.06},
-          {-1, -1, -1, -1, -1, 0, 1, 2, 3, 4, 5},
+Tree default_six_leaf_tree() {
+  return {{{0, 0, 1, 1, 2, 2, 3, 3, 4, 4},
+           {1, 2, 3, 4, 5, 6, 7, 8, 9, 10},
+           {0.08, 0.12, 0.05, 0.1, 0.2, 0.15, 0.07, 0.09, 0.11, 0.06},
+           {-1, -1, -1, -1, -1, 0, 1, 2, 3, 4, 5}},
           6};
 }
 
 // A complete binary tree: node i has children 2i+1 and 2i+2, so breadth-first
 // labels put the internal nodes 0 .. leaves-2 before the leaves.
-BranchTable balanced_tree(int leaves) {
-  BranchTable table;
-  table.leaves = leaves;
+Tree balanced_tree(int leaves) {
+  Tree tree;
+  BranchTable& table = tree.table;
+  tree.leaves = leaves;
   std::mt19937 engine(17);
   std::uniform_real_distribution<double> length(0.02, 0.3);
   for (int node = 0; node < leaves - 1; ++node) {
@@ -76,46 +71,49 @@ BranchTable balanced_tree(int leaves) {
   }
   table.leaf_map.assign(2 * leaves - 1, -1);
   for (int label = leaves - 1; label < 2 * leaves - 1; ++label) table.leaf_map[label] = label - (leaves - 1);
-  return table;
+  return tree;
 }
 
 // Columns of mostly residues with some empty and absent leaves; every
 // internal node gets a residue (or 5 when both children are absent).
-struct Columns {
-  std::vector<std::unique_ptr<PhyTree>> owned;
-  std::vector<PhyTree*> trees;
-
-  Columns(const BranchTable& table, int n_columns) {
-    std::mt19937 engine(23);
-    std::discrete_distribution<int> value({1, 4, 4, 4, 4, 1});
-    for (int c = 0; c < n_columns; ++c) {
-      std::vector<int> column(table.leaves);
-      for (int& v : column) v = value(engine);
-      column[0] = 1 + c % 4;
-      auto tree = std::make_unique<PhyTree>(table.parents, table.children, table.lengths, table.leaf_map);
-      tree->init_leave_values(column);
-      for (int label = tree->last_internal_label; label >= 0; --label) {
-        Node* node = tree->nodes[label];
-        node->value = node->child_nodes[0]->value == 5 && node->child_nodes[1]->value == 5 ? 5 : 1;
-      }
-      trees.push_back(tree.get());
-      owned.push_back(std::move(tree));
+ColumnStates make_columns(const Tree& tree, int n_columns) {
+  std::mt19937 engine(23);
+  std::discrete_distribution<int> value({1, 4, 4, 4, 4, 1});
+  std::vector<std::vector<int>> alignment;
+  for (int c = 0; c < n_columns; ++c) {
+    std::vector<int> column(tree.leaves);
+    for (int& v : column) v = value(engine);
+    column[0] = 1 + c % 4;
+    alignment.push_back(column);
+  }
+  ColumnStates states(std::make_shared<const TreeTopology>(tree.table), alignment);
+  const TreeTopology& shape = states.topology();
+  for (std::size_t c = 0; c < states.columns(); ++c) {
+    for (int node = static_cast<int>(shape.size()) - 1; node >= 0; --node) {
+      if (shape.is_leaf(node)) continue;
+      const bool absent = states.at(c, shape.label(shape.first_child(node))).value == 5 &&
+                          states.at(c, shape.label(shape.second_child(node))).value == 5;
+      states.at(c, shape.label(node)).value = absent ? 5 : 1;
     }
   }
-};
+  return states;
+}
 
-void emission_benchmark(benchmark::State& state, const BranchTable& table) {
+void emission_benchmark(benchmark::State& state, const Tree& tree) {
   const int n_columns = 300;
-  Columns columns(table, n_columns);
-  const std::vector<std::vector<long>> from_tos{{0, 99}, {100, n_columns - 1}};
-  const Matrix thetas{{0.1, 0.2, 0.3, 0.4}, {0.25, 0.25, 0.25, 0.25}};
-  const std::vector<double> deletion{0.1, 0.5, 1.2}, insertion{0.0, 0.0, 0.0}, mutation{0.3, 1.0, 2.5};
+  const ColumnStates columns = make_columns(tree, n_columns);
+  const Versioned<Segmentation> segments(
+      Segmentation{{{0, 99}, {100, n_columns - 1}}, {{0.1, 0.2, 0.3, 0.4}, {0.25, 0.25, 0.25, 0.25}}, {}, {}, {}});
+  Versioned<EventRates> rates(EventRates{{0.1, 0.5, 1.2}, {0.0, 0.0, 0.0}, {0.3, 1.0, 2.5}});
+  WorkerPool pool(1);
+  LikelihoodEngine engine(columns, pool);
   Matrix emissions(n_columns, std::vector<double>(3, 0.0));
+  // A new version every call, so that the engine evaluates every time.
   const auto call = [&] {
-    compute_obs_emission_probs(columns.trees, rate_state_labels, deletion, insertion, mutation, from_tos, thetas,
-                               nonempty_values, all_values, table.children, table.lengths, emissions, nullptr);
+    rates.change();
+    compute_obs_emission_probs(columns, engine, segments, rates, emissions);
   };
-  call();  // first pass sizes the nodes' tables
+  call();  // the first evaluation sizes the tables
   const long before = allocation_count.load();
   for (auto _ : state) {
     call();

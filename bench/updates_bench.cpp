@@ -1,27 +1,18 @@
-// Cost of one latent-value update (forward filtering with the tree
-// likelihoods, backward root draws, top-down internal draws), reported per
-// alignment column, on the shipped 6-leaf tree and on a balanced 64-leaf tree.
+// Cost of one latent-value update (forward filtering over the engine's
+// tables, evaluated once, backward root draws, top-down internal draws),
+// reported per alignment column, on the shipped 6-leaf tree and on a balanced 64-leaf tree.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
 #include <memory>
 #include <vector>
 
-#include "tree/phy_tree.h"
+#include "numerics/worker_pool.h"
+#include "tree/initial_states.h"
+#include "tree/likelihood_engine.h"
 #include "updates/zv_sampler.h"
 
 namespace {
-
-const std::vector<int> all_values{0, 1, 2, 3, 4};
-const std::vector<int> all_value_index{0, 1, 2, 3, 4};
-const std::vector<int> nonempty_values{1, 2, 3, 4};
-
-struct BranchTable {
-  std::vector<int> parents;
-  std::vector<int> children;
-  std::vector<double> lengths;
-  std::vector<int> leaf_map;
-};
 
 // The tree of data/test_case_23_6sp.
 BranchTable default_six_leaf_tree() {
@@ -66,39 +57,33 @@ std::vector<std::vector<int>> make_alignment(int columns, int sequences) {
 void latent_update(benchmark::State& state, const BranchTable& table) {
   const int columns = static_cast<int>(state.range(0));
   const int sequences = static_cast<int>(table.children.size() + 1 - table.parents.size() / 2);
-  std::vector<PhyTree*> trees;
-  initialize_trees(trees, table.parents, table.children, table.lengths, table.leaf_map,
-                   make_alignment(columns, sequences), nullptr);
-  for (PhyTree* tree : trees) tree->init_nodes();
+  ColumnStates states(std::make_shared<const TreeTopology>(table), make_alignment(columns, sequences));
+  initialise_columns(states);
 
-  const std::vector<std::vector<long>> from_tos{{0, columns / 2 - 1}, {columns / 2, columns - 1}};
-  const std::vector<std::vector<double>> thetas{{0.3, 0.2, 0.2, 0.3}, {0.25, 0.25, 0.25, 0.25}};
   const std::vector<std::vector<double>> beta_rows{
       {0.7, 0.1, 0.1, 0.1}, {0.1, 0.7, 0.1, 0.1}, {0.1, 0.1, 0.7, 0.1}, {0.1, 0.1, 0.1, 0.7}};
-  const std::vector<std::vector<std::vector<double>>> betas{beta_rows, beta_rows};
+  const Versioned<Segmentation> segments(Segmentation{{{0, columns / 2 - 1}, {columns / 2, columns - 1}},
+                                                      {{0.3, 0.2, 0.2, 0.3}, {0.25, 0.25, 0.25, 0.25}},
+                                                      {beta_rows, beta_rows},
+                                                      {0.0},
+                                                      {0.0}});
+  const Versioned<EventRates> rates(EventRates{{0.1, 0.3, 0.6}, {0.0, 0.0, 0.0}, {0.2, 0.8, 2.0}});
   std::vector<int> rate_states(columns);
   for (int c = 0; c < columns; ++c) rate_states[c] = c % 3;
-  const std::vector<double> deletion_rates{0.1, 0.3, 0.6};
-  const std::vector<double> insertion_rates{0.0, 0.0, 0.0};
-  const std::vector<double> mutation_rates{0.2, 0.8, 2.0};
-  const std::vector<double> initial_value_probs{0.0, 0.25, 0.25, 0.25, 0.25};
-  const std::vector<double> zero{0.0};
 
-  ZVSampler sampler(columns, 5);
+  WorkerPool pool(1);
+  LikelihoodEngine engine(states, pool);
+  ZVSampler sampler(columns, {0.0, 0.25, 0.25, 0.25, 0.25});
   std::srand(1);
   for (auto _ : state) {
-    double log_likelihood = 0.0;
-    sampler.forward(from_tos, thetas, rate_states, deletion_rates, insertion_rates, mutation_rates, table.children,
-                    table.lengths, nonempty_values, trees, all_values, initial_value_probs, zero, zero, betas,
-                    log_likelihood, true);
-    sampler.backward_sample_ancestors(trees, all_values, all_value_index);
-    sampler.sample_internal_nodes(from_tos, trees, all_values, all_value_index, rate_states, mutation_rates, thetas);
+    const double log_likelihood = sampler.forward(segments, rates, rate_states, engine);
+    sampler.backward_sample_ancestors(states);
+    sampler.sample_internal_nodes(segments, rates, rate_states, engine, states);
     benchmark::DoNotOptimize(log_likelihood);
   }
   state.SetItemsProcessed(state.iterations() * columns);
   state.counters["per_column"] = benchmark::Counter(
       static_cast<double>(columns), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
-  for (PhyTree* tree : trees) delete tree;
 }
 
 void BM_LatentUpdateSixLeaves(benchmark::State& state) { latent_update(state, default_six_leaf_tree()); }

@@ -17,7 +17,7 @@
 
 #include "io/binary_record.h"
 #include "io/content_hash.h"
-#include "io/fatal.h"
+#include "io/errors.h"
 #include "io/string_conversion.h"
 
 namespace fs = std::filesystem;
@@ -126,7 +126,9 @@ bool plausible_values(const Checkpoint& c) {
          plausible_node_states(c.node_states) && c.marginal_rate_moves >= 0 && all_finite(c.marginal_tuning);
 }
 
-[[noreturn]] void refuse(const std::string& reason) { fatal("alnsampler: cannot resume: " + reason + "\n", resume_refused_status); }
+[[noreturn]] void refuse(const std::string& reason) {
+  throw ResumeRefused("alnsampler: cannot resume: " + reason + "\n");
+}
 
 std::optional<std::string> read_whole_file(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
@@ -142,7 +144,7 @@ std::optional<std::string> read_whole_file(const std::string& path) {
 [[noreturn]] void write_failure(const std::string& path, const std::string& temporary) {
   const std::string reason = std::strerror(errno);
   if (!temporary.empty()) ::unlink(temporary.c_str());
-  fatal("cannot write checkpoint " + path + ": " + reason + "\n", 1);
+  throw OutputError("cannot write checkpoint " + path + ": " + reason + "\n", path);
 }
 
 void write_all(int fd, const char* data, std::size_t size, const std::string& temporary) {
@@ -279,7 +281,7 @@ void write_checkpoint(const std::string& path, const Checkpoint& checkpoint) {
 void remove_checkpoint(const std::string& path) {
   std::error_code error;
   fs::remove(path, error);
-  if (error) fatal("cannot remove the old checkpoint " + path + ": " + error.message() + "\n", 1);
+  if (error) throw OutputError("cannot remove the old checkpoint " + path + ": " + error.message() + "\n", path);
   remove_temporary_checkpoint(path);
 }
 
@@ -287,7 +289,10 @@ void remove_temporary_checkpoint(const std::string& path) {
   const std::string temporary = path + ".tmp";
   std::error_code error;
   fs::remove(temporary, error);
-  if (error) fatal("cannot remove the old temporary checkpoint " + temporary + ": " + error.message() + "\n", 1);
+  if (error) {
+    throw OutputError("cannot remove the old temporary checkpoint " + temporary + ": " + error.message() + "\n",
+                      temporary);
+  }
 }
 
 Checkpoint checkpoint_to_resume(const std::string& path, const RunSettings& settings, const InputPaths& inputs,
@@ -318,7 +323,7 @@ Checkpoint checkpoint_to_resume(const std::string& path, const RunSettings& sett
            " iterations that the checkpoint " + path + " has already done");
   }
   for (std::size_t i = 0; i < run_file_count; ++i) {
-    const std::string file = run_prefix + run_file_suffixes[i];
+    const std::string file = run_prefix + run_files[i].part;
     if (!fs::exists(file)) refuse("the output file " + file + " is missing");
     std::error_code error;
     const std::uintmax_t size = fs::is_regular_file(file) ? fs::file_size(file, error) : 0;

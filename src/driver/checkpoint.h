@@ -8,6 +8,7 @@
 
 #include "driver/options.h"
 #include "driver/run_files.h"
+#include "io/errors.h"
 #include "random/generator.h"
 #include "tree/column_states.h"
 #include "updates/rate_sampler.h"
@@ -29,7 +30,7 @@ struct Checkpoint {
   std::string data_file;
   std::array<std::uint64_t, 3> input_hashes{};
 
-  // The run files' lengths in bytes, in the order of run_file_suffixes.
+  // The run files' lengths in bytes, in the order of run_files (driver/output_tracks.h).
   std::array<std::uint64_t, run_file_count> run_file_sizes{};
 
   GeneratorState generator{};
@@ -46,14 +47,6 @@ struct Checkpoint {
   long marginal_rate_moves = 0;
   std::vector<double> marginal_tuning;
 };
-
-// The exit status of a run refused at --resume because its checkpoint cannot
-// continue it (none, damaged, another format version, other options or input
-// files, -n below its iteration, run files shorter than recorded). It differs
-// from the status -1 of every other failure (out of memory, a lock held by
-// another run, a value that is not finite), so that a job script can start
-// such a chain afresh and keep the chain on any other failure.
-constexpr int resume_refused_status = 3;
 
 // The three input files of a run, in the order of Checkpoint::input_hashes.
 struct InputPaths {
@@ -78,7 +71,7 @@ DecodedCheckpoint decode_checkpoint(const std::string& bytes);
 // Replaces the checkpoint at `path` so that a kill or a power loss at any
 // instant leaves either the old or the new one: the bytes go to PATH.tmp,
 // which is flushed to disk and renamed over PATH, and the folder is flushed.
-// A failure ends the run with status 1. The environment variable
+// A failure throws an OutputError. The environment variable
 // ALNSAMPLER_TEST_CHECKPOINT_DELAY_MS, for tests only, pauses that long in
 // the middle of writing the temporary file.
 void write_checkpoint(const std::string& path, const Checkpoint& checkpoint);
@@ -87,16 +80,17 @@ void write_checkpoint(const std::string& path, const Checkpoint& checkpoint);
 // same seed: it does not describe the files a new run writes.
 void remove_checkpoint(const std::string& path);
 // Removes PATH.tmp, what a run killed while writing a checkpoint leaves,
-// whatever it is (a file, a pipe, an empty folder); ends the run with status 1
-// if it cannot.
+// whatever it is (a file, a pipe, an empty folder); throws an OutputError if
+// it cannot.
 void remove_temporary_checkpoint(const std::string& path);
 
 // Reads the checkpoint at `path` and checks that the run of `settings` can
 // continue from it: the same seed, -k, -d, --thin, --ancestors and
 // --marginal-rate-moves, the same input files,
 // -n not below its iteration, and every run file (run_prefix + suffix) at
-// least as long as it recorded. Otherwise ends the run with
-// resume_refused_status and a message naming the first difference. Reads
-// only; changes nothing.
+// least as long as it recorded. Otherwise throws ResumeRefused (none,
+// damaged, another format version, other options or input files, -n below
+// its iteration, run files shorter than recorded) naming the first
+// difference. Reads only; changes nothing.
 Checkpoint checkpoint_to_resume(const std::string& path, const RunSettings& settings, const InputPaths& inputs,
                                 const std::string& run_prefix);

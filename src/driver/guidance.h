@@ -5,7 +5,7 @@
 
 // Extra lines for standard error that tell a user what failed and what to do
 // next. Each returns an empty text when its check finds nothing to say, so
-// that it can be evaluated at the moment a run fails (see FatalNote).
+// that it can be evaluated at the moment a run fails, as a hint of the Error.
 
 // The results folder does not exist (or is not a folder): name it and say
 // how to create it.

@@ -3,7 +3,8 @@
 #include <iostream>
 #include <optional>
 
-#include "io/fatal.h"
+#include "driver/output_tracks.h"
+#include "io/errors.h"
 #include "io/string_conversion.h"
 
 namespace {
@@ -22,7 +23,8 @@ struct RawValues {
 };
 
 [[noreturn]] void refuse_value(const std::string& option, const std::string& expected, const std::string& text) {
-  fatal("alnsampler: option " + option + " needs " + expected + ", got " + quoted_value(text) + "\n", -1);
+  throw InputError("alnsampler: option " + option + " needs " + expected + ", got " + quoted_value(text) + "\n", "", 0,
+                   text);
 }
 
 template <typename T>
@@ -54,9 +56,7 @@ void check_numeric_values(const RawValues& raw, RunSettings& settings) {
     const std::string expected = "a whole number from 0 to " + to_string(max_marginal_rate_moves);
     settings.marginal_rate_moves = numeric_value<long>("--marginal-rate-moves", *raw.marginal_rate_moves, expected);
     if (settings.marginal_rate_moves < 0 || settings.marginal_rate_moves > max_marginal_rate_moves) {
-      fatal(
-          "alnsampler: option --marginal-rate-moves needs " + expected + ", got \"" + *raw.marginal_rate_moves + "\"\n",
-          -1);
+      refuse_value("--marginal-rate-moves", expected, *raw.marginal_rate_moves);
     }
   }
   if (raw.threads) {
@@ -131,6 +131,41 @@ std::string data_file_path(const std::string& data_dir, const std::string& data_
   return data_dir + data_file;
 }
 
+// The output files of the usage text, from the table of outputs: the run
+// files, "and per iteration i:", the per-iteration files, each as
+// SEED + part, filled into lines of at most 79 characters after two spaces;
+// then the optional ones on a line of their own, each as "and with OPTION
+// SEED + part + i.txt".
+namespace {
+
+std::string output_list() {
+  std::vector<std::string> words;
+  for (const OutputFile& file : run_files) words.push_back(std::string("SEED") + file.part + ",");
+  words.back() += " and per iteration i:";
+  std::string optional;
+  for (const OutputFile& track : iteration_tracks) {
+    const std::string name = std::string("SEED") + track.part + "i.txt";
+    if (*track.option != '\0') {
+      optional += "  and with " + std::string(track.option) + " " + name;
+    } else {
+      words.push_back(name + ",");
+    }
+  }
+  words.back().pop_back();
+  std::string text;
+  std::string line = " ";
+  for (const std::string& word : words) {
+    if (line.size() + 1 + word.size() > 79) {
+      text += line + "\n";
+      line = " ";
+    }
+    line += " " + word;
+  }
+  return text + line + "\n" + optional;
+}
+
+}  // namespace
+
 std::string usage_text() {
   return R"(Usage: alnsampler [-s SEED] [-r ROOT_DIR] [-n ITERATIONS] [-t TEST_CASE] [-d DATA_FILE] [-k K_MAX]
                   [--threads N] [--ancestors] [--progress] [--thin N] [--checkpoint-seconds S] [--resume]
@@ -191,12 +226,7 @@ Input, in ROOT_DIR/data/TEST_CASE:
 
 Output, in ROOT_DIR/results/TEST_CASE (which must exist), each name starting
 with SEED (existing files of the same names are replaced):
-  SEED_errors.txt, SEED_auxiliary_ouput.txt, SEED_post_para.txt,
-  SEED_post_dist_k.txt, SEED_rate_state_transitions.txt, and per iteration i:
-  SEED_from_tos_i.txt, SEED_deletions_i.txt, SEED_mutations_i.txt,
-  SEED_beta_shapes_i.txt, SEED_theta_shapes_i.txt,
-  SEED_map_column_to_rate_state_i.txt
-  and with --ancestors SEED_ancestors_i.txt: one line per modelled column, the
+)" + output_list() + R"(: one line per modelled column, the
   values of the internal nodes in label order, the root first.
   SEED_checkpoint.bin holds what --resume needs; SEED_run.lock keeps a second
   run of the same seed out while one runs.

@@ -11,14 +11,13 @@ struct RunSettings {
   std::string test_case = "test_case_23_6sp/";
   std::string data_file = "data.txt";
   long k_max = 4;
-  bool write_ancestors = false;  // --ancestors: also write every column's internal values
-  int threads = 1;               // --threads: threads of the deterministic likelihood passes
-  bool progress_lines = false;   // --progress: a plain progress line at every tenth of the run
-  bool resume = false;           // --resume: continue from the run's checkpoint
-  long thin = 1;                 // --thin: per-iteration files only every thin-th iteration
-  long checkpoint_seconds = 60;  // --checkpoint-seconds: least time between two checkpoints
-  long marginal_rate_moves =
-      0;  // --marginal-rate-moves: moves per rate and iteration with the latent values summed out
+  bool write_ancestors = false;           // --ancestors: also write every column's internal values
+  int threads = 1;                        // --threads: threads of the deterministic likelihood passes
+  bool progress_lines = false;            // --progress: a plain progress line at every tenth of the run
+  bool resume = false;                    // --resume: continue from the run's checkpoint
+  long thin = 1;                          // --thin: per-iteration files only every thin-th iteration
+  long checkpoint_seconds = 60;           // --checkpoint-seconds: least time between two checkpoints
+  long marginal_rate_moves = 0;            // --marginal-rate-moves: moves per rate and iteration, latent values summed out
   std::vector<std::string> command_line;  // every argument as given, the program first
   bool show_help = false;
   bool show_version = false;
@@ -39,8 +38,8 @@ struct RunSettings {
 // A numeric value that is not entirely a number of the option's type (a seed
 // 0..4294967295, whole numbers for -n and -k, -k at least 1, --threads
 // 1..256, --thin at least 1, --checkpoint-seconds at least 0,
-// --marginal-rate-moves 0..1000) ends the run
-// with status -1 and a message naming the option and the value.
+// --marginal-rate-moves 0..1000) throws an InputError naming the option and
+// the value.
 RunSettings parse_options(int argc, const char* const* argv);
 
 // The alignment file's path: the -d value itself when it is absolute,

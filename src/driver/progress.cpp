@@ -51,9 +51,7 @@ Progress::Progress(long first_iteration, long n_iterations, Style style, std::os
       _style(style),
       _out(out),
       _start(Clock::now()),
-      _last_shown(_start),
-      _clear_on_fatal([this] { return _line_shown ? std::string(erase_line) : std::string(); },
-                      FatalNote::Placement::before_message) {}
+      _last_shown(_start) {}
 
 Progress::~Progress() { clear_terminal_line(); }
 

@@ -4,8 +4,6 @@
 #include <ostream>
 #include <string>
 
-#include "io/fatal.h"
-
 // Shows how far a run of n iterations has come, on standard error.
 // - terminal: one line rewritten in place (iteration i of n, seconds per
 //   iteration, time left), at most a few times a second, cleared at the end;
@@ -22,6 +20,8 @@ class Progress {
   // Iterations first_iteration..n_iterations are to run (a resumed run starts
   // after 1); the time per iteration is measured over those.
   Progress(long first_iteration, long n_iterations, Style style, std::ostream& out);
+  // Clears the terminal line, also when an error unwinds the run, so that
+  // the error's message starts at the left margin.
   ~Progress();
   Progress(const Progress&) = delete;
   Progress& operator=(const Progress&) = delete;
@@ -42,9 +42,6 @@ class Progress {
   Clock::time_point _start;
   Clock::time_point _last_shown;
   bool _line_shown = false;
-  // A fatal exit clears the terminal line first, so that its message starts
-  // at the left margin.
-  FatalNote _clear_on_fatal;
 };
 
 // "iteration 7 of 20 (35%), 0.012 s per iteration, 1 min 05 s left".

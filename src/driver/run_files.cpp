@@ -1,6 +1,5 @@
 #include "driver/run_files.h"
 
-#include "driver/guidance.h"
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -11,7 +10,8 @@
 #include <optional>
 #include <vector>
 
-#include "io/fatal.h"
+#include "driver/guidance.h"
+#include "io/errors.h"
 #include "io/output_files.h"
 #include "io/string_conversion.h"
 
@@ -24,7 +24,7 @@ void open_to_append(const std::string& path, std::ofstream& stream, std::ostream
   if (stream.is_open()) return;
   *report << "The program cannot open output file " << path << "\n";
   report->flush();
-  fatal("", 1);
+  throw OutputError("", path);
 }
 
 // A run file that is not a regular file (a link to a device, say) has no
@@ -36,7 +36,7 @@ void sync_to_disk(const std::string& path) {
   if (fd < 0 || ::fsync(fd) != 0) {
     const std::string reason = std::strerror(errno);
     if (fd >= 0) ::close(fd);
-    fatal("cannot write output file " + path + ": " + reason + "\n", 1);
+    throw OutputError("cannot write output file " + path + ": " + reason + "\n", path);
   }
   ::close(fd);
 }
@@ -45,8 +45,8 @@ void sync_to_disk(const std::string& path) {
 // the run whose file names begin with `seed_name` (seed text, or the test case
 // glued to it).
 std::optional<long> iteration_of(const std::string& name, const std::string& seed_name) {
-  for (const char* stem : iteration_file_stems) {
-    const std::string start = seed_name + stem;
+  for (const OutputFile& track : iteration_tracks) {
+    const std::string start = seed_name + track.part;
     if (name.size() <= start.size() + 4 || name.compare(0, start.size(), start) != 0) continue;
     if (name.compare(name.size() - 4, 4, ".txt") != 0) continue;
     const std::string digits = name.substr(start.size(), name.size() - start.size() - 4);
@@ -58,41 +58,49 @@ std::optional<long> iteration_of(const std::string& name, const std::string& see
 
 }  // namespace
 
-std::string RunFiles::iteration_path(const std::string& stem, long iteration) const {
-  return prefix + stem + to_string(iteration) + ".txt";
+std::string RunFiles::iteration_path(Track track, long iteration) const {
+  return prefix + iteration_track(track).part + to_string(iteration) + ".txt";
 }
 
 void RunFiles::open(const std::string& results_dir, const std::string& seed_text) {
   prefix = results_dir + seed_text;
-  const FatalNote guidance([&] { return results_folder_guidance(results_dir); });
-  open_output_files(results_dir, seed_text, errors, error_ptr, auxiliary, auxiliary_ptr, post_para, post_dist_k,
-                    post_dist_k_ptr);
-  open_output_file(path("_rate_state_transitions.txt"), rate_state_transitions, error_ptr);
-  rate_state_transitions_ptr = &rate_state_transitions;
+  try {
+    std::ostream* report = &std::cout;
+    for (std::size_t i = 0; i < run_file_count; ++i) {
+      open_output_file(prefix + run_files[i].part, _streams[i], report);
+      report = &(*this)[RunFile::errors];
+    }
+  } catch (Error& error) {
+    error.add_hint(results_folder_guidance(results_dir));
+    throw;
+  }
 }
 
 void RunFiles::open_to_continue(const std::string& results_dir, const std::string& seed_text) {
   prefix = results_dir + seed_text;
-  open_to_append(path("_errors.txt"), errors, &std::cout);
-  error_ptr = &errors;
-  open_to_append(path("_auxiliary_ouput.txt"), auxiliary, error_ptr);
-  open_to_append(path("_post_para.txt"), post_para, error_ptr);
-  open_to_append(path("_post_dist_k.txt"), post_dist_k, error_ptr);
-  post_dist_k_ptr = &post_dist_k;
-  open_to_append(path("_rate_state_transitions.txt"), rate_state_transitions, error_ptr);
-  rate_state_transitions_ptr = &rate_state_transitions;
+  std::ostream* report = &std::cout;
+  for (std::size_t i = 0; i < run_file_count; ++i) {
+    open_to_append(prefix + run_files[i].part, _streams[i], report);
+    report = &(*this)[RunFile::errors];
+  }
+}
+
+void RunFiles::close() {
+  for (std::size_t i = 0; i < run_file_count; ++i) {
+    if (i != static_cast<std::size_t>(RunFile::errors)) close_output_file(_streams[i], prefix + run_files[i].part);
+  }
+  close_output_file((*this)[RunFile::errors], path(RunFile::errors));
 }
 
 std::array<std::uint64_t, run_file_count> RunFiles::sync() {
-  std::ofstream* streams[run_file_count] = {&errors, &auxiliary, &post_para, &post_dist_k, &rate_state_transitions};
   std::array<std::uint64_t, run_file_count> sizes{};
   for (std::size_t i = 0; i < run_file_count; ++i) {
-    const std::string file = path(run_file_suffixes[i]);
-    check_output_file(*streams[i], file);
+    const std::string file = prefix + run_files[i].part;
+    check_output_file(_streams[i], file);
     if (!is_regular(file)) continue;
     std::error_code error;
     sizes[i] = fs::file_size(file, error);
-    if (error) fatal("cannot write output file " + file + ": " + error.message() + "\n", 1);
+    if (error) throw OutputError("cannot write output file " + file + ": " + error.message() + "\n", file);
     if (!_synced || sizes[i] != _synced_sizes[i]) sync_to_disk(file);
   }
   _synced_sizes = sizes;
@@ -103,10 +111,13 @@ std::array<std::uint64_t, run_file_count> RunFiles::sync() {
 void cut_back_run_files(const std::string& prefix, const std::array<std::uint64_t, run_file_count>& sizes,
                         long iteration) {
   for (std::size_t i = 0; i < run_file_count; ++i) {
-    if (!is_regular(prefix + run_file_suffixes[i])) continue;
+    const std::string file = prefix + run_files[i].part;
+    if (!is_regular(file)) continue;
     std::error_code error;
-    fs::resize_file(prefix + run_file_suffixes[i], sizes[i], error);
-    if (error) fatal("cannot cut back output file " + prefix + run_file_suffixes[i] + ": " + error.message() + "\n", 1);
+    fs::resize_file(file, sizes[i], error);
+    if (error) {
+      throw OutputError("cannot cut back output file " + file + ": " + error.message() + "\n", file);
+    }
   }
   const fs::path run_prefix(prefix);
   const fs::path folder = run_prefix.has_parent_path() ? run_prefix.parent_path() : fs::path(".");
@@ -120,8 +131,9 @@ void cut_back_run_files(const std::string& prefix, const std::array<std::uint64_
   for (const fs::path& file : later_files) {
     if (!error) fs::remove(file, error);
   }
-  if (error)
-    fatal("cannot remove the files after iteration " + to_string(iteration) + " in " + folder.string() + ": " +
-              error.message() + "\n",
-          1);
+  if (error) {
+    throw OutputError("cannot remove the files after iteration " + to_string(iteration) + " in " + folder.string() +
+                          ": " + error.message() + "\n",
+                      folder.string());
+  }
 }

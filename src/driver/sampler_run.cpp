@@ -20,18 +20,20 @@
 #include "driver/run_lock.h"
 #include "driver/stop_signals.h"
 #include "io/csv_reader.h"
-#include "io/fatal.h"
+#include "io/errors.h"
 #include "io/output_files.h"
 #include "io/string_conversion.h"
 #include "io/tree_input.h"
 #include "io/vector_writers.h"
+#include "numerics/worker_pool.h"
 #include "random/generator.h"
 #include "ratestates/emission_probs.h"
 #include "ratestates/hmm_one_dim.h"
 #include "ratestates/rate_states.h"
 #include "segmentation/partition_sampler.h"
+#include "tree/column_states.h"
+#include "tree/initial_states.h"
 #include "tree/likelihood_engine.h"
-#include "tree/phy_tree.h"
 #include "tree/zero_length_branches.h"
 #include "updates/collapsed_chain.h"
 #include "updates/dirichlet_updates.h"
@@ -63,8 +65,8 @@ class SamplerRun {
   // them and their sizes, before any output file is opened: a run that fails
   // on its input leaves an earlier run's files untouched.
   void read_and_check_inputs();
-  void check_sizes();
-  void build_trees();
+  void read_alignment();
+  void check_sizes(long columns);
   InputPaths input_paths() const;
 
   // Long runs: the lock and the checkpoint to resume from (before any output
@@ -75,19 +77,23 @@ class SamplerRun {
 
   void run_iteration(long iteration);
   void sample_segmentation();
-  void sample_event_rates(long iteration, const std::string& stem, std::vector<RateSampler*>& samplers,
-                          std::vector<double>& rates);
+  void sample_event_rates(long iteration, Track track, std::vector<RateSampler>& samplers,
+                          std::vector<double> EventRates::*rates_of_event);
   void sample_shapes(long iteration);
   void sample_rate_states(long iteration);
   // --marginal-rate-moves: the moves, then the rate states drawn anew.
   void move_rates_marginally(long iteration);
+  // The rate-state transition matrix drawn from the path's counts, whose
+  // means go to the run file.
+  void sample_state_transitions();
   void write_rates_and_log_priors(long iteration);
-  void rebuild_rate_state_columns();
+  // The per-iteration file of one event's rates, rate states in order.
+  void write_rates(Track track, long iteration, const std::vector<double>& rates);
   void sample_latent_values();
   void write_ancestors(long iteration);
   // Opens a per-iteration file, lets `write` fill it, and closes it, so that
   // the file is complete on disk before the next step begins.
-  void write_iteration_file(const std::string& stem, long iteration, const std::function<void(std::ostream*)>& write);
+  void write_iteration_file(Track track, long iteration, const std::function<void(std::ostream&)>& write);
 
   const RunSettings& _settings;
   std::string _seed_text;
@@ -96,9 +102,6 @@ class SamplerRun {
   std::string _results_dir;
   RunFiles _files;
   RunLock _lock;
-  // Removes the lock file when the run ends on a fatal error (a full disk):
-  // the lock is the run's to remove at every end but a kill.
-  std::optional<FatalCleanup> _release_lock_on_failure;
   std::optional<Checkpoint> _resume_point;
   std::array<std::uint64_t, 3> _input_hashes{};
   long _first_iteration = 1;
@@ -107,48 +110,39 @@ class SamplerRun {
   std::vector<double> _initial_value_probs;
   std::vector<double> _initial_state_probs;
   int _n_rate_states = 0;
-  std::vector<int> _rate_state_labels;
 
   // Tree and value tables.
-  std::vector<int> _parents;
-  std::vector<int> _children;
-  std::vector<double> _lengths;
-  std::vector<int> _map_from_leave_label_to_seq_id;
-  std::vector<int> _nonempty_values;
-  std::vector<int> _nonempty_value_index;
-  std::vector<int> _all_values;
-  std::vector<int> _all_value_index;
+  BranchTable _tree;
 
   std::string _tree_report;  // the "tree input info:" report, written once the run files are open
   double _branch_length_mean = 0.0;
-  std::vector<std::vector<int>> _data_rows;
-  std::vector<std::vector<int>> _alignment;
-  std::vector<PhyTree*> _trees;
+  // The one shape of every column's tree, and every column's node values and
+  // indicators: the leaves hold the alignment, the internal nodes the last
+  // draw.
+  std::shared_ptr<const TreeTopology> _topology;
+  std::optional<ColumnStates> _states;
+
+  // The threads of the deterministic passes, lent to the engine and the
+  // segmentation (declared before them, so that it outlives them).
+  std::unique_ptr<WorkerPool> _pool;
 
   // Sampler state carried between iterations.
   PartitionSampler _segmentation;
   std::vector<std::vector<double>> _emission_probs;
-  std::vector<int> _column_rate_states;
-  std::vector<std::vector<long>> _rate_state_columns;
-  std::vector<double> _deletion_rates;
-  std::vector<double> _insertion_rates;
-  std::vector<double> _mutation_rates;
-  std::vector<RateSampler*> _deletion_samplers;
-  std::vector<RateSampler*> _mutation_samplers;
+  RateStatePath _rate_path;
+  // The event rates of every rate state; a new version whenever one changes,
+  // so the engine knows when its tables are out of date.
+  Versioned<EventRates> _rates;
+  std::vector<RateSampler> _deletion_samplers;
+  std::vector<RateSampler> _mutation_samplers;
   ZVSampler _latent_sampler;
-  // Tree likelihoods shared by the emission step and the latent sampler, and
-  // the compact node values and indicators that the rate and shape updates
-  // count.
+  // Tree likelihoods shared by the emission step and the latent sampler.
   std::unique_ptr<LikelihoodEngine> _engine;
   std::unique_ptr<MarginalRateMoves> _marginal_moves;  // with --marginal-rate-moves only
   CollapsedChain _collapsed_chain;
 
   // Rebuilt within every iteration.
-  std::vector<std::vector<long>> _from_tos;
-  std::vector<double> _gammas;
-  std::vector<double> _etas;
-  std::vector<std::vector<std::vector<double>>> _betas;
-  std::vector<std::vector<double>> _thetas;
+  Versioned<Segmentation> _segments;
   std::vector<std::vector<double>> _state_transitions;
   double _log_posterior = 0.0;
   double _segmentation_out = 0.0;
@@ -162,57 +156,62 @@ void SamplerRun::form_paths() {
   _results_dir = _settings.root_dir + "results/" + _settings.test_case;
 }
 
+// A failure to read the tree files or the alignment says what to do next
+// when the folder or the file is missing, or the file is in another format.
 void SamplerRun::read_and_check_inputs() {
-  std::ostringstream report;
-  std::ostream* report_ptr = &report;
   std::vector<std::size_t> branch_lines;
-  {
-    const FatalNote guidance([&] { return tree_files_guidance(_data_dir); });
-    read_tree_parameters(_data_dir, _parents, _children, _lengths, _map_from_leave_label_to_seq_id, _nonempty_values,
-                         _nonempty_value_index, _all_values, _all_value_index, report_ptr, &branch_lines);
+  try {
+    TreeFiles files = read_tree_files(_data_dir);
+    _tree = std::move(files.table);
+    branch_lines = std::move(files.branch_lines);
+  } catch (Error& error) {
+    error.add_hint(tree_files_guidance(_data_dir));
+    throw;
   }
+  std::ostringstream report;
+  write_tree_report(_tree, report);
   _tree_report = report.str();
-  check_branch_lengths(_data_dir + "tree.txt", _lengths, branch_lines);
+  check_branch_lengths(_data_dir + "tree.txt", _tree.lengths, branch_lines);
 
   double sum = 0.0;
-  for (const double length : _lengths) sum += length;
-  _branch_length_mean = sum / static_cast<double>(_lengths.size());
+  for (const double length : _tree.lengths) sum += length;
+  _branch_length_mean = sum / static_cast<double>(_tree.lengths.size());
+  try {
+    read_alignment();
+  } catch (Error& error) {
+    error.add_hint(data_file_guidance(_data_dir, _data_path));
+    throw;
+  }
+}
 
-  const FatalNote guidance([&] { return data_file_guidance(_data_dir, _data_path); });
+void SamplerRun::read_alignment() {
   CSVReader<int> reader(_data_path);
-  _data_rows = reader.read(true);
+  const std::vector<std::vector<int>> data_rows = reader.read();
   check_whole_number_cells(_data_path, 0, 5);
   std::vector<std::size_t> column_lines;
-  _alignment = keep_modelled_columns(_data_rows, _data_path,
-                                     required_row_length(_parents, _map_from_leave_label_to_seq_id), &column_lines);
-  check_sizes();
-  // Building one tree checks the order of the branch rows (with the tree's
-  // own messages) before the output files are opened.
-  const PhyTree shape(_parents, _children, _lengths, _map_from_leave_label_to_seq_id);
-  check_zero_length_branches(shape, _alignment, column_lines, _data_path);
+  const std::vector<std::vector<int>> alignment =
+      keep_modelled_columns(data_rows, _data_path, required_row_length(_tree.parents, _tree.leaf_map), &column_lines);
+  check_sizes(static_cast<long>(alignment.size()));
+  // Building the shape checks the order of the branch rows (with its own
+  // messages) before the output files are opened.
+  _topology = std::make_shared<const TreeTopology>(_tree);
+  check_zero_length_branches(*_topology, alignment, column_lines, _data_path);
+  _states.emplace(_topology, alignment);
 }
 
 // The segmentation needs a first segment of two columns and more columns than
 // segments; nothing useful can be sampled otherwise.
-void SamplerRun::check_sizes() {
-  const long columns = static_cast<long>(_alignment.size());
+void SamplerRun::check_sizes(long columns) {
   if (columns < 2) {
-    fatal("Input error: " + _data_path + " has " + to_string(columns) +
-              " modelled column(s) (rows whose first value is 1..4); at least 2 are needed\n",
-          -1);
+    throw InputError("Input error: " + _data_path + " has " + to_string(columns) +
+                         " modelled column(s) (rows whose first value is 1..4); at least 2 are needed\n",
+                     _data_path);
   }
   if (_settings.k_max >= columns) {
-    fatal("Input error: k_max " + to_string(_settings.k_max) + " must be below the number of modelled columns (" +
-              to_string(columns) + ") of " + _data_path + "\n",
-          -1);
-  }
-}
-
-void SamplerRun::build_trees() {
-  initialize_trees(_trees, _parents, _children, _lengths, _map_from_leave_label_to_seq_id, _alignment, nullptr);
-  for (PhyTree* tree : _trees) {
-    tree->init_nodes();
-    keep_zero_length_branches_without_events(*tree);
+    throw InputError("Input error: k_max " + to_string(_settings.k_max) +
+                         " must be below the number of modelled columns (" + to_string(columns) + ") of " + _data_path +
+                         "\n",
+                     _data_path);
   }
 }
 
@@ -221,11 +220,8 @@ void SamplerRun::start_up() {
   form_paths();
   _initial_value_probs.assign(5, 0.25);
   _initial_value_probs[0] = 0;
-  _initial_state_probs.assign(3, 0.33);
-  _initial_state_probs[0] = 0.34;
+  _initial_state_probs = initial_rate_state_probs();
   _n_rate_states = static_cast<int>(_initial_state_probs.size());
-  _rate_state_labels.resize(_n_rate_states);
-  for (int i = 0; i < _n_rate_states; ++i) _rate_state_labels[i] = i;
 
   read_and_check_inputs();
   claim_results();
@@ -233,14 +229,14 @@ void SamplerRun::start_up() {
     _files.open_to_continue(_results_dir, _seed_text);
   } else {
     _files.open(_results_dir, _seed_text);
-    *_files.auxiliary_ptr << "k_max:" << _settings.k_max << "\n" << _tree_report;
+    _files[RunFile::auxiliary] << "k_max:" << _settings.k_max << "\n" << _tree_report;
     // Summaries need to know that the first iterations tuned the moves.
     if (_settings.marginal_rate_moves > 0) {
-      *_files.auxiliary_ptr << "marginal_rate_moves:" << _settings.marginal_rate_moves << "\n";
+      _files[RunFile::auxiliary] << "marginal_rate_moves:" << _settings.marginal_rate_moves << "\n";
     }
-    check_output_file(_files.auxiliary, _files.path("_auxiliary_ouput.txt"));
+    _files.check(RunFile::auxiliary);
   }
-  build_trees();
+  initialise_columns(*_states);
   _input_hashes = _resume_point ? _resume_point->input_hashes : hash_input_files(input_paths());
 }
 
@@ -258,12 +254,11 @@ void SamplerRun::claim_results() {
   const std::string prefix = _results_dir + _seed_text;
   const std::string checkpoint = checkpoint_path(prefix);
   if (_settings.resume) {
-    _lock.hold(run_lock_path(prefix), false);
+    _lock.hold_if_present(run_lock_path(prefix));
     checkpoint_to_resume(checkpoint, _settings, input_paths(), prefix);
   }
-  _lock.hold(run_lock_path(prefix), true);
+  _lock.hold(run_lock_path(prefix));
   _lock.record_holder();
-  _release_lock_on_failure.emplace([this] { _lock.release(); });
   if (!_settings.resume) {
     remove_checkpoint(checkpoint);
     return;
@@ -284,15 +279,15 @@ void SamplerRun::save_checkpoint(long iteration) {
   c.input_hashes = _input_hashes;
   c.run_file_sizes = _files.sync();
   c.generator = save_generator_state();
-  c.deletion_rates = _deletion_rates;
-  c.insertion_rates = _insertion_rates;
-  c.mutation_rates = _mutation_rates;
-  c.column_rate_states = _column_rate_states;
+  c.deletion_rates = _rates->deletion;
+  c.insertion_rates = _rates->insertion;
+  c.mutation_rates = _rates->mutation;
+  c.column_rate_states = _rate_path.column_states;
   for (int s = 0; s < _n_rate_states; ++s) {
-    c.deletion_tunings.push_back(_deletion_samplers[s]->tuning());
-    c.mutation_tunings.push_back(_mutation_samplers[s]->tuning());
+    c.deletion_tunings.push_back(_deletion_samplers[s].tuning());
+    c.mutation_tunings.push_back(_mutation_samplers[s].tuning());
   }
-  c.node_states = _engine->states().all();
+  c.node_states = _states->all();
   c.marginal_rate_moves = _settings.marginal_rate_moves;
   if (_marginal_moves) c.marginal_tuning = _marginal_moves->save();
   write_checkpoint(checkpoint_path(_files.prefix), c);
@@ -304,23 +299,21 @@ void SamplerRun::restore(const Checkpoint& c) {
   const auto states = static_cast<std::size_t>(_n_rate_states);
   if (c.deletion_rates.size() != states || c.insertion_rates.size() != states || c.mutation_rates.size() != states ||
       c.deletion_tunings.size() != states || c.mutation_tunings.size() != states ||
-      c.column_rate_states.size() != _trees.size()) {
-    fatal("alnsampler: cannot resume: the checkpoint holds a run of another shape\n", resume_refused_status);
+      c.column_rate_states.size() != _states->columns()) {
+    throw ResumeRefused("alnsampler: cannot resume: the checkpoint holds a run of another shape\n");
   }
-  _deletion_rates = c.deletion_rates;
-  _insertion_rates = c.insertion_rates;
-  _mutation_rates = c.mutation_rates;
-  _column_rate_states = c.column_rate_states;
-  rebuild_rate_state_columns();
+  _rates.change() = {c.deletion_rates, c.insertion_rates, c.mutation_rates};
+  _rate_path.column_states = c.column_rate_states;
+  _rate_path.rebuild_state_columns(_n_rate_states);
   try {
     for (int s = 0; s < _n_rate_states; ++s) {
-      _deletion_samplers[s]->restore_tuning(c.deletion_tunings[s]);
-      _mutation_samplers[s]->restore_tuning(c.mutation_tunings[s]);
+      _deletion_samplers[s].restore_tuning(c.deletion_tunings[s]);
+      _mutation_samplers[s].restore_tuning(c.mutation_tunings[s]);
     }
-    _engine->restore_states(c.node_states, _trees);
+    _states->restore(c.node_states);
     if (_marginal_moves) _marginal_moves->restore(c.marginal_tuning);
   } catch (const std::invalid_argument&) {
-    fatal("alnsampler: cannot resume: the checkpoint holds a run of another shape\n", resume_refused_status);
+    throw ResumeRefused("alnsampler: cannot resume: the checkpoint holds a run of another shape\n");
   }
   restore_generator_state(c.generator);
   _first_iteration = c.iteration + 1;
@@ -328,30 +321,23 @@ void SamplerRun::restore(const Checkpoint& c) {
 
 // Builds the sampler state; no random number is drawn here.
 void SamplerRun::set_up_samplers() {
-  const int nonempty_count = static_cast<int>(_nonempty_values.size());
-  const int value_count = static_cast<int>(_all_values.size());
-  const long columns = static_cast<long>(_trees.size());
+  const long columns = static_cast<long>(_states->columns());
+  const auto states = static_cast<std::size_t>(_n_rate_states);
 
-  _segmentation = PartitionSampler(_settings.k_max, columns, nonempty_count, _trees);
+  _segmentation = PartitionSampler(_settings.k_max, columns, model_alphabet().residue_count());
   _emission_probs.assign(columns, std::vector<double>(_n_rate_states, 0.0));
-  _column_rate_states.assign(columns, -1);
-  initialize_rate_states(_n_rate_states, _trees, _column_rate_states, _rate_state_columns, _nonempty_values,
-                         _nonempty_value_index, nullptr);
-  _deletion_rates.assign(_n_rate_states, -1.0);
-  _insertion_rates.assign(_n_rate_states, -1.0);
-  _mutation_rates.assign(_n_rate_states, -1.0);
-  _deletion_samplers.assign(_n_rate_states, nullptr);
-  _mutation_samplers.assign(_n_rate_states, nullptr);
-  for (int s = 0; s < _n_rate_states; ++s) {
-    _deletion_samplers[s] = new RateSampler(deletion_event, rate_steps_per_call, s);
-    _mutation_samplers[s] = new RateSampler(mutation_event, rate_steps_per_call, s);
-  }
-  _latent_sampler = ZVSampler(columns, value_count);
-  _engine = std::make_unique<LikelihoodEngine>(_trees, _settings.threads);
-  _segmentation.use_worker_pool(&_engine->pool());
+  _rate_path = initialize_rate_states(_n_rate_states, *_states);
+  _rates.change() = {std::vector<double>(states, -1.0), std::vector<double>(states, -1.0),
+                     std::vector<double>(states, -1.0)};
+  _deletion_samplers.assign(states, RateSampler(deletion_event, rate_steps_per_call));
+  _mutation_samplers.assign(states, RateSampler(mutation_event, rate_steps_per_call));
+  _latent_sampler = ZVSampler(columns, _initial_value_probs);
+  _pool = std::make_unique<WorkerPool>(_settings.threads);
+  _engine = std::make_unique<LikelihoodEngine>(*_states, *_pool);
+  _segmentation.use_worker_pool(_pool.get());
   if (_settings.marginal_rate_moves > 0) {
     double total_length = 0.0;
-    for (const double length : _lengths) total_length += length;
+    for (const double length : _tree.lengths) total_length += length;
     _marginal_moves = std::make_unique<MarginalRateMoves>(static_cast<int>(_settings.marginal_rate_moves),
                                                           _n_rate_states, total_length);
   }
@@ -365,29 +351,31 @@ void SamplerRun::set_up_samplers() {
 
 // With --thin N only every N-th iteration writes its files; the others run
 // the same steps with no stream.
-void SamplerRun::write_iteration_file(const std::string& stem, long iteration,
-                                      const std::function<void(std::ostream*)>& write) {
+void SamplerRun::write_iteration_file(Track track, long iteration,
+                                      const std::function<void(std::ostream&)>& write) {
   // Written in memory first (a fresh stream formats as a fresh file does),
   // so that a value that is not finite stops the run before it is stored,
   // also in the iterations that --thin leaves without files.
   std::ostringstream text;
-  write(&text);
-  ensure_finite_text(text.str(), trace_quantity(stem), iteration);
+  write(text);
+  ensure_finite_text(text.str(), iteration_track(track).what, iteration);
   if (iteration % _settings.thin != 0) return;
-  const std::string path = _files.iteration_path(stem, iteration);
+  const std::string path = _files.iteration_path(track, iteration);
   std::ofstream file;
-  open_output_file(path, file, _files.error_ptr);
+  open_output_file(path, file, &_files[RunFile::errors]);
   file << text.str();
   close_output_file(file, path);
 }
 
 void SamplerRun::sample_segmentation() {
-  _segmentation.compute_single_blocks(_trees, _nonempty_value_index, nullptr);
-  _segmentation.forward(nullptr);
-  const long k = _segmentation.sample_number_partitions(_files.post_dist_k_ptr);
-  check_output_file(_files.post_dist_k, _files.path("_post_dist_k.txt"));
-  _from_tos = _segmentation.sample_partition_positions(k, nullptr);
-  _log_posterior = _segmentation.compute_post_para(_from_tos, _segmentation_out);
+  _segmentation.compute_single_blocks(*_states);
+  _segmentation.forward();
+  const PartitionSampler::PartitionCount count = _segmentation.sample_number_partitions();
+  write_vector_row(count.log_marginals, _files[RunFile::post_dist_k]);
+  _files.check(RunFile::post_dist_k);
+  Segmentation& segments = _segments.change();
+  segments.from_tos = _segmentation.sample_partition_positions(count.p);
+  _log_posterior = _segmentation.compute_post_para(segments.from_tos, _segmentation_out);
 }
 
 // In iteration 1 each rate starts from the sampler's moment-style value; from
@@ -395,59 +383,62 @@ void SamplerRun::sample_segmentation() {
 // recomputed every time because the call also refreshes the sampler's counts.
 // With --marginal-rate-moves the marginal moves follow later in the
 // iteration, and the rates they leave are written (with their log priors).
-void SamplerRun::sample_event_rates(long iteration, const std::string& stem, std::vector<RateSampler*>& samplers,
-                                    std::vector<double>& rates) {
-  const bool moves_follow = _marginal_moves != nullptr;
-  const auto update = [&](std::ostream* file) {
-    if (file != nullptr) *file << "#event_rate\n";
-    for (int s = 0; s < _n_rate_states; ++s) {
-      double out_value = 0.0;
-      const double initial_rate = samplers[s]->compute_initial_rate(_engine->states(), _rate_state_columns[s],
-                                                                    _branch_length_mean, false, nullptr);
-      if (rates[s] == -1.0) rates[s] = initial_rate;
-      rates[s] = samplers[s]->sample_rate(rates[s], out_value, file, nullptr, true, false);
-      if (!moves_follow) _log_posterior += out_value;
-    }
-  };
-  if (moves_follow) {
-    update(nullptr);
-  } else {
-    write_iteration_file(stem, iteration, update);
+void SamplerRun::sample_event_rates(long iteration, Track track, std::vector<RateSampler>& samplers,
+                                    std::vector<double> EventRates::*rates_of_event) {
+  std::vector<double>& rates = _rates.change().*rates_of_event;
+  std::vector<double> log_priors;
+  for (int s = 0; s < _n_rate_states; ++s) {
+    const double initial_rate =
+        samplers[s].compute_initial_rate(*_states, _rate_path.state_columns[s], _branch_length_mean);
+    if (rates[s] == -1.0) rates[s] = initial_rate;
+    const RateSampler::Draw draw = samplers[s].sample_rate(rates[s]);
+    rates[s] = draw.rate;
+    log_priors.push_back(draw.log_prior);
   }
+  if (_marginal_moves) return;
+  for (const double log_prior : log_priors) _log_posterior += log_prior;
+  write_rates(track, iteration, rates);
+}
+
+void SamplerRun::write_rates(Track track, long iteration, const std::vector<double>& rates) {
+  write_iteration_file(track, iteration, [&](std::ostream& file) {
+    file << "#event_rate\n";
+    for (const double rate : rates) file << rate << "\n";
+  });
 }
 
 void SamplerRun::sample_shapes(long iteration) {
-  const std::size_t segments = _from_tos.size();
-  const int nonempty_count = static_cast<int>(_nonempty_values.size());
-  _gammas.assign(1, 0.0);
-  _etas.assign(1, 0.0);
-  _betas.assign(segments, std::vector<std::vector<double>>(nonempty_count));
-  write_iteration_file("_beta_shapes_", iteration, [&](std::ostream* file) {
-    sample_gammas_etas_betas(_engine->states(), _from_tos, _betas, nonempty_count, _nonempty_value_index, file);
-  });
-  _thetas.assign(segments, std::vector<double>());
-  write_iteration_file("_theta_shapes_", iteration, [&](std::ostream* file) {
-    sample_thetas(_engine->states(), _from_tos, _thetas, nonempty_count, _nonempty_value_index, file);
-  });
+  // The model keeps roots from emptying and re-filling: gamma and eta 0.
+  Segmentation& segments = _segments.change();
+  segments.gammas.assign(1, 0.0);
+  segments.etas.assign(1, 0.0);
+  write_iteration_file(Track::beta_shapes, iteration,
+                       [&](std::ostream& file) { sample_betas(*_states, segments, file); });
+  write_iteration_file(Track::theta_shapes, iteration,
+                       [&](std::ostream& file) { sample_thetas(*_states, segments, file); });
 }
 
 void SamplerRun::sample_rate_states(long iteration) {
-  sample_rate_state_transitions(_n_rate_states, _column_rate_states, _state_transitions,
-                                _files.rate_state_transitions_ptr);
-  check_output_file(_files.rate_state_transitions, _files.path("_rate_state_transitions.txt"));
-  compute_obs_emission_probs(_trees, *_engine, _rate_state_labels, _deletion_rates, _insertion_rates, _mutation_rates,
-                             _from_tos, _thetas, _nonempty_values, _children, _lengths, _emission_probs, nullptr);
+  sample_state_transitions();
+  compute_obs_emission_probs(*_states, *_engine, _segments, _rates, _emission_probs);
   {
-    HMM_OneDim hmm(static_cast<long>(_trees.size()), _n_rate_states, _initial_state_probs, _state_transitions,
+    HMM_OneDim hmm(static_cast<long>(_states->columns()), _n_rate_states, _initial_state_probs, _state_transitions,
                    _emission_probs);
     hmm.forward_summation();
-    hmm.backward_sampling(_column_rate_states);
-    write_iteration_file("_map_column_to_rate_state_", iteration, [&](std::ostream* file) {
-      if (file != nullptr) write_vector_column(_column_rate_states, file);
+    hmm.backward_sampling(_rate_path.column_states);
+    write_iteration_file(Track::map_column_to_rate_state, iteration, [&](std::ostream& file) {
+      write_vector_column(_rate_path.column_states, file);
     });
-    rebuild_rate_state_columns();
-    _log_posterior += compute_post_para_rate_states(_n_rate_states, _column_rate_states, _state_transitions);
+    _rate_path.rebuild_state_columns(_n_rate_states);
+    _log_posterior += compute_post_para_rate_states(_n_rate_states, _rate_path.column_states, _state_transitions);
   }
+}
+
+void SamplerRun::sample_state_transitions() {
+  TransitionDraw draw = sample_rate_state_transitions(_n_rate_states, _rate_path.column_states);
+  write_row_means(draw.counts, _files[RunFile::rate_state_transitions]);
+  _state_transitions = std::move(draw.transitions);
+  _files.check(RunFile::rate_state_transitions);
 }
 
 // The marginal moves start from the rate-state transition matrix drawn from
@@ -463,55 +454,38 @@ void SamplerRun::sample_rate_states(long iteration) {
 // or latent values; the usual draw of the path given the root values is left
 // out, as its result would be replaced unread.
 void SamplerRun::move_rates_marginally(long iteration) {
-  sample_rate_state_transitions(_n_rate_states, _column_rate_states, _state_transitions,
-                                _files.rate_state_transitions_ptr);
-  check_output_file(_files.rate_state_transitions, _files.path("_rate_state_transitions.txt"));
-  _engine->evaluate(_from_tos, _thetas, _deletion_rates, _insertion_rates, _mutation_rates, _nonempty_values, _children,
-                    _lengths);
-  CollapsedChainModel model{_from_tos, {}, _initial_value_probs, _state_transitions, _initial_state_probs};
-  for (std::size_t k = 0; k < _from_tos.size(); ++k) {
-    model.root_transitions.push_back(root_transitions(_all_values, _thetas[k], _betas[k], _gammas.at(0), _etas.at(0)));
-  }
+  sample_state_transitions();
+  _engine->evaluate(_segments, _rates);
+  const std::vector<std::vector<long>>& from_tos = _segments->from_tos;
+  CollapsedChainModel model{from_tos, {}, _initial_value_probs, _state_transitions, _initial_state_probs};
+  for (std::size_t k = 0; k < from_tos.size(); ++k) model.root_transitions.push_back(root_transitions(*_segments, k));
   _collapsed_chain.load(model, *_engine, _n_rate_states);
-  _marginal_moves->sweep(iteration, *_engine, _collapsed_chain, {_deletion_rates, _insertion_rates, _mutation_rates});
+  _marginal_moves->sweep(iteration, {*_engine, _collapsed_chain, _segments, _rates, 0.0});
   _state_transitions = _collapsed_chain.state_transitions();
   write_rates_and_log_priors(iteration);
-  _collapsed_chain.draw_path(_column_rate_states);
-  write_iteration_file("_map_column_to_rate_state_", iteration, [&](std::ostream* file) {
-    if (file != nullptr) write_vector_column(_column_rate_states, file);
+  _collapsed_chain.draw_path(_rate_path.column_states);
+  write_iteration_file(Track::map_column_to_rate_state, iteration, [&](std::ostream& file) {
+    write_vector_column(_rate_path.column_states, file);
   });
-  rebuild_rate_state_columns();
-  _log_posterior += compute_post_para_rate_states(_n_rate_states, _column_rate_states, _state_transitions);
+  _rate_path.rebuild_state_columns(_n_rate_states);
+  _log_posterior += compute_post_para_rate_states(_n_rate_states, _rate_path.column_states, _state_transitions);
 }
 
 // The rates as the rate samplers write them, and their log prior densities,
 // in their order (deletion then mutation, rate states in order).
 void SamplerRun::write_rates_and_log_priors(long iteration) {
-  for (const auto& [stem, rates] :
-       {std::pair{"_deletions_", &_deletion_rates}, std::pair{"_mutations_", &_mutation_rates}}) {
-    write_iteration_file(stem, iteration, [&](std::ostream* file) {
-      *file << "#event_rate\n";
-      for (const double x : *rates) *file << x << "\n";
-    });
+  for (const auto& [track, rates] :
+       {std::pair{Track::deletions, &_rates->deletion}, std::pair{Track::mutations, &_rates->mutation}}) {
+    write_rates(track, iteration, *rates);
     for (const double x : *rates) _log_posterior += (0.01 - 1) * std::log(x) - x * 0.01;
   }
 }
 
-void SamplerRun::rebuild_rate_state_columns() {
-  _rate_state_columns.assign(_n_rate_states, std::vector<long>());
-  for (std::size_t c = 0; c < _column_rate_states.size(); ++c) {
-    _rate_state_columns.at(_column_rate_states[c]).push_back(static_cast<long>(c));
-  }
-}
-
 void SamplerRun::sample_latent_values() {
-  _latent_sampler.forward(_from_tos, _thetas, _column_rate_states, _deletion_rates, _insertion_rates, _mutation_rates,
-                          _children, _lengths, _nonempty_values, *_engine, _all_values, _initial_value_probs, _gammas,
-                          _etas, _betas, _latent_out, true);
+  _latent_out = _latent_sampler.forward(_segments, _rates, _rate_path.column_states, *_engine);
   _log_posterior += _latent_out;
-  _latent_sampler.backward_sample_ancestors(_trees, _all_values, _all_value_index);
-  _latent_sampler.sample_internal_nodes(_from_tos, *_engine, _trees, _all_value_index, _column_rate_states,
-                                        _mutation_rates, _thetas);
+  _latent_sampler.backward_sample_ancestors(*_states);
+  _latent_sampler.sample_internal_nodes(_segments, _rates, _rate_path.column_states, *_engine, *_states);
 }
 
 // One iteration: segmentation, event rates, shapes, rate states, latent
@@ -520,12 +494,13 @@ void SamplerRun::sample_latent_values() {
 // The sampled internal values of every column, root first, for users who want
 // the ancestral sequences themselves; the traces of the model are unchanged.
 void SamplerRun::write_ancestors(long iteration) {
-  write_iteration_file("_ancestors_", iteration, [&](std::ostream* file) {
-    if (file == nullptr) return;
+  write_iteration_file(Track::ancestors, iteration, [&](std::ostream& file) {
     std::vector<int> values;
-    for (PhyTree* tree : _trees) {
+    for (std::size_t column = 0; column < _states->columns(); ++column) {
       values.clear();
-      for (int label = 0; label <= tree->last_internal_label; ++label) values.push_back(tree->nodes[label]->value);
+      for (int label = 0; label <= _topology->last_internal_label(); ++label) {
+        values.push_back(_states->at(column, label).value);
+      }
       write_vector_row(values, file);
     }
   });
@@ -535,12 +510,12 @@ void SamplerRun::run_iteration(long iteration) {
   _segmentation_out = 0.0;
   _latent_out = 0.0;
   sample_segmentation();
-  write_iteration_file("_from_tos_", iteration, [&](std::ostream* file) {
-    if (file != nullptr) write_vectors_two_dim(_from_tos, file);
+  write_iteration_file(Track::from_tos, iteration, [&](std::ostream& file) {
+    write_vectors_two_dim(_segments->from_tos, file);
   });
-  sample_event_rates(iteration, "_deletions_", _deletion_samplers, _deletion_rates);
-  _insertion_rates.assign(_n_rate_states, 0.0);
-  sample_event_rates(iteration, "_mutations_", _mutation_samplers, _mutation_rates);
+  sample_event_rates(iteration, Track::deletions, _deletion_samplers, &EventRates::deletion);
+  _rates.change().insertion.assign(_n_rate_states, 0.0);
+  sample_event_rates(iteration, Track::mutations, _mutation_samplers, &EventRates::mutation);
   sample_shapes(iteration);
   if (_marginal_moves) {
     move_rates_marginally(iteration);
@@ -549,9 +524,9 @@ void SamplerRun::run_iteration(long iteration) {
   }
   sample_latent_values();
   if (_settings.write_ancestors) write_ancestors(iteration);
-  ensure_finite_value(_log_posterior, "log posterior total (post_para)", iteration);
-  _files.post_para << _log_posterior << "\n";
-  check_output_file(_files.post_para, _files.path("_post_para.txt"));
+  ensure_finite_value(_log_posterior, run_file(RunFile::post_para).what, iteration);
+  _files[RunFile::post_para] << _log_posterior << "\n";
+  _files.check(RunFile::post_para);
 }
 
 // A checkpoint follows the last iteration, an iteration after which a stop
@@ -585,21 +560,7 @@ int SamplerRun::run_iterations() {
 
 void SamplerRun::tear_down() {
   _engine.reset();
-  for (int s = 0; s < _n_rate_states; ++s) {
-    delete _deletion_samplers[s];
-    _deletion_samplers[s] = nullptr;
-    delete _mutation_samplers[s];
-    _mutation_samplers[s] = nullptr;
-  }
-  close_output_file(_files.post_para, _files.path("_post_para.txt"));
-  close_output_file(_files.post_dist_k, _files.path("_post_dist_k.txt"));
-  for (PhyTree*& tree : _trees) {
-    delete tree;
-    tree = nullptr;
-  }
-  close_output_file(_files.auxiliary, _files.path("_auxiliary_ouput.txt"));
-  close_output_file(_files.rate_state_transitions, _files.path("_rate_state_transitions.txt"));
-  close_output_file(_files.errors, _files.path("_errors.txt"));
+  _files.close();
   _lock.release();
 }
 

@@ -6,23 +6,22 @@
 #include <string>
 #include <vector>
 
-#include "io/fatal.h"
+#include "io/errors.h"
 #include "io/input_file.h"
 
-// Reads a whitespace-separated table from a stream. By rows, inner vector i
+// Reads a whitespace-separated table from a stream, by rows: inner vector i
 // holds every value that could be extracted from line i, left to right, up to
 // the first failed extraction (a blank line gives an empty row, so that row i
-// stays line i + 1 for messages; the callers skip empty rows). By columns,
-// inner vector j holds the j-th field of every line. The number of fields of
+// stays line i + 1 for messages; the callers skip empty rows). The number of fields of
 // the first line that is not blank (white space only) decides whether the
-// table is empty: if it has none, or every line is blank, the run ends with
-// "empty file:" followed by `name`.
+// table is empty: if it has none, or every line is blank, it throws an
+// InputError "empty file:" followed by `name`.
 template <typename T>
 class TableParser {
  public:
   TableParser(std::istream& stream, const std::string& name) : _stream(stream), _name(name) {}
 
-  std::vector<std::vector<T>> read(bool by_rows) {
+  std::vector<std::vector<T>> read() {
     std::string line;
     bool found_first = false;
     line_count = 0;
@@ -33,10 +32,10 @@ class TableParser {
       found_first = true;
       field_count = static_cast<int>(extract_all(line).size());
     }
-    if (field_count == 0) fatal("empty file:" + _name + "\n", -1);
+    if (field_count == 0) throw InputError("empty file:" + _name + "\n", _name);
     _stream.clear();
     _stream.seekg(0);
-    return by_rows ? read_rows() : read_columns();
+    return read_rows();
   }
 
   int line_count = 0;
@@ -63,47 +62,30 @@ class TableParser {
     return table;
   }
 
-  std::vector<std::vector<T>> read_columns() {
-    std::vector<std::vector<T>> table(field_count, std::vector<T>(line_count));
-    std::string line;
-    for (int i = 0; i < line_count; ++i) {
-      std::getline(_stream, line);
-      std::istringstream fields(line);
-      for (int j = 0; j < field_count; ++j) {
-        // A short line leaves the remaining cells value-initialised.
-        T value{};
-        if (fields >> value) table[j][i] = value;
-      }
-    }
-    return table;
-  }
-
   std::istream& _stream;
   const std::string& _name;
 };
 
 // A whitespace-separated table file. The file is opened at construction; if it
-// cannot be opened the run ends with "file not exist:" followed by the name.
-// A path that is not a regular file (opening a pipe could wait for ever), or a
-// file larger than the machine's memory, ends it first, with the message of
-// check_input_file.
+// cannot be opened it throws an InputError "file not exist:" followed by the
+// name. A path that is not a regular file (opening a pipe could wait for
+// ever), or a file larger than the machine's memory, is refused first, with
+// the message of check_input_file.
 template <typename T>
 class CSVReader {
  public:
   explicit CSVReader(const std::string& file_name) : _file_name(file_name) {
     check_input_file(_file_name);
     _stream.open(_file_name);
-    if (!_stream.is_open()) fatal("file not exist:" + _file_name + "\n", -1);
+    if (!_stream.is_open()) throw InputError("file not exist:" + _file_name + "\n", _file_name);
   }
 
-  // Reads the whole file by rows (true) or by columns (false) and returns a
-  // copy of the table.
-  std::vector<std::vector<T>> read(bool by_rows) {
+  // Reads the whole file by rows and returns a copy of the table.
+  std::vector<std::vector<T>> read() {
     TableParser<T> parser(_stream, _file_name);
-    _table = parser.read(by_rows);
+    _table = parser.read();
     _line_count = parser.line_count;
     _field_count = parser.field_count;
-    _by_rows = by_rows;
     return _table;
   }
 
@@ -115,6 +97,5 @@ class CSVReader {
   std::ifstream _stream;
   int _line_count = 0;
   int _field_count = 0;
-  bool _by_rows = true;
   std::vector<std::vector<T>> _table;
 };

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 
-#include "io/fatal.h"
+#include "io/errors.h"
 #include "io/string_conversion.h"
 
 namespace {
@@ -25,13 +25,14 @@ void check_input_file(const std::string& path) {
   const auto status = std::filesystem::status(path, error);
   if (error || !std::filesystem::exists(status)) return;
   if (!std::filesystem::is_regular_file(status)) {
-    fatal("Input error: " + path + " is not a regular file (a device, a pipe or a folder); give a file of text\n", -1);
+    throw InputError(
+        "Input error: " + path + " is not a regular file (a device, a pipe or a folder); give a file of text\n", path);
   }
   const std::uintmax_t size = std::filesystem::file_size(path, error);
   const std::uintmax_t memory = physical_memory();
   if (!error && memory > 0 && size > memory) {
-    fatal("Input error: " + path + " holds " + to_string(size) + " bytes, more than the " + to_string(memory) +
-              " bytes of memory of this machine\n",
-          -1);
+    throw InputError("Input error: " + path + " holds " + to_string(size) + " bytes, more than the " +
+                         to_string(memory) + " bytes of memory of this machine\n",
+                     path);
   }
 }

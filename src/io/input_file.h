@@ -2,7 +2,7 @@
 
 #include <string>
 
-// Refuses, with status -1 and a message naming `path`, an input that cannot
+// Refuses, with an InputError naming `path`, an input that cannot
 // be read as a table: anything but a regular file (a device such as
 // /dev/zero, a pipe, a folder), which the reader could not read twice and
 // might never reach the end of, and a file larger than the machine's memory,

@@ -16,18 +16,6 @@ std::string to_string(const T& value) {
   return stream.str();
 }
 
-// Extracts one value of type T from the beginning of `text` by stream
-// extraction: leading white space is skipped and extraction stops at the first
-// character that cannot belong to the value; the rest is ignored. A text that
-// does not begin with a value yields a value-initialised T.
-template <typename T>
-T from_string(const std::string& text) {
-  std::istringstream stream(text);
-  T value{};
-  stream >> value;
-  return value;
-}
-
 // Strict conversion for values a user typed: the whole text must be one value
 // of type T, with no leading or trailing characters. Unsigned types refuse a
 // sign, integral types refuse a fraction or exponent, and out-of-range values

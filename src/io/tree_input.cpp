@@ -9,13 +9,13 @@
 #include <sstream>
 
 #include "io/csv_reader.h"
-#include "io/fatal.h"
+#include "io/errors.h"
 #include "io/string_conversion.h"
 
 namespace {
 
 [[noreturn]] void input_error(const std::string& path, std::size_t line, const std::string& what) {
-  fatal("Input error: " + path + " line " + to_string(line) + ": " + what + "\n", -1);
+  throw InputError::at_line(path, line, what);
 }
 
 int parse_label(const std::string& word, const std::string& role, const std::string& path, std::size_t line) {
@@ -37,7 +37,7 @@ double parse_length(const std::string& word, const std::string& path, std::size_
 void read_branches(const std::string& path, std::vector<int>& parents, std::vector<int>& children,
                    std::vector<double>& lengths, std::vector<std::size_t>& lines) {
   CSVReader<std::string> reader(path);
-  const auto rows = reader.read(true);
+  const auto rows = reader.read();
   parents.clear();
   children.clear();
   lengths.clear();
@@ -47,7 +47,8 @@ void read_branches(const std::string& path, std::vector<int>& parents, std::vect
     if (words.empty()) continue;
     const std::size_t line = i + 1;
     if (words.size() < 3) {
-      input_error(path, line, "expected parent, child and branch length, found " + to_string(words.size()) + " word(s)");
+      input_error(path, line,
+                  "expected parent, child and branch length, found " + to_string(words.size()) + " word(s)");
     }
     parents.push_back(parse_label(words[0], "parent", path, line));
     children.push_back(parse_label(words[1], "child", path, line));
@@ -61,17 +62,20 @@ void check_branch_labels(const std::string& path, const std::vector<int>& parent
   const int last_label = static_cast<int>(children.size());
   const std::string range = " is outside 0.." + to_string(last_label);
   if (parents.front() != 0) {
-    input_error(path, lines.front(), "the first branch must start at the root, label 0, not at " + to_string(parents.front()));
+    input_error(path, lines.front(),
+                "the first branch must start at the root, label 0, not at " + to_string(parents.front()));
   }
   std::map<int, std::size_t> line_of_child;
   for (std::size_t i = 0; i < parents.size(); ++i) {
-    if (parents[i] < 0 || parents[i] > last_label) input_error(path, lines[i], "parent label " + to_string(parents[i]) + range);
+    if (parents[i] < 0 || parents[i] > last_label)
+      input_error(path, lines[i], "parent label " + to_string(parents[i]) + range);
     if (children[i] < 1 || children[i] > last_label) {
       input_error(path, lines[i], "child label " + to_string(children[i]) + " is outside 1.." + to_string(last_label));
     }
     const auto [it, inserted] = line_of_child.emplace(children[i], lines[i]);
     if (!inserted) {
-      input_error(path, lines[i], "child label " + to_string(children[i]) + " is already the child of line " + to_string(it->second));
+      input_error(path, lines[i],
+                  "child label " + to_string(children[i]) + " is already the child of line " + to_string(it->second));
     }
   }
 }
@@ -117,9 +121,19 @@ void check_every_branch_is_reached(const std::string& path, const std::vector<in
 // id, or a sequence id already given to another leaf. Letting the last row
 // win would swap sequences between leaves without a word. A row repeated
 // exactly says nothing new and is accepted.
-void check_leaf_map_row(const std::string& path, std::size_t line, int label, int id,
-                        const std::vector<bool>& is_parent, const std::vector<int>& map,
-                        const std::vector<std::size_t>& lines, std::map<int, int>& leaf_of_id) {
+// The leaf map as far as it is read, with what its rows are checked against.
+struct LeafMapSoFar {
+  std::vector<bool> is_parent;      // by label
+  std::vector<int>& map;            // by label: the sequence id, -1 while none
+  std::vector<std::size_t>& lines;  // by label: the line that gave it, 0 while none
+  std::map<int, int> leaf_of_id;
+};
+
+void check_leaf_map_row(const std::string& path, std::size_t line, int label, int id, LeafMapSoFar& so_far) {
+  const std::vector<bool>& is_parent = so_far.is_parent;
+  const std::vector<int>& map = so_far.map;
+  const std::vector<std::size_t>& lines = so_far.lines;
+  std::map<int, int>& leaf_of_id = so_far.leaf_of_id;
   if (is_parent[label]) {
     input_error(path, line,
                 "label " + to_string(label) +
@@ -142,24 +156,24 @@ void check_leaf_map_row(const std::string& path, std::size_t line, int label, in
 void read_leaf_map(const std::string& path, const std::vector<int>& parents, std::size_t label_count,
                    std::vector<int>& map, std::vector<std::size_t>& lines) {
   CSVReader<int> reader(path);
-  const auto rows = reader.read(true);
+  const auto rows = reader.read();
   // The table reader stops a row at the first cell that is not an integer
   // and reads "2.7" as 2; a label or sequence id must be the whole cell.
   check_whole_number_cells(path, std::numeric_limits<int>::min(), std::numeric_limits<int>::max());
-  std::vector<bool> is_parent(label_count, false);
-  for (const int parent : parents) is_parent[parent] = true;
-  std::map<int, int> leaf_of_id;
   map.assign(label_count, -1);
   lines.assign(label_count, 0);
+  LeafMapSoFar so_far{std::vector<bool>(label_count), map, lines, {}};
+  for (const int parent : parents) so_far.is_parent[parent] = true;
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const auto& row = rows[i];
     if (row.empty()) continue;
     const std::size_t line = i + 1;
-    if (row.size() < 2) input_error(path, line, "expected a leaf label and a sequence id, found " + to_string(row.size()) + " value(s)");
+    if (row.size() < 2)
+      input_error(path, line, "expected a leaf label and a sequence id, found " + to_string(row.size()) + " value(s)");
     if (row[0] < 0 || static_cast<std::size_t>(row[0]) >= label_count) {
       input_error(path, line, "label " + to_string(row[0]) + " is outside 0.." + to_string(label_count - 1));
     }
-    check_leaf_map_row(path, line, row[0], row[1], is_parent, map, lines, leaf_of_id);
+    check_leaf_map_row(path, line, row[0], row[1], so_far);
     map[row[0]] = row[1];
     if (lines[row[0]] == 0) lines[row[0]] = line;
   }
@@ -173,64 +187,51 @@ void check_leaf_ids(const std::string& tree_path, const std::string& map_path, i
   const int leaf_count = static_cast<int>(map.size()) - 1 - last_internal_label;
   for (int label = last_internal_label + 1; label < static_cast<int>(map.size()); ++label) {
     if (lines[label] == 0) {
-      fatal("Input error: " + map_path + ": leaf label " + to_string(label) + " of " + tree_path +
-                " has no sequence id\n", -1);
+      throw InputError("Input error: " + map_path + ": leaf label " + to_string(label) + " of " + tree_path +
+                           " has no sequence id\n",
+                       map_path);
     }
     const int id = map[label];
     if (id < 0 || id >= leaf_count) {
-      input_error(map_path, lines[label], "sequence id " + to_string(id) + " of leaf " + to_string(label) +
-                                              " is outside 0.." + to_string(leaf_count - 1));
+      input_error(map_path, lines[label],
+                  "sequence id " + to_string(id) + " of leaf " + to_string(label) + " is outside 0.." +
+                      to_string(leaf_count - 1));
     }
-  }
-}
-
-void build_value_lists(std::vector<int>& nonempty_values, std::vector<int>& nonempty_value_index,
-                       std::vector<int>& all_values, std::vector<int>& all_value_index) {
-  nonempty_values = {1, 2, 3, 4};
-  nonempty_value_index.assign(5, 0);
-  for (std::size_t k = 0; k < nonempty_values.size(); ++k) nonempty_value_index[nonempty_values[k]] = static_cast<int>(k);
-  all_values = {0, 1, 2, 3, 4};
-  all_value_index.assign(5, 0);
-  for (std::size_t k = 0; k < all_values.size(); ++k) all_value_index[all_values[k]] = static_cast<int>(k);
-}
-
-void write_tree_report(std::ostream* out, const std::vector<int>& parents, const std::vector<int>& children,
-                       const std::vector<double>& lengths, const std::vector<int>& map) {
-  *out << "tree input info:\n" << "parents, children, lengths:\n";
-  for (std::size_t i = 0; i < parents.size(); ++i) {
-    *out << parents[i] << " " << children[i] << " " << lengths[i] << "\n";
-  }
-  *out << "mapping from leave labels to sequence id is:\n";
-  for (std::size_t i = 0; i < map.size(); ++i) {
-    if (map[i] != -1) *out << i << " " << map[i] << "\n";
   }
 }
 
 }  // namespace
 
-void read_tree_parameters(const std::string& data_dir, std::vector<int>& parents, std::vector<int>& children,
-                          std::vector<double>& lengths, std::vector<int>& map_from_leave_label_to_seq_id,
-                          std::vector<int>& nonempty_values, std::vector<int>& nonempty_value_index,
-                          std::vector<int>& all_values, std::vector<int>& all_value_index, std::ostream*& out,
-                          std::vector<std::size_t>* tree_file_lines) {
-  const std::string tree_path = data_dir + "tree.txt";
-  const std::string map_path = data_dir + "map_from_leave_label_to_seq_id.txt";
-  std::vector<std::size_t> branch_lines;
-  read_branches(tree_path, parents, children, lengths, branch_lines);
-  check_branch_labels(tree_path, parents, children, branch_lines);
-  check_every_branch_is_reached(tree_path, parents, children, branch_lines);
-  if (tree_file_lines != nullptr) *tree_file_lines = branch_lines;
-
-  std::vector<std::size_t> map_lines;
-  read_leaf_map(map_path, parents, children.size() + 1, map_from_leave_label_to_seq_id, map_lines);
-  const int last_internal_label = *std::max_element(parents.begin(), parents.end());
-  check_leaf_ids(tree_path, map_path, last_internal_label, map_from_leave_label_to_seq_id, map_lines);
-
-  build_value_lists(nonempty_values, nonempty_value_index, all_values, all_value_index);
-  if (out != nullptr) write_tree_report(out, parents, children, lengths, map_from_leave_label_to_seq_id);
+void write_tree_report(const BranchTable& table, std::ostream& out) {
+  out << "tree input info:\n"
+      << "parents, children, lengths:\n";
+  for (std::size_t i = 0; i < table.parents.size(); ++i) {
+    out << table.parents[i] << " " << table.children[i] << " " << table.lengths[i] << "\n";
+  }
+  out << "mapping from leave labels to sequence id is:\n";
+  for (std::size_t i = 0; i < table.leaf_map.size(); ++i) {
+    if (table.leaf_map[i] != -1) out << i << " " << table.leaf_map[i] << "\n";
+  }
 }
 
-std::size_t required_row_length(const std::vector<int>& parents, const std::vector<int>& map_from_leave_label_to_seq_id) {
+TreeFiles read_tree_files(const std::string& data_dir) {
+  const std::string tree_path = data_dir + "tree.txt";
+  const std::string map_path = data_dir + "map_from_leave_label_to_seq_id.txt";
+  TreeFiles files;
+  BranchTable& table = files.table;
+  read_branches(tree_path, table.parents, table.children, table.lengths, files.branch_lines);
+  check_branch_labels(tree_path, table.parents, table.children, files.branch_lines);
+  check_every_branch_is_reached(tree_path, table.parents, table.children, files.branch_lines);
+
+  std::vector<std::size_t> map_lines;
+  read_leaf_map(map_path, table.parents, table.children.size() + 1, table.leaf_map, map_lines);
+  const int last_internal_label = *std::max_element(table.parents.begin(), table.parents.end());
+  check_leaf_ids(tree_path, map_path, last_internal_label, table.leaf_map, map_lines);
+  return files;
+}
+
+std::size_t required_row_length(const std::vector<int>& parents,
+                                const std::vector<int>& map_from_leave_label_to_seq_id) {
   const int last_internal_label = *std::max_element(parents.begin(), parents.end());
   int largest_id = -1;
   for (std::size_t label = last_internal_label + 1; label < map_from_leave_label_to_seq_id.size(); ++label) {
@@ -248,8 +249,9 @@ std::vector<std::vector<int>> keep_modelled_columns(const std::vector<std::vecto
     const auto& row = data_rows[i];
     if (row.empty() || row.front() < 1 || row.front() > 4) continue;
     if (row.size() < row_length) {
-      input_error(path, i + 1, "the row holds " + to_string(row.size()) + " value(s), but the tree's leaves need " +
-                                   to_string(row_length));
+      input_error(
+          path, i + 1,
+          "the row holds " + to_string(row.size()) + " value(s), but the tree's leaves need " + to_string(row_length));
     }
     for (std::size_t k = 0; k < row.size(); ++k) {
       if (row[k] < 0 || row[k] > 5) {
@@ -272,9 +274,10 @@ void check_whole_number_cells(const std::string& path, int lowest, int highest) 
       const auto value = parse_exact<int>(cell);
       const std::string where = "Input error: " + path + " line " + to_string(number) + " column " + to_string(column) +
                                 ": value " + quoted_value(cell);
-      if (!value) fatal(where + " is not a whole number\n", -1);
+      if (!value) throw InputError(where + " is not a whole number\n", path, number, cell);
       if (*value < lowest || *value > highest) {
-        fatal(where + " is outside " + to_string(lowest) + ".." + to_string(highest) + "\n", -1);
+        throw InputError(where + " is outside " + to_string(lowest) + ".." + to_string(highest) + "\n", path, number,
+                         cell);
       }
     }
   }
@@ -297,7 +300,8 @@ void check_branch_lengths(const std::string& path, const std::vector<double>& le
     if (longest == lengths.size() || length > lengths[longest]) longest = i;
   }
   if (shortest == lengths.size()) {
-    fatal("Input error: " + path + ": every branch has length 0; at least one branch must be longer\n", -1);
+    throw InputError("Input error: " + path + ": every branch has length 0; at least one branch must be longer\n",
+                     path);
   }
   if (lengths[shortest] * largest_branch_length_spread < lengths[longest]) {
     std::ostringstream message;

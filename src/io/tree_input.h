@@ -4,16 +4,31 @@
 #include <string>
 #include <vector>
 
+// The tree as its files give it: the branches in file order (a branch's
+// parent label, child label and length) and the leaf map, the sequence id of
+// every label (-1 for labels without one). The root is label 0.
+struct BranchTable {
+  std::vector<int> parents;
+  std::vector<int> children;
+  std::vector<double> lengths;
+  std::vector<int> leaf_map;
+};
+
+// The tree files as read: the branch table and the file line of every branch.
+struct TreeFiles {
+  BranchTable table;
+  std::vector<std::size_t> branch_lines;
+};
+
 // Reads "tree.txt" and "map_from_leave_label_to_seq_id.txt" from `data_dir`
-// (which must end with a path separator) and builds the fixed value lists.
+// (which must end with a path separator).
 //
 // tree.txt: one branch per line, "parent child length"; words after the third
 // are ignored. The branch table keeps file order. The leaf map: one
 // "label sequence_id" per line; labels it does not list map to -1.
-// nonempty_values = 1 2 3 4 (index 0 0 1 2 3); all_values = 0 1 2 3 4.
 //
-// Input that the tree construction cannot use ends the run with status -1 and
-// a message naming the file, the line and the value: short rows, labels that
+// Input that the tree construction cannot use throws an InputError whose
+// message names the file, the line and the value: short rows, labels that
 // are not integers or lie outside 0..B, lengths that are not finite and
 // non-negative, a first row whose parent is not the root 0, a child listed
 // twice, a row that the breadth-first construction never reaches (a third
@@ -22,20 +37,17 @@
 // tree.txt), a leaf given two different sequence ids or a sequence id given to
 // two leaves, leaves without a sequence id, and leaf sequence ids that are not
 // exactly 0..(leaves-1). Blank lines are skipped wherever they are. Rows out of
-// breadth-first order are left to PhyTree's constructor.
-//
-// With a non-null `out`, writes the "tree input info:" report. With a
-// non-null `tree_file_lines`, stores the file line of every branch.
-void read_tree_parameters(const std::string& data_dir, std::vector<int>& parents, std::vector<int>& children,
-                          std::vector<double>& lengths, std::vector<int>& map_from_leave_label_to_seq_id,
-                          std::vector<int>& nonempty_values, std::vector<int>& nonempty_value_index,
-                          std::vector<int>& all_values, std::vector<int>& all_value_index, std::ostream*& out,
-                          std::vector<std::size_t>* tree_file_lines = nullptr);
+// breadth-first order are left to TreeTopology's constructor.
+TreeFiles read_tree_files(const std::string& data_dir);
+
+// The "tree input info:" report of the auxiliary file: every branch in file
+// order, then every label's sequence id.
+void write_tree_report(const BranchTable& table, std::ostream& out);
 
 // Keeps, in file order, the rows of the alignment file whose first value (the
 // reference sequence 0) is a residue 1..4; other rows, blank ones included,
 // are dropped. A kept row must hold at least `row_length` values, each 0..5;
-// otherwise the run ends with status -1 naming `path`, the line and the value.
+// otherwise it throws an InputError naming `path`, the line and the value.
 // With a non-null `kept_lines`, stores the file line of every kept row.
 std::vector<std::vector<int>> keep_modelled_columns(const std::vector<std::vector<int>>& data_rows,
                                                     const std::string& path, std::size_t row_length,
@@ -44,7 +56,7 @@ std::vector<std::vector<int>> keep_modelled_columns(const std::vector<std::vecto
 // Every white-space separated cell of the file must be a whole number from
 // `lowest` to `highest`, written as nothing else ("1.9", "1abc" and "x" are
 // refused; the table reader would read the first two as 1 and end the row at
-// the third). Otherwise the run ends with status -1 naming the file, the
+// the third). Otherwise it throws an InputError naming the file, the
 // line, the column and the cell.
 void check_whole_number_cells(const std::string& path, int lowest, int highest);
 
@@ -65,7 +77,7 @@ inline constexpr double smallest_branch_length = 1e-100;
 inline constexpr double largest_branch_length = 1e100;
 inline constexpr double largest_branch_length_spread = 1e12;
 
-// Refuses, with status -1 and a message naming `path`, the line and the
+// Refuses, with an InputError naming `path`, the line and the
 // length: a length other than 0 outside smallest..largest, a tree whose
 // positive lengths spread over more than largest_branch_length_spread (the
 // message gives the range this tree accepts), and a tree whose lengths are
@@ -75,4 +87,5 @@ void check_branch_lengths(const std::string& path, const std::vector<double>& le
 
 // The number of values a data row needs: one more than the largest sequence id
 // of any leaf (labels above the largest parent label).
-std::size_t required_row_length(const std::vector<int>& parents, const std::vector<int>& map_from_leave_label_to_seq_id);
+std::size_t required_row_length(const std::vector<int>& parents,
+                                const std::vector<int>& map_from_leave_label_to_seq_id);

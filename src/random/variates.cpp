@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "io/fatal.h"
+#include "io/errors.h"
 
 namespace {
 
@@ -12,21 +12,27 @@ constexpr double smallest_normal = 2.2250738585072014e-308;
 
 double draw_uniform(double lower, double upper) { return sample_unif(1, lower, upper)[0]; }
 
-// A uniform on [0, 1] that is redrawn while it is exactly 0 (and exactly 1
-// when `exclude_one` is set), for the logarithms and ratios that follow.
-double draw_open_uniform(bool exclude_one) {
+// Uniforms on [0, 1] redrawn while they are exactly 0, for the logarithms
+// that follow: on (0, 1], and on (0, 1) for the ratios u / (1 - u) too.
+double draw_uniform_above_zero() {
   double u = draw_uniform(0.0, 1.0);
-  while (u == 0.0 || (exclude_one && u == 1.0)) u = draw_uniform(0.0, 1.0);
+  while (u == 0.0) u = draw_uniform(0.0, 1.0);
   return u;
 }
 
-double gamma_exponential_branch() { return -std::log(draw_open_uniform(true)); }
+double draw_open_uniform() {
+  double u = draw_uniform(0.0, 1.0);
+  while (u == 0.0 || u == 1.0) u = draw_uniform(0.0, 1.0);
+  return u;
+}
+
+double gamma_exponential_branch() { return -std::log(draw_open_uniform()); }
 
 // Cheng's log-logistic rejection method for shapes above 1.
 double gamma_cheng_branch(double a, double lambda) {
   static const double log_four = std::log(4.0);
   while (true) {
-    const double u = draw_open_uniform(true);
+    const double u = draw_open_uniform();
     const double x = a * std::pow(u / (1.0 - u), 1.0 / lambda);
     const double w = draw_uniform(0.0, 1.0);
     if (w == 0.0) return x;
@@ -42,12 +48,12 @@ double gamma_small_shape_branch(double a) {
     const double u = draw_uniform(0.0, 1.0);
     const double p = e / (a + e);
     if (u < p) {
-      const double v = draw_open_uniform(true);
+      const double v = draw_open_uniform();
       const double x = std::pow(v, 1.0 / a);
       const double w = draw_uniform(0.0, 1.0);
       if (w == 0.0 || std::log(w) < -x) return x;
     } else {
-      const double v = draw_open_uniform(false);
+      const double v = draw_uniform_above_zero();
       const double x = 1.0 - std::log(v);
       const double w = draw_uniform(0.0, 1.0);
       if (w == 0.0 || std::log(w) < (a - 1.0) * std::log(x)) return x;
@@ -72,7 +78,7 @@ std::vector<double> sample_unif(long count, double lower, double upper) {
 std::vector<double> sample_normal(long count, double mean, double standard_deviation) {
   static const double two_pi = 6.283185307179586;
   static const double neg_two = -2.0;
-  if (standard_deviation <= 0) fatal("error in sample_normal: standard deviation is <= 0!", -1);
+  if (standard_deviation <= 0) throw InternalError("error in sample_normal: standard deviation is <= 0!");
   std::vector<double> values(count > 0 ? count : 0);
   for (auto& value : values) {
     double u1 = draw_uniform(0.0, 1.0);
@@ -86,7 +92,7 @@ std::vector<double> sample_normal(long count, double mean, double standard_devia
 }
 
 std::vector<double> sample_gamma(long count, double shape, double inverse_scale) {
-  if (shape <= 0 || !(inverse_scale > 0)) fatal("error in sample_gamma: shape or inverse_scale is <= 0!", -1);
+  if (shape <= 0 || !(inverse_scale > 0)) throw InternalError("error in sample_gamma: shape or inverse_scale is <= 0!");
   const double lambda = std::sqrt(2.0 * shape - 1.0);
   std::vector<double> values(count > 0 ? count : 0);
   for (auto& value : values) {
@@ -105,9 +111,9 @@ std::vector<double> sample_gamma(long count, double shape, double inverse_scale)
 }
 
 double sample_log_gamma(double shape, double rate) {
-  if (shape <= 0 || !(rate > 0)) fatal("error in sample_log_gamma: shape or rate is <= 0!", -1);
+  if (shape <= 0 || !(rate > 0)) throw InternalError("error in sample_log_gamma: shape or rate is <= 0!");
   const double g = sample_gamma(1, shape + 1.0, 1.0)[0];
-  const double u = draw_open_uniform(false);
+  const double u = draw_uniform_above_zero();
   return std::log(g) + std::log(u) / shape - std::log(rate);
 }
 

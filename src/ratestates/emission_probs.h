@@ -1,39 +1,20 @@
 #pragma once
 
-#include <ostream>
 #include <vector>
 
+#include "tree/column_states.h"
 #include "tree/likelihood_engine.h"
-#include "tree/phy_tree.h"
+#include "tree/model_parameters.h"
 
-// Fills emission_probs[c][k] = ln P(leaf values of column c | rate state k):
-// for every segment, column and rate state, a bottom-up pass with the branch
-// matrices of that rate state's rates and the segment's frequencies, read at
-// the root's current value (minus infinity if the leaves make that value
-// impossible). Only the length of `rate_state_labels` is used. Columns outside
-// every segment are left as they are; the trees keep the likelihood tables of
-// the last rate state. A segment bound beyond the trees or the matrix, or a
-// rate vector shorter than the labels, throws std::out_of_range (which ends
-// the run). With a non-null `out`, the finished matrix is written one row per
-// column.
-void compute_obs_emission_probs(std::vector<PhyTree*>& trees, const std::vector<int>& rate_state_labels,
-                                const std::vector<double>& deletion_rates, const std::vector<double>& insertion_rates,
-                                const std::vector<double>& mutation_rates,
-                                const std::vector<std::vector<long>>& from_tos,
-                                const std::vector<std::vector<double>>& thetas, const std::vector<int>& nonempty_values,
-                                const std::vector<int>& all_values, const std::vector<int>& children,
-                                const std::vector<double>& lengths, std::vector<std::vector<double>>& emission_probs,
-                                std::ostream* out);
-
-// The same matrix from the engine's shared pattern tables: the engine is
-// evaluated for these segments, frequencies and rates (a no-op when it
-// already is), and entry [c][k] is the root table of column c under rate
-// state k read at the root's current value in `trees`. Bit-identical to the
-// version above; the trees' own likelihood tables are not touched.
-void compute_obs_emission_probs(std::vector<PhyTree*>& trees, LikelihoodEngine& engine,
-                                const std::vector<int>& rate_state_labels, const std::vector<double>& deletion_rates,
-                                const std::vector<double>& insertion_rates, const std::vector<double>& mutation_rates,
-                                const std::vector<std::vector<long>>& from_tos,
-                                const std::vector<std::vector<double>>& thetas, const std::vector<int>& nonempty_values,
-                                const std::vector<int>& children, const std::vector<double>& lengths,
-                                std::vector<std::vector<double>>& emission_probs, std::ostream* out);
+// Fills emission_probs[c][k] = ln P(leaf values of column c | rate state k)
+// for every column of every segment and every rate state of `rates`: the
+// engine is evaluated for these segments, frequencies and rates (a no-op when
+// it already is), and entry [c][k] is the root table of column c under rate
+// state k read at the root's current value in `states` (minus infinity if
+// the leaves make that value impossible). Columns outside every segment are
+// left as they are. A segment bound beyond the columns or the matrix throws
+// std::out_of_range. With diagnostics on, the finished matrix is written one
+// row per column.
+void compute_obs_emission_probs(const ColumnStates& states, LikelihoodEngine& engine,
+                                const Versioned<Segmentation>& segmentation, const Versioned<EventRates>& rates,
+                                std::vector<std::vector<double>>& emission_probs);

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string>
 
-#include "io/fatal.h"
+#include "io/errors.h"
 #include "random/sampler.h"
 
 namespace {
@@ -16,7 +16,7 @@ namespace {
 // is written !(p >= 0) so that a NaN is rejected along with negatives.
 double safe_log(double p, const std::string& message) {
   static const double log_floor = std::log(2.2250738585072014e-308);
-  if (!(p >= 0)) fatal(message, -1);
+  if (!(p >= 0)) throw InternalError(message);
   if (p == 0.0) return log_floor;
   return std::log(p);
 }
@@ -94,7 +94,7 @@ void HMM_OneDim::forward_summation() {
     // Includes the one-column case: the single state is then drawn from
     // exp(alpha - max alpha), overwriting the transition messages of row 0.
     if (t == _length - 1) {
-      if (n_states == 0) fatal(max_message, -1);
+      if (n_states == 0) throw InternalError(max_message);
       std::vector<double>& last = _forward[column][0];
       for (std::size_t j = 0; j < n_states; ++j) last[j] = alpha[j];
       const double max = running_max(last);

@@ -13,7 +13,7 @@ class HMM_OneDim {
 
   // Fills the forward table; call once. A negative or NaN initial or
   // transition probability, no states at all, or a negative or NaN sum of
-  // weights ends the run with status -1 and a fixed message. Emission and
+  // weights throws an InternalError with a fixed message. Emission and
   // probability tables smaller than length x states throw std::out_of_range.
   void forward_summation();
   // Overwrites states[0 .. length-1] with a path drawn from its posterior,

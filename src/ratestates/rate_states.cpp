@@ -3,8 +3,10 @@
 #include <cmath>
 #include <cstddef>
 
+#include "io/diagnostics.h"
 #include "io/vector_writers.h"
 #include "random/variates.h"
+#include "tree/model_parameters.h"
 
 namespace {
 
@@ -34,10 +36,10 @@ struct ColumnConservation {
   bool complete = true;
 };
 
-ColumnConservation column_conservation(PhyTree& tree, std::size_t n_residues,
+ColumnConservation column_conservation(const std::vector<int>& leaves, std::size_t n_residues,
                                        const std::vector<int>& nonempty_value_index) {
   ColumnConservation column{std::vector<int>(n_residues, 0), true};
-  for (const int value : tree.retrieve_leave_values()) {
+  for (const int value : leaves) {
     if (value >= 1 && value <= 4) {
       column.residue_counts.at(static_cast<std::size_t>(nonempty_value_index.at(static_cast<std::size_t>(value)))) += 1;
     } else if (value == 0) {
@@ -60,59 +62,68 @@ int conservation_state(const ColumnConservation& column, long n_leaves) {
 }
 
 void write_initial_states(int n_rate_states, const std::vector<ColumnConservation>& columns,
-                          const std::vector<int>& column_rate_states,
-                          const std::vector<std::vector<long>>& rate_state_columns, std::ostream* out) {
+                          const RateStatePath& path, std::ostream* out) {
+  const std::vector<int>& column_rate_states = path.column_states;
+  const std::vector<std::vector<long>>& rate_state_columns = path.state_columns;
   std::vector<std::vector<int>> counts;
   counts.reserve(columns.size());
   for (const auto& column : columns) counts.push_back(column.residue_counts);
-  write_vectors_two_dim(counts, out);
-  write_vector_column(column_rate_states, out);
-  write_vectors_two_dim(rate_state_columns, out);
+  write_vectors_two_dim(counts, *out);
+  write_vector_column(column_rate_states, *out);
+  write_vectors_two_dim(rate_state_columns, *out);
   for (int r = 0; r < n_rate_states; ++r) {
     *out << "rate_state:" << r << "\n";
-    write_vector_row(rate_state_columns.at(static_cast<std::size_t>(r)), out);
-  }
-}
-
-// Row means of the Dirichlet posterior: each count over its row's sum.
-void write_posterior_means(const Matrix& counts, std::ostream* out) {
-  for (const auto& row : counts) {
-    double sum = 0.0;
-    for (const double count : row) sum += count;
-    for (std::size_t j = 0; j < row.size(); ++j) *out << row[j] / sum << (j + 1 == row.size() ? "\n" : " ");
+    write_vector_row(rate_state_columns.at(static_cast<std::size_t>(r)), *out);
   }
 }
 
 }  // namespace
 
-void initialize_rate_states(int n_rate_states, std::vector<PhyTree*>& trees, std::vector<int>& column_rate_states,
-                            std::vector<std::vector<long>>& rate_state_columns, const std::vector<int>& nonempty_values,
-                            const std::vector<int>& nonempty_value_index, std::ostream* out) {
-  const long n_leaves = trees.empty() ? 0 : static_cast<long>(trees.front()->retrieve_leave_values().size());
-  std::vector<ColumnConservation> columns;
-  columns.reserve(trees.size());
-  for (PhyTree* tree : trees) {
-    columns.push_back(column_conservation(*tree, nonempty_values.size(), nonempty_value_index));
-  }
-
-  column_rate_states.assign(trees.size(), 0);
-  for (std::size_t c = 0; c < columns.size(); ++c) column_rate_states[c] = conservation_state(columns[c], n_leaves);
-
-  // Needs n_rate_states >= 3: a state beyond the lists ends the run.
-  rate_state_columns.assign(static_cast<std::size_t>(n_rate_states), {});
-  for (std::size_t c = 0; c < column_rate_states.size(); ++c) {
-    rate_state_columns.at(static_cast<std::size_t>(column_rate_states[c])).push_back(static_cast<long>(c));
-  }
-  if (out != nullptr) write_initial_states(n_rate_states, columns, column_rate_states, rate_state_columns, out);
+std::vector<double> initial_rate_state_probs() {
+  std::vector<double> probs(rate_state_count, 0.33);
+  probs[0] = 0.34;
+  return probs;
 }
 
-void sample_rate_state_transitions(int n_rate_states, const std::vector<int>& column_rate_states,
-                                   std::vector<std::vector<double>>& state_transitions, std::ostream* out) {
+void RateStatePath::rebuild_state_columns(int rate_states) {
+  state_columns.assign(static_cast<std::size_t>(rate_states), {});
+  for (std::size_t c = 0; c < column_states.size(); ++c) {
+    state_columns.at(static_cast<std::size_t>(column_states[c])).push_back(static_cast<long>(c));
+  }
+}
+
+// Row means of the Dirichlet posterior: each count over its row's sum.
+void write_row_means(const Matrix& counts, std::ostream& out) {
+  for (const auto& row : counts) {
+    double sum = 0.0;
+    for (const double count : row) sum += count;
+    for (std::size_t j = 0; j < row.size(); ++j) out << row[j] / sum << (j + 1 == row.size() ? "\n" : " ");
+  }
+}
+
+RateStatePath initialize_rate_states(int n_rate_states, const ColumnStates& states) {
+  const Alphabet& alphabet = model_alphabet();
+  const long n_leaves = static_cast<long>(states.topology().sequence_count());
+  std::vector<ColumnConservation> columns;
+  columns.reserve(states.columns());
+  for (std::size_t c = 0; c < states.columns(); ++c) {
+    columns.push_back(column_conservation(states.leaf_values(c), alphabet.residues.size(), alphabet.residue_index));
+  }
+
+  RateStatePath path;
+  path.column_states.assign(states.columns(), 0);
+  for (std::size_t c = 0; c < columns.size(); ++c) path.column_states[c] = conservation_state(columns[c], n_leaves);
+  // Needs n_rate_states >= 3: a state beyond the lists ends the run.
+  path.rebuild_state_columns(n_rate_states);
+  if (std::ostream* out = diagnostics()) write_initial_states(n_rate_states, columns, path, out);
+  return path;
+}
+
+TransitionDraw sample_rate_state_transitions(int n_rate_states, const std::vector<int>& column_rate_states) {
   // Dirichlet(1, ..., 1) prior on every row, conjugate to the pair counts.
-  const Matrix counts = transition_counts(n_rate_states, 1.0, column_rate_states);
-  if (out != nullptr) write_posterior_means(counts, out);
-  state_transitions.assign(counts.size(), {});
-  for (std::size_t i = 0; i < counts.size(); ++i) state_transitions[i] = sample_dirichlet(1, counts[i])[0];
+  TransitionDraw draw{transition_counts(n_rate_states, 1.0, column_rate_states), {}};
+  for (const auto& row : draw.counts) draw.transitions.push_back(sample_dirichlet(1, row)[0]);
+  return draw;
 }
 
 double compute_post_para_rate_states(int n_rate_states, const std::vector<int>& column_rate_states,

@@ -8,6 +8,7 @@
 
 #include "io/vector_writers.h"
 #include "segmentation/forward_kernels.h"
+#include "tree/model_parameters.h"
 
 BlockLikelihoods::BlockLikelihoods(long num_columns, int num_values)
     : _num_columns(num_columns), _num_values(num_values) {
@@ -19,12 +20,12 @@ BlockLikelihoods::BlockLikelihoods(long num_columns, int num_values)
 // the counts of block u..v are row v minus row u-1. A column adds at most one
 // transition count; its row is kept, because only that row's term and the
 // value term of a block can change when the block grows by that column.
-void BlockLikelihoods::count_columns(const std::vector<PhyTree*>& trees, const std::vector<int>& value_index) {
+void BlockLikelihoods::count_columns(const ColumnStates& states) {
   const long width = _row_width();
   std::vector<long> column_counts(width, 0L);
   long counted = 0;
   for (long c = 1; c <= _num_columns; ++c) {
-    _count_column(trees, value_index, c, column_counts);
+    _count_column(states, c, column_counts);
     long* cumulative = &_cumulative_counts[c * width];
     const long* previous = cumulative - width;
     for (long at = 0; at < width; ++at) {
@@ -46,8 +47,8 @@ void BlockLikelihoods::count_columns(const std::vector<PhyTree*>& trees, const s
 // values are the nodes that carry an insertion or neither a deletion nor a
 // bond (a mutation below a residue), plus a residue root that follows an
 // empty root. Column 1 has no previous column.
-void BlockLikelihoods::_count_column(const std::vector<PhyTree*>& trees, const std::vector<int>& value_index,
-                                     long column, std::vector<long>& counts) const {
+void BlockLikelihoods::_count_column(const ColumnStates& states, long column, std::vector<long>& counts) const {
+  const std::vector<int>& value_index = model_alphabet().residue_index;
   std::fill(counts.begin(), counts.end(), 0L);
   auto index = [&](int value) {
     const int at = value_index.at(value);
@@ -55,20 +56,23 @@ void BlockLikelihoods::_count_column(const std::vector<PhyTree*>& trees, const s
     return static_cast<long>(at);
   };
   long* value_counts = &counts[static_cast<std::size_t>(_num_values) * _num_values];
-  const PhyTree* tree = trees.at(column - 1);
-  const int root_value = tree->root->value;
+  if (column < 1 || static_cast<std::size_t>(column) > states.columns()) {
+    throw std::out_of_range("column beyond the alignment");
+  }
+  const auto c = static_cast<std::size_t>(column - 1);
+  const int root_value = states.root_value(c);
   const bool root_is_residue = 1 <= root_value && root_value <= 4;
   if (column >= 2) {
-    const int previous_root_value = trees.at(column - 2)->root->value;
+    const int previous_root_value = states.root_value(c - 1);
     if (1 <= previous_root_value && previous_root_value <= 4 && root_is_residue) {
       ++counts[index(previous_root_value) * _num_values + index(root_value)];
     }
     if (previous_root_value == 0 && root_is_residue) ++value_counts[index(root_value)];
   }
-  for (std::size_t label = 1; label < tree->nodes.size(); ++label) {
-    const Node* node = tree->nodes.at(label);
-    if (node->value == 5) continue;
-    if (node->insertion == 1 || (node->deletion == 0 && node->bond == 0)) ++value_counts[index(node->value)];
+  for (std::size_t label = 1; label < states.nodes(); ++label) {
+    const NodeState& node = states.at(c, static_cast<int>(label));
+    if (node.value == 5) continue;
+    if (node.insertion == 1 || (node.deletion == 0 && node.bond == 0)) ++value_counts[index(node.value)];
   }
 }
 
@@ -245,6 +249,6 @@ void BlockLikelihoods::write_table(std::ostream& out) const {
     row.assign(v + 1, 0.0);
     row[0] = block(v, 0);
     if (v >= 1) fill_row(v, 1, row);
-    write_vector_row(row, &out);
+    write_vector_row(row, out);
   }
 }

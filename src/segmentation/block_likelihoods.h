@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "tree/phy_tree.h"
+#include "tree/column_states.h"
 
 // Log likelihoods of the blocks u..v of consecutive columns (1 <= u <= v <= L),
 // computed on request instead of being stored: O(L K^2) memory for L columns
@@ -21,11 +21,11 @@ class BlockLikelihoods {
   BlockLikelihoods() = default;
   BlockLikelihoods(long num_columns, int num_values);
 
-  // Recounts every column from the trees' current root values and node
-  // indicators (column c is tree c-1; `value_index` maps a residue 1..4 to
-  // its index). Values set by `set_block` for blocks of two or more columns
-  // are dropped: those blocks are computed again.
-  void count_columns(const std::vector<PhyTree*>& trees, const std::vector<int>& value_index);
+  // Recounts every column from its current root value and node indicators
+  // (column c is states' column c-1; residues counted by their position in
+  // the model's alphabet). Values set by `set_block` for blocks of two or
+  // more columns are dropped: those blocks are computed again.
+  void count_columns(const ColumnStates& states);
 
   // Log likelihood of block u..v for 0 <= u <= v <= L; throws
   // std::out_of_range outside that range. The entries that are never
@@ -59,8 +59,7 @@ class BlockLikelihoods {
   std::map<std::pair<long, long>, double> _set_values;  // (v, u) -> value
 
   long _row_width() const { return static_cast<long>(_num_values) * (_num_values + 1); }
-  void _count_column(const std::vector<PhyTree*>& trees, const std::vector<int>& value_index, long column,
-                     std::vector<long>& counts) const;
+  void _count_column(const ColumnStates& states, long column, std::vector<long>& counts) const;
   void _extend_lgamma_tables(long largest_count);
   double _row_term(long v, long u, int row) const;
   bool _is_computed(long v, long u) const;

@@ -4,8 +4,8 @@
 #include <thread>
 #include <vector>
 
+#include "numerics/worker_pool.h"
 #include "segmentation/partition_sampler.h"
-#include "tree/worker_pool.h"
 
 namespace {
 

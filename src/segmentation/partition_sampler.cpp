@@ -6,12 +6,13 @@
 #include <ios>
 #include <stdexcept>
 
-#include "io/fatal.h"
+#include "io/diagnostics.h"
+#include "io/errors.h"
 #include "io/string_conversion.h"
 #include "io/vector_writers.h"
+#include "numerics/worker_pool.h"
 #include "random/sampler.h"
 #include "segmentation/forward_kernels.h"
-#include "tree/worker_pool.h"
 
 PartitionSampler::PartitionSampler() = default;
 
@@ -19,30 +20,22 @@ PartitionSampler::PartitionSampler() = default;
 // iteration. _f[0] and _position_weights[0] stand for zero partitions and
 // stay empty. A P beyond L - 1 (which the run rejects at start-up) leaves the
 // extra entries empty rather than failing on a negative size.
-PartitionSampler::PartitionSampler(long max_partitions, long num_columns, int num_values,
-                                   std::vector<PhyTree*>& /*trees*/)
+PartitionSampler::PartitionSampler(long max_partitions, long num_columns, int num_values)
     : _max_partitions(max_partitions),
       _num_columns(num_columns),
       _num_values(num_values),
       _g(num_columns, num_values),
-      _forward_g(num_columns, num_values) {
+      _forward_g(num_columns, num_values),
+      _prior(max_partitions, num_columns) {
   for (long p = 1; p <= max_partitions; ++p) _partition_numbers.push_back(p);
   const long partition_entries = std::max(0L, max_partitions) + 1;
   _f.resize(partition_entries);
-  _position_weights.resize(partition_entries);
-  for (long p = 1; p < partition_entries; ++p) {
-    const long end_columns = std::max(0L, num_columns - p);
-    _f[p].assign(end_columns, 0.0);
-    _position_weights[p].assign(end_columns, 0.0);
-  }
-  _log_position_prior.assign(partition_entries, 0.0);
-  _log_whole.resize(num_columns + 1);
-  for (long n = 0; n <= num_columns; ++n) _log_whole[n] = std::log(static_cast<double>(n));
+  for (long p = 1; p < partition_entries; ++p) _f[p].assign(std::max(0L, num_columns - p), 0.0);
 }
 
-void PartitionSampler::compute_single_blocks(std::vector<PhyTree*>& trees, const std::vector<int>& value_index,
-                                             std::ostream* out) {
-  _g.count_columns(trees, value_index);
+void PartitionSampler::compute_single_blocks(const ColumnStates& states) {
+  _g.count_columns(states);
+  std::ostream* out = diagnostics();
   if (out == nullptr) return;
   *out << "\n in PartitionSampler::compute_single_blocks \n"
        << "_g\n";
@@ -66,11 +59,7 @@ double PartitionSampler::log_marginal(long p, long v) const {
   return std::log(sum) + max_term;
 }
 
-double PartitionSampler::backward_weight(long p, long v, long u) const {
-  return backward_weights(p, v).at(u - (p + 1));
-}
-
-double PartitionSampler::log_position_prior(long p) const { return _log_position_prior.at(p); }
+double PartitionSampler::log_position_prior(long p) const { return _prior.log_position_prior(p); }
 
 void PartitionSampler::set_block_log_likelihood(long v, long u, double value) { _g.set_block(v, u, value); }
 
@@ -85,7 +74,8 @@ void PartitionSampler::set_block_log_likelihood(long v, long u, double value) { 
 // of the recursion taken p by p, since it reads only _f[p-1] at end columns
 // before v. The block likelihoods are kept as they are now, so that the
 // boundary draws rebuild the weights of this call.
-void PartitionSampler::forward(std::ostream* out) {
+void PartitionSampler::forward() {
+  std::ostream* out = diagnostics();
   if (out != nullptr) *out << "\n in PartitionSampler::forward \n";
   _forward_g = _g;
   _forward_done = true;
@@ -142,11 +132,7 @@ void PartitionSampler::_fill_blocks(long v, std::vector<double>& blocks) const {
 // of p can be done as soon as those are there, with the same bits.
 void PartitionSampler::_forward_partitions(long first, long last, long v, const std::vector<double>& blocks,
                                            const std::vector<double*>& row_of, std::vector<double>& max_terms) {
-  for (long p = first; p <= last; ++p) {
-    const long x = v - (p + 1);
-    std::vector<double>& position_weights = _position_weights[p];
-    position_weights[x] = x == 0 ? 0.0 : position_weights[x - 1] + _log_whole[v - p - 1] - _log_whole[v - 2];
-  }
+  for (long p = first; p <= last; ++p) _prior.advance_position_weight(p, v);
   const ForwardKernels& kernels = forward_kernels();
   const long last_needed = std::min(last, _last_needed_partition(v));
   for (long group = first; group <= last_needed; group += group_lanes) {
@@ -157,7 +143,6 @@ void PartitionSampler::_forward_partitions(long first, long last, long v, const 
       const long p = group + c;
       const long x = v - (p + 1);
       _f[p][x] = std::log(sums[c]) + max_terms[p];
-      if (v == _num_columns) _log_position_prior[p] = _position_weights[p][x];
     }
   }
 }
@@ -172,18 +157,19 @@ void PartitionSampler::_forward_partitions(long first, long last, long v, const 
 PartitionGroup PartitionSampler::_partition_group(long first, int count, long v, const double* blocks) const {
   const long last = first + count - 1;
   if (v < last + 1) {
-    fatal("no max is initialized in PartitionSampler::forward!p: " + to_string(last) + "v: " + to_string(v), -1);
+    throw InternalError("no max is initialized in PartitionSampler::forward!p: " + to_string(last) +
+                        "v: " + to_string(v));
   }
   PartitionGroup group;
   group.first = first;
   group.count = count;
   group.v = v;
   group.blocks = blocks;
-  group.log_whole = _log_whole.data();
+  group.log_whole = _prior.log_whole();
   for (int c = 0; c < count; ++c) {
     const long p = first + c;
     group.previous[c] = _f[p - 1].data();
-    group.start_weight[c] = _position_weights[p][v - (p + 1)];
+    group.start_weight[c] = _prior.position_weight(p, v);
   }
   return group;
 }
@@ -230,32 +216,30 @@ void PartitionSampler::_write_forward_diagnostics(std::ostream& out) const {
   }
 }
 
-// The prior on p is uniform, so the posterior of p is proportional to the
+// The posterior of p is proportional to its prior weight times the
 // exponential of its log marginal.
-long PartitionSampler::sample_number_partitions(std::ostream* out) {
-  if (_max_partitions < 1) fatal("no max is initialized in PartitionSampler::sample_number_partitions!", -1);
+PartitionSampler::PartitionCount PartitionSampler::sample_number_partitions() {
+  if (_max_partitions < 1) throw InternalError("no max is initialized in PartitionSampler::sample_number_partitions!");
   std::vector<double> log_marginals;
-  double max_log_marginal = 0.0;
+  std::vector<double> log_posteriors;
+  double max_log_posterior = 0.0;
   for (long p = 1; p <= _max_partitions; ++p) {
     log_marginals.push_back(_f.at(p).at(_num_columns - p - 1));
-    if (p == 1 || log_marginals.back() > max_log_marginal) max_log_marginal = log_marginals.back();
+    log_posteriors.push_back(log_marginals.back() + _prior.log_number_weight(p));
+    if (p == 1 || log_posteriors.back() > max_log_posterior) max_log_posterior = log_posteriors.back();
   }
   std::vector<double> weights;
-  for (const double log_marginal : log_marginals) weights.push_back(std::exp(log_marginal - max_log_marginal));
+  for (const double log_posterior : log_posteriors) weights.push_back(std::exp(log_posterior - max_log_posterior));
   Sampler<long, double> sampler(_partition_numbers, weights);
   const long p = sampler.draw_w_replace(1)[0];
-  if (out != nullptr) {
-    write_vector_row(log_marginals, out);
-    out->flush();
-  }
-  return p;
+  return {p, log_marginals};
 }
 
 // Given that columns 1..v hold k partitions, the backward row (k, v) weighs
 // every start u = k+1..v of the last one; placing the last partition first
 // and walking back leaves exactly the same problem on columns 1..u-1. Only
 // the p - 1 rows visited are rebuilt, O(L) work each.
-std::vector<std::vector<long>> PartitionSampler::sample_partition_positions(long p, std::ostream* out) {
+std::vector<std::vector<long>> PartitionSampler::sample_partition_positions(long p) {
   std::vector<std::vector<long>> from_tos(p, std::vector<long>(2, 0));
   long past_end = _num_columns + 1;
   for (long k = p; k >= 2; --k) {
@@ -271,15 +255,15 @@ std::vector<std::vector<long>> PartitionSampler::sample_partition_positions(long
   }
   from_tos.at(0).at(0) = 0;
   from_tos.at(0).at(1) = past_end - 2;
-  if (out != nullptr) {
+  if (std::ostream* out = diagnostics()) {
     *out << "\n in sample_partition_positions: \n";
-    write_vectors_two_dim(from_tos, out);
+    write_vectors_two_dim(from_tos, *out);
   }
   return from_tos;
 }
 
 double PartitionSampler::compute_post_para(const std::vector<std::vector<long>>& from_tos, double& log_posterior_term) {
-  const double log_prior = _log_position_prior.at(from_tos.size());
+  const double log_prior = _prior.log_position_prior(static_cast<long>(from_tos.size()));
   double log_likelihood = 0.0;
   for (const std::vector<long>& from_to : from_tos) log_likelihood += _g.block(from_to.at(1) + 1, from_to.at(0) + 1);
   log_posterior_term = log_prior + log_likelihood;

@@ -5,14 +5,15 @@
 
 #include "segmentation/block_likelihoods.h"
 #include "segmentation/forward_kernels.h"
-#include "tree/phy_tree.h"
+#include "segmentation/segmentation_prior.h"
+#include "tree/column_states.h"
 
 class WorkerPool;
 
 // Exact sampler of the segmentation of the alignment's L columns into p
-// contiguous partitions (segments). Prior: p uniform on 1..P and, given p,
-// every admissible placement equally likely (partition 1 covers at least
-// columns 1 and 2; C(L-2, p-1) placements). Inside a partition the root-value
+// contiguous partitions (segments). The prior on p and on the placements
+// comes from SegmentationPrior (p uniform on 1..P, placements equally
+// likely). Inside a partition the root-value
 // transition rows and the distribution of newly arising values have flat
 // Dirichlet priors that are integrated out, so a block's likelihood is a
 // product of Dirichlet-multinomial marginals of its count tables.
@@ -27,52 +28,44 @@ class PartitionSampler {
  public:
   PartitionSampler();
   // Allocates every table for P = max_partitions, L = num_columns and
-  // K = num_values; the trees are not read. Drawing needs 1 <= P <= L - 1
-  // (the run rejects a larger k_max at start-up).
-  PartitionSampler(long max_partitions, long num_columns, int num_values, std::vector<PhyTree*>& trees);
+  // K = num_values. Drawing needs 1 <= P <= L - 1 (the run rejects a larger
+  // k_max at start-up).
+  PartitionSampler(long max_partitions, long num_columns, int num_values);
   PartitionSampler(const PartitionSampler&) = default;
   PartitionSampler& operator=(const PartitionSampler&) = default;
   // Assigning from a temporary hands the tables over instead of copying them.
   PartitionSampler(PartitionSampler&&) = default;
   PartitionSampler& operator=(PartitionSampler&&) = default;
 
-  // Counts every column's root transition and new values from the trees'
-  // root values and node indicators, after which the log likelihood of every
+  // Counts every column's root transition and new values from its root
+  // value and node indicators, after which the log likelihood of every
   // block u..v (1 <= u <= v <= L; [1][1] is never computed) is available in
-  // O(K^2) time; with a stream, writes the whole table of them.
-  void compute_single_blocks(std::vector<PhyTree*>& trees, const std::vector<int>& value_index, std::ostream* out);
+  // O(K^2) time; with diagnostics on, writes the whole table of them.
+  void compute_single_blocks(const ColumnStates& states);
   // Log marginal of every prefix in every number of partitions, and what the
   // boundary draws need to rebuild their weights. The draws and the backward
   // weights keep to the block likelihoods of this call until the next one.
-  void forward(std::ostream* out);
+  // With diagnostics on, writes every log marginal and the last column's
+  // backward weights.
+  void forward();
   // Lets `forward` share its work among the pool's threads; null (the
   // default) or a pool of one thread keeps it on the caller alone. Every
   // result is the same double whatever the number of threads. The pool is not
   // owned: it must outlive every later `forward`, copies included.
   void use_worker_pool(WorkerPool* pool);
-  // Draws p in 1..P; with a stream, writes the row of log marginals and flushes.
-  long sample_number_partitions(std::ostream* out);
+  // A draw of the number of partitions and the row of log marginals of
+  // p = 1..P (at end column L) it was drawn from.
+  struct PartitionCount {
+    long p;
+    std::vector<double> log_marginals;
+  };
+  PartitionCount sample_number_partitions();
   // Draws the boundaries of p partitions from the last back to the first.
   // Throws std::out_of_range for p > P.
-  std::vector<std::vector<long>> sample_partition_positions(long p, std::ostream* out);
+  std::vector<std::vector<long>> sample_partition_positions(long p);
   // Returns the log position prior of the drawn p; `log_posterior_term`
   // receives that prior plus the drawn blocks' log likelihoods.
   double compute_post_para(const std::vector<std::vector<long>>& from_tos, double& log_posterior_term);
-
-  // Integrated event-rate marginal (a facility the sampling run does not use).
-  // branch_lengths: per child label, entry 0 (the root) unused; an empty list
-  // ends the run with "no length of tree branch is given! \n", status 1.
-  void _pre_compute_constant_for_numerical_integral(const std::vector<double>& branch_lengths);
-  // ln of the integral over lambda in [0, 126] of the Gamma(0.1, 0.1) density
-  // times prod_b (1 - exp(-lambda t_b))^counts[b] times exp(-lambda B), with
-  // a = sum of counts[b] and c = sum of counts[b] ln t_b over b >= 1. Above
-  // 0.01 a 40-interval trapezoid sum, below it a gamma integral: accurate when
-  // the mass lies far below 0.01 or is spread over the grid.
-  double _compute_numerical_integral(const std::vector<double>& counts, double& a, double& B, double& c);
-  // Its lower piece, ln P(alpha, x) of the regularised lower incomplete gamma
-  // function (requires the constants above).
-  double _log_lower_incomplete_gamma(double alpha, double x) const;
-  double _log_lower_gamma_by_quadrature(double alpha, double x) const;
 
   // Read access for tests and diagnostics; indices out of range throw
   // std::out_of_range.
@@ -81,12 +74,10 @@ class PartitionSampler {
   // Log marginal of columns 1..v in p partitions, p + 1 <= v <= L (for p = P
   // and v < L rebuilt on request, O(v) work).
   double log_marginal(long p, long v) const;
-  // Unnormalised probability, as of the last `forward`, that the last of p
-  // partitions of columns 1..v is u..v (largest weight of a row 1; 0.0 for
-  // p = 1 and before the first `forward`). One entry costs as much as its
-  // row: O(v) work.
-  double backward_weight(long p, long v, long u) const;
-  // The whole row of weights of start columns u = p+1..v.
+  // Unnormalised probabilities, as of the last `forward`, that the last of p
+  // partitions of columns 1..v is u..v, for the start columns u = p+1..v
+  // (largest weight of a row 1; all 0.0 for p = 1 and before the first
+  // `forward`). O(v) work.
   std::vector<double> backward_weights(long p, long v) const;
   double log_position_prior(long p) const;  // -ln C(L-2, p-1) after `forward`
 
@@ -104,37 +95,13 @@ class PartitionSampler {
   BlockLikelihoods _g;
   BlockLikelihoods _forward_g;
   std::vector<std::vector<double>> _f;
-  // D(p, v) = -ln C(v-2, p-1) at [p][v-(p+1)], exactly as the forward pass
-  // carried it from one end column to the next.
-  std::vector<std::vector<double>> _position_weights;
   bool _forward_done = false;
-  // Whether the last forward did _f[P] at every end column (diagnostics).
+  // Whether the last forward did _f[P] at every end column (for the
+  // diagnostics).
   bool _every_end_column = false;
   WorkerPool* _pool = nullptr;
-  std::vector<double> _log_position_prior;
-  // log(n) for n = 0..L, filled with the calls the recursion makes.
-  std::vector<double> _log_whole;
-  // Integrated event-rate marginal.
-  int _num_branches = 0;
-  double _rate_lower = 0.0;
-  double _rate_upper = 0.0;
-  double _num_intervals = 0.0;
-  double _rate_step = 0.0;
-  double _log_rate_step = 0.0;
-  int _num_grid_points = 0;
-  int _num_interval_count = 0;
-  std::vector<double> _rate_grid;
-  std::vector<std::vector<double>> _log_branch_event_prob;
-  std::vector<double> _log_integrand;
-  double _prior_shape = 0.0;
-  double _prior_rate = 0.0;
-  double _log_prior_norm = 0.0;
-  std::vector<double> _log_prior_on_grid;
-  double _num_series_terms = 0.0;
-  int _num_quad_points = 0;
-  double _log_zero = 0.0;
-  std::vector<double> _quad_nodes;
-  std::vector<double> _quad_weights;
+  // Everything the recursion and the draws read of the prior.
+  SegmentationPrior _prior;
 
   void _forward_end_column(long v, std::vector<double>& blocks, const std::vector<double*>& row_of,
                            std::vector<double>& max_terms);

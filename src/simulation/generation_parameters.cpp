@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "io/csv_reader.h"
-#include "io/fatal.h"
+#include "io/errors.h"
 #include "io/string_conversion.h"
 #include "io/vector_writers.h"
 #include "simulation/data_generation.h"
@@ -17,7 +17,7 @@ constexpr std::size_t residue_count = 4;
 constexpr double sum_tolerance = 1e-6;
 
 [[noreturn]] void fail(const std::string& path, const std::string& what) {
-  fatal("alnsimulate: " + path + ": " + what + "\n", -1);
+  throw InputError("alnsimulate: " + path + ": " + what + "\n", path);
 }
 
 std::string line(std::size_t row) { return "line " + to_string(row + 1); }
@@ -30,7 +30,7 @@ bool exists(const std::string& path) {
 template <typename T>
 std::vector<std::vector<T>> read_table(const std::string& path) {
   CSVReader<T> reader(path);
-  return reader.read(true);
+  return reader.read();
 }
 
 // Rows up to the last one holding a value: blank lines at the end of a file
@@ -270,8 +270,7 @@ GenerationParameters load_generation_parameters(const std::string& dir, std::opt
   if (segments == 0) fail(dir + "from_tos.txt", "holds no segment");
 
   check_beta_rows(dir, segments);
-  read_segment_parameters(dir, segments, p.gammas, p.etas, p.betas, p.thetas, p.deletion_rates, p.insertion_rates,
-                          p.mutation_rates);
+  read_segment_parameters(dir, segments, p);
   check_segment_probabilities(dir + "gammas.txt", p.gammas, segments);
   check_segment_probabilities(dir + "etas.txt", p.etas, segments);
   check_betas(dir + "betas.txt", p.betas);
@@ -285,16 +284,15 @@ GenerationParameters load_generation_parameters(const std::string& dir, std::opt
 }
 
 void write_generation_parameters(const GenerationParameters& p, std::ostream* out) {
-  write_data_generation_parameters(p.from_tos, p.gammas, p.etas, p.betas, p.thetas, p.deletion_rates, p.insertion_rates,
-                                   p.mutation_rates, out);
+  write_model_parameters(p, *out);
   *out << "initial_rate_state_probs:\n";
-  write_vector_row(p.initial_state_probs, out);
+  write_vector_row(p.initial_state_probs, *out);
   *out << "rate_state_transitions:\n";
-  write_vectors_two_dim(p.state_transitions, out);
+  write_vectors_two_dim(p.state_transitions, *out);
   *out << "first_root_values:\n";
-  write_vector_row(p.first_root_values, out);
+  write_vector_row(p.first_root_values, *out);
   *out << "first_root_weights:\n";
-  write_vector_row(p.first_root_weights, out);
+  write_vector_row(p.first_root_weights, *out);
   *out << "absent (sequence_id first_column last_column):\n";
   for (const auto& stretch : p.absent_stretches) {
     *out << stretch.sequence_id << " " << stretch.first_column << " " << stretch.last_column << "\n";

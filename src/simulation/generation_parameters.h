@@ -51,8 +51,8 @@ struct GenerationParameters {
 // does not sum to 1 (within 1e-6), negative or non-finite rate, non-zero
 // insertion rate (the generator cannot simulate insertions), segmentation
 // that does not cover 0..N-1 in order, `columns` that disagrees with it, or
-// absent stretch outside the sequences (0..leaf_count-1) or columns ends the
-// run with status -1 and a message naming the file, the line and the value.
+// absent stretch outside the sequences (0..leaf_count-1) or columns throws
+// an InputError naming the file, the line and the value.
 GenerationParameters load_generation_parameters(const std::string& dir, std::optional<long> columns,
                                                 std::size_t leaf_count);
 

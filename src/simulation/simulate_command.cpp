@@ -5,10 +5,10 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <sstream>
+#include <memory>
 #include <vector>
 
-#include "io/fatal.h"
+#include "io/errors.h"
 #include "io/output_files.h"
 #include "io/string_conversion.h"
 #include "io/tree_input.h"
@@ -17,7 +17,8 @@
 #include "simulation/data_generation.h"
 #include "simulation/generation_parameters.h"
 #include "simulation/run_next.h"
-#include "tree/phy_tree.h"
+#include "tree/model_parameters.h"
+#include "tree/tree_topology.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ constexpr std::array<const char*, 4> case_entries{"data.txt", "tree.txt", "map_f
 constexpr std::array<const char*, 2> lookup_tables{"columns.tsv", "sequences.tsv"};
 
 [[noreturn]] void usage_error(const std::string& what) {
-  fatal("alnsimulate: " + what + "; see alnsimulate --help\n", -1);
+  throw InputError("alnsimulate: " + what + "; see alnsimulate --help\n");
 }
 
 std::string as_folder(const std::string& path) { return path.empty() || path.back() == '/' ? path : path + "/"; }
@@ -51,23 +52,14 @@ T numeric_value(const std::string& option, const std::string& text, const std::s
 
 // The branch table and leaf map of the tree folder, checked by the reader.
 struct TreeInput {
-  std::vector<int> parents;
-  std::vector<int> children;
-  std::vector<double> lengths;
-  std::vector<int> leaf_map;
-  std::vector<int> nonempty_values;
+  BranchTable table;
   std::size_t leaf_count = 0;
 };
 
 TreeInput read_tree(const std::string& tree_dir) {
   TreeInput tree;
-  std::vector<int> nonempty_value_index;
-  std::vector<int> all_values;
-  std::vector<int> all_value_index;
-  std::ostream* no_report = nullptr;
-  read_tree_parameters(tree_dir, tree.parents, tree.children, tree.lengths, tree.leaf_map, tree.nonempty_values,
-                       nonempty_value_index, all_values, all_value_index, no_report);
-  tree.leaf_count = required_row_length(tree.parents, tree.leaf_map);
+  tree.table = read_tree_files(tree_dir).table;
+  tree.leaf_count = required_row_length(tree.table.parents, tree.table.leaf_map);
   return tree;
 }
 
@@ -112,7 +104,10 @@ std::string remove_lookup_tables(const std::string& output_dir) {
   for (const auto& name : found) {
     std::error_code error;
     fs::remove(fs::path(output_dir) / name, error);
-    if (error) fatal("alnsimulate: cannot remove " + output_dir + name + ": " + error.message() + "\n", 1);
+    if (error) {
+      throw OutputError("alnsimulate: cannot remove " + output_dir + name + ": " + error.message() + "\n",
+                        output_dir + name);
+    }
   }
   if (found.empty()) return "";
   return "alnsimulate: removed " + listed(found) + " of the replaced case from " + output_dir +
@@ -129,7 +124,7 @@ void note_earlier_runs(const std::string& results_dir) {
 void create_folder(const std::string& path) {
   std::error_code error;
   std::filesystem::create_directories(path, error);
-  if (error) fatal("alnsimulate: cannot create folder " + path + ": " + error.message() + "\n", 1);
+  if (error) throw OutputError("alnsimulate: cannot create folder " + path + ": " + error.message() + "\n", path);
 }
 
 // Regenerating a test case in place gives a tree folder equal to the output
@@ -138,14 +133,19 @@ void copy_input_file(const std::string& from, const std::string& to) {
   std::error_code error;
   if (std::filesystem::equivalent(from, to, error)) return;
   std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, error);
-  if (error) fatal("alnsimulate: cannot copy " + from + " to " + to + ": " + error.message() + "\n", 1);
+  if (error) throw OutputError("alnsimulate: cannot copy " + from + " to " + to + ": " + error.message() + "\n", to);
 }
 
-std::vector<std::vector<int>> observed_rows(const std::vector<PhyTree*>& trees,
-                                            const std::vector<AbsentStretch>& absent_stretches) {
+// Every column's leaf values, before and after the absent stretches.
+std::vector<std::vector<int>> leaf_rows(const ColumnStates& states) {
   std::vector<std::vector<int>> rows;
-  rows.reserve(trees.size());
-  for (PhyTree* tree : trees) rows.push_back(tree->retrieve_leave_values());
+  rows.reserve(states.columns());
+  for (std::size_t c = 0; c < states.columns(); ++c) rows.push_back(states.leaf_values(c));
+  return rows;
+}
+
+std::vector<std::vector<int>> observed_rows(std::vector<std::vector<int>> rows,
+                                            const std::vector<AbsentStretch>& absent_stretches) {
   for (const auto& stretch : absent_stretches) {
     for (long c = stretch.first_column; c <= stretch.last_column; ++c) rows[c][stretch.sequence_id] = absent_value;
   }
@@ -176,17 +176,10 @@ std::vector<std::vector<long>> modelled_from_tos(const std::vector<std::vector<l
   return segments;
 }
 
-std::vector<int> parse_states(const std::string& text) {
-  std::istringstream stream(text);
-  std::vector<int> states;
-  int state = 0;
-  while (stream >> state) states.push_back(state);
-  return states;
-}
-
-void write_truth(const std::string& truth_dir, std::vector<PhyTree*>& trees, const GenerationParameters& parameters,
-                 const std::vector<int>& states, const std::vector<long>& columns, unsigned int seed) {
-  write_file(truth_dir + "rate_states.txt", [&](std::ostream* out) { write_vector_column(states, out); });
+void write_truth(const std::string& truth_dir, const SimulatedColumns& simulated,
+                 const GenerationParameters& parameters, const std::vector<long>& columns, unsigned int seed) {
+  const std::vector<int>& states = simulated.rate_states;
+  write_file(truth_dir + "rate_states.txt", [&](std::ostream* out) { write_vector_column(states, *out); });
   std::ofstream values;
   std::ofstream deletions;
   std::ofstream insertions;
@@ -195,7 +188,7 @@ void write_truth(const std::string& truth_dir, std::vector<PhyTree*>& trees, con
   open_output_file(truth_dir + "deletions.txt", deletions, &std::cerr);
   open_output_file(truth_dir + "insertions.txt", insertions, &std::cerr);
   open_output_file(truth_dir + "bonds.txt", bonds, &std::cerr);
-  output_zvs(trees, &values, &deletions, &insertions, &bonds);
+  write_column_truth(simulated.states, values, deletions, insertions, bonds);
   close_output_file(values, truth_dir + "values.txt");
   close_output_file(deletions, truth_dir + "deletions.txt");
   close_output_file(insertions, truth_dir + "insertions.txt");
@@ -203,11 +196,11 @@ void write_truth(const std::string& truth_dir, std::vector<PhyTree*>& trees, con
 
   std::vector<int> modelled_states;
   for (const long c : columns) modelled_states.push_back(states.at(c));
-  write_file(truth_dir + "modelled_columns.txt", [&](std::ostream* out) { write_vector_column(columns, out); });
+  write_file(truth_dir + "modelled_columns.txt", [&](std::ostream* out) { write_vector_column(columns, *out); });
   write_file(truth_dir + "modelled_rate_states.txt",
-             [&](std::ostream* out) { write_vector_column(modelled_states, out); });
+             [&](std::ostream* out) { write_vector_column(modelled_states, *out); });
   write_file(truth_dir + "modelled_from_tos.txt",
-             [&](std::ostream* out) { write_vectors_two_dim(modelled_from_tos(parameters.from_tos, columns), out); });
+             [&](std::ostream* out) { write_vectors_two_dim(modelled_from_tos(parameters.from_tos, columns), *out); });
   write_file(truth_dir + "parameters.txt", [&](std::ostream* out) {
     write_generation_parameters(parameters, out);
     *out << "seed:\n" << seed << "\n";
@@ -263,27 +256,20 @@ int run_simulation(const SimulateSettings& settings) {
   create_folder(truth_dir);
 
   seed_generator(settings.seed);
-  std::vector<PhyTree*> trees;
-  std::ostringstream state_text;
-  generate_trees(trees, tree.parents, tree.children, tree.lengths, tree.leaf_map, tree.nonempty_values,
-                 parameters.first_root_values, parameters.from_tos, parameters.first_root_weights, parameters.gammas,
-                 parameters.etas, parameters.betas, parameters.thetas, parameters.initial_state_probs,
-                 parameters.state_transitions, parameters.deletion_rates, parameters.insertion_rates,
-                 parameters.mutation_rates, truth_dir + "leaves.txt", nullptr, &state_text);
+  const auto topology = std::make_shared<const TreeTopology>(tree.table);
+  const SimulatedColumns simulated = generate_columns(topology, parameters, model_alphabet().residues);
+  const std::vector<std::vector<int>> leaves = leaf_rows(simulated.states);
+  write_file(truth_dir + "leaves.txt", [&](std::ostream* out) { write_vectors_two_dim(leaves, *out); });
 
-  const std::vector<std::vector<int>> rows = observed_rows(trees, parameters.absent_stretches);
+  const std::vector<std::vector<int>> rows = observed_rows(leaves, parameters.absent_stretches);
   const std::string removed = replaces_case ? remove_lookup_tables(settings.output_dir) : "";
-  write_file(settings.output_dir + "data.txt", [&](std::ostream* out) { write_vectors_two_dim(rows, out); });
+  write_file(settings.output_dir + "data.txt", [&](std::ostream* out) { write_vectors_two_dim(rows, *out); });
   copy_input_file(settings.tree_dir + "tree.txt", settings.output_dir + "tree.txt");
   copy_input_file(settings.tree_dir + "map_from_leave_label_to_seq_id.txt",
                   settings.output_dir + "map_from_leave_label_to_seq_id.txt");
   const std::vector<long> modelled = modelled_columns(rows);
-  write_truth(truth_dir, trees, parameters, parse_states(state_text.str()), modelled, settings.seed);
+  write_truth(truth_dir, simulated, parameters, modelled, settings.seed);
 
-  for (PhyTree*& t : trees) {
-    delete t;
-    t = nullptr;
-  }
   const std::string results_dir = results_folder_of(settings.output_dir);
   if (replaces_case) note_earlier_runs(results_dir);
   if (!results_dir.empty()) create_folder(results_dir);

@@ -17,8 +17,8 @@ struct SimulateSettings {
 // Reads -p/--parameters, -T/--tree, -o/--output, -c/--columns, -s/--seed
 // (each followed by its value), --force and -h/--help. A folder without a trailing
 // "/" gets one. An unknown argument, an option without its value, a value
-// that is not a number of the option's type, or a missing -p, -T or -o ends
-// the run with status -1 and a message naming the argument.
+// that is not a number of the option's type, or a missing -p, -T or -o
+// throws an InputError naming the argument.
 SimulateSettings parse_simulate_options(int argc, const char* const* argv);
 
 // The text printed by --help: every option and every file, with examples.
@@ -31,8 +31,8 @@ std::string simulate_usage_text();
 // (copies of the tree folder's), "data.txt" (the leaf values, absent
 // stretches applied) and the truth in "truth/". An output folder
 // ROOT/data/NAME/ also gets its results folder ROOT/results/NAME/. Returns
-// 0; every failure ends the process with a message (status -1 for the
-// command line and input, 1 for output files).
+// 0; every failure throws an Error (an InputError for the command line and
+// the input, an OutputError for the output files).
 int run_simulation(const SimulateSettings& settings);
 
 // parse_simulate_options, then --help or run_simulation.

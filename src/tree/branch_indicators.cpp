@@ -1,6 +1,6 @@
 #include "tree/branch_indicators.h"
 
-#include "io/fatal.h"
+#include "io/errors.h"
 #include "random/sampler.h"
 
 namespace {
@@ -21,8 +21,8 @@ int draw_bond(int parent_value, double no_mutation, const std::vector<int>& all_
 
 // A residue under an empty parent would be an insertion inside the tree,
 // which the model does not have.
-void set_branch_indicators(Node& node, int parent_value, double no_mutation, const std::vector<int>& all_value_index,
-                           const std::vector<double>& freqs) {
+void set_branch_indicators(NodeState& node, int parent_value, double no_mutation,
+                           const std::vector<int>& all_value_index, const std::vector<double>& freqs) {
   const int value = node.value;
   if (parent_value == 0) {
     node.deletion = -1;
@@ -30,7 +30,7 @@ void set_branch_indicators(Node& node, int parent_value, double no_mutation, con
     if (value == 0) node.insertion = 0;
     if (is_residue(value)) {
       node.insertion = 1;
-      fatal("insertion inside a tree occurs unexpectedly!", -1);
+      throw InternalError("insertion inside a tree occurs unexpectedly!");
     }
   } else if (is_residue(parent_value)) {
     node.insertion = -1;
@@ -39,7 +39,8 @@ void set_branch_indicators(Node& node, int parent_value, double no_mutation, con
       node.bond = -1;
     } else if (is_residue(value)) {
       node.deletion = 0;
-      node.bond = value != parent_value ? 0 : draw_bond(parent_value, no_mutation, all_value_index, freqs);
+      node.bond = static_cast<std::int8_t>(
+          value != parent_value ? 0 : draw_bond(parent_value, no_mutation, all_value_index, freqs));
     }
   }
 }

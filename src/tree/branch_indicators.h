@@ -3,7 +3,7 @@
 #include <cmath>
 #include <vector>
 
-#include "tree/node.h"
+#include "tree/column_states.h"
 
 // Probability that no mutation event happens on a branch of this length:
 // exp(rate * -1.0 * length), the exponent formed in exactly this order.
@@ -15,7 +15,7 @@ inline double no_mutation_probability(double mutation_rate, double length) {
 // `node` from its parent's value and its own (already final) value. Where
 // both hold the same residue the bond is drawn (one rand() value) from the
 // weights ((1 - no_mutation) * freqs[value - 1], no_mutation). A residue
-// below an empty parent ends the run with "insertion inside a tree occurs
-// unexpectedly!" and status -1. Combinations outside 0..4 change nothing.
-void set_branch_indicators(Node& node, int parent_value, double no_mutation, const std::vector<int>& all_value_index,
-                           const std::vector<double>& freqs);
+// below an empty parent throws an InternalError "insertion inside a tree
+// occurs unexpectedly!". Combinations outside 0..4 change nothing.
+void set_branch_indicators(NodeState& node, int parent_value, double no_mutation,
+                           const std::vector<int>& all_value_index, const std::vector<double>& freqs);

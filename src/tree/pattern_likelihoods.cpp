@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "io/fatal.h"
+#include "io/errors.h"
 #include "io/string_conversion.h"
 #include "numerics/exp_kernels.h"
 
@@ -74,11 +74,11 @@ void PatternLikelihoods::prepare(const TreeTopology& topology, TransProbs& trans
     const int label = topology.label(static_cast<int>(node));
     const auto& p = matrices.at(label - 1);
     if (p.size() != n_states) {
-      fatal("internal error: the branch matrix above node " + to_string(label) + " is not 5 x 5\n", -1);
+      throw InternalError("internal error: the branch matrix above node " + to_string(label) + " is not 5 x 5\n");
     }
     for (int s = 0; s < n_states; ++s) {
       if (p[s].size() != n_states) {
-        fatal("internal error: the branch matrix above node " + to_string(label) + " is not 5 x 5\n", -1);
+        throw InternalError("internal error: the branch matrix above node " + to_string(label) + " is not 5 x 5\n");
       }
       for (int j = 0; j < n_states; ++j) _log_p[node][s * n_states + j] = std::log(p[s][j]);
     }
@@ -90,7 +90,7 @@ void PatternLikelihoods::prepare(const TreeTopology& topology, TransProbs& trans
       PatternTables tables;
       tables.subtree_lik.fill(0.0);
       tables.valid = static_cast<std::uint8_t>(1u << value);
-      child_message(tables, leaf, _leaf_messages[leaf][value], nullptr);
+      child_message(tables, leaf, _leaf_messages[leaf][value]);
     }
     _leaf_messages[leaf][absent_value] = factor_one();
   }

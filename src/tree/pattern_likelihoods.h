@@ -55,11 +55,12 @@ struct PatternTables {
 };
 
 // The bottom-up pass of one (segment, rate state) over the patterns of the
-// segment, with exactly the arithmetic of PhyTree::bottomup: the same
-// candidates, the same maxima, the same exponentials and logarithms, the sums
-// in the same order, so every table is bit-identical to what a column's own
-// pass would leave in its nodes. The branch logarithms are taken once here
-// instead of once per node and state in every column.
+// segment, with exactly the arithmetic of the pruning recursion on one column
+// (tests/support/reference_likelihood.h): the same candidates, the same
+// maxima, the same exponentials and logarithms, the sums in the same order,
+// so every table is bit-identical to what a column's own pass would give.
+// The branch logarithms are taken once here instead of once per node and
+// state in every column.
 class PatternLikelihoods {
  public:
   // Takes the logs of the branch matrices (5 x 5 each, rows and columns the
@@ -74,7 +75,10 @@ class PatternLikelihoods {
   const PatternTables& tables(std::size_t slot) const { return _tables[slot]; }
 
  private:
-  void child_message(const PatternTables& child, int child_node, ChildMessage& message, double* weights_out) const;
+  // The child's factor for every parent state; with `weights_out`, also the
+  // child's top-down weights.
+  void child_message(const PatternTables& child, int child_node, ChildMessage& message,
+                     double* weights_out = nullptr) const;
   const ChildMessage& message_of(const TreeTopology& topology, const SubtreePatterns& patterns,
                                  const PatternSlots& slots, int node, int id) const;
 

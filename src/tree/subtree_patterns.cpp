@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <unordered_map>
 
-#include "io/fatal.h"
+#include "io/errors.h"
 #include "io/string_conversion.h"
 
 namespace {
@@ -12,25 +12,28 @@ constexpr int absent_value = 5;
 
 }  // namespace
 
-SubtreePatterns::SubtreePatterns(const TreeTopology& topology, const std::vector<PhyTree*>& trees)
-    : _columns(trees.size()), _nodes(topology.size()), _ids(_columns * _nodes, 0), _child_ids(_nodes), _absent(_nodes) {
+SubtreePatterns::SubtreePatterns(const ColumnStates& states)
+    : _columns(states.columns()),
+      _nodes(states.topology().size()),
+      _ids(_columns * _nodes, 0),
+      _child_ids(_nodes),
+      _absent(_nodes) {
+  const TreeTopology& topology = states.topology();
   for (const int leaf : topology.leaves()) {
     for (int value = 0; value <= absent_value; ++value) _absent[leaf].push_back(value == absent_value ? 1 : 0);
   }
   std::vector<std::unordered_map<std::uint64_t, int>> seen(_nodes);
   for (std::size_t column = 0; column < _columns; ++column) {
-    const PhyTree& tree = *trees[column];
     std::int32_t* ids = &_ids[column * _nodes];
     // Children before parents: the breadth-first numbers downwards.
     for (int node = static_cast<int>(_nodes) - 1; node >= 0; --node) {
-      const Node& tree_node = *tree.nodes.at(topology.label(node));
+      const int value = states.at(column, topology.label(node)).value;
       if (topology.is_leaf(node)) {
-        if (tree_node.value < 0 || tree_node.value > absent_value) {
-          fatal("internal error: leaf value " + to_string(tree_node.value) + " of column " + to_string(column) +
-                    " is outside 0..5\n",
-                -1);
+        if (value < 0 || value > absent_value) {
+          throw InternalError("internal error: leaf value " + to_string(value) + " of column " + to_string(column) +
+                              " is outside 0..5\n");
         }
-        ids[node] = tree_node.value;
+        ids[node] = value;
         continue;
       }
       const int first = ids[topology.first_child(node)];
@@ -44,11 +47,11 @@ SubtreePatterns::SubtreePatterns(const TreeTopology& topology, const std::vector
         _absent[node].push_back(both_absent ? 1 : 0);
       }
       ids[node] = found->second;
-      if ((tree_node.value == absent_value) != absent(node, ids[node])) {
-        fatal("internal error: node " + to_string(topology.label(node)) + " of column " + to_string(column) +
-                  " has value " + to_string(tree_node.value) + ", but the leaves below it say it is " +
-                  (absent(node, ids[node]) ? "absent" : "present") + "\n",
-              -1);
+      if ((value == absent_value) != absent(node, ids[node])) {
+        throw InternalError("internal error: node " + to_string(topology.label(node)) + " of column " +
+                            to_string(column) + " has value " + to_string(value) +
+                            ", but the leaves below it say it is " + (absent(node, ids[node]) ? "absent" : "present") +
+                            "\n");
       }
     }
   }

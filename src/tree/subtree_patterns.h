@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "tree/phy_tree.h"
+#include "tree/column_states.h"
 #include "tree/tree_topology.h"
 
 // Which columns look alike below each node. The likelihood tables of a node
@@ -19,10 +19,10 @@
 // pattern is the root's id.
 class SubtreePatterns {
  public:
-  // Reads the leaf values of every column's tree (all of the same shape as
-  // `topology`) and checks that each internal node is absent (value 5)
-  // exactly when all leaves below it are; anything else ends the run.
-  SubtreePatterns(const TreeTopology& topology, const std::vector<PhyTree*>& trees);
+  // Reads the leaf values of every column and checks that each internal
+  // node is absent (value 5) exactly when all leaves below it are; anything
+  // else is an InternalError.
+  explicit SubtreePatterns(const ColumnStates& states);
 
   std::size_t columns() const { return _columns; }
   int id(std::size_t column, int node) const { return _ids[column * _nodes + node]; }

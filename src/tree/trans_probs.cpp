@@ -6,17 +6,15 @@ namespace {
 constexpr double probability_floor = 2.2250738585072014e-308;
 }
 
-TransProbs::TransProbs(const std::vector<double>& freqs, double deletion_rate, double insertion_rate,
-                       double mutation_rate, const std::vector<int>& nonempty_values, const std::vector<int>& children,
-                       const std::vector<double>& lengths)
-    : _trans_probs(lengths.size()) {
-  const std::size_t n = nonempty_values.size();
-  for (std::size_t b = 0; b < children.size() && b < lengths.size(); ++b) {
-    const double t = lengths[b];
-    const double p_del = 1 - std::exp(-deletion_rate * t);
-    const double p_ins = 1 - std::exp(-insertion_rate * t);
-    const double p_mut = 1 - std::exp(-mutation_rate * t);
-    auto& matrix = _trans_probs.at(children[b] - 1);
+TransProbs::TransProbs(const TreeTopology& tree, const std::vector<double>& freqs, const StateRates& rates)
+    : _trans_probs(tree.size() - 1) {
+  const std::size_t n = freqs.size();
+  for (std::size_t node = 1; node < tree.size(); ++node) {
+    const double t = tree.length(static_cast<int>(node));
+    const double p_del = 1 - std::exp(-rates.deletion * t);
+    const double p_ins = 1 - std::exp(-rates.insertion * t);
+    const double p_mut = 1 - std::exp(-rates.mutation * t);
+    auto& matrix = _trans_probs.at(tree.label(static_cast<int>(node)) - 1);
     matrix.resize(n + 1);
     for (auto& row : matrix) row.assign(n + 1, 0.0);
     // The complements are taken of the computed probabilities and the
@@ -26,7 +24,7 @@ TransProbs::TransProbs(const std::vector<double>& freqs, double deletion_rate, d
     for (std::size_t i = 0; i < n; ++i) {
       matrix[i + 1][0] = p_del;
       for (std::size_t j = 0; j < n; ++j) {
-        if (nonempty_values[j] == nonempty_values[i]) {
+        if (j == i) {
           matrix[i + 1][j + 1] = (p_mut * freqs[j] + (1 - p_mut)) * (1 - p_del);
         } else {
           matrix[i + 1][j + 1] = (p_mut * (1 - p_del)) * freqs[j];

@@ -2,10 +2,14 @@
 
 #include <vector>
 
+#include "tree/model_parameters.h"
+#include "tree/tree_topology.h"
+
 // Per-branch transition matrices for one set of event rates and value
 // frequencies. The matrix of the branch above the node labelled b is entry
 // b - 1; it is (n+1) x (n+1), row = parent value, column = child value, with
-// row/column 0 the empty value and k+1 the value nonempty_values[k].
+// row/column 0 the empty value and k+1 the residue k+1, n the number of
+// frequencies.
 // A residue is deleted with probability 1 - exp(-delta t); an empty position
 // receives an inserted residue (drawn from the frequencies) with probability
 // 1 - exp(-iota t); a kept residue mutates by the equal-input model with
@@ -15,9 +19,7 @@
 // exact identity, and every change of value across it has probability 0.
 class TransProbs {
  public:
-  TransProbs(const std::vector<double>& freqs, double deletion_rate, double insertion_rate, double mutation_rate,
-             const std::vector<int>& nonempty_values, const std::vector<int>& children,
-             const std::vector<double>& lengths);
+  TransProbs(const TreeTopology& tree, const std::vector<double>& freqs, const StateRates& rates);
 
   std::vector<std::vector<std::vector<double>>>& get_trans_probs() { return _trans_probs; }
 

@@ -4,7 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "tree/phy_tree.h"
+#include "tree/column_states.h"
+#include "tree/tree_topology.h"
 
 // A branch of length 0 carries no event, and the model has no insertion
 // inside the tree. A column whose leaf values cannot arise that way (a gap
@@ -15,18 +16,19 @@
 // The child label of the branch of length 0 that needs an event in `column`
 // (indexed by sequence id) on the tree `shape`: 0 when the column can evolve
 // without one, -1 when no single such branch is to blame (several need one).
-int zero_length_branch_needing_an_event(const PhyTree& shape, const std::vector<int>& column);
+int zero_length_branch_needing_an_event(const TreeTopology& shape, const std::vector<int>& column);
 
-// The parsimony start of PhyTree::init_nodes knows nothing of lengths and may
+// The parsimony start (initialise_column) knows nothing of lengths and may
 // put an event on a branch of length 0, and a root value that the leaves
-// below such branches rule out. Where it did, this gives the internal nodes
-// values that need no such event (keeping every value that needs none, then
-// preferring the parent's value) and sets every indicator from the values.
-// Draws nothing; a tree without branches of length 0 is left as it is.
-void keep_zero_length_branches_without_events(PhyTree& tree);
+// below such branches rule out. Where it did, this gives the column's
+// internal nodes values that need no such event (keeping every value that
+// needs none, then preferring the parent's value) and sets every indicator
+// from the values. Draws nothing; a tree without branches of length 0 is left
+// as it is.
+void keep_zero_length_branches_without_events(ColumnStates& states, std::size_t column);
 
-// Ends the run with status -1 and a message naming `data_path`, the line of
-// the column and the branch, at the first column of `alignment` (whose file
-// lines are `lines`) that needs an event on a branch of length 0.
-void check_zero_length_branches(const PhyTree& shape, const std::vector<std::vector<int>>& alignment,
+// Throws an InputError naming `data_path`, the line of the column and the
+// branch, at the first column of `alignment` (whose file lines are `lines`)
+// that needs an event on a branch of length 0.
+void check_zero_length_branches(const TreeTopology& shape, const std::vector<std::vector<int>>& alignment,
                                 const std::vector<std::size_t>& lines, const std::string& data_path);

@@ -77,7 +77,7 @@ void CollapsedChain::refresh_scales() {
   }
 }
 
-double CollapsedChain::log_likelihood() { return forward(-1, nullptr, _model.state_transitions, _alpha); }
+double CollapsedChain::log_likelihood() { return forward(Replacement{}, _model.state_transitions, _alpha); }
 
 double CollapsedChain::candidate_log_likelihood(int rate_state, const LikelihoodEngine& engine,
                                                 const std::vector<std::vector<double>>* state_transitions) {
@@ -86,7 +86,7 @@ double CollapsedChain::candidate_log_likelihood(int rate_state, const Likelihood
   _candidate_state = rate_state;
   _candidate_has_transitions = state_transitions != nullptr;
   if (_candidate_has_transitions) _candidate_transitions = *state_transitions;
-  return forward(rate_state, &_candidate_roots,
+  return forward({rate_state, &_candidate_roots},
                  _candidate_has_transitions ? _candidate_transitions : _model.state_transitions, _candidate_alpha);
 }
 
@@ -94,7 +94,7 @@ double CollapsedChain::candidate_log_likelihood(const std::vector<std::vector<do
   _candidate_transitions = state_transitions;
   _candidate_has_transitions = true;
   _candidate_state = -1;
-  return forward(-1, nullptr, _candidate_transitions, _candidate_alpha);
+  return forward(Replacement{}, _candidate_transitions, _candidate_alpha);
 }
 
 void CollapsedChain::accept_candidate() {
@@ -122,8 +122,9 @@ std::size_t CollapsedChain::segment_of(long column) const {
 // the inner sum over r first (the same for every k), in increasing order.
 // The normalisers are multiplied up and their log taken only when the
 // product leaves [1e-200, 1e200].
-double CollapsedChain::forward(int replaced_state, const std::vector<ScaledRoot>* replaced,
-                               const std::vector<std::vector<double>>& a, std::vector<double>& alpha) const {
+double CollapsedChain::forward(const Replacement& replacement, const std::vector<std::vector<double>>& a,
+                               std::vector<double>& alpha) const {
+  const int replaced_state = replacement.state;
   const int width = _states * n_values;
   alpha.assign(static_cast<std::size_t>(_columns) * width, 0.0);
   double log_likelihood = 0.0;
@@ -134,7 +135,7 @@ double CollapsedChain::forward(int replaced_state, const std::vector<ScaledRoot>
       const ScaledRoot* roots[max_states];
       bool possible = false;
       for (int k = 0; k < _states; ++k) {
-        roots[k] = k == replaced_state ? &(*replaced)[c] : &_roots[k][c];
+        roots[k] = k == replaced_state ? &(*replacement.roots)[c] : &_roots[k][c];
         possible = possible || roots[k]->possible;
       }
       if (!possible) return minus_infinity;

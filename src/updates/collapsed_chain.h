@@ -69,15 +69,18 @@ class CollapsedChain {
     bool possible;
   };
   static ScaledRoot scaled(const PatternTables& root);
-  const double* now_of(const std::vector<double>& alpha, long column) const {
-    return column < 0 ? nullptr : &alpha[static_cast<std::size_t>(column) * _states * 5];
-  }
   // Per column, the largest shift over the current rate states and each
   // state's factor exp(shift - largest), so that a forward pass needs no
   // exponential for the states it does not replace.
   void refresh_scales();
-  double forward(int replaced_state, const std::vector<ScaledRoot>* replaced,
-                 const std::vector<std::vector<double>>& transitions, std::vector<double>& alpha) const;
+  // One rate state's root likelihoods taken from elsewhere (a candidate's);
+  // by default none.
+  struct Replacement {
+    int state = -1;
+    const std::vector<ScaledRoot>* roots = nullptr;
+  };
+  double forward(const Replacement& replacement, const std::vector<std::vector<double>>& transitions,
+                 std::vector<double>& alpha) const;
   std::size_t segment_of(long column) const;
 
   CollapsedChainModel _model;

@@ -1,10 +1,10 @@
 #include "updates/dirichlet_updates.h"
 
 #include <cmath>
-#include <iostream>
+#include <sstream>
 #include <stdexcept>
 
-#include "io/fatal.h"
+#include "io/errors.h"
 #include "io/vector_writers.h"
 #include "random/variates.h"
 
@@ -12,20 +12,8 @@ namespace {
 
 bool is_residue(int value) { return value >= 1 && value <= 4; }
 
-// The columns' values and indicators as the counts read them: from every
-// column's tree, or from the compact states (the same numbers).
-class TreeColumns {
- public:
-  explicit TreeColumns(std::vector<PhyTree*>& trees) : _trees(trees) {}
-  int root_value(long column) const { return _trees.at(column)->root->value; }
-  std::vector<int> leaf_values(long column) const { return _trees.at(column)->retrieve_leave_values(); }
-  std::size_t nodes(long column) const { return _trees.at(column)->nodes.size(); }
-  const Node& node(long column, std::size_t label) const { return *_trees.at(column)->nodes[label]; }
-
- private:
-  std::vector<PhyTree*>& _trees;
-};
-
+// The columns' values and indicators as the counts read them, with every
+// column checked against the alignment.
 class StateColumns {
  public:
   explicit StateColumns(const ColumnStates& states) : _states(states) {}
@@ -52,23 +40,24 @@ class StateColumns {
 // The model keeps a root non-empty for good once it is: root emptying and
 // re-filling probabilities are fixed at zero. A change either way means the
 // ancestral values are corrupt, so the run stops. The non-empty to empty case
-// also shows the offending column on standard output.
+// also shows the offending column: the empty root value, then its leaves.
 template <class Columns>
 void check_root_transition(const Columns& columns, long column, int previous, int current) {
   if (is_residue(previous) && current == 0) {
-    std::cout << current;
-    write_vector_row(columns.leaf_values(column), &std::cout);
-    std::cout.flush();
-    fatal("transition from non-empty to empty occurs unexpectedly! \n", -1);
+    std::ostringstream shown;
+    shown << current;
+    write_vector_row(columns.leaf_values(column), shown);
+    throw InternalError(shown.str() + "transition from non-empty to empty occurs unexpectedly! \n");
   }
-  if (previous == 0 && is_residue(current)) fatal("transition from empty to non-empty occurs unexpectedly! \n", -1);
+  if (previous == 0 && is_residue(current))
+    throw InternalError("transition from empty to non-empty occurs unexpectedly! \n");
 }
 
 // Each entry divided by the sum of all entries, separated by " ", ended by "\n".
-void write_normalised_row(const std::vector<double>& counts, std::ostream* out) {
+void write_normalised_row(const std::vector<double>& counts, std::ostream& out) {
   double total = 0.0;
   for (const double count : counts) total += count;
-  for (std::size_t j = 0; j < counts.size(); ++j) *out << counts[j] / total << (j + 1 == counts.size() ? "\n" : " ");
+  for (std::size_t j = 0; j < counts.size(); ++j) out << counts[j] / total << (j + 1 == counts.size() ? "\n" : " ");
 }
 
 // A node whose residue arose on its own branch: inserted below an empty
@@ -79,9 +68,12 @@ bool holds_new_residue(const NodeFields& node) {
 }
 
 template <class Columns>
-void sample_betas_from(const Columns& columns, const std::vector<std::vector<long>>& from_tos,
-                       std::vector<std::vector<std::vector<double>>>& betas, int n,
-                       const std::vector<int>& nonempty_value_index, std::ostream* out) {
+void sample_betas_from(const Columns& columns, Segmentation& segmentation, std::ostream& out) {
+  const std::vector<std::vector<long>>& from_tos = segmentation.from_tos;
+  const std::vector<int>& nonempty_value_index = model_alphabet().residue_index;
+  const int n = model_alphabet().residue_count();
+  auto& betas = segmentation.betas;
+  betas.assign(from_tos.size(), std::vector<std::vector<double>>(n));
   for (std::size_t s = 0; s < from_tos.size(); ++s) {
     // Pseudo-count 1 in every cell: the flat Dirichlet prior of every row.
     std::vector<std::vector<double>> counts(n, std::vector<double>(n, 1.0));
@@ -96,17 +88,18 @@ void sample_betas_from(const Columns& columns, const std::vector<std::vector<lon
         counts.at(nonempty_value_index.at(previous)).at(nonempty_value_index.at(current)) += 1.0;
       }
     }
-    if (out != nullptr) {
-      for (const auto& row : counts) write_normalised_row(row, out);
-    }
+    for (const auto& row : counts) write_normalised_row(row, out);
     for (int i = 0; i < n; ++i) betas.at(s).at(i) = sample_dirichlet(1, counts[i])[0];
   }
 }
 
 template <class Columns>
-void sample_thetas_from(const Columns& columns, const std::vector<std::vector<long>>& from_tos,
-                        std::vector<std::vector<double>>& thetas, int n, const std::vector<int>& nonempty_value_index,
-                        std::ostream* out) {
+void sample_thetas_from(const Columns& columns, Segmentation& segmentation, std::ostream& out) {
+  const std::vector<std::vector<long>>& from_tos = segmentation.from_tos;
+  const std::vector<int>& nonempty_value_index = model_alphabet().residue_index;
+  const int n = model_alphabet().residue_count();
+  auto& thetas = segmentation.thetas;
+  thetas.assign(from_tos.size(), std::vector<double>());
   for (std::size_t s = 0; s < from_tos.size(); ++s) {
     std::vector<double> counts(n, 1.0);
     for (long c = from_tos[s].at(0); c <= from_tos[s].at(1); ++c) {
@@ -120,48 +113,17 @@ void sample_thetas_from(const Columns& columns, const std::vector<std::vector<lo
         if (holds_new_residue(node)) counts.at(nonempty_value_index.at(node.value)) += 1.0;
       }
     }
-    if (out != nullptr) write_normalised_row(counts, out);
+    write_normalised_row(counts, out);
     thetas.at(s) = sample_dirichlet(1, counts)[0];
   }
 }
 
 }  // namespace
 
-void sample_gammas_etas_betas(std::vector<PhyTree*>& trees, const std::vector<std::vector<long>>& from_tos,
-                              std::vector<std::vector<std::vector<double>>>& betas, int n,
-                              const std::vector<int>& nonempty_value_index, std::ostream* out) {
-  sample_betas_from(TreeColumns(trees), from_tos, betas, n, nonempty_value_index, out);
+void sample_betas(const ColumnStates& states, Segmentation& segmentation, std::ostream& out) {
+  sample_betas_from(StateColumns(states), segmentation, out);
 }
 
-void sample_gammas_etas_betas(const ColumnStates& states, const std::vector<std::vector<long>>& from_tos,
-                              std::vector<std::vector<std::vector<double>>>& betas, int n,
-                              const std::vector<int>& nonempty_value_index, std::ostream* out) {
-  sample_betas_from(StateColumns(states), from_tos, betas, n, nonempty_value_index, out);
-}
-
-void sample_thetas(std::vector<PhyTree*>& trees, const std::vector<std::vector<long>>& from_tos,
-                   std::vector<std::vector<double>>& thetas, int n, const std::vector<int>& nonempty_value_index,
-                   std::ostream* out) {
-  sample_thetas_from(TreeColumns(trees), from_tos, thetas, n, nonempty_value_index, out);
-}
-
-void sample_thetas(const ColumnStates& states, const std::vector<std::vector<long>>& from_tos,
-                   std::vector<std::vector<double>>& thetas, int n, const std::vector<int>& nonempty_value_index,
-                   std::ostream* out) {
-  sample_thetas_from(StateColumns(states), from_tos, thetas, n, nonempty_value_index, out);
-}
-
-std::vector<double> sample_cluster_proportions(const std::vector<std::vector<long>>& clusters, double& log_density,
-                                               std::ostream* out, bool add_log_density) {
-  std::vector<double> parameters;
-  parameters.reserve(clusters.size());
-  for (const auto& members : clusters) parameters.push_back(1.0 + static_cast<double>(members.size()));
-  std::vector<double> proportions = sample_dirichlet(1, parameters)[0];
-  write_vector_row(parameters, out);
-  if (add_log_density) {
-    for (std::size_t k = 0; k < parameters.size(); ++k) {
-      log_density += (parameters[k] - 1) * std::log(proportions[k]);
-    }
-  }
-  return proportions;
+void sample_thetas(const ColumnStates& states, Segmentation& segmentation, std::ostream& out) {
+  sample_thetas_from(StateColumns(states), segmentation, out);
 }

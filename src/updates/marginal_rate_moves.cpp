@@ -106,8 +106,9 @@ const MarginalRateMoves::Tuning& MarginalRateMoves::tuning(int event, int rate_s
 
 bool MarginalRateMoves::near_zero(double rate) const { return rate * _total_length < near_zero_events; }
 
-void MarginalRateMoves::sweep(long iteration, LikelihoodEngine& engine, CollapsedChain& chain, EventRates rates) {
-  MarginalState state{engine, chain, rates, chain.log_likelihood()};
+void MarginalRateMoves::sweep(long iteration, MarginalState state) {
+  CollapsedChain& chain = state.chain;
+  state.log_likelihood = chain.log_likelihood();
   for (int round = 0; round < _moves_per_rate; ++round) {
     for (const int event : {deletion_event, mutation_event}) {
       for (int s = 0; s < _rate_states; ++s) move(iteration, event, s, state);
@@ -155,11 +156,12 @@ bool MarginalRateMoves::move_transition_row(long iteration, int row, CollapsedCh
 }
 
 bool MarginalRateMoves::move(long iteration, RateKernel kernel, int event, int rate_state, MarginalState& state) {
-  EventRates& rates = state.rates;
+  const EventRates& rates = *state.rates;
   LikelihoodEngine& engine = state.engine;
   CollapsedChain& chain = state.chain;
   double& log_likelihood = state.log_likelihood;
-  std::vector<double>& moved = event == deletion_event ? rates.deletion : rates.mutation;
+  // Read through the run's rates, which accept_candidate() changes.
+  const std::vector<double>& moved = event == deletion_event ? rates.deletion : rates.mutation;
   const auto s = static_cast<std::size_t>(rate_state);
   const double x = moved.at(s);
   const double y = std::log(x);
@@ -183,7 +185,7 @@ bool MarginalRateMoves::move(long iteration, RateKernel kernel, int event, int r
   if (inside_support(x_new)) {
     const double deletion = event == deletion_event ? x_new : rates.deletion.at(s);
     const double mutation = event == mutation_event ? x_new : rates.mutation.at(s);
-    engine.evaluate_candidate(rate_state, deletion, rates.insertion.at(s), mutation);
+    engine.evaluate_candidate(state.segmentation, rate_state, {deletion, rates.insertion.at(s), mutation});
     // The tilt moves the rate state's share of the path against its rate: a
     // faster state takes fewer columns.
     std::vector<std::vector<double>> tilted;
@@ -206,9 +208,8 @@ bool MarginalRateMoves::move(long iteration, RateKernel kernel, int event, int r
       accepted = log_ratio >= 0 || std::log(sample_unif(1, 0.0, 1.0)[0]) < log_ratio;
     }
     if (accepted) {
-      engine.accept_candidate();
+      engine.accept_candidate(state.rates);
       chain.accept_candidate();
-      moved[s] = x_new;
       log_likelihood = log_likelihood_new;
     }
   }

@@ -3,22 +3,17 @@
 #include <vector>
 
 #include "tree/likelihood_engine.h"
+#include "tree/model_parameters.h"
 #include "updates/collapsed_chain.h"
 
-// The event rates of every rate state, as the run holds them.
-struct EventRates {
-  std::vector<double>& deletion;
-  std::vector<double>& insertion;
-  std::vector<double>& mutation;
-};
-
-// What a move reads and changes: the engine's tables (of `rates`), the chain
-// (model, transition matrix, forward vectors), the rates, and ln P(data) at
-// them.
+// What a move reads and changes: the engine's tables (of `segmentation` and
+// `rates`), the chain (model, transition matrix, forward vectors), the
+// rates, and ln P(data) at them.
 struct MarginalState {
   LikelihoodEngine& engine;
   CollapsedChain& chain;
-  EventRates rates;
+  const Versioned<Segmentation>& segmentation;
+  Versioned<EventRates>& rates;
   double log_likelihood;
 };
 
@@ -75,12 +70,13 @@ class MarginalRateMoves {
 
   // moves_per_rate rounds: a move on every rate, deletion rates of states
   // 0..K-1 then mutation rates, then three moves on every row of the
-  // transition matrix, rows in order. The engine must hold the
-  // tables of `rates` (evaluate() called with them); it holds the tables of
-  // the rates left in `rates` afterwards, and `chain` the model loaded (with
-  // the transition matrix the moves leave) and its forward vectors for those
-  // rates (for CollapsedChain::draw_path).
-  void sweep(long iteration, LikelihoodEngine& engine, CollapsedChain& chain, EventRates rates);
+  // transition matrix, rows in order. The state's engine must hold the
+  // tables of its segmentation and rates (evaluate() called with them), and
+  // its chain the model loaded from them (its log_likelihood is ignored); the
+  // engine holds the tables of the rates left in the state's rates
+  // afterwards, and the chain the transition matrix the moves leave and its
+  // forward vectors for those rates (for CollapsedChain::draw_path).
+  void sweep(long iteration, MarginalState state);
   // One move of one rate (event 0: deletion, 2: mutation) of one rate state,
   // its kernel drawn with the fixed shares; `state.log_likelihood` follows.
   // Returns whether the proposal was accepted.

@@ -5,48 +5,27 @@
 #include <ios>
 #include <stdexcept>
 
+#include "io/diagnostics.h"
 #include "random/variates.h"
 
 namespace {
 
-// Diagnostic and verbose lines use two significant decimals in scientific
-// notation; the setting stays on the stream afterwards.
+// Diagnostic lines use two significant decimals in scientific notation; the
+// setting stays on the stream afterwards.
 std::ostream& short_scientific(std::ostream& out) { return out << std::scientific << std::setprecision(2); }
 
 }  // namespace
 
-RateSampler::RateSampler(int event_type, int steps_per_call, int /*rate_state*/)
+RateSampler::RateSampler(int event_type, int steps_per_call)
     : _event_type(event_type), _steps_per_call(steps_per_call) {}
 
 // The indicator that describes this sampler's event on the branch above a node:
 // `deletion` and `insertion` are 1 for the event, `bond` is 0 for a mutation.
-template <class NodeFields>
-int RateSampler::_event_indicator(const NodeFields& node) const {
+int RateSampler::_event_indicator(const NodeState& node) const {
   if (_event_type == _deletion_code) return node.deletion;
   if (_event_type == _insertion_code) return node.insertion;
   if (_event_type == _mutation_code) return node.bond == -1 ? -1 : 1 - node.bond;
   return -1;
-}
-
-double RateSampler::compute_initial_rate(std::vector<PhyTree*>& trees, const std::vector<long>& columns,
-                                         double mean_length, bool verbose, std::ostream* out) {
-  return _count_events(
-      trees.at(0)->nodes.size(), [&](int b) { return trees.at(0)->nodes.at(b)->length; },
-      [&](long column, int b) -> const Node& { return *trees.at(column)->nodes.at(b); }, columns, mean_length, verbose,
-      out);
-}
-
-double RateSampler::compute_initial_rate(const ColumnStates& states, const std::vector<long>& columns,
-                                         double mean_length, bool verbose, std::ostream* out) {
-  return _count_events(
-      states.nodes(), [&](int b) { return states.length(b); },
-      [&](long column, int b) -> const NodeState& {
-        if (column < 0 || static_cast<std::size_t>(column) >= states.columns()) {
-          throw std::out_of_range("column beyond the alignment");
-        }
-        return states.at(static_cast<std::size_t>(column), b);
-      },
-      columns, mean_length, verbose, out);
 }
 
 RateSampler::Tuning RateSampler::tuning() const {
@@ -66,29 +45,33 @@ void RateSampler::restore_tuning(const Tuning& tuning) {
   _acceptance_window.assign(tuning.acceptance_window.begin(), tuning.acceptance_window.end());
 }
 
-template <class LengthOf, class NodeAt>
-double RateSampler::_count_events(std::size_t node_count, const LengthOf& length_of, const NodeAt& node_at,
-                                  const std::vector<long>& columns, double mean_length, bool verbose,
-                                  std::ostream* out) {
+double RateSampler::compute_initial_rate(const ColumnStates& states, const std::vector<long>& columns,
+                                         double mean_length) {
+  std::ostream* out = diagnostics();
+  for (const long column : columns) {
+    if (column < 0 || static_cast<std::size_t>(column) >= states.columns()) {
+      throw std::out_of_range("column beyond the alignment");
+    }
+  }
   _total_events = 0.0;
   _exposure = 0.0;
   double no_event_total = 0.0;
-  _node_count = static_cast<int>(node_count);
+  _node_count = static_cast<int>(states.nodes());
   _branch_lengths.assign(_node_count, 0.0);
   _event_counts.assign(_node_count, 0.0);
 
   for (int b = 1; b < _node_count; ++b) {
-    _branch_lengths[b] = length_of(b);
+    _branch_lengths[b] = states.topology().length_above(b);
     double no_events = 0.0;
     for (const long column : columns) {
-      const int indicator = _event_indicator(node_at(column, b));
+      const int indicator = _event_indicator(states.at(static_cast<std::size_t>(column), b));
       if (indicator == 1) _event_counts[b] += 1;
       if (indicator == 0) no_events += 1;
     }
     _total_events = _total_events + _event_counts[b];
     _exposure = _exposure + no_events * _branch_lengths[b];
     no_event_total = no_event_total + no_events;
-    if (out != nullptr && verbose) {
+    if (out != nullptr) {
       short_scientific(*out) << _event_counts[b] << "\t" << no_events * _branch_lengths[b] << "\t" << _branch_lengths[b]
                              << "\t" << no_events << "\n";
     }
@@ -126,8 +109,7 @@ double RateSampler::_event_log_ratio(double x_new, double x) const {
   return ratio;
 }
 
-double RateSampler::sample_rate(double x, double& out_value, std::ostream* trace, std::ostream* diag, bool log_prior,
-                                bool verbose) {
+RateSampler::Draw RateSampler::sample_rate(double x) {
   const double x0 = x;
   const double posterior_rate = _exposure + _prior_rate;
   int steps_done = 0;
@@ -136,7 +118,7 @@ double RateSampler::sample_rate(double x, double& out_value, std::ostream* trace
     // No event anywhere: the likelihood is exp(-x S) and the posterior is an
     // exact gamma, drawn directly; the tuning starts afresh next time.
     x = sample_gamma(1, _prior_shape, posterior_rate)[0];
-    for (int step = 0; step < _steps_per_call; ++step) _tune_stepsize(-1.0, x, false, diag);
+    for (int step = 0; step < _steps_per_call; ++step) _reset_tuning(x);
   } else {
     for (int step = 0; step < _steps_per_call; ++step) {
       const double epsilon = sample_normal(1, 0.0, _step_size)[0];
@@ -154,34 +136,31 @@ double RateSampler::sample_rate(double x, double& out_value, std::ostream* trace
         x = proposal;
         ++accepted;
       }
-      _tune_stepsize(accept ? 1.0 : 0.0, x, true, diag);
+      _tune_stepsize(accept ? 1.0 : 0.0, x);
     }
     steps_done = _steps_per_call;
   }
 
-  if (log_prior) out_value = (_prior_shape - 1) * std::log(x) - x * _prior_rate;
-  if (trace != nullptr) {
-    if (verbose) {
-      short_scientific(*trace) << x << "\t" << x0 << "\t" << steps_done << "\t" << accepted << "\t" << _step_size
-                               << "\n";
-    } else {
-      *trace << x << "\n";
-    }
+  if (std::ostream* diag = diagnostics()) {
+    short_scientific(*diag) << x << "\t" << x0 << "\t" << steps_done << "\t" << accepted << "\t" << _step_size
+                            << "\n";
   }
-  return x;
+  return {x, (_prior_shape - 1) * std::log(x) - x * _prior_rate};
 }
 
-void RateSampler::_tune_stepsize(double indicator, double& x, bool record, std::ostream* diag) {
-  if (!record) {
-    for (auto& entry : _acceptance_window) entry = 0.0;
-    _step_size = _initial_step_size;
-    _adjustment_factor = _initial_adjustment_factor;
-    _lower_step_bound = _initial_lower_step_bound;
-    _upper_step_bound = _initial_upper_step_bound;
-    _acceptance_rate = _initial_acceptance_rate;
-    if (diag != nullptr) short_scientific(*diag) << x << "\t" << -1 << "\t" << -1 << "\t" << -1 << "\n";
-    return;
+void RateSampler::_reset_tuning(double x) {
+  for (auto& entry : _acceptance_window) entry = 0.0;
+  _step_size = _initial_step_size;
+  _adjustment_factor = _initial_adjustment_factor;
+  _lower_step_bound = _initial_lower_step_bound;
+  _upper_step_bound = _initial_upper_step_bound;
+  _acceptance_rate = _initial_acceptance_rate;
+  if (std::ostream* diag = diagnostics()) {
+    short_scientific(*diag) << x << "\t" << -1 << "\t" << -1 << "\t" << -1 << "\n";
   }
+}
+
+void RateSampler::_tune_stepsize(double indicator, double x) {
 
   const double oldest = _acceptance_window.front();
   _acceptance_window.pop_front();
@@ -209,7 +188,7 @@ void RateSampler::_tune_stepsize(double indicator, double& x, bool record, std::
       if (_upper_step_bound > 1e+300) _upper_step_bound = 1e+300;
     }
   }
-  if (diag != nullptr) {
+  if (std::ostream* diag = diagnostics()) {
     short_scientific(*diag) << x << "\t" << indicator << "\t" << _acceptance_rate << "\t" << _step_size << "\n";
   }
 }

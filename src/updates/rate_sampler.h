@@ -1,11 +1,9 @@
 #pragma once
 
 #include <deque>
-#include <ostream>
 #include <vector>
 
 #include "tree/column_states.h"
-#include "tree/phy_tree.h"
 
 // Metropolis sampler of one event rate (deletion, insertion or mutation) of
 // one rate state. On a branch of length t the event happens with probability
@@ -17,25 +15,26 @@
 // no event was seen the exact gamma conditional is drawn instead.
 class RateSampler {
  public:
-  // event_type: 0 deletions, 1 insertions, 2 mutations. The rate state is
-  // accepted for the record and not used.
-  RateSampler(int event_type, int steps_per_call, int rate_state);
+  // event_type: 0 deletions, 1 insertions, 2 mutations.
+  RateSampler(int event_type, int steps_per_call);
 
-  // Recounts c_b, z_b, E and S from the indicators of the given columns'
-  // trees and returns a moment-style starting rate.
-  double compute_initial_rate(std::vector<PhyTree*>& trees, const std::vector<long>& columns, double mean_length,
-                              bool verbose, std::ostream* out);
-  // The same count, bit for bit, from the compact states of every column.
-  double compute_initial_rate(const ColumnStates& states, const std::vector<long>& columns, double mean_length,
-                              bool verbose, std::ostream* out);
+  // Recounts c_b, z_b, E and S from the indicators of the given columns
+  // (branch b being the branch above label b, in label order) and returns a
+  // moment-style starting rate. With diagnostics on, writes every branch's
+  // counts and the totals.
+  double compute_initial_rate(const ColumnStates& states, const std::vector<long>& columns, double mean_length);
+  // A new rate and the log prior density at it.
+  struct Draw {
+    double rate;
+    double log_prior;
+  };
   // steps_per_call Metropolis steps from x (or one exact gamma draw when no
-  // event was seen); returns the new rate. With `log_prior` set, `out_value`
-  // is overwritten by the log prior density of the new rate.
-  double sample_rate(double x, double& out_value, std::ostream* trace, std::ostream* diag, bool log_prior,
-                     bool verbose);
+  // event was seen). With diagnostics on, writes every step's tuning and a
+  // summary line.
+  Draw sample_rate(double x);
   // Records an acceptance indicator (1.0 / 0.0) in the window and adapts the
-  // step size; with record = false, resets every tuning setting instead.
-  void _tune_stepsize(double indicator, double& x, bool record, std::ostream* diag);
+  // step size (x: the rate after the step, for the diagnostics).
+  void _tune_stepsize(double indicator, double x);
 
   // What a sampler carries from one sample_rate call to the next: the step
   // settings and the acceptance window. The event statistics are not part of
@@ -61,13 +60,9 @@ class RateSampler {
  private:
   // This sampler's indicator on the branch above `node`: 1 event, 0 no event,
   // -1 not applicable.
-  template <class NodeFields>
-  int _event_indicator(const NodeFields& node) const;
-  // The count behind both compute_initial_rate: length_of(b) is the branch
-  // above label b, node_at(column, b) that node's indicators.
-  template <class LengthOf, class NodeAt>
-  double _count_events(std::size_t node_count, const LengthOf& length_of, const NodeAt& node_at,
-                       const std::vector<long>& columns, double mean_length, bool verbose, std::ostream* out);
+  int _event_indicator(const NodeState& node) const;
+  // Resets every tuning setting (after an exact draw).
+  void _reset_tuning(double x);
   // sum_b c_b [ln(1 - exp(-x_new t_b)) - ln(1 - exp(-x t_b))].
   double _event_log_ratio(double x_new, double x) const;
 

@@ -5,14 +5,17 @@
 #include <optional>
 #include <stdexcept>
 
-#include "io/fatal.h"
+#include "io/errors.h"
 #include "random/sampler.h"
-#include "tree/trans_probs.h"
 
 using Matrix = std::vector<std::vector<double>>;
 
-Matrix root_transitions(const std::vector<int>& all_values, const std::vector<double>& thetas, const Matrix& betas,
-                        double gamma, double eta) {
+Matrix root_transitions(const Segmentation& segmentation, std::size_t segment) {
+  const std::vector<int>& all_values = model_alphabet().all_values;
+  const std::vector<double>& thetas = segmentation.thetas.at(segment);
+  const Matrix& betas = segmentation.betas.at(segment);
+  const double gamma = segmentation.gammas.at(0);
+  const double eta = segmentation.etas.at(0);
   const std::size_t m = all_values.size();
   Matrix transitions(m, std::vector<double>(m, 0.0));
   for (std::size_t r = 0; r < m; ++r) {
@@ -36,8 +39,8 @@ Matrix root_transitions(const std::vector<int>& all_values, const std::vector<do
 namespace {
 
 // Draws one position's value from all_values with the given weights.
-int draw_value(const std::vector<int>& all_values, const std::vector<double>& weights) {
-  Sampler<int, double> sampler(all_values, weights);
+int draw_value(const std::vector<double>& weights) {
+  Sampler<int, double> sampler(model_alphabet().all_values, weights);
   return sampler.draw_w_replace(1)[0];
 }
 
@@ -45,72 +48,31 @@ int draw_value(const std::vector<int>& all_values, const std::vector<double>& we
 
 ZVSampler::ZVSampler() = default;
 
-ZVSampler::ZVSampler(long num_columns, int num_values)
+ZVSampler::ZVSampler(long num_columns, std::vector<double> initial_value_probs)
     : _num_columns(num_columns),
-      _num_values(num_values),
-      _log_forward(num_columns, std::vector<double>(num_values, 0.0)),
-      _log_forward_valid(num_columns, std::vector<bool>(num_values, false)),
-      _backward_weights(num_columns, Matrix(num_values, std::vector<double>(num_values, 0.0))) {}
+      _num_values(model_alphabet().value_count()),
+      _initial_value_probs(std::move(initial_value_probs)),
+      _log_forward(num_columns, std::vector<double>(_num_values, 0.0)),
+      _log_forward_valid(num_columns, std::vector<bool>(_num_values, false)),
+      _backward_weights(num_columns, Matrix(_num_values, std::vector<double>(_num_values, 0.0))) {}
 
-void ZVSampler::forward(const std::vector<std::vector<long>>& from_tos, const std::vector<std::vector<double>>& thetas,
-                        const std::vector<int>& column_rate_states, const std::vector<double>& deletion_rates,
-                        const std::vector<double>& insertion_rates, const std::vector<double>& mutation_rates,
-                        const std::vector<int>& children, const std::vector<double>& lengths,
-                        const std::vector<int>& nonempty_values, std::vector<PhyTree*>& trees,
-                        const std::vector<int>& all_values, const std::vector<double>& initial_value_probs,
-                        const std::vector<double>& gammas, const std::vector<double>& etas,
-                        const std::vector<std::vector<std::vector<double>>>& betas, double& log_likelihood,
-                        bool compute_log_likelihood) {
-  // No random draw happens here, so the tree likelihoods, the matrices and
-  // the recursion can be interleaved segment by segment without changing any
-  // result. Branch probabilities depend only on the segment and the rate
-  // state, so each pair is built once.
+double ZVSampler::forward(const Versioned<Segmentation>& segmentation, const Versioned<EventRates>& rates,
+                          const std::vector<int>& column_rate_states, LikelihoodEngine& engine) {
+  engine.evaluate(segmentation, rates);
+  const auto& from_tos = segmentation->from_tos;
   for (std::size_t k = 0; k < from_tos.size(); ++k) {
-    const Matrix transitions = root_transitions(all_values, thetas.at(k), betas.at(k), gammas.at(0), etas.at(0));
-    std::vector<std::optional<TransProbs>> branch_probs(deletion_rates.size());
-    for (long c = from_tos[k].at(0); c <= from_tos[k].at(1); ++c) {
-      const int r = column_rate_states.at(c);
-      auto& probs = branch_probs.at(r);
-      if (!probs) {
-        probs.emplace(thetas[k], deletion_rates.at(r), insertion_rates.at(r), mutation_rates.at(r), nonempty_values,
-                      children, lengths);
-      }
-      trees.at(c)->bottomup(*probs, all_values, nullptr);
-      if (c == 0) {
-        _forward_first_column(_root_likelihoods(*trees[0]->root), initial_value_probs);
-      } else {
-        _forward_column(c, _root_likelihoods(*trees[c]->root), transitions);
-      }
-    }
-  }
-  const long last = from_tos.empty() ? 0 : from_tos.back().at(1);
-  if (compute_log_likelihood && last >= 1) log_likelihood = _log_likelihood(last);
-}
-
-void ZVSampler::forward(const std::vector<std::vector<long>>& from_tos, const std::vector<std::vector<double>>& thetas,
-                        const std::vector<int>& column_rate_states, const std::vector<double>& deletion_rates,
-                        const std::vector<double>& insertion_rates, const std::vector<double>& mutation_rates,
-                        const std::vector<int>& children, const std::vector<double>& lengths,
-                        const std::vector<int>& nonempty_values, LikelihoodEngine& engine,
-                        const std::vector<int>& all_values, const std::vector<double>& initial_value_probs,
-                        const std::vector<double>& gammas, const std::vector<double>& etas,
-                        const std::vector<std::vector<std::vector<double>>>& betas, double& log_likelihood,
-                        bool compute_log_likelihood) {
-  engine.evaluate(from_tos, thetas, deletion_rates, insertion_rates, mutation_rates, nonempty_values, children,
-                  lengths);
-  for (std::size_t k = 0; k < from_tos.size(); ++k) {
-    const Matrix transitions = root_transitions(all_values, thetas.at(k), betas.at(k), gammas.at(0), etas.at(0));
+    const Matrix transitions = root_transitions(*segmentation, k);
     for (long c = from_tos[k].at(0); c <= from_tos[k].at(1); ++c) {
       const RootLikelihoods root = _root_likelihoods(engine.root_tables(c, column_rate_states.at(c)));
       if (c == 0) {
-        _forward_first_column(root, initial_value_probs);
+        _forward_first_column(root);
       } else {
         _forward_column(c, root, transitions);
       }
     }
   }
   const long last = from_tos.empty() ? 0 : from_tos.back().at(1);
-  if (compute_log_likelihood && last >= 1) log_likelihood = _log_likelihood(last);
+  return last >= 1 ? _log_likelihood(last) : 0.0;
 }
 
 bool ZVSampler::RootLikelihoods::is_valid(std::size_t s) const {
@@ -118,20 +80,13 @@ bool ZVSampler::RootLikelihoods::is_valid(std::size_t s) const {
   return ((valid >> s) & 1u) != 0;
 }
 
-ZVSampler::RootLikelihoods ZVSampler::_root_likelihoods(const Node& root) {
-  std::uint32_t valid = 0;
-  for (std::size_t s = 0; s < root.flag_subtree_lik_valid.size() && s < 32; ++s) {
-    if (root.flag_subtree_lik_valid[s]) valid |= 1u << s;
-  }
-  return {root.subtree_lik.data(), valid, std::min<std::size_t>(root.flag_subtree_lik_valid.size(), 32)};
-}
-
 ZVSampler::RootLikelihoods ZVSampler::_root_likelihoods(const PatternTables& root) {
   return {root.subtree_lik.data(), root.valid, root.subtree_lik.size()};
 }
 
 // Column 0: the first root's distribution times the likelihood of its leaves.
-void ZVSampler::_forward_first_column(const RootLikelihoods& root, const std::vector<double>& initial_value_probs) {
+void ZVSampler::_forward_first_column(const RootLikelihoods& root) {
+  const std::vector<double>& initial_value_probs = _initial_value_probs;
   auto& valid = _log_forward_valid.at(0);
   auto& log_forward = _log_forward.at(0);
   for (std::size_t s = 0; s < valid.size(); ++s) {
@@ -192,7 +147,7 @@ double ZVSampler::_log_likelihood(long last) {
   const std::optional<double> largest = _largest_valid(last);
   const bool found = largest.has_value();
   const double max = largest.value_or(0.0);
-  if (!found) fatal("error: observed data log-likelihood is negative infinity. \n", 1);
+  if (!found) throw InternalError("error: observed data log-likelihood is negative infinity. \n", 1);
   double sum = 0.0;
   for (std::size_t s = 0; s < valid.size(); ++s) {
     if (valid[s]) sum += std::exp(log_forward[s] - max);
@@ -200,8 +155,8 @@ double ZVSampler::_log_likelihood(long last) {
   return std::log(sum) + max;
 }
 
-void ZVSampler::backward_sample_ancestors(std::vector<PhyTree*>& trees, const std::vector<int>& all_values,
-                                          const std::vector<int>& all_value_index) {
+void ZVSampler::backward_sample_ancestors(ColumnStates& states) {
+  const std::vector<int>& all_value_index = model_alphabet().all_value_index;
   if (_num_columns == 0) return;
   const long last = _num_columns - 1;
   const auto& valid = _log_forward_valid.at(last);
@@ -213,35 +168,20 @@ void ZVSampler::backward_sample_ancestors(std::vector<PhyTree*>& trees, const st
   if (found) {
     for (std::size_t s = 0; s < valid.size(); ++s) weights[s] = valid[s] ? std::exp(log_forward[s] - max) : 0.0;
   }
-  int value = draw_value(all_values, weights);
-  trees.at(last)->root->value = value;
+  int value = draw_value(weights);
+  states.set_root_value(static_cast<std::size_t>(last), value);
 
   for (long c = last; c >= 1; --c) {
     const auto& column_weights = _backward_weights.at(c);
     const std::size_t s = all_value_index.at(value);
     for (std::size_t r = 0; r < weights.size(); ++r) weights[r] = column_weights.at(r).at(s);
-    value = draw_value(all_values, weights);
-    trees.at(c - 1)->root->value = value;
+    value = draw_value(weights);
+    states.set_root_value(static_cast<std::size_t>(c - 1), value);
   }
 }
 
-void ZVSampler::sample_internal_nodes(const std::vector<std::vector<long>>& from_tos, std::vector<PhyTree*>& trees,
-                                      const std::vector<int>& all_values, const std::vector<int>& all_value_index,
-                                      const std::vector<int>& column_rate_states,
-                                      const std::vector<double>& mutation_rates,
-                                      const std::vector<std::vector<double>>& thetas) {
-  for (std::size_t k = 0; k < from_tos.size(); ++k) {
-    for (long c = from_tos[k].at(0); c <= from_tos[k].at(1); ++c) {
-      trees.at(c)->topdown(all_values, all_value_index, mutation_rates.at(column_rate_states.at(c)), thetas.at(k),
-                           nullptr);
-    }
-  }
-}
-
-void ZVSampler::sample_internal_nodes(const std::vector<std::vector<long>>& from_tos, LikelihoodEngine& engine,
-                                      std::vector<PhyTree*>& trees, const std::vector<int>& all_value_index,
-                                      const std::vector<int>& column_rate_states,
-                                      const std::vector<double>& mutation_rates,
-                                      const std::vector<std::vector<double>>& thetas) {
-  engine.sample_internal_nodes(from_tos, trees, all_value_index, column_rate_states, mutation_rates, thetas);
+void ZVSampler::sample_internal_nodes(const Versioned<Segmentation>& segmentation, const Versioned<EventRates>& rates,
+                                      const std::vector<int>& column_rate_states, LikelihoodEngine& engine,
+                                      ColumnStates& states) {
+  engine.sample_internal_nodes(segmentation, rates, column_rate_states, states);
 }

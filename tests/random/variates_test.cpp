@@ -1,3 +1,5 @@
+#include "random/variates.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -5,7 +7,7 @@
 #include <numeric>
 #include <utility>
 
-#include "random/variates.h"
+#include "support/errors.h"
 
 namespace {
 
@@ -60,13 +62,13 @@ TEST(Variates, DirichletComponentsAreBetaDistributed) {
   EXPECT_EQ(sample_dirichlet(3, {3.0}), std::vector<std::vector<double>>(3, {1.0}));
 }
 
-TEST(VariatesDeath, BadParametersStopTheRunEvenForZeroCount) {
+TEST(Variates, BadParametersStopTheRunEvenForZeroCount) {
   const char* gamma_message = "^error in sample_gamma: shape or inverse_scale is <= 0!$";
-  EXPECT_EXIT(sample_gamma(0, 0.0, 1.0), ::testing::ExitedWithCode(255), gamma_message);
-  EXPECT_EXIT(sample_gamma(1, 1.0, -1.0), ::testing::ExitedWithCode(255), gamma_message);
-  EXPECT_EXIT(sample_dirichlet(1, {1.0, 0.0}), ::testing::ExitedWithCode(255), gamma_message);
-  EXPECT_EXIT(sample_normal(0, 0.0, 0.0), ::testing::ExitedWithCode(255),
-              "^error in sample_normal: standard deviation is <= 0!$");
+  EXPECT_TRUE(throws_error<InternalError>([] { sample_gamma(0, 0.0, 1.0); }, -1, gamma_message));
+  EXPECT_TRUE(throws_error<InternalError>([] { sample_gamma(1, 1.0, -1.0); }, -1, gamma_message));
+  EXPECT_TRUE(throws_error<InternalError>([] { sample_dirichlet(1, {1.0, 0.0}); }, -1, gamma_message));
+  EXPECT_TRUE(throws_error<InternalError>([] { sample_normal(0, 0.0, 0.0); }, -1,
+                                          "^error in sample_normal: standard deviation is <= 0!$"));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "support/errors.h"
 #include "support/statistics.h"
 
 namespace {
@@ -100,14 +101,14 @@ TEST(HmmOneDim, SampledPathsFollowTheExactPosterior) {
   Chain flat = random_chain(engine, 4);
   for (auto& row : flat.emissions) row.assign(3, -1.5);
   const Matrix identity{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
-  for (const Chain& chain : {random_chain(engine, 4), floor_chain(), flat,
-                             Chain{{0.34, 0.33, 0.33}, identity, {{-2.0, -1.0, -1.5}}},
-                             Chain{{0.5, 0.0, 0.5}, identity, {{0.0, 708.0, 0.5}}}}) {
+  for (const Chain& chain :
+       {random_chain(engine, 4), floor_chain(), flat, Chain{{0.34, 0.33, 0.33}, identity, {{-2.0, -1.0, -1.5}}},
+        Chain{{0.5, 0.0, 0.5}, identity, {{0.0, 708.0, 0.5}}}}) {
     EXPECT_GT(chi_square_test(sampled_path_counts(chain, 40000), exact_path_posterior(chain)), 1e-6);
   }
 }
 
-TEST(HmmOneDimDeathTest, BadProbabilitiesEndTheRun) {
+TEST(HmmOneDim, BadProbabilitiesEndTheRun) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const Matrix good{{0.5, 0.5, 0.0}, {0.2, 0.3, 0.5}, {0.1, 0.1, 0.8}};
   Matrix negative = good, not_a_number = good;
@@ -135,8 +136,8 @@ TEST(HmmOneDimDeathTest, BadProbabilitiesEndTheRun) {
            {3, 3, initial, not_a_number, emissions, transition_message},
            {2, 0, {}, {}, Matrix(2), "^error: max in forward summation cannot be computed\\. exit!$"},
            {3, 3, initial, good, bad_emissions, "^error: sum in forward summation less than 0\\. exit!$"}}) {
-    EXPECT_EXIT(HMM_OneDim(c.n, c.k, c.initial, c.transitions, c.emissions).forward_summation(),
-                ::testing::ExitedWithCode(255), c.message);
+    EXPECT_TRUE(throws_error<InternalError>(
+        [&] { HMM_OneDim(c.n, c.k, c.initial, c.transitions, c.emissions).forward_summation(); }, -1, c.message));
   }
 }
 

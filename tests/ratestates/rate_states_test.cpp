@@ -15,18 +15,12 @@ namespace {
 
 using Matrix = std::vector<std::vector<double>>;
 
-const std::vector<int> nonempty_values{1, 2, 3, 4};
-const std::vector<int> nonempty_value_index{0, 0, 1, 2, 3};
-
-TreeSet six_leaf_columns(const std::vector<std::vector<int>>& columns) {
-  const TreeTable table = six_leaf_table();
-  TreeSet set;
-  for (const auto& column : columns) set.add(table.make_tree(column));
-  return set;
+ColumnStates six_leaf_columns(const std::vector<std::vector<int>>& columns) {
+  return columns_on(six_leaf_table(), columns);
 }
 
 TEST(InitializeRateStates, ConservedColumnsGetHigherStates) {
-  TreeSet set = six_leaf_columns({
+  const ColumnStates columns = six_leaf_columns({
       {1, 1, 1, 1, 1, 1},  // every leaf the same residue
       {1, 1, 1, 1, 1, 2},  // all but one
       {1, 1, 1, 1, 2, 3},  // all but two
@@ -37,16 +31,12 @@ TEST(InitializeRateStates, ConservedColumnsGetHigherStates) {
       {5, 5, 5, 3, 3, 3},
       {4, 3, 4, 4, 4, 4},
   });
-  std::vector<int> states;
-  std::vector<std::vector<long>> columns_of_state;
-  initialize_rate_states(3, set.trees, states, columns_of_state, nonempty_values, nonempty_value_index, nullptr);
-  EXPECT_EQ(states, (std::vector<int>{2, 2, 1, 0, 0, 2, 1, 0, 2}));
-  EXPECT_EQ(columns_of_state, (std::vector<std::vector<long>>{{3, 4, 7}, {2, 6}, {0, 1, 5, 8}}));
+  const RateStatePath path = initialize_rate_states(3, columns);
+  EXPECT_EQ(path.column_states, (std::vector<int>{2, 2, 1, 0, 0, 2, 1, 0, 2}));
+  EXPECT_EQ(path.state_columns, (std::vector<std::vector<long>>{{3, 4, 7}, {2, 6}, {0, 1, 5, 8}}));
 
   // Fewer lists than the states the rule produces ends the run.
-  EXPECT_THROW(
-      initialize_rate_states(2, set.trees, states, columns_of_state, nonempty_values, nonempty_value_index, nullptr),
-      std::out_of_range);
+  EXPECT_THROW(initialize_rate_states(2, columns), std::out_of_range);
 }
 
 // P(X <= x) for X ~ Beta(a, b) with integer a, b: P(Binomial(a+b-1, x) >= a).
@@ -70,7 +60,7 @@ TEST(SampleRateStateTransitions, RowsFollowDirichletOfAllPairCounts) {
   std::vector<std::vector<std::vector<double>>> samples(3, std::vector<std::vector<double>>(3));
   Matrix transitions;
   for (int draw = 0; draw < draws; ++draw) {
-    sample_rate_state_transitions(3, path, transitions, nullptr);
+    transitions = sample_rate_state_transitions(3, path).transitions;
     ASSERT_EQ(transitions.size(), 3u);
     for (int i = 0; i < 3; ++i) {
       for (int j = 0; j < 3; ++j) samples[i][j].push_back(transitions[i].at(j));

@@ -7,11 +7,13 @@
 #include <cstdlib>
 #include <map>
 #include <random>
+#include <sstream>
 #include <stdexcept>
 #include <vector>
 
+#include "io/diagnostics.h"
+#include "numerics/worker_pool.h"
 #include "support/statistics.h"
-#include "tree/worker_pool.h"
 
 namespace {
 
@@ -61,8 +63,7 @@ double log_sum_exp(const std::vector<double>& terms) {
 
 // A sampler whose block log likelihoods are arbitrary values in [-6, 6].
 PartitionSampler random_blocks_sampler(long max_partitions, long columns, std::mt19937& engine) {
-  std::vector<PhyTree*> no_trees;
-  PartitionSampler sampler(max_partitions, columns, 4, no_trees);
+  PartitionSampler sampler(max_partitions, columns, 4);
   std::uniform_real_distribution<double> block(-6.0, 6.0);
   for (long v = 1; v <= columns; ++v) {
     for (long u = 1; u <= v; ++u) sampler.set_block_log_likelihood(v, u, block(engine));
@@ -100,7 +101,7 @@ TEST(PartitionSampler, ForwardGivesTheMeanOverEnumeratedPlacements) {
   std::mt19937 engine(7);
   for (const Configuration& config : small_configurations()) {
     PartitionSampler sampler = random_blocks_sampler(config.max_partitions, config.columns, engine);
-    sampler.forward(nullptr);
+    sampler.forward();
     for (long p = 1; p <= config.max_partitions; ++p) {
       for (long v = p + 1; v <= config.columns; ++v) {
         std::vector<double> terms;
@@ -110,7 +111,7 @@ TEST(PartitionSampler, ForwardGivesTheMeanOverEnumeratedPlacements) {
             << "L=" << config.columns << " p=" << p << " v=" << v;
         if (p == 1) continue;
         double largest = 0.0;
-        for (long u = p + 1; u <= v; ++u) largest = std::max(largest, sampler.backward_weight(p, v, u));
+        for (const double weight : sampler.backward_weights(p, v)) largest = std::max(largest, weight);
         EXPECT_EQ(largest, 1.0);
       }
       EXPECT_NEAR(sampler.log_position_prior(p), -log_binomial(config.columns - 2, p - 1), 1e-12);
@@ -126,7 +127,7 @@ TEST(PartitionSampler, DrawsFollowTheEnumeratedPosterior) {
   std::srand(12345);
   for (const Configuration& config : small_configurations()) {
     PartitionSampler sampler = random_blocks_sampler(config.max_partitions, config.columns, engine);
-    sampler.forward(nullptr);
+    sampler.forward();
     std::map<FromTos, std::size_t> cell;
     std::vector<double> log_weights;
     for (long p = 1; p <= config.max_partitions; ++p) {
@@ -141,10 +142,10 @@ TEST(PartitionSampler, DrawsFollowTheEnumeratedPosterior) {
 
     std::vector<double> observed(log_weights.size(), 0.0);
     for (int draw = 0; draw < 5000; ++draw) {
-      const long p = sampler.sample_number_partitions(nullptr);
+      const long p = sampler.sample_number_partitions().p;
       ASSERT_GE(p, 1);
       ASSERT_LE(p, config.max_partitions);
-      const FromTos from_tos = sampler.sample_partition_positions(p, nullptr);
+      const FromTos from_tos = sampler.sample_partition_positions(p);
       ASSERT_EQ(static_cast<long>(from_tos.size()), p);
       ASSERT_TRUE(covers_all_columns(from_tos, config.columns));
       observed[cell.at(from_tos)] += 1;
@@ -161,28 +162,36 @@ TEST(PartitionSampler, DrawsFollowTheEnumeratedPosterior) {
 
 // The forward recursion shared among threads (pipelines of one to five
 // threads, some with more threads than tasks) gives every value, and so every
-// draw, of the single-threaded one, bit for bit.
+// draw, of the single-threaded one, bit for bit; so does one thread with the
+// diagnostics on (shown as 0 threads), which also do the last partition at
+// every end column.
 TEST(PartitionSampler, EveryNumberOfThreadsGivesTheSameValuesAndDraws) {
   for (long max_partitions = 2; max_partitions <= 6; ++max_partitions) {
     const long columns = 5 + 4 * max_partitions;
     std::vector<std::vector<double>> results;
-    for (const int threads : {1, 2, 3, 5}) {
+    for (const int threads : {1, 2, 3, 5, 0}) {
+      std::ostringstream shown;
+      std::ostream* const before = set_diagnostics(threads == 0 ? &shown : nullptr);
       std::mt19937 engine(static_cast<unsigned>(max_partitions));
       PartitionSampler sampler = random_blocks_sampler(max_partitions, columns, engine);
-      WorkerPool pool(threads);
+      WorkerPool pool(std::max(threads, 1));
       sampler.use_worker_pool(&pool);
-      sampler.forward(nullptr);
+      sampler.forward();
       std::vector<double> values;
       for (long p = 1; p <= max_partitions; ++p) {
         for (long v = p + 1; v <= columns; ++v) values.push_back(sampler.log_marginal(p, v));
       }
       std::srand(7);
       for (int draw = 0; draw < 20; ++draw) {
-        const long p = sampler.sample_number_partitions(nullptr);
-        for (const auto& from_to : sampler.sample_partition_positions(p, nullptr)) values.push_back(from_to[0]);
+        const long p = sampler.sample_number_partitions().p;
+        for (const auto& from_to : sampler.sample_partition_positions(p)) values.push_back(from_to[0]);
       }
+      set_diagnostics(before);
       results.push_back(values);
       EXPECT_EQ(results.back(), results.front()) << "k_max " << max_partitions << ", " << threads << " threads";
+      if (threads == 0) {
+        EXPECT_NE(shown.str().find("number of partitions p="), std::string::npos);
+      }
     }
   }
 }

@@ -3,11 +3,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <memory>
-#include <sstream>
+#include <optional>
 
 #include "random/sampler.h"
 #include "simulation/data_generation.h"
-#include "support/process.h"
+#include "support/errors.h"
 #include "support/statistics.h"
 #include "support/test_trees.h"
 
@@ -16,7 +16,7 @@ namespace {
 const std::vector<int> residues{1, 2, 3, 4};
 const std::vector<double> even{0.25, 0.25, 0.25, 0.25};
 
-// Every parameter of generate_trees besides the tree, with a harmless
+// Every parameter of generate_columns besides the tree, with a harmless
 // default: one segment, one rate state, no events, no empty roots.
 struct Simulation {
   TreeTable table = three_leaf_table();
@@ -29,28 +29,32 @@ struct Simulation {
   std::vector<std::vector<double>> state_transitions{{1.0}};
   std::vector<double> deletion_rates{0.0}, insertion_rates{0.0}, mutation_rates{0.0};
 
-  TreeSet trees{};  // results of run()
+  std::optional<SimulatedColumns> result{};  // of run()
   std::vector<int> states{};
   std::vector<std::vector<int>> leaf_rows{};
 
   void run(unsigned int seed) {
-    TempDir dir;
-    const std::string output = (dir.path() / "leaves.txt").string();
-    std::ostringstream state_text;
-    std::vector<PhyTree*> raw;
+    GenerationParameters parameters;
+    parameters.from_tos = from_tos;
+    parameters.gammas = gammas;
+    parameters.etas = etas;
+    parameters.betas = betas;
+    parameters.thetas = thetas;
+    parameters.deletion_rates = deletion_rates;
+    parameters.insertion_rates = insertion_rates;
+    parameters.mutation_rates = mutation_rates;
+    parameters.initial_state_probs = initial_state_probs;
+    parameters.state_transitions = state_transitions;
+    parameters.first_root_values = first_root_values;
+    parameters.first_root_weights = first_root_weights;
     std::srand(seed);
-    generate_trees(raw, table.parents, table.children, table.lengths, table.leaf_map, residues, first_root_values,
-                   from_tos, first_root_weights, gammas, etas, betas, thetas, initial_state_probs, state_transitions,
-                   deletion_rates, insertion_rates, mutation_rates, output, nullptr, &state_text);
-    trees = TreeSet();
-    for (PhyTree* tree : raw) trees.add(std::unique_ptr<PhyTree>(tree));
-    std::istringstream state_stream(state_text.str());
-    states.clear();
-    for (int state = 0; state_stream >> state;) states.push_back(state);
-    leaf_rows = read_rows<int>(output);
+    result.emplace(generate_columns(std::make_shared<const TreeTopology>(table), parameters, residues));
+    states = result->rate_states;
+    leaf_rows.clear();
+    for (std::size_t c = 0; c < result->states.columns(); ++c) leaf_rows.push_back(result->states.leaf_values(c));
   }
 
-  int root_value(std::size_t column) const { return trees.trees[column]->root->value; }
+  int root_value(std::size_t column) const { return result->states.root_value(column); }
 };
 
 void expect_binomial(double events, double trials, double probability, const std::string& what) {
@@ -63,40 +67,43 @@ void expect_binomial(double events, double trials, double probability, const std
 // among kept residues, against 1 - exp(-rate t); mutated residues against the
 // frequencies they are drawn from.
 TEST(Generation, BranchEventsFollowTheirRatesAndMutationsTheFrequencies) {
-  auto tree = random_table(8, 3).make_tree();
-  const double deletion_rate = 0.4, mutation_rate = 1.5;
+  ColumnStates states = blank_columns(random_table(8, 3), 1);
+  const TreeTopology& tree = states.topology();
+  const StateRates rates{0.4, 0.0, 1.5};
   const std::vector<double> thetas{0.1, 0.2, 0.3, 0.4};
   Sampler<int, double> value_sampler(residues, thetas), root_sampler(residues, even), unused({0, 1}, {0.5, 0.5});
-  const std::size_t node_count = tree->nodes.size();
+  const std::size_t node_count = states.nodes();
   std::vector<double> deletions(node_count), residue_parents(node_count), mutations(node_count), kept(node_count);
   std::vector<double> mutated_values(4, 0.0);
   std::srand(11);
   for (int column = 0; column < 20000; ++column) {
-    tree->generate_data(-1, unused, unused, root_sampler, deletion_rate, 0.0, mutation_rate, value_sampler, 1);
+    generate_column(states, 0, -1, {unused, unused, root_sampler, value_sampler}, rates);
     for (std::size_t label = 1; label < node_count; ++label) {
-      const Node* node = tree->nodes[label];
-      if (node->parent->value == 0) {
-        ASSERT_EQ(node->value, 0);
-        ASSERT_EQ(node->insertion, 0);
+      const NodeState& node = states.at(0, static_cast<int>(label));
+      const int parent = states.at(0, tree.label(tree.parent(tree.node_of(static_cast<int>(label))))).value;
+      if (parent == 0) {
+        ASSERT_EQ(node.value, 0);
+        ASSERT_EQ(node.insertion, 0);
         continue;
       }
       residue_parents[label] += 1.0;
-      if (node->deletion == 1) {
-        ASSERT_EQ(node->value, 0);
+      if (node.deletion == 1) {
+        ASSERT_EQ(node.value, 0);
         deletions[label] += 1.0;
         continue;
       }
       kept[label] += 1.0;
-      if (node->bond == 0) {
+      if (node.bond == 0) {
         mutations[label] += 1.0;
-        mutated_values[node->value - 1] += 1.0;
+        mutated_values[node.value - 1] += 1.0;
       } else {
-        ASSERT_EQ(node->value, node->parent->value);
+        ASSERT_EQ(node.value, parent);
       }
     }
   }
+  const double deletion_rate = rates.deletion, mutation_rate = rates.mutation;
   for (std::size_t label = 1; label < node_count; ++label) {
-    const double t = tree->nodes[label]->length;
+    const double t = tree.length_above(static_cast<int>(label));
     const std::string above = " above node " + std::to_string(label);
     expect_binomial(deletions[label], residue_parents[label], 1.0 - std::exp(-deletion_rate * t), "deletions" + above);
     expect_binomial(mutations[label], kept[label], 1.0 - std::exp(-mutation_rate * t), "mutations" + above);
@@ -110,7 +117,9 @@ TEST(Generation, RateStateRunsFollowTheTransitionMatrix) {
   Simulation simulation{.from_tos = {{0, 19999}},
                         .initial_state_probs = {0.2, 0.3, 0.5},
                         .state_transitions = {{0.9, 0.06, 0.04}, {0.2, 0.7, 0.1}, {0.25, 0.25, 0.5}},
-                        .deletion_rates = {0, 0, 0}, .insertion_rates = {0, 0, 0}, .mutation_rates = {0, 0, 0}};
+                        .deletion_rates = {0, 0, 0},
+                        .insertion_rates = {0, 0, 0},
+                        .mutation_rates = {0, 0, 0}};
   simulation.run(23);
   const auto& states = simulation.states;
   ASSERT_EQ(states.size(), 20000u);
@@ -147,14 +156,14 @@ TEST(Generation, WithAllRatesZeroEveryNodeCopiesItsRoot) {
   Simulation simulation{.table = random_table(6, 8), .from_tos = {{0, 299}}, .gammas = {0.3}, .etas = {0.5}};
   simulation.run(7);
   int empty_roots = 0;
-  for (std::size_t c = 0; c < simulation.trees.trees.size(); ++c) {
-    const PhyTree& tree = *simulation.trees.trees[c];
-    const int root = tree.root->value;
+  const ColumnStates& states = simulation.result->states;
+  for (std::size_t c = 0; c < states.columns(); ++c) {
+    const int root = states.root_value(c);
     empty_roots += root == 0;
-    for (std::size_t label = 1; label < tree.nodes.size(); ++label) {
-      const Node* node = tree.nodes[label];
-      ASSERT_EQ(node->value, root);
-      ASSERT_EQ(std::vector<int>({node->deletion, node->insertion, node->bond}),
+    for (std::size_t label = 1; label < states.nodes(); ++label) {
+      const NodeState& node = states.at(c, static_cast<int>(label));
+      ASSERT_EQ(node.value, root);
+      ASSERT_EQ(std::vector<int>({node.deletion, node.insertion, node.bond}),
                 root == 0 ? std::vector<int>({-1, 0, -1}) : std::vector<int>({0, -1, 1}));
     }
     ASSERT_EQ(simulation.leaf_rows[c], std::vector<int>(6, root));
@@ -166,8 +175,12 @@ TEST(Generation, WithAllRatesZeroEveryNodeCopiesItsRoot) {
 // With gammas 1 every column after a residue root is empty and etas 0 keep
 // it so; the first column still draws its root from the first-root weights.
 TEST(Generation, TheFirstColumnNeverStartsEmptyAndEtasZeroKeepEmptyColumnsEmpty) {
-  Simulation simulation{.from_tos = {{0, 9}}, .first_root_values = {0, 3}, .first_root_weights = {0.0, 1.0},
-                        .gammas = {1.0}, .etas = {0.0}, .mutation_rates = {2.0}};
+  Simulation simulation{.from_tos = {{0, 9}},
+                        .first_root_values = {0, 3},
+                        .first_root_weights = {0.0, 1.0},
+                        .gammas = {1.0},
+                        .etas = {0.0},
+                        .mutation_rates = {2.0}};
   for (unsigned int seed = 1; seed <= 20; ++seed) {
     simulation.run(seed);
     EXPECT_EQ(simulation.root_value(0), 3);
@@ -183,7 +196,9 @@ TEST(Generation, TheFirstColumnNeverStartsEmptyAndEtasZeroKeepEmptyColumnsEmpty)
 // (betas after a residue, thetas after an empty root).
 TEST(Generation, TheRootChainFollowsTheParametersOfEachSegment) {
   Simulation simulation{
-      .from_tos = {{0, 9999}, {10000, 19999}}, .gammas = {0.15, 0.05}, .etas = {0.4, 0.7},
+      .from_tos = {{0, 9999}, {10000, 19999}},
+      .gammas = {0.15, 0.05},
+      .etas = {0.4, 0.7},
       .betas = {{{0.7, 0.1, 0.1, 0.1}, {0.1, 0.6, 0.2, 0.1}, {0.05, 0.05, 0.8, 0.1}, {0.2, 0.2, 0.2, 0.4}},
                 {{0.1, 0.7, 0.1, 0.1}, {0.1, 0.1, 0.7, 0.1}, {0.1, 0.1, 0.1, 0.7}, {0.7, 0.1, 0.1, 0.1}}},
       .thetas = {{0.1, 0.2, 0.3, 0.4}, {0.4, 0.3, 0.2, 0.1}}};
@@ -213,11 +228,14 @@ TEST(Generation, TheRootChainFollowsTheParametersOfEachSegment) {
 }
 
 // The generator cannot simulate insertions: one below an empty root ends the run.
-TEST(GenerationDeathTest, AnInsertionEventStopsTheRun) {
-  auto tree = three_leaf_table().make_tree();
+TEST(Generation, AnInsertionEventStopsTheRun) {
+  ColumnStates states = blank_columns(three_leaf_table(), 1);
   Sampler<int, double> empty_root({0}, {1.0}), value_sampler(residues, even);
-  EXPECT_EXIT(tree->generate_data(-1, empty_root, empty_root, empty_root, 0.0, 1e300, 0.0, value_sampler, 1),
-              ::testing::ExitedWithCode(255), "^insertion in simulation occurs unexpectedly! \n$");
+  EXPECT_TRUE(throws_error<InternalError>(
+      [&] {
+        generate_column(states, 0, -1, {empty_root, empty_root, empty_root, value_sampler}, {0.0, 1e300, 0.0});
+      },
+      -1, "^insertion in simulation occurs unexpectedly! \n$"));
 }
 
 }  // namespace

@@ -3,6 +3,15 @@
 #include <cmath>
 #include <random>
 
+ColumnStates columns_on(const TreeTable& table, const std::vector<std::vector<int>>& rows) {
+  return ColumnStates(std::make_shared<const TreeTopology>(table), rows);
+}
+
+ColumnStates blank_columns(const TreeTable& table, std::size_t count) {
+  const auto topology = std::make_shared<const TreeTopology>(table);
+  return ColumnStates(topology, std::vector<std::vector<int>>(count, std::vector<int>(topology->sequence_count(), 0)));
+}
+
 double model_probability(int from, int to, double del, double ins, double mut, double t,
                          const std::vector<double>& freqs) {
   if (from == 0) return to == 0 ? std::exp(-ins * t) : (1 - std::exp(-ins * t)) * freqs[to - 1];

@@ -3,23 +3,16 @@
 #include <memory>
 #include <vector>
 
-#include "tree/phy_tree.h"
+#include "io/tree_input.h"
+#include "tree/column_states.h"
 
-// A branch table with its leaf map, as read from a tree folder.
-struct TreeTable {
-  std::vector<int> parents;
-  std::vector<int> children;
-  std::vector<double> lengths;
-  std::vector<int> leaf_map;  // per label: sequence id or -1
+using TreeTable = BranchTable;
 
-  std::unique_ptr<PhyTree> make_tree() const { return std::make_unique<PhyTree>(parents, children, lengths, leaf_map); }
-  // A tree whose leaves hold `column` (indexed by sequence id).
-  std::unique_ptr<PhyTree> make_tree(const std::vector<int>& column) const {
-    auto tree = make_tree();
-    tree->init_leave_values(column);
-    return tree;
-  }
-};
+// Columns on the shape of `table`: the leaves hold the rows (indexed by
+// sequence id), every other node value 0 and every indicator -1.
+ColumnStates columns_on(const TreeTable& table, const std::vector<std::vector<int>>& rows);
+// `count` columns whose leaves all hold 0.
+ColumnStates blank_columns(const TreeTable& table, std::size_t count);
 
 // Root 0 with children 1 (internal) and 2 (leaf); 1 has leaves 3 and 4.
 // Leaf sequence ids: 2 -> 0, 3 -> 1, 4 -> 2.
@@ -40,15 +33,3 @@ TreeTable random_table(int leaves, unsigned seed);
 // frequencies) and equal-input mutation. No floor: impossible is 0.
 double model_probability(int from, int to, double del, double ins, double mut, double t,
                          const std::vector<double>& freqs);
-
-// Owns a set of column trees and exposes them as the raw pointer vector the
-// model code takes.
-struct TreeSet {
-  std::vector<std::unique_ptr<PhyTree>> owned;
-  std::vector<PhyTree*> trees;
-
-  void add(std::unique_ptr<PhyTree> tree) {
-    trees.push_back(tree.get());
-    owned.push_back(std::move(tree));
-  }
-};

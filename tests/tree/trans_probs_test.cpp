@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "support/test_trees.h"
+#include "tree/tree_topology.h"
 
 namespace {
 
 constexpr double probability_floor = 2.2250738585072014e-308;
-const std::vector<int> nonempty_values{1, 2, 3, 4};
 
 std::vector<double> random_frequencies(std::mt19937& engine) {
   std::uniform_real_distribution<double> unit(0.05, 1.0);
@@ -39,11 +39,12 @@ TEST(TransProbs, MatchesTheModelWithZerosFloored) {
   for (int trial = 0; trial < 50; ++trial) {
     std::vector<double> freqs = random_frequencies(engine);
     double del = rate(engine), ins = rate(engine), mut = rate(engine);
-    std::vector<double> lengths = tree.lengths;
+    TreeTable shape = tree;
+    std::vector<double>& lengths = shape.lengths;
     if (trial == 1) del = ins = mut = 0.0;
     if (trial == 2) lengths[3] = 0.0;
     if (trial == 3) freqs = {0.3, 0.3, 0.0, 0.4};
-    TransProbs probs(freqs, del, ins, mut, nonempty_values, tree.children, lengths);
+    TransProbs probs(TreeTopology(shape), freqs, {del, ins, mut});
     const auto& table = probs.get_trans_probs();
     ASSERT_EQ(table.size(), lengths.size());
     for (std::size_t b = 0; b < tree.children.size(); ++b) {

@@ -10,6 +10,7 @@
 #include <tuple>
 #include <vector>
 
+#include "numerics/worker_pool.h"
 #include "support/statistics.h"
 #include "support/test_trees.h"
 #include "updates/zv_sampler.h"
@@ -17,8 +18,6 @@
 namespace {
 
 using Matrix = std::vector<std::vector<double>>;
-const std::vector<int> all_values{0, 1, 2, 3, 4};
-const std::vector<int> nonempty_values{1, 2, 3, 4};
 constexpr double prior_shape = 0.01;
 constexpr double prior_rate = 0.01;
 
@@ -34,10 +33,12 @@ struct MoveCase {
   Matrix betas{{0.7, 0.1, 0.1, 0.1}, {0.2, 0.5, 0.2, 0.1}, {0.1, 0.1, 0.6, 0.2}, {0.25, 0.25, 0.25, 0.25}};
 
   int states() const { return static_cast<int>(deletion.size()); }
+  Segmentation segmentation(double gamma, double eta) const { return {{{0, last()}}, {thetas}, {betas}, {gamma}, {eta}}; }
+  EventRates rates() const { return {deletion, insertion, mutation}; }
   long last() const { return static_cast<long>(columns.size()) - 1; }
   CollapsedChainModel model() const {
     return {{{0, last()}},
-            {root_transitions(all_values, thetas, betas, 0.0, 0.0)},
+            {root_transitions(segmentation(0.0, 0.0), 0)},
             {0.0, 0.25, 0.25, 0.25, 0.25},
             state_transitions,
             initial_state_probs};
@@ -92,17 +93,20 @@ struct MoveCase {
   }
 };
 
-// The trees, the engine's tables and the chain of a case, as the run holds them.
+// The columns, the parameters, the engine's tables and the chain of a case,
+// as the run holds them.
 struct Fixture {
-  TreeSet set;
+  ColumnStates states;
+  Versioned<Segmentation> segments;
+  Versioned<EventRates> rates;
+  WorkerPool pool{2};
   std::unique_ptr<LikelihoodEngine> engine;
   CollapsedChain chain;
 
-  explicit Fixture(const MoveCase& c) {
-    for (const auto& column : c.columns) set.add(c.table.make_tree(column));
-    engine = std::make_unique<LikelihoodEngine>(set.trees, 2);
-    engine->evaluate({{0, c.last()}}, {c.thetas}, c.deletion, c.insertion, c.mutation, nonempty_values,
-                     c.table.children, c.table.lengths);
+  explicit Fixture(const MoveCase& c)
+      : states(columns_on(c.table, c.columns)), segments(c.segmentation(0.0, 0.0)), rates(c.rates()) {
+    engine = std::make_unique<LikelihoodEngine>(states, pool);
+    engine->evaluate(segments, rates);
     chain.load(c.model(), *engine, c.states());
   }
 };
@@ -236,15 +240,13 @@ TEST(CollapsedChain, LikelihoodAndPathMatchEnumeration) {
     const std::vector<double> first_root =
         gamma == 0.0 ? std::vector<double>{0.0, 0.25, 0.25, 0.25, 0.25} : std::vector<double>{0.2, 0.2, 0.2, 0.2, 0.2};
     CollapsedChainModel model = test.model();
-    model.root_transitions = {root_transitions(all_values, test.thetas, test.betas, gamma, eta)};
+    const Versioned<Segmentation> segments(test.segmentation(gamma, eta));
+    model.root_transitions = {root_transitions(*segments, 0)};
     model.initial_value_probs = first_root;
     Fixture f(test);
     f.chain.load(model, *f.engine, 1);
-    ZVSampler latent(static_cast<long>(test.columns.size()), 5);
-    double expected = 0.0;
-    latent.forward({{0, test.last()}}, {test.thetas}, std::vector<int>(test.columns.size(), 0), test.deletion,
-                   test.insertion, test.mutation, test.table.children, test.table.lengths, nonempty_values, *f.engine,
-                   all_values, first_root, {gamma}, {eta}, {test.betas}, expected, true);
+    ZVSampler latent(static_cast<long>(test.columns.size()), first_root);
+    const double expected = latent.forward(segments, f.rates, std::vector<int>(test.columns.size(), 0), *f.engine);
     EXPECT_LT(expected, -1000.0);
     EXPECT_NEAR(f.chain.log_likelihood(), expected, 1e-9 * std::abs(expected));
   }
@@ -284,7 +286,7 @@ TEST(MarginalRateMoves, DrawsFollowTheExactPosterior) {
     double total_length = 0.0;
     for (const double t : c.table.lengths) total_length += t;
     MarginalRateMoves moves(1, c.states(), total_length);
-    MarginalState state{*f.engine, f.chain, {c.deletion, c.insertion, c.mutation}, f.chain.log_likelihood()};
+    MarginalState state{*f.engine, f.chain, f.segments, f.rates, f.chain.log_likelihood()};
     std::srand(7);
     std::vector<double> draws;
     const long iterations = 60000, thin = 20;
@@ -299,6 +301,8 @@ TEST(MarginalRateMoves, DrawsFollowTheExactPosterior) {
                                                             : RateKernel::independence;
         moves.move(i, kernel, moved.event, moved.state, state);
       }
+      c.deletion = f.rates->deletion;
+      c.mutation = f.rates->mutation;
       if (i > MarginalRateMoves::warm_up_iterations && i % thin == 0) draws.push_back(moved.get(c, f.chain));
     }
     moved.set(c, draws.back());

@@ -4,18 +4,17 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "numerics/worker_pool.h"
+#include "support/errors.h"
 #include "support/statistics.h"
 #include "support/test_trees.h"
 #include "tree/trans_probs.h"
 
 namespace {
-
-const std::vector<int> all_values{0, 1, 2, 3, 4};
-const std::vector<int> all_value_index{0, 1, 2, 3, 4};
-const std::vector<int> nonempty_values{1, 2, 3, 4};
 
 using Matrix = std::vector<std::vector<double>>;
 
@@ -52,13 +51,17 @@ struct LatentModel {
   std::vector<double> initial_value_probs{0.2, 0.2, 0.2, 0.2, 0.2};
   std::vector<double> gammas{0.1};
   std::vector<double> etas{0.3};
-  TreeSet set;
+  std::optional<ColumnStates> states;
   std::vector<std::vector<Matrix>> column_probs;  // branch matrices per column
+  Versioned<Segmentation> segments;                // as the last forward saw them
+  Versioned<EventRates> rates;
 
-  // Call once every parameter is set.
-  void build_trees() {
+  // Call once every parameter is set. Node 1 is absent exactly when both of
+  // its leaves are.
+  void build_columns() {
+    states.emplace(columns_on(table, columns));
     for (std::size_t c = 0; c < columns.size(); ++c) {
-      set.add(table.make_tree(columns[c]));
+      if (columns[c][1] == 5 && columns[c][2] == 5) states->at(c, 1).value = 5;
       column_probs.push_back(probs_of(c).get_trans_probs());
     }
   }
@@ -72,8 +75,8 @@ struct LatentModel {
 
   TransProbs probs_of(std::size_t c) const {
     const int r = rate_states[c];
-    return TransProbs(thetas[segment_of(c)], deletion_rates[r], insertion_rates[r], mutation_rates[r], nonempty_values,
-                      table.children, table.lengths);
+    return TransProbs(TreeTopology(table), thetas[segment_of(c)],
+                      {deletion_rates[r], insertion_rates[r], mutation_rates[r]});
   }
 
   // P(leaves of column c, node 1 = v | root = z), straight from the branch
@@ -104,28 +107,17 @@ struct LatentModel {
     return total;
   }
 
-  // On the trees' own passes, or on the engine's shared tables as the run does.
-  void forward(ZVSampler& sampler, double& log_likelihood, bool compute, LikelihoodEngine* engine = nullptr) {
-    if (engine != nullptr) {
-      sampler.forward(from_tos, thetas, rate_states, deletion_rates, insertion_rates, mutation_rates, table.children,
-                      table.lengths, nonempty_values, *engine, all_values, initial_value_probs, gammas, etas, betas,
-                      log_likelihood, compute);
-    } else {
-      sampler.forward(from_tos, thetas, rate_states, deletion_rates, insertion_rates, mutation_rates, table.children,
-                      table.lengths, nonempty_values, set.trees, all_values, initial_value_probs, gammas, etas, betas,
-                      log_likelihood, compute);
-    }
+  // On the engine's shared tables, as the run does.
+  double forward(ZVSampler& sampler, LikelihoodEngine& engine) {
+    segments.change() = {from_tos, thetas, betas, gammas, etas};
+    rates.change() = {deletion_rates, insertion_rates, mutation_rates};
+    return sampler.forward(segments, rates, rate_states, engine);
   }
 
   // The draws that follow a forward pass: roots, then the other internal nodes.
-  void draw_latent_values(ZVSampler& sampler, LikelihoodEngine* engine) {
-    sampler.backward_sample_ancestors(set.trees, all_values, all_value_index);
-    if (engine != nullptr) {
-      sampler.sample_internal_nodes(from_tos, *engine, set.trees, all_value_index, rate_states, mutation_rates, thetas);
-    } else {
-      sampler.sample_internal_nodes(from_tos, set.trees, all_values, all_value_index, rate_states, mutation_rates,
-                                    thetas);
-    }
+  void draw_latent_values(ZVSampler& sampler, LikelihoodEngine& engine) {
+    sampler.backward_sample_ancestors(*states);
+    sampler.sample_internal_nodes(segments, rates, rate_states, engine, *states);
   }
 };
 
@@ -136,7 +128,7 @@ LatentModel three_column_model() {
   model.columns = {{1, 1, 2}, {0, 3, 3}, {2, 0, 0}};
   model.from_tos = {{0, 1}, {2, 2}};
   model.rate_states = {0, 1, 0};
-  model.build_trees();
+  model.build_columns();
   return model;
 }
 
@@ -155,67 +147,64 @@ TEST(LatentSampler, MatchesBruteForceOverRootSequences) {
   }
   for (double& p : posterior) p /= total;
 
-  ZVSampler sampler(3, 5);
-  double log_likelihood = 0.0;
-  model.forward(sampler, log_likelihood, true);
-  EXPECT_NEAR(log_likelihood, std::log(total), 1e-10);
+  ZVSampler sampler(3, model.initial_value_probs);
+  WorkerPool pool(1);
+  LikelihoodEngine engine(*model.states, pool);
+  EXPECT_NEAR(model.forward(sampler, engine), std::log(total), 1e-10);
 
   std::vector<double> observed(125, 0.0);
   std::srand(77);
   for (int i = 0; i < 100000; ++i) {
-    sampler.backward_sample_ancestors(model.set.trees, all_values, all_value_index);
+    sampler.backward_sample_ancestors(*model.states);
     std::vector<int> roots;
-    for (PhyTree* tree : model.set.trees) roots.push_back(tree->root->value);
+    for (std::size_t c = 0; c < 3; ++c) roots.push_back(model.states->root_value(c));
     observed[sequence_index(roots)] += 1;
   }
   EXPECT_GT(chi_square_test(observed, posterior), 1e-6);
 }
 
 // Whole updates (forward, backward roots, top-down internal nodes) with the
-// run's settings: roots never empty, no insertions; on the trees' own passes
-// and on the engine's tables. The forward tables depend only on the leaves
-// and the parameters, so one forward pass serves all draws. The joint draw of
-// all roots and node-1 values follows the exact posterior, which checks that
-// every column gets its own rate state's rates and its segment's frequencies.
-// (The bonds' law given the values is checked in the top-down test.)
+// run's settings: roots never empty, no insertions. The forward tables
+// depend only on the leaves and the parameters, so one forward pass serves
+// all draws. The joint draw of all roots and node-1 values follows the exact
+// posterior, which checks that every column gets its own rate state's rates
+// and its segment's frequencies. (The bonds' law given the values is checked
+// in the top-down test.)
 TEST(LatentSampler, FullUpdateFollowsTheJointPosterior) {
-  for (const bool shared : {false, true}) {
-    LatentModel model;
-    model.columns = {{1, 1, 2}, {3, 0, 0}, {2, 4, 4}};
-    model.from_tos = {{0, 1}, {2, 2}};
-    model.rate_states = {1, 0, 1};
-    model.insertion_rates = {0.0, 0.0};
-    model.gammas = {0.0};
-    model.etas = {0.0};
-    model.initial_value_probs = {0.0, 0.25, 0.25, 0.25, 0.25};
-    model.build_trees();
+  LatentModel model;
+  model.columns = {{1, 1, 2}, {3, 0, 0}, {2, 4, 4}};
+  model.from_tos = {{0, 1}, {2, 2}};
+  model.rate_states = {1, 0, 1};
+  model.insertion_rates = {0.0, 0.0};
+  model.gammas = {0.0};
+  model.etas = {0.0};
+  model.initial_value_probs = {0.0, 0.25, 0.25, 0.25, 0.25};
+  model.build_columns();
 
-    const std::size_t cells = 15625;  // roots z0..z2 then node-1 values v0..v2
-    std::vector<double> exact(cells, 0.0);
-    double total = 0.0;
-    for (std::size_t i = 0; i < cells; ++i) {
-      const std::vector<int> values = sequence_at(i, 6);
-      exact[i] = model.joint({values[0], values[1], values[2]}, {values[3], values[4], values[5]});
-      total += exact[i];
-    }
-    for (double& p : exact) p /= total;
-
-    ZVSampler sampler(3, 5);
-    LikelihoodEngine engine(model.set.trees, 2);
-    std::vector<double> observed(cells, 0.0);
-    double log_likelihood = 0.0;
-    model.forward(sampler, log_likelihood, true, shared ? &engine : nullptr);
-    EXPECT_NEAR(log_likelihood, std::log(total), 1e-10);
-    std::srand(2024);
-    for (int i = 0; i < 30000; ++i) {
-      model.draw_latent_values(sampler, shared ? &engine : nullptr);
-      std::vector<int> values;
-      for (PhyTree* tree : model.set.trees) values.push_back(tree->root->value);
-      for (PhyTree* tree : model.set.trees) values.push_back(tree->nodes[1]->value);
-      observed[sequence_index(values)] += 1;
-    }
-    EXPECT_GT(chi_square_test(observed, exact), 1e-6) << (shared ? "engine" : "trees");
+  const std::size_t cells = 15625;  // roots z0..z2 then node-1 values v0..v2
+  std::vector<double> exact(cells, 0.0);
+  double total = 0.0;
+  for (std::size_t i = 0; i < cells; ++i) {
+    const std::vector<int> values = sequence_at(i, 6);
+    exact[i] = model.joint({values[0], values[1], values[2]}, {values[3], values[4], values[5]});
+    total += exact[i];
   }
+  for (double& p : exact) p /= total;
+
+  ZVSampler sampler(3, model.initial_value_probs);
+  WorkerPool pool(2);
+  LikelihoodEngine engine(*model.states, pool);
+  std::vector<double> observed(cells, 0.0);
+  EXPECT_NEAR(model.forward(sampler, engine), std::log(total), 1e-10);
+  std::srand(2024);
+  for (int i = 0; i < 30000; ++i) {
+    model.draw_latent_values(sampler, engine);
+    std::vector<int> values;
+    for (std::size_t c = 0; c < 3; ++c) values.push_back(model.states->root_value(c));
+    for (std::size_t c = 0; c < 3; ++c) values.push_back(model.states->at(c, 1).value);
+    observed[sequence_index(values)] += 1;
+  }
+  EXPECT_GT(chi_square_test(observed, exact), 1e-6);
 }
 
 TEST(LatentSampler, SingleColumn) {
@@ -223,12 +212,12 @@ TEST(LatentSampler, SingleColumn) {
   model.columns = {{2, 2, 0}};
   model.from_tos = {{0, 0}};
   model.rate_states = {1};
-  model.build_trees();
+  model.build_columns();
 
-  ZVSampler sampler(1, 5);
-  double log_likelihood = 123.0;
-  model.forward(sampler, log_likelihood, true);
-  EXPECT_EQ(log_likelihood, 123.0);
+  ZVSampler sampler(1, model.initial_value_probs);
+  WorkerPool pool(1);
+  LikelihoodEngine engine(*model.states, pool);
+  EXPECT_EQ(model.forward(sampler, engine), 0.0);
 
   std::vector<double> posterior(5), observed(5, 0.0);
   double total = 0.0;
@@ -240,23 +229,24 @@ TEST(LatentSampler, SingleColumn) {
   for (double& p : posterior) p /= total;
   std::srand(5);
   for (int i = 0; i < 20000; ++i) {
-    sampler.backward_sample_ancestors(model.set.trees, all_values, all_value_index);
-    observed[model.set.trees[0]->root->value] += 1;
+    sampler.backward_sample_ancestors(*model.states);
+    observed[model.states->root_value(0)] += 1;
   }
   EXPECT_GT(chi_square_test(observed, posterior), 1e-6);
 }
 
 // A last column whose every root value is impossible (a wholly absent column)
 // leaves the data log-likelihood at minus infinity.
-TEST(LatentSamplerDeathTest, ImpossibleAlignmentEndsTheRun) {
-  LatentModel model = three_column_model();
-  for (Node* node : model.set.trees[2]->nodes) node->value = 5;
-  ZVSampler sampler(3, 5);
-  double log_likelihood = 0.0;
-  EXPECT_EXIT(model.forward(sampler, log_likelihood, true), ::testing::ExitedWithCode(1),
-              ::testing::Matcher<const std::string&>(
-                  std::string("error: observed data log-likelihood is negative infinity. \n")));
-  // Without the request nothing is checked.
-  model.forward(sampler, log_likelihood, false);
-  EXPECT_EQ(log_likelihood, 0.0);
+TEST(LatentSampler, ImpossibleAlignmentEndsTheRun) {
+  LatentModel model;
+  model.columns = {{1, 1, 2}, {0, 3, 3}, {5, 5, 5}};
+  model.from_tos = {{0, 1}, {2, 2}};
+  model.rate_states = {0, 1, 0};
+  model.build_columns();
+  for (int label = 0; label < 2; ++label) model.states->at(2, label).value = 5;
+  ZVSampler sampler(3, model.initial_value_probs);
+  WorkerPool pool(1);
+  LikelihoodEngine engine(*model.states, pool);
+  EXPECT_TRUE(throws_error<InternalError>([&] { model.forward(sampler, engine); }, 1,
+                                          "^error: observed data log-likelihood is negative infinity. \n$"));
 }

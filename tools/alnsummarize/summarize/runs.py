@@ -10,11 +10,11 @@ that ran without a stop.
 import argparse
 import math
 import os
-import struct
 
 import numpy as np
 
 from alncommon.case import ToolError, content_lines, parse_float, parse_int, plural, read_text
+from alncommon.sampler_outputs import ITERATION_FILES, RATE_STATE_COUNT, RUN_FILES, read_checkpoint_head
 
 PROGRAM = "alnsummarize"
 AUTO_BURNIN = "auto"
@@ -22,12 +22,6 @@ AUTO_BURNIN = "auto"
 # half counts as outside it, and the floor of a rate on the log scale (a rate may be 0).
 SETTLING_MARGIN = 0.25
 SMALLEST_RATE = 1e-300
-# The head of SEED_checkpoint.bin: a tag, the format version, then the
-# iteration, seed, k_max and --thin of the run, in the machine's byte order.
-# Every format version from the first keeps this head; later fields differ.
-CHECKPOINT_HEAD = struct.Struct("=8sIqIqq")
-CHECKPOINT_TAG = b"alnckpt\n"
-CHECKPOINT_FIRST_VERSION = 1
 RATE_KINDS = ("deletion", "mutation")
 RATE_HEADER = "#event_rate"
 # Values of a node: 0 empty (gap), 1-4 the residues, 5 absent (every leaf below
@@ -51,17 +45,10 @@ def read_single_values(path, what="trace"):
 
 def checkpoint_thin(path, seed):
     """The --thin of a run from its checkpoint's head; None without a readable checkpoint of that seed."""
-    try:
-        with open(path, "rb") as handle:
-            head = handle.read(CHECKPOINT_HEAD.size)
-    except OSError:
+    head = read_checkpoint_head(path)
+    if head is None or head.seed != seed or head.thin < 1:
         return None
-    if len(head) < CHECKPOINT_HEAD.size:
-        return None
-    tag, version, _iteration, saved_seed, _k_max, thin = CHECKPOINT_HEAD.unpack(head)
-    if tag != CHECKPOINT_TAG or version < CHECKPOINT_FIRST_VERSION or saved_seed != seed or thin < 1:
-        return None
-    return thin
+    return head.thin
 
 
 class Chain:
@@ -81,7 +68,7 @@ class Chain:
         self.burnin_automatic = self.burnin_drifting = False
         self.first_kept = 0
         self.warnings = []
-        post_para = self.path("_post_para.txt")
+        post_para = self.run_file("post_para")
         if not os.path.exists(post_para):
             raise ToolError(f"no run of seed {seed}: {post_para} does not exist")
         self.log_probability = read_single_values(post_para)
@@ -106,14 +93,24 @@ class Chain:
                 f"seed {seed}: {self.n_rate_states} deletion rates but"
                 f" {self.rates['mutation'].shape[1]} mutation rates per iteration"
             )
+        if self.n_rate_states != RATE_STATE_COUNT:
+            raise ToolError(
+                f"seed {seed}: {self.n_rate_states} rates per iteration, but alnsampler's model has"
+                f" {RATE_STATE_COUNT} rate states"
+            )
         self._check_run_file_sizes(post_dist_k_rows)
         self.marginal_rate_moves = self._read_marginal_rate_moves()
 
     def path(self, suffix):
         return os.path.join(self.results_dir, f"{self.seed}{suffix}")
 
-    def iteration_path(self, stem, iteration):
-        return self.path(f"_{stem}_{iteration}.txt")
+    def run_file(self, name):
+        """The run file of that name in the sampler's table of outputs (post_para, ...)."""
+        return self.path(RUN_FILES[name].part)
+
+    def iteration_path(self, track, iteration):
+        """The file of that per-iteration track (from_tos, deletions, ...) of one iteration."""
+        return self.path(f"{ITERATION_FILES[track].part}{iteration}.txt")
 
     @property
     def k_max(self):
@@ -147,7 +144,7 @@ class Chain:
     def _read_marginal_rate_moves(self):
         """--marginal-rate-moves of the run, from the line the sampler adds to its auxiliary
         output when it is used (0 without the line or the file)."""
-        path = self.path("_auxiliary_ouput.txt")
+        path = self.run_file("auxiliary")
         if not os.path.exists(path):
             return 0
         for number, fields in content_lines(path, "auxiliary output"):
@@ -177,7 +174,7 @@ class Chain:
         """The run files of one run grow together: per iteration a post_dist_k row, then one
         rate_state_transitions line per rate state, then the post_para line.  A run stopped
         within an iteration may hold the first two for one iteration more."""
-        path = self.path("_rate_state_transitions.txt")
+        path = self.run_file("rate_state_transitions")
         per = self.n_rate_states
         lines = len(content_lines(path, "trace")) if os.path.exists(path) else None
         if post_dist_k_rows == self.n and lines == per * self.n:
@@ -186,20 +183,20 @@ class Chain:
             return
         held = "does not exist" if lines is None else f"{plural(lines, 'line')} ({per} per iteration)"
         self.warnings.append(
-            f"seed {self.seed}: the run files disagree in size: {self.path('_post_para.txt')} holds"
-            f" {plural(self.n, 'iteration')}, {self.path('_post_dist_k.txt')} {plural(post_dist_k_rows, 'row')}"
+            f"seed {self.seed}: the run files disagree in size: {self.run_file('post_para')} holds"
+            f" {plural(self.n, 'iteration')}, {self.run_file('post_dist_k')} {plural(post_dist_k_rows, 'row')}"
             f" and {path} {held}; they may come from different runs or a damaged copy"
         )
 
     def _read_post_dist_k(self):
         """The first n rows (one per iteration), and the number of rows."""
-        path = self.path("_post_dist_k.txt")
+        path = self.run_file("post_dist_k")
         rows = content_lines(path, "trace")
         # The row of an iteration is written before its log-probability, so a
         # run stopped within an iteration may leave one row more.
         if len(rows) < self.n:
             raise ToolError(
-                f"{path} holds {len(rows)} rows but {self.path('_post_para.txt')}"
+                f"{path} holds {len(rows)} rows but {self.run_file('post_para')}"
                 f" holds {self.n} iterations"
             )
         width = len(rows[0][1])
@@ -400,7 +397,7 @@ def burnin_iterations(burnin, chain):
                 f"{plural(chain.n_draws, 'draw')} (iterations {chain.thin}, {2 * chain.thin}, ...)")
         raise ToolError(
             f"seed {chain.seed}: a burn-in of {plural(dropped, 'iteration')} leaves none of its"
-            f" {what} ({chain.path('_post_para.txt')})"
+            f" {what} ({chain.run_file('post_para')})"
         )
     return dropped, drifting
 
@@ -440,7 +437,7 @@ def older_than_inputs(chains, input_paths):
     return [
         f"seed {chain.seed}: its traces are older than {path}, which changed after the run's last iteration:"
         " they may describe an earlier version of the case; run alnsampler again"
-        for chain in chains if os.path.getmtime(chain.path("_post_para.txt")) < newest
+        for chain in chains if os.path.getmtime(chain.run_file("post_para")) < newest
     ]
 
 

@@ -6,6 +6,7 @@ import sys
 
 import pytest
 
+from alncommon.sampler_outputs import ITERATION_FILES, RUN_FILES, read_checkpoint_head
 from conftest import SCRIPT
 
 ALNPREPARE = os.path.join(os.path.dirname(os.path.dirname(SCRIPT)), "alnprepare", "alnprepare")
@@ -110,6 +111,13 @@ def test_simulated_case_from_alignment_to_answers(tmp_path):
         rows = read_tsv(os.path.join(out, "columns.tsv"))
         stretch = [float(row["deletion_rate"]) for row in rows if int(row["alignment_position"]) > ABSENT_FROM]
         stretch_deletion[case] = sum(stretch) / len(stretch)
+    # A run leaves exactly the files of the sampler's table of outputs, and its checkpoint's head names it.
+    gaps = os.path.join(root, "results", "gaps")
+    expected = {f"3{run_file.part}" for run_file in RUN_FILES.values()} | {"3_checkpoint.bin"}
+    expected |= {f"3{track.part}{i}.txt" for track in ITERATION_FILES.values() for i in range(1, ITERATIONS + 1)}
+    assert {name for name in os.listdir(gaps) if name.startswith("3_")} == expected
+    head = read_checkpoint_head(os.path.join(gaps, "3_checkpoint.bin"))
+    assert (head.iteration, head.seed, head.thin) == (ITERATIONS, 3, 1)
     # Read as deletions, the missing gene makes its stretch fast-evolving; coded absent, it does not.
     assert stretch_deletion["gaps/"] > 2 * stretch_deletion["gene/"], stretch_deletion
 

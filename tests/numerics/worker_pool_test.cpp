@@ -1,4 +1,4 @@
-#include "tree/worker_pool.h"
+#include "numerics/worker_pool.h"
 
 #include <gtest/gtest.h>
 

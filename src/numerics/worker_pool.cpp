@@ -1,4 +1,4 @@
-#include "tree/worker_pool.h"
+#include "numerics/worker_pool.h"
 
 WorkerPool::WorkerPool(int threads) {
   for (int part = 1; part < threads; ++part) _workers.emplace_back([this, part] { work(part); });
