@@ -50,13 +50,21 @@ double PartitionSampler::log_marginal(long p, long v) const {
   const double stored = _f.at(p).at(v - (p + 1));
   if (!_forward_done || p < 2 || p <= _last_needed_partition(v)) return stored;
   // The recursion's own computation of the one p it left out.
+  const RebuiltTerms rebuilt = _rebuilt_terms(p, v);
+  return std::log(rebuilt.sum) + rebuilt.max_term;
+}
+
+// The terms of partition p at end column v as the last forward formed them:
+// the block row from its counts, then the group kernel for p alone.
+PartitionSampler::RebuiltTerms PartitionSampler::_rebuilt_terms(long p, long v) const {
   std::vector<double> blocks(v + 1, 0.0);
   _forward_g.fill_row(v, p + 1, blocks);
-  std::vector<double> terms((v - p + 1) * group_lanes);
-  double max_term = 0.0;
-  double sum = 0.0;
-  forward_kernels().partition_group(_partition_group(p, 1, v, blocks.data()), terms.data(), &max_term, &sum);
-  return std::log(sum) + max_term;
+  RebuiltTerms rebuilt;
+  rebuilt.weights.resize((v - p + 1) * group_lanes);
+  forward_kernels().partition_group(_partition_group(p, 1, v, blocks.data()), rebuilt.weights.data(),
+                                    &rebuilt.max_term, &rebuilt.sum);
+  rebuilt.weights.resize(v - p);
+  return rebuilt;
 }
 
 double PartitionSampler::log_position_prior(long p) const { return _prior.log_position_prior(p); }
@@ -183,16 +191,8 @@ std::vector<double> PartitionSampler::backward_weights(long p, long v) const {
   if (p < 1 || p > _max_partitions || v < p + 1 || v > _num_columns) {
     throw std::out_of_range("no backward weights for p = " + to_string(p) + ", v = " + to_string(v));
   }
-  std::vector<double> weights(v - p, 0.0);
-  if (!_forward_done || p == 1) return weights;
-  std::vector<double> blocks(v + 1, 0.0);
-  _forward_g.fill_row(v, p + 1, blocks);
-  std::vector<double> terms((v - p + 1) * group_lanes);
-  double max_term = 0.0;
-  double sum = 0.0;
-  forward_kernels().partition_group(_partition_group(p, 1, v, blocks.data()), terms.data(), &max_term, &sum);
-  std::copy(terms.begin(), terms.begin() + (v - p), weights.begin());
-  return weights;
+  if (!_forward_done || p == 1) return std::vector<double>(v - p, 0.0);
+  return _rebuilt_terms(p, v).weights;
 }
 
 // The lines the recursion taken p by p would have written, in its order. The

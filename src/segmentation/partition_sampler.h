@@ -111,5 +111,12 @@ class PartitionSampler {
   long _last_needed_partition(long v) const;
   void _fill_blocks(long v, std::vector<double>& blocks) const;
   PartitionGroup _partition_group(long first, int count, long v, const double* blocks) const;
+  // One partition's weights exp(t(u) - M) of the starts u = p+1..v, M and their sum.
+  struct RebuiltTerms {
+    std::vector<double> weights;
+    double max_term = 0.0;
+    double sum = 0.0;
+  };
+  RebuiltTerms _rebuilt_terms(long p, long v) const;
   void _write_forward_diagnostics(std::ostream& out) const;
 };
