@@ -272,13 +272,12 @@ void check_whole_number_cells(const std::string& path, int lowest, int highest) 
     std::string cell;
     for (std::size_t column = 1; cells >> cell; ++column) {
       const auto value = parse_exact<int>(cell);
+      if (value && *value >= lowest && *value <= highest) continue;
       const std::string where = "Input error: " + path + " line " + to_string(number) + " column " + to_string(column) +
                                 ": value " + quoted_value(cell);
       if (!value) throw InputError(where + " is not a whole number\n", path, number, cell);
-      if (*value < lowest || *value > highest) {
-        throw InputError(where + " is outside " + to_string(lowest) + ".." + to_string(highest) + "\n", path, number,
-                         cell);
-      }
+      throw InputError(where + " is outside " + to_string(lowest) + ".." + to_string(highest) + "\n", path, number,
+                       cell);
     }
   }
 }
