@@ -25,7 +25,7 @@ def write_stuck_pair(case, n=40, moves=0):
 # Chains run without the marginal rate moves are told to use them; chains run with them, to use
 # more rounds, and their extensions keep the rounds their checkpoints hold.
 @pytest.mark.parametrize("moves, advice", [(0, "run them again with --marginal-rate-moves 1"),
-                                           (1, "more rounds per iteration (--marginal-rate-moves 3)")])
+                                           (1, "more rounds per iteration (--marginal-rate-moves 10)")])
 def test_a_stuck_chain_is_named_with_the_rate_and_the_moves_that_help(case, run, moves, advice):
     write_stuck_pair(case, moves=moves)
     out, err = run(seeds=(3, 4))
