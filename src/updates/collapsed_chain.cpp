@@ -1,5 +1,6 @@
 #include "updates/collapsed_chain.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <stdexcept>
@@ -26,6 +27,30 @@ constexpr double least_exponent = -708.0;
 constexpr double greatest_exponent = 700.0;
 
 double scaled_exp(double d) { return d < least_exponent ? 0.0 : std::exp(d); }
+
+// prior[k][s] += sum_k' A[k'][k] sum_r before(k', r) T[r][s] for the values
+// from First on. Each sum adds its terms in order (of r, then of k') from
+// 0.0, and the loops run over s side by side, which gives the same bits as
+// one sum at a time. Where no root can be empty (First = 1) the empty
+// value's terms are exact zeros and are left out, which changes no bit
+// either.
+template <int First>
+void propagate(const double* before, const double (&t)[n_values][n_values],
+               const double (&a)[max_states][max_states], int states, double (&prior)[max_states][n_values]) {
+  double moved[max_states][n_values] = {};
+  for (int k = 0; k < states; ++k) {
+    for (int r = First; r < n_values; ++r) {
+      const double b = before[k * n_values + r];
+      for (int s = First; s < n_values; ++s) moved[k][s] += b * t[r][s];
+    }
+  }
+  for (int k = 0; k < states; ++k) {
+    for (int from = 0; from < states; ++from) {
+      const double w = a[from][k];
+      for (int s = First; s < n_values; ++s) prior[k][s] += w * moved[from][s];
+    }
+  }
+}
 
 }  // namespace
 
@@ -60,8 +85,22 @@ void CollapsedChain::load(const CollapsedChainModel& model, const LikelihoodEngi
     for (long c = 0; c < _columns; ++c) _roots[k][c] = scaled(engine.root_tables(c, k));
   }
   refresh_scales();
+  _first_live_value = empty_root_impossible(model) ? 1 : 0;
   _candidate_state = -1;
   _candidate_has_transitions = false;
+}
+
+// The empty root value (0) is out of reach when the first root cannot be
+// empty and no non-empty root is ever followed by an empty one (the run's
+// roots are never empty): then every forward term of value 0 is 0.
+bool CollapsedChain::empty_root_impossible(const CollapsedChainModel& model) {
+  if (model.initial_value_probs.at(0) != 0.0) return false;
+  for (const auto& t : model.root_transitions) {
+    for (int r = 1; r < n_values; ++r) {
+      if (t.at(r).at(0) != 0.0) return false;
+    }
+  }
+  return true;
 }
 
 void CollapsedChain::refresh_scales() {
@@ -126,11 +165,27 @@ double CollapsedChain::forward(const Replacement& replacement, const std::vector
                                std::vector<double>& alpha) const {
   const int replaced_state = replacement.state;
   const int width = _states * n_values;
-  alpha.assign(static_cast<std::size_t>(_columns) * width, 0.0);
+  // Every entry is written below; an impossible column leaves the vector
+  // zeroed instead.
+  alpha.resize(static_cast<std::size_t>(_columns) * width);
+  const auto impossible = [&alpha] {
+    std::fill(alpha.begin(), alpha.end(), 0.0);
+    return minus_infinity;
+  };
   double log_likelihood = 0.0;
   double normalisers = 1.0;
+  // The matrices in fixed-size arrays, so that the sums below run over the
+  // values of s side by side (each sum still adds its terms in order of r,
+  // or of the previous state, from 0.0: the same bits as one at a time).
+  double aa[max_states][max_states] = {};
+  for (int from = 0; from < _states; ++from) {
+    for (int k = 0; k < _states; ++k) aa[from][k] = a[from][k];
+  }
   for (std::size_t g = 0; g < _model.from_tos.size(); ++g) {
-    const auto& t = _model.root_transitions[g];
+    double t[n_values][n_values];
+    for (int r = 0; r < n_values; ++r) {
+      for (int s = 0; s < n_values; ++s) t[r][s] = _model.root_transitions[g][r][s];
+    }
     for (long c = _model.from_tos[g][0]; c <= _model.from_tos[g][1]; ++c) {
       const ScaledRoot* roots[max_states];
       bool possible = false;
@@ -138,7 +193,7 @@ double CollapsedChain::forward(const Replacement& replacement, const std::vector
         roots[k] = k == replaced_state ? &(*replacement.roots)[c] : &_roots[k][c];
         possible = possible || roots[k]->possible;
       }
-      if (!possible) return minus_infinity;
+      if (!possible) return impossible();
       double top = _top[c];
       std::array<double, 3> scales = _scales[c];
       if (replaced_state >= 0) {
@@ -159,18 +214,10 @@ double CollapsedChain::forward(const Replacement& replacement, const std::vector
       }
       if (c > 0) {
         const double* before = &alpha[static_cast<std::size_t>(c - 1) * width];
-        double moved[max_states][n_values];
-        for (int k = 0; k < _states; ++k) {
-          for (int s = 0; s < n_values; ++s) {
-            double sum = 0.0;
-            for (int r = 0; r < n_values; ++r) sum += before[k * n_values + r] * t[r][s];
-            moved[k][s] = sum;
-          }
-        }
-        for (int k = 0; k < _states; ++k) {
-          for (int s = 0; s < n_values; ++s) {
-            for (int from = 0; from < _states; ++from) prior[k][s] += a[from][k] * moved[from][s];
-          }
+        if (_first_live_value == 1) {
+          propagate<1>(before, t, aa, _states, prior);
+        } else {
+          propagate<0>(before, t, aa, _states, prior);
         }
       }
       double* now = &alpha[static_cast<std::size_t>(c) * width];
@@ -189,7 +236,7 @@ double CollapsedChain::forward(const Replacement& replacement, const std::vector
           terms[i] = p > 0.0 ? std::log(p) + roots[i / n_values]->log_lik[i % n_values] : minus_infinity;
           if (terms[i] > shift) shift = terms[i];
         }
-        if (shift == minus_infinity) return minus_infinity;
+        if (shift == minus_infinity) return impossible();
         total = 0.0;
         for (int i = 0; i < width; ++i) total += now[i] = std::exp(terms[i] - shift);
       }

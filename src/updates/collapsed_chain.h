@@ -82,10 +82,12 @@ class CollapsedChain {
   double forward(const Replacement& replacement, const std::vector<std::vector<double>>& transitions,
                  std::vector<double>& alpha) const;
   std::size_t segment_of(long column) const;
+  static bool empty_root_impossible(const CollapsedChainModel& model);
 
   CollapsedChainModel _model;
   int _states = 0;
   long _columns = 0;
+  int _first_live_value = 0;  // 1 when the empty root value can never occur
   std::vector<std::vector<ScaledRoot>> _roots;  // [rate state][column]
   std::vector<double> _top;                     // [column]
   std::vector<std::array<double, 3>> _scales;   // [column][rate state]
