@@ -6,8 +6,7 @@ import numpy as np
 
 from alncommon.case import save_figure
 
-from .runs import RATE_KINDS, VALUE_LETTERS, VALUE_NAMES
-from .statistics import RATE_FLOOR
+from .runs import RATE_FLOOR, RATE_KINDS, VALUE_LETTERS, VALUE_NAMES
 from .tables import most_probable
 
 

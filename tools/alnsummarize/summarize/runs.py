@@ -19,9 +19,16 @@ from alncommon.sampler_outputs import ITERATION_FILES, RATE_STATE_COUNT, RUN_FIL
 PROGRAM = "alnsummarize"
 AUTO_BURNIN = "auto"
 # The share of a trace's second-half range added on each side before a value of the first
-# half counts as outside it, and the floor of a rate on the log scale (a rate may be 0).
+# half counts as outside it; the range runs between these quantiles of the second half.
 SETTLING_MARGIN = 0.25
-SMALLEST_RATE = 1e-300
+SETTLING_QUANTILES = (0.01, 0.99)
+# The first half is read through a running median over this share of the second half's length
+# (on each side of a draw), so that a short excursion is not taken for a drift.
+SETTLING_WINDOW_SHARE = 0.05
+# A rate below this is no different from 0 for any branch of a real tree (it gives no event in
+# 1e10 units of branch length).  Traces read rates on a log scale floored here: the logs of
+# near-0 draws spread over hundreds of units, noise that would hide the real drifts.
+RATE_FLOOR = 1e-10
 RATE_KINDS = ("deletion", "mutation")
 RATE_HEADER = "#event_rate"
 # Values of a node: 0 empty (gap), 1-4 the residues, 5 absent (every leaf below
@@ -345,33 +352,50 @@ def parse_burnin(text):
     return value
 
 
+def running_median(values, half_width):
+    """Each entry's median over the entries up to `half_width` before and after it (the series'
+    ends repeated beyond them)."""
+    padded = np.pad(values, half_width, mode="edge")
+    return np.median(np.lib.stride_tricks.sliding_window_view(padded, 2 * half_width + 1), axis=1)
+
+
 def settling_point(values):
-    """(s, drifting): the series stays near the range (minimum to maximum) of its second half,
-    widened by a quarter of its width on each side, from entry s on.  The margin keeps a
-    stationary series' rare excursions in its first half from counting as drift.  A series
-    that drifts for half its length or more ends its first half beyond the range itself
-    (drifting True), and s is then the start of the second half."""
+    """(s, drifting): the series stays near the central range (1% to 99% quantiles) of its second
+    half, widened by a quarter of its width on each side, from entry s on.  The first half is
+    judged by its running median over a twentieth of the half on each side, so that a stationary
+    chain's short excursions (a rate's visit to its near-0 spike, a heavy tail) do not count as
+    drift; a drift found that way ends at its own last draw beyond the range.  A series that
+    drifts for half its length or more ends its first half beyond the range itself (drifting
+    True), and s is then the start of the second half."""
     values = np.asarray(values, dtype=float)
     second_half = len(values) - len(values) // 2
     if len(values) < 4:
         return 0, False
+    half_width = max(1, int(SETTLING_WINDOW_SHARE * second_half))
     first, last = values[:second_half], values[second_half:]
-    low, high = last.min(), last.max()
-    beyond = (first < low) | (first > high)
+    smoothed = running_median(values, half_width)[:second_half]
+    low, high = np.quantile(last, SETTLING_QUANTILES)
+    beyond = (smoothed < low) | (smoothed > high)
     if beyond[second_half - max(1, second_half // 10):].mean() > 0.5:
         return second_half, True
     margin = SETTLING_MARGIN * (high - low)
-    outside = np.flatnonzero((first < low - margin) | (first > high + margin))
-    return (int(outside[-1]) + 1 if len(outside) else 0), False
+    far = (first < low - margin) | (first > high + margin)
+    outside = np.flatnonzero((smoothed < low - margin) | (smoothed > high + margin))
+    if not len(outside):
+        return 0, False
+    end = int(outside[-1])
+    tail = np.flatnonzero(far[end:end + half_width + 1])
+    return end + (int(tail[-1]) if len(tail) else 0) + 1, False
 
 
 def settling_burnin(chain):
     """Burn-in chosen from the chain itself: the iteration after which its log-probability and
     its rates (each draw's rates of a kind in increasing order, which needs no labels; on a
-    log scale, as rates near 0 vary by factors) all settle; and whether one still drifts."""
+    log scale floored at RATE_FLOOR, as rates near 0 vary by factors) all settle; and whether one
+    still drifts."""
     series = [(chain.log_probability, np.arange(1, chain.n + 1))]
     for kind in RATE_KINDS:
-        ordered = np.log(np.maximum(np.sort(chain.rates[kind], axis=1), SMALLEST_RATE))
+        ordered = np.log(np.maximum(np.sort(chain.rates[kind], axis=1), RATE_FLOOR))
         series += [(ordered[:, rank], chain.draw_iterations) for rank in range(ordered.shape[1])]
     burnin, drifting = 0, False
     for values, iterations in series:

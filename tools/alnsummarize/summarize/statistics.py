@@ -7,7 +7,7 @@ import numpy as np
 from alncommon import recipe
 from alncommon.conservation import RHO, Draw, column_weighted_reference, p_conserved
 
-from .runs import RATE_KINDS, VALUE_LETTERS
+from .runs import RATE_FLOOR, RATE_KINDS, VALUE_LETTERS
 from .tables import number_text
 
 ESS_WARNING_BELOW = 100.0
@@ -19,12 +19,10 @@ CONSERVATION_KEYS = ("mutation", "deletion", "total")
 # A rate state that holds no column in more than this share of the kept draws
 # has the prior's rates there, and its summaries describe the prior.
 EMPTY_STATE_SHARE = 0.5
-# A rate below this is no different from 0 for any branch of a real tree
-# (it gives no event in 1e10 units of branch length).  A chain is stuck at
-# such a rate when this share of its kept draws lie below it while another
-# chain's mostly do not: with the rate near 0 no event of its kind is
-# sampled, so the next draw of the rate stays near 0 too.
-RATE_FLOOR = 1e-10
+# A chain is stuck at a rate below RATE_FLOOR when this share of its kept
+# draws lie below it while another chain's mostly do not: with the rate near
+# 0 no event of its kind is sampled, so the next draw of the rate stays near 0
+# too.
 STUCK_SHARE = 0.9
 # ... and another chain counts as not stuck when less than this share of its draws do.
 FREE_SHARE = 0.5

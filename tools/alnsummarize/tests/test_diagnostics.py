@@ -152,11 +152,14 @@ def test_each_warning_on_its_trigger_and_none_on_a_clean_run(case, run, chains, 
 
 
 # (iterations, --thin, iterations the log-probability drifts, iterations a mutation rate drifts,
-#  burn-in chosen, warned as still drifting, --marginal-rate-moves); a log_drift of -1 is one
-#  excursion, at iteration 22, a fifth of the range beyond it (as a stationary chain's first half
-#  may have). With the moves the 100 iterations that tune them go too.
+#  burn-in chosen, warned as still drifting, --marginal-rate-moves); a log_drift of -L is an
+#  excursion of L draws from iteration 22 on, far beyond the range: a stationary chain's visit
+#  elsewhere when short (up to a twentieth of the half), a drift that ends there when longer.
+#  With the moves the 100 iterations that tune them go too.  The slowest rate lies near 0 and
+#  dips once to 1e-300 (its logs below 1e-10 are noise, not drift).
 @pytest.mark.parametrize("n,thin,log_drift,rate_drift,burnin,drifting,moves", [
-    (100, 1, 0, 0, 0, False, 0), (100, 1, -1, 0, 0, False, 0), (100, 1, 30, 0, 30, False, 0),
+    (100, 1, 0, 0, 0, False, 0), (100, 1, -2, 0, 0, False, 0), (100, 1, -3, 0, 24, False, 0),
+    (300, 1, -7, 0, 0, False, 0), (100, 1, 30, 0, 30, False, 0),
     (100, 1, 0, 40, 40, False, 0), (100, 1, 20, 45, 45, False, 0), (100, 5, 0, 40, 40, False, 0),
     (100, 1, 70, 0, 50, True, 0), (100, 5, 0, 80, 50, True, 0), (3, 1, 2, 0, 0, False, 0),
     (300, 1, 30, 0, 100, False, 1), (100, 1, 30, 0, 30, False, 1),
@@ -165,10 +168,12 @@ def test_burnin_ends_with_the_longest_drift_of_known_length(case, run, n, thin, 
                                                            drifting, moves):
     # Drifts that approach the stationary level from far away; around it -1, 1, -1, ... (any half spans -1..1).
     i, wobble = np.arange(n), -alternating(n)
-    log_probability = -100.0 + wobble - (1000.0 - 10.0 * i) * (i < log_drift) + 0.4 * (log_drift < 0) * (i == 21)
+    excursion = (21 <= i) & (i < 21 - log_drift)
+    log_probability = -100.0 + wobble - (1000.0 - 10.0 * i) * (i < log_drift) + 100.0 * excursion
     middle = 1.0 + 0.1 * wobble + (50.0 - 0.5 * i) * (i < rate_drift)
+    slowest = np.where(i == 9, 1e-300, 1e-20)
     case.modelled_data(3)
-    case.write_run(3, [Iteration([0, 1, 2], mutation=(0.1, middle[i], 10.0), log_probability=log_probability[i])
+    case.write_run(3, [Iteration([0, 1, 2], mutation=(slowest[i], middle[i], 10.0), log_probability=log_probability[i])
                        for i in range(n)], thin=thin, moves=moves)
     out, err = run(burnin="auto")
     assert f"seed 3: {n} iterations, burn-in {burnin} (chosen from its traces)" in out
