@@ -27,8 +27,8 @@ STUCK_SHARE = 0.9
 # ... and another chain counts as not stuck when less than this share of its draws do.
 FREE_SHARE = 0.5
 # Rounds of marginal rate moves to suggest when chains that ran with fewer did not converge: on
-# 1,000-column windows of four apes, 10 rounds made all six windows converge (one round two, three
-# rounds four) and gave the most effective draws per CPU-second.
+# 1,000-column windows of four apes, 10 rounds made all six windows converge (one round three, three
+# rounds five) and gave the most effective draws per CPU-second on each of them.
 MANY_ROUNDS = 10
 
 
