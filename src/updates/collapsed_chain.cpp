@@ -33,15 +33,19 @@ double scaled_exp(double d) { return d < least_exponent ? 0.0 : std::exp(d); }
 // 0.0, and the loops run over s side by side, which gives the same bits as
 // one sum at a time. Where no root can be empty (First = 1) the empty
 // value's terms are exact zeros and are left out, which changes no bit
-// either.
+// either. The inner sums start as 0.0 + their first term (the same bits
+// as adding it to a zeroed array, without the zeroing, which cost a tenth
+// of the recursion).
 template <int First>
 void propagate(const double* before, const double (&t)[n_values][n_values],
                const double (&a)[max_states][max_states], int states, double (&prior)[max_states][n_values]) {
-  double moved[max_states][n_values] = {};
+  double moved[max_states][n_values];
   for (int k = 0; k < states; ++k) {
-    for (int r = First; r < n_values; ++r) {
-      const double b = before[k * n_values + r];
-      for (int s = First; s < n_values; ++s) moved[k][s] += b * t[r][s];
+    const double b = before[k * n_values + First];
+    for (int s = First; s < n_values; ++s) moved[k][s] = 0.0 + b * t[First][s];
+    for (int r = First + 1; r < n_values; ++r) {
+      const double b_r = before[k * n_values + r];
+      for (int s = First; s < n_values; ++s) moved[k][s] += b_r * t[r][s];
     }
   }
   for (int k = 0; k < states; ++k) {
