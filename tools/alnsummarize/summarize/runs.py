@@ -364,28 +364,23 @@ def settling_point(values):
     half, widened by a quarter of its width on each side, from entry s on.  The first half is
     judged by its running median over a twentieth of the half on each side, so that a stationary
     chain's short excursions (a rate's visit to its near-0 spike, a heavy tail) do not count as
-    drift; a drift found that way ends at its own last draw beyond the range.  A series that
-    drifts for half its length or more ends its first half beyond the range itself (drifting
-    True), and s is then the start of the second half."""
+    drift, while a drift (a run of draws beyond the range) ends where the median returns.  A
+    series that drifts for half its length or more ends its first half beyond the range itself
+    (drifting True), and s is then the start of the second half."""
     values = np.asarray(values, dtype=float)
     second_half = len(values) - len(values) // 2
     if len(values) < 4:
         return 0, False
     half_width = max(1, int(SETTLING_WINDOW_SHARE * second_half))
-    first, last = values[:second_half], values[second_half:]
+    last = values[second_half:]
     smoothed = running_median(values, half_width)[:second_half]
     low, high = np.quantile(last, SETTLING_QUANTILES)
     beyond = (smoothed < low) | (smoothed > high)
     if beyond[second_half - max(1, second_half // 10):].mean() > 0.5:
         return second_half, True
     margin = SETTLING_MARGIN * (high - low)
-    far = (first < low - margin) | (first > high + margin)
     outside = np.flatnonzero((smoothed < low - margin) | (smoothed > high + margin))
-    if not len(outside):
-        return 0, False
-    end = int(outside[-1])
-    tail = np.flatnonzero(far[end:end + half_width + 1])
-    return end + (int(tail[-1]) if len(tail) else 0) + 1, False
+    return (int(outside[-1]) + 1 if len(outside) else 0), False
 
 
 def settling_burnin(chain):
