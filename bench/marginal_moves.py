@@ -3,6 +3,7 @@
 
     bench/marginal_moves.py [--build build] [--work DIR] [--iterations 1000] [--moves 0 1]
                             [--debian-doc /usr/share/doc] [--phyml phyml] [--cases NAME ...]
+                            [--pairs 1 3 5]
 
 Builds the cases from the alignments of Debian's example packages (beast2-mcmc-examples: the
 29-taxon 18S rRNA alignment of its MrBayes benchmark and the 26 pocket gophers; phyml: the 22
@@ -12,7 +13,8 @@ at the midpoint, or on the orang-utan for the apes). Then runs two chains (seeds
 side, under nice) of every case for every number of moves and prints, per case and setting, the
 CPU seconds per iteration, the slowest rate with its effective sample size (ESS) and the largest
 R-hat (both from alnsummarize, after its burn-in), the slowest ESS per CPU-second of the two
-chains, and whether every rate reaches R-hat <= 1.05 and ESS >= 100.
+chains, and whether every rate reaches R-hat <= 1.05 and ESS >= 100. --pairs runs more pairs of
+chains, seeds P and P + 1 for each P given (a row each), as ESS and R-hat of one pair vary much.
 """
 import argparse
 import csv
@@ -126,15 +128,17 @@ def ape_cases(args):
             os.makedirs(os.path.join(args.work, 'results', name), exist_ok=True)
 
 
-def run_chains(args, name, moves):
-    """Two chains side by side; returns the CPU seconds of both."""
-    label = f'{name}_N{moves}'
+def run_chains(args, name, moves, first_seed):
+    """Two chains side by side (seeds first_seed and first_seed + 1); returns the CPU seconds of
+    both and every rate's (ESS, R-hat)."""
+    seeds = (first_seed, first_seed + 1)
+    label = f'{name}_N{moves}' + (f'_s{first_seed}' if first_seed != 1 else '')
     root = os.path.join(args.work, 'runs', label) + '/'
     os.makedirs(root + 'results/' + name, exist_ok=True)
     if not os.path.exists(root + 'data'):
         os.symlink(os.path.join(args.work, 'data'), root + 'data')
     processes = []
-    for seed in (1, 2):
+    for seed in seeds:
         times = f'{root}results/{name}/time_{seed}.txt'
         processes.append(subprocess.Popen(
             ['/usr/bin/time', '-f', '%U %S', '-o', times, 'nice', os.path.join(args.build, 'src/driver/alnsampler'),
@@ -144,12 +148,12 @@ def run_chains(args, name, moves):
         if process.wait() != 0:
             sys.exit(f'marginal_moves.py: a chain of {label} failed')
     cpu = 0.0
-    for seed in (1, 2):
+    for seed in seeds:
         with open(f'{root}results/{name}/time_{seed}.txt') as times:
             cpu += sum(float(value) for value in times.read().split()[-2:])
     summary = root + 'summary'
     run([PYTHON, os.path.join(TOOLS, 'alnsummarize', 'alnsummarize'), '--root-dir', root, '--case', name + '/',
-         '--seeds', '1', '2', '--out', summary, '--no-plots'], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+         '--seeds', *map(str, seeds), '--out', summary, '--no-plots'], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     with open(summary + '/rates.tsv') as table:
         rates = {row['rate']: (float(row['ess']), float(row['rhat'])) for row in csv.DictReader(table, delimiter='\t')}
     return cpu, rates
@@ -166,6 +170,8 @@ def main():
     parser.add_argument('--cases', nargs='+', default=['rrna18s29', 'gopher26', 'plants22'] +
                         [f'ape_w{i}' for i in range(1, 7)])
     parser.add_argument('--skip-prepare', action='store_true', help='reuse the cases of an earlier run in --work')
+    parser.add_argument('--pairs', type=int, nargs='+', default=[1],
+                        help='first seeds of the pairs of chains (seeds P and P + 1)')
     args = parser.parse_args()
     args.work = os.path.abspath(args.work)
     args.build = os.path.abspath(args.build)
@@ -173,16 +179,19 @@ def main():
     if not args.skip_prepare:
         alignment_cases(args)
         ape_cases(args)
-    print('| case | N | CPU s per iteration | slowest rate | its ESS | largest R-hat | slowest ESS per CPU-s | converged |')
-    print('|---|---|---|---|---|---|---|---|')
+    print('| case | N | seeds | CPU s per iteration | slowest rate | its ESS | largest R-hat | slowest ESS per CPU-s '
+          '| converged |')
+    print('|---|---|---|---|---|---|---|---|---|')
     for name in args.cases:
         for moves in args.moves:
-            cpu, rates = run_chains(args, name, moves)
-            slowest = min(rates, key=lambda rate: rates[rate][0])
-            largest_rhat = max(rhat for _, rhat in rates.values())
-            converged = all(ess >= 100 and rhat <= 1.05 for ess, rhat in rates.values())
-            print(f'| {name} | {moves} | {cpu / (2 * args.iterations):.4f} | {slowest} | {rates[slowest][0]:.1f} | '
-                  f'{largest_rhat:.3f} | {rates[slowest][0] / cpu:.3f} | {"yes" if converged else "no"} |', flush=True)
+            for first_seed in args.pairs:
+                cpu, rates = run_chains(args, name, moves, first_seed)
+                slowest = min(rates, key=lambda rate: rates[rate][0])
+                largest_rhat = max(rhat for _, rhat in rates.values())
+                converged = all(ess >= 100 and rhat <= 1.05 for ess, rhat in rates.values())
+                print(f'| {name} | {moves} | {first_seed}-{first_seed + 1} | {cpu / (2 * args.iterations):.4f} | '
+                      f'{slowest} | {rates[slowest][0]:.1f} | {largest_rhat:.3f} | {rates[slowest][0] / cpu:.3f} | '
+                      f'{"yes" if converged else "no"} |', flush=True)
 
 
 if __name__ == '__main__':
