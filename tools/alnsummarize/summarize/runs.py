@@ -23,8 +23,10 @@ AUTO_BURNIN = "auto"
 SETTLING_MARGIN = 0.25
 SETTLING_QUANTILES = (0.01, 0.99)
 # The first half is read through a running median over this share of the second half's length
-# (on each side of a draw), so that a short excursion is not taken for a drift.
+# (on each side of a draw, at most SETTLING_WINDOW_LIMIT draws), so that a short excursion is not
+# taken for a drift; the limit keeps long chains' medians cheap (a window per draw).
 SETTLING_WINDOW_SHARE = 0.05
+SETTLING_WINDOW_LIMIT = 25
 # A rate below this is no different from 0 for any branch of a real tree (it gives no event in
 # 1e10 units of branch length).  Traces read rates on a log scale floored here: the logs of
 # near-0 draws spread over hundreds of units, noise that would hide the real drifts.
@@ -352,28 +354,29 @@ def parse_burnin(text):
     return value
 
 
-def running_median(values, half_width):
+def running_median(values, half_width, chunk=65536):
     """Each entry's median over the entries up to `half_width` before and after it (the series'
-    ends repeated beyond them)."""
+    ends repeated beyond them); `chunk` windows at a time, so that memory stays small."""
     padded = np.pad(values, half_width, mode="edge")
-    return np.median(np.lib.stride_tricks.sliding_window_view(padded, 2 * half_width + 1), axis=1)
+    windows = np.lib.stride_tricks.sliding_window_view(padded, 2 * half_width + 1)
+    return np.concatenate([np.median(windows[i:i + chunk], axis=1) for i in range(0, len(windows), chunk)])
 
 
 def settling_point(values):
     """(s, drifting): the series stays near the central range (1% to 99% quantiles) of its second
     half, widened by a quarter of its width on each side, from entry s on.  The first half is
-    judged by its running median over a twentieth of the half on each side, so that a stationary
-    chain's short excursions (a rate's visit to its near-0 spike, a heavy tail) do not count as
-    drift, while a drift (a run of draws beyond the range) ends where the median returns.  A
-    series that drifts for half its length or more ends its first half beyond the range itself
-    (drifting True), and s is then the start of the second half."""
+    judged by its running median over a twentieth of the half (at most 25 draws) on each side, so
+    that a stationary chain's short excursions (a rate's visit to its near-0 spike, a heavy tail)
+    do not count as drift, while a drift (a run of draws beyond the range) ends where the median
+    returns.  A series that drifts for half its length or more ends its first half beyond the
+    range itself (drifting True), and s is then the start of the second half."""
     values = np.asarray(values, dtype=float)
     second_half = len(values) - len(values) // 2
     if len(values) < 4:
         return 0, False
-    half_width = max(1, int(SETTLING_WINDOW_SHARE * second_half))
+    half_width = max(1, min(int(SETTLING_WINDOW_SHARE * second_half), SETTLING_WINDOW_LIMIT))
     last = values[second_half:]
-    smoothed = running_median(values, half_width)[:second_half]
+    smoothed = running_median(values[:second_half + half_width], half_width)[:second_half]
     low, high = np.quantile(last, SETTLING_QUANTILES)
     beyond = (smoothed < low) | (smoothed > high)
     if beyond[second_half - max(1, second_half // 10):].mean() > 0.5:
