@@ -26,6 +26,10 @@ EMPTY_STATE_SHARE = 0.5
 STUCK_SHARE = 0.9
 # ... and another chain counts as not stuck when less than this share of its draws do.
 FREE_SHARE = 0.5
+# Short of stuck, the chains still disagree on whether a rate is near 0 when the shares of their
+# kept draws below RATE_FLOOR differ by this much: one chain keeps the rate state idle most of the
+# time while another uses it for columns that evolve (a second mode, which the moves cross rarely).
+DISAGREE_SPREAD = 0.5
 # Rounds of marginal rate moves to suggest when chains that ran with fewer did not converge: on
 # 1,000-column windows of four apes, 10 rounds made all six windows converge (one round three, three
 # rounds five) and gave the most effective draws per CPU-second on each of them.
@@ -330,6 +334,19 @@ class Summary:
                 found.append((name, stuck, free))
         return found
 
+    def near_zero_disagreements(self):
+        """(rate, shares) of every rate, not already stuck, whose chains' shares of kept draws below
+        RATE_FLOOR differ by DISAGREE_SPREAD or more."""
+        empty = set(self.empty_states())
+        stuck = {name for name, _stuck, _free in self.stuck_chains()}
+        found = []
+        for index, name in enumerate(self.rate_names()):
+            shares = self.floor_shares(index)
+            if (name not in stuck and index % self.n_states not in empty
+                    and max(shares) - min(shares) >= DISAGREE_SPREAD):
+                found.append((name, shares))
+        return found
+
     def warnings(self, plots_written=True):
         """Everything a user must know before trusting the summaries, one message each."""
         return [*self._state_warnings(), *self._segment_warnings(), *self._stuck_warnings(),
@@ -357,6 +374,15 @@ class Summary:
                 " a chain whose rate falls near 0 samples no event of that kind and so keeps the rate near 0;"
                 " it is stuck, the chains tell different stories and the pooled summaries mix them; extending"
                 " the chains (the commands under \"run next\") frees it only by chance" + self.moves_advice()
+            )
+        for name, shares in self.near_zero_disagreements():
+            by_share = sorted(zip(shares, (chain.seed for chain in self.chains)), reverse=True)
+            listed = ", ".join(f"seed {seed} ({100 * share:.0f}%)" for share, seed in by_share)
+            messages.append(
+                f"{name} lies below {RATE_FLOOR:g} in {listed} of the kept draws: the chains disagree on"
+                " whether this rate is near 0 (its rate state idle in one, used for evolving columns in"
+                " another), so the pooled summaries mix two stories; compare the chains' traces and run"
+                " them longer before trusting this state" + self.moves_advice()
             )
         return messages
 

@@ -12,11 +12,14 @@ from summarize.statistics import RATE_FLOOR, Summary
 from trace_files import Iteration
 
 
-def write_stuck_pair(case, n=40, moves=0):
-    """Seed 3 holds state 0's mutation rate at 0 or far below the floor; seed 4 keeps it near 0.5."""
+def write_stuck_pair(case, n=40, moves=0, low_share=1.0):
+    """Seed 3 holds state 0's mutation rate at 0 or far below the floor (in the first `low_share` of
+    each ten draws; near 0.5 in the others); seed 4 keeps it near 0.5."""
     case.modelled_data(4)
     rng = np.random.default_rng(4)
-    for seed, low in ((3, lambda i: (0.0, 1e-200, 1e-60)[i % 3]), (4, lambda i: 0.5 + 0.05 * rng.random())):
+    near_half = lambda i: 0.5 + 0.05 * rng.random()  # noqa: E731
+    for seed, low in ((3, lambda i: (0.0, 1e-200, 1e-60)[i % 3] if i % 10 < 10 * low_share else near_half(i)),
+                      (4, near_half)):
         case.write_run(seed, [Iteration([0, 1, 2, 0], mutation=(low(i), 5.0 + rng.random(), 50.0 + rng.random()),
                                         deletion=tuple(0.5 + rng.random(3)), ancestors=[[1, 2]] * 3 + [[4, 4]])
                               for i in range(n)], moves=moves)
@@ -35,6 +38,17 @@ def test_a_stuck_chain_is_named_with_the_rate_and_the_moves_that_help(case, run,
     assert err.count(advice) >= 2
     resumed = [line for line in out.splitlines() if "--resume" in line]
     assert len(resumed) == 2 and all(("--marginal-rate-moves 1" in line) == bool(moves) for line in resumed)
+
+
+# Short of stuck, chains whose shares of draws near 0 differ by half or more still disagree.
+@pytest.mark.parametrize("low_share, warned", [(0.7, "mutation_rate_0 lies below 1e-10 in seed 3 (70%), seed 4 (0%)"
+                                                     " of the kept draws: the chains disagree"),
+                                               (0.4, None)])
+def test_chains_that_disagree_on_a_rate_near_0_are_named(case, run, low_share, warned):
+    write_stuck_pair(case, low_share=low_share)
+    _out, err = run(seeds=(3, 4))
+    assert "stays below" not in err
+    assert (warned in err) if warned else ("lies below" not in err)
 
 
 def test_plots_draw_rates_at_the_floor_keep_legends_outside_and_drop_empty_panels(case):
