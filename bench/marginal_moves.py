@@ -8,8 +8,10 @@
 Builds the cases from the alignments of Debian's example packages (beast2-mcmc-examples: the
 29-taxon 18S rRNA alignment of its MrBayes benchmark and the 26 pocket gophers; phyml: the 22
 plants of its dating example; maffilter-examples: six 1,000-column windows of the great-ape chr22
-MAF, each inside one of six blocks spread over the file), with trees from phyml (HKY85, rooted
-at the midpoint, or on the orang-utan for the apes). Then runs two chains (seeds 1 and 2, side by
+MAF, each inside one of six blocks spread over the file; on request, 1,000-column windows of the
+13-strain fungal TBA MAF, named fungal_CHROM_wNNNNN, as fungal_chr_7_w00300), with trees from
+phyml (HKY85, rooted at the midpoint, or on the orang-utan for the apes; for the fungi the
+strains' species grouping with guessed lengths, fungal_tree.nwk beside this script). Then runs two chains (seeds 1 and 2, side by
 side, under nice) of every case for every number of moves and prints, per case and setting, the
 CPU seconds per iteration, the slowest rate with its effective sample size (ESS) and the largest
 R-hat (both from alnsummarize, after its burn-in), the slowest ESS per CPU-second of the two
@@ -128,6 +130,19 @@ def ape_cases(args):
             os.makedirs(os.path.join(args.work, 'results', name), exist_ok=True)
 
 
+def fungal_cases(args):
+    """The asked-for 1,000-column windows of the fungal TBA MAF (reference Z. tritici IPO323), each
+    chromosome prepared once; rooted on S. passerinii."""
+    maf = os.path.join(args.debian_doc, 'maffilter/examples/Ztritici/tba_refIPO323.maf.gz')
+    chromosomes = sorted({name[len('fungal_'):].rsplit('_w', 1)[0] for name in args.cases
+                          if name.startswith('fungal_')})
+    for chrom in chromosomes:
+        run([PYTHON, os.path.join(TOOLS, 'alnprepare', 'alnprepare'), '--alignment', maf, '--format', 'maf',
+             '--tree', os.path.join(HERE, 'fungal_tree.nwk'), '--outgroup', 'Spasserinii_P63', '--root-dir',
+             args.work + '/', '--case', f'fungal_{chrom}/', '--reference', 'Ztritici_IPO323', '--chrom', chrom,
+             '--window', '1000', '--force'], stdout=subprocess.DEVNULL)
+
+
 def run_chains(args, name, moves, first_seed):
     """Two chains side by side (seeds first_seed and first_seed + 1); returns the CPU seconds of
     both and every rate's (ESS, R-hat)."""
@@ -179,6 +194,7 @@ def main():
     if not args.skip_prepare:
         alignment_cases(args)
         ape_cases(args)
+        fungal_cases(args)
     print('| case | N | seeds | CPU s per iteration | slowest rate | its ESS | largest R-hat | slowest ESS per CPU-s '
           '| converged |')
     print('|---|---|---|---|---|---|---|---|---|')
