@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <stdexcept>
+#include <unordered_map>
 #include <utility>
 
 #include "random/sampler.h"
@@ -28,32 +30,67 @@ constexpr double greatest_exponent = 700.0;
 
 double scaled_exp(double d) { return d < least_exponent ? 0.0 : std::exp(d); }
 
-// prior[k][s] += sum_k' A[k'][k] sum_r before(k', r) T[r][s] for the values
-// from First on. Each sum adds its terms in order (of r, then of k') from
-// 0.0, and the loops run over s side by side, which gives the same bits as
-// one sum at a time. Where no root can be empty (First = 1) the empty
-// value's terms are exact zeros and are left out, which changes no bit
-// either. The inner sums start as 0.0 + their first term (the same bits
-// as adding it to a zeroed array, without the zeroing, which cost a tenth
-// of the recursion).
-template <int First>
+// prior[k][s] += sum_k' A[k'][k] sum_r before(k', r) T[r][s] for every
+// value s. Each sum adds its terms in order (of r, then of k') from 0.0, and
+// the loops run over s side by side, which gives the same bits as one sum at
+// a time. The inner sums start as 0.0 + their first term (the same bits as
+// adding it to a zeroed array, without the zeroing).
 void propagate(const double* before, const double (&t)[n_values][n_values],
                const double (&a)[max_states][max_states], int states, double (&prior)[max_states][n_values]) {
   double moved[max_states][n_values];
   for (int k = 0; k < states; ++k) {
-    const double b = before[k * n_values + First];
-    for (int s = First; s < n_values; ++s) moved[k][s] = 0.0 + b * t[First][s];
-    for (int r = First + 1; r < n_values; ++r) {
+    const double b = before[k * n_values];
+    for (int s = 0; s < n_values; ++s) moved[k][s] = 0.0 + b * t[0][s];
+    for (int r = 1; r < n_values; ++r) {
       const double b_r = before[k * n_values + r];
-      for (int s = First; s < n_values; ++s) moved[k][s] += b_r * t[r][s];
+      for (int s = 0; s < n_values; ++s) moved[k][s] += b_r * t[r][s];
     }
   }
   for (int k = 0; k < states; ++k) {
     for (int from = 0; from < states; ++from) {
       const double w = a[from][k];
-      for (int s = First; s < n_values; ++s) prior[k][s] += w * moved[from][s];
+      for (int s = 0; s < n_values; ++s) prior[k][s] += w * moved[from][s];
     }
   }
+}
+
+// The root values 1..4 side by side, one lane each: a lane's additions and
+// multiplications are those of the scalar code for its value (no fused
+// operations), so the results are the same bits on any machine.
+typedef double ValueLanes __attribute__((vector_size(4 * sizeof(double))));
+
+// One column of the recursion where the empty root value cannot occur (its
+// terms are exact zeros): the prior of values 1..4 as propagate computes it,
+// then the column's weighted terms (written to `now`, value 0's as 0) and
+// their sum, in the scalar code's order. Every term is a product of
+// non-negative numbers, so the scalar sums' leading 0.0 + x is x and the
+// value-0 terms add nothing: leaving both out changes no bit.
+double live_column(const double* before, const ValueLanes (&t)[n_values], const double (&a)[max_states][max_states],
+                   int states, const double* const (&weights)[max_states], const std::array<double, 3>& scales,
+                   double (&prior)[max_states][n_values], double* now) {
+  ValueLanes moved[max_states];
+  for (int k = 0; k < states; ++k) {
+    const double* b = before + k * n_values;
+    ValueLanes m = b[1] * t[1];
+    m += b[2] * t[2];
+    m += b[3] * t[3];
+    m += b[4] * t[4];
+    moved[k] = m;
+  }
+  double total = 0.0;
+  for (int k = 0; k < states; ++k) {
+    ValueLanes p = a[0][k] * moved[0];
+    for (int from = 1; from < states; ++from) p += a[from][k] * moved[from];
+    prior[k][0] = 0.0;
+    std::memcpy(&prior[k][1], &p, sizeof p);
+    ValueLanes weight;
+    std::memcpy(&weight, weights[k] + 1, sizeof weight);
+    const ValueLanes term = (p * weight) * scales[k];
+    now[k * n_values] = 0.0;
+    std::memcpy(now + k * n_values + 1, &term, sizeof term);
+    total = total + term[0] + term[1] + term[2] + term[3];
+  }
+  return total;
 }
 
 }  // namespace
@@ -84,14 +121,26 @@ void CollapsedChain::load(const CollapsedChainModel& model, const LikelihoodEngi
   _model = model;
   _states = rate_states;
   _columns = model.from_tos.back().at(1) + 1;
-  _roots.assign(rate_states, std::vector<ScaledRoot>(_columns));
+  find_patterns(engine);
+  _roots.assign(rate_states, std::vector<ScaledRoot>(_pattern_column.size()));
   for (int k = 0; k < rate_states; ++k) {
-    for (long c = 0; c < _columns; ++c) _roots[k][c] = scaled(engine.root_tables(c, k));
+    for (std::size_t p = 0; p < _pattern_column.size(); ++p) _roots[k][p] = scaled(engine.root_tables(_pattern_column[p], k));
   }
   refresh_scales();
   _first_live_value = empty_root_impossible(model) ? 1 : 0;
   _candidate_state = -1;
   _candidate_has_transitions = false;
+}
+
+void CollapsedChain::find_patterns(const LikelihoodEngine& engine) {
+  std::unordered_map<const PatternTables*, std::size_t> pattern_of_tables;
+  _pattern_of.assign(static_cast<std::size_t>(_columns), 0);
+  _pattern_column.clear();
+  for (long c = 0; c < _columns; ++c) {
+    const auto [entry, added] = pattern_of_tables.try_emplace(&engine.root_tables(c, 0), _pattern_column.size());
+    if (added) _pattern_column.push_back(c);
+    _pattern_of[static_cast<std::size_t>(c)] = entry->second;
+  }
 }
 
 // The empty root value (0) is out of reach when the first root cannot be
@@ -108,9 +157,9 @@ bool CollapsedChain::empty_root_impossible(const CollapsedChainModel& model) {
 }
 
 void CollapsedChain::refresh_scales() {
-  _top.assign(static_cast<std::size_t>(_columns), minus_infinity);
-  _scales.assign(static_cast<std::size_t>(_columns), {0.0, 0.0, 0.0});
-  for (long c = 0; c < _columns; ++c) {
+  _top.assign(_pattern_column.size(), minus_infinity);
+  _scales.assign(_pattern_column.size(), {0.0, 0.0, 0.0});
+  for (std::size_t c = 0; c < _pattern_column.size(); ++c) {
     for (int k = 0; k < _states; ++k) {
       if (_roots[k][c].possible && _roots[k][c].shift > _top[c]) _top[c] = _roots[k][c].shift;
     }
@@ -124,8 +173,10 @@ double CollapsedChain::log_likelihood() { return forward(Replacement{}, _model.s
 
 double CollapsedChain::candidate_log_likelihood(int rate_state, const LikelihoodEngine& engine,
                                                 const std::vector<std::vector<double>>* state_transitions) {
-  _candidate_roots.resize(_columns);
-  for (long c = 0; c < _columns; ++c) _candidate_roots[c] = scaled(engine.candidate_root_tables(c));
+  _candidate_roots.resize(_pattern_column.size());
+  for (std::size_t p = 0; p < _pattern_column.size(); ++p) {
+    _candidate_roots[p] = scaled(engine.candidate_root_tables(_pattern_column[p]));
+  }
   _candidate_state = rate_state;
   _candidate_has_transitions = state_transitions != nullptr;
   if (_candidate_has_transitions) _candidate_transitions = *state_transitions;
@@ -187,19 +238,22 @@ double CollapsedChain::forward(const Replacement& replacement, const std::vector
   }
   for (std::size_t g = 0; g < _model.from_tos.size(); ++g) {
     double t[n_values][n_values];
+    ValueLanes t_lanes[n_values];
     for (int r = 0; r < n_values; ++r) {
       for (int s = 0; s < n_values; ++s) t[r][s] = _model.root_transitions[g][r][s];
+      std::memcpy(&t_lanes[r], &t[r][1], sizeof t_lanes[r]);
     }
     for (long c = _model.from_tos[g][0]; c <= _model.from_tos[g][1]; ++c) {
+      const std::size_t pattern = _pattern_of[static_cast<std::size_t>(c)];
       const ScaledRoot* roots[max_states];
       bool possible = false;
       for (int k = 0; k < _states; ++k) {
-        roots[k] = k == replaced_state ? &(*replacement.roots)[c] : &_roots[k][c];
+        roots[k] = k == replaced_state ? &(*replacement.roots)[pattern] : &_roots[k][pattern];
         possible = possible || roots[k]->possible;
       }
       if (!possible) return impossible();
-      double top = _top[c];
-      std::array<double, 3> scales = _scales[c];
+      double top = _top[pattern];
+      std::array<double, 3> scales = _scales[pattern];
       if (replaced_state >= 0) {
         const ScaledRoot& root = *roots[replaced_state];
         if (root.possible && (top == minus_infinity || root.shift - top > greatest_exponent)) {
@@ -211,24 +265,24 @@ double CollapsedChain::forward(const Replacement& replacement, const std::vector
       }
       // prior[k][s]: the probability of (k, s) at c given the data before c.
       double prior[max_states][n_values];
-      for (int k = 0; k < _states; ++k) {
-        for (int s = 0; s < n_values; ++s) {
-          prior[k][s] = c == 0 ? _model.initial_state_probs[k] * _model.initial_value_probs[s] : 0.0;
-        }
-      }
-      if (c > 0) {
-        const double* before = &alpha[static_cast<std::size_t>(c - 1) * width];
-        if (_first_live_value == 1) {
-          propagate<1>(before, t, aa, _states, prior);
-        } else {
-          propagate<0>(before, t, aa, _states, prior);
-        }
-      }
       double* now = &alpha[static_cast<std::size_t>(c) * width];
       double total = 0.0;
-      for (int k = 0; k < _states; ++k) {
-        for (int s = 0; s < n_values; ++s)
-          total += now[k * n_values + s] = prior[k][s] * roots[k]->weights[s] * scales[k];
+      if (c > 0 && _first_live_value == 1) {
+        const double* weights[max_states];
+        for (int k = 0; k < _states; ++k) weights[k] = roots[k]->weights.data();
+        total = live_column(&alpha[static_cast<std::size_t>(c - 1) * width], t_lanes, aa, _states, weights, scales,
+                            prior, now);
+      } else {
+        for (int k = 0; k < _states; ++k) {
+          for (int s = 0; s < n_values; ++s) {
+            prior[k][s] = c == 0 ? _model.initial_state_probs[k] * _model.initial_value_probs[s] : 0.0;
+          }
+        }
+        if (c > 0) propagate(&alpha[static_cast<std::size_t>(c - 1) * width], t, aa, _states, prior);
+        for (int k = 0; k < _states; ++k) {
+          for (int s = 0; s < n_values; ++s)
+            total += now[k * n_values + s] = prior[k][s] * roots[k]->weights[s] * scales[k];
+        }
       }
       double shift = top;
       if (!(total >= smallest_normaliser)) {

@@ -69,7 +69,9 @@ class CollapsedChain {
     bool possible;
   };
   static ScaledRoot scaled(const PatternTables& root);
-  // Per column, the largest shift over the current rate states and each
+  // Finds the columns' root patterns.
+  void find_patterns(const LikelihoodEngine& engine);
+  // Per root pattern, the largest shift over the current rate states and each
   // state's factor exp(shift - largest), so that a forward pass needs no
   // exponential for the states it does not replace.
   void refresh_scales();
@@ -88,11 +90,16 @@ class CollapsedChain {
   int _states = 0;
   long _columns = 0;
   int _first_live_value = 0;  // 1 when the empty root value can never occur
-  std::vector<std::vector<ScaledRoot>> _roots;  // [rate state][column]
-  std::vector<double> _top;                     // [column]
-  std::vector<std::array<double, 3>> _scales;   // [column][rate state]
+  // Columns whose root tables are one object of the engine's (it shares a
+  // pass between columns of one segment that look alike) share one root
+  // pattern: its root likelihoods are scaled once, for all of them.
+  std::vector<std::size_t> _pattern_of;         // [column]
+  std::vector<long> _pattern_column;            // [pattern] its first column
+  std::vector<std::vector<ScaledRoot>> _roots;  // [rate state][pattern]
+  std::vector<double> _top;                     // [pattern]
+  std::vector<std::array<double, 3>> _scales;   // [pattern][rate state]
   std::vector<double> _alpha;                   // [column][rate state][value], each column normalised
-  std::vector<ScaledRoot> _candidate_roots;
+  std::vector<ScaledRoot> _candidate_roots;     // [pattern]
   std::vector<double> _candidate_alpha;
   int _candidate_state = -1;  // the rate state whose tables the candidate replaces, or -1
   bool _candidate_has_transitions = false;
