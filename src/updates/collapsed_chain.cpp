@@ -124,7 +124,9 @@ void CollapsedChain::load(const CollapsedChainModel& model, const LikelihoodEngi
   find_patterns(engine);
   _roots.assign(rate_states, std::vector<ScaledRoot>(_pattern_column.size()));
   for (int k = 0; k < rate_states; ++k) {
-    for (std::size_t p = 0; p < _pattern_column.size(); ++p) _roots[k][p] = scaled(engine.root_tables(_pattern_column[p], k));
+    for (std::size_t p = 0; p < _pattern_column.size(); ++p) {
+      _roots[k][p] = scaled(engine.root_tables(_pattern_column[p], k));
+    }
   }
   refresh_scales();
   _first_live_value = empty_root_impossible(model) ? 1 : 0;
@@ -159,12 +161,12 @@ bool CollapsedChain::empty_root_impossible(const CollapsedChainModel& model) {
 void CollapsedChain::refresh_scales() {
   _top.assign(_pattern_column.size(), minus_infinity);
   _scales.assign(_pattern_column.size(), {0.0, 0.0, 0.0});
-  for (std::size_t c = 0; c < _pattern_column.size(); ++c) {
+  for (std::size_t p = 0; p < _pattern_column.size(); ++p) {
     for (int k = 0; k < _states; ++k) {
-      if (_roots[k][c].possible && _roots[k][c].shift > _top[c]) _top[c] = _roots[k][c].shift;
+      if (_roots[k][p].possible && _roots[k][p].shift > _top[p]) _top[p] = _roots[k][p].shift;
     }
     for (int k = 0; k < _states; ++k) {
-      if (_roots[k][c].possible) _scales[c][k] = scaled_exp(_roots[k][c].shift - _top[c]);
+      if (_roots[k][p].possible) _scales[p][k] = scaled_exp(_roots[k][p].shift - _top[p]);
     }
   }
 }
