@@ -22,7 +22,16 @@ the genome-wide call without rereading the chains.
 Elements are maximal runs of P(conserved) >= threshold over consecutive
 reference positions, runs with fewer than min_gap positions between them
 joined, elements shorter than min_length positions dropped.
+
+A column where no sequence but the reference is aligned (every other value
+absent) says nothing about how the sequences evolved: its rates are what the
+prior and the neighbouring columns make of them, and the prior puts most of
+its mass near 0, so such a column would look conserved.  It is never called
+conserved: stretches of a genome that no other species aligns to (a tenth of
+some fungal chromosomes) are not conserved elements.
 """
+
+import os
 
 import numpy as np
 
@@ -103,12 +112,31 @@ def p_conserved(draws, n_columns, reference, rho=RHO, by="mutation"):
     return counts / max(len(draws), 1)
 
 
+def reference_only_columns(path, n_columns):
+    """Per modelled column of an alignment file (a line whose first value is a residue, 1..4), whether
+    every other sequence is absent there (5); None when there is no such file to tell."""
+    if not os.path.exists(path):
+        return None
+    alone = []
+    for line in read_lines(path, "alignment file"):
+        fields = line.split(None, 1)
+        if fields and fields[0] in ("1", "2", "3", "4"):
+            alone.append(len(fields) == 1 or set(fields[1].split()) <= {"5"})
+    if len(alone) != n_columns:
+        raise ToolError(f"{path} has {len(alone)} modelled rows (first value 1..4) but the runs have {n_columns}"
+                        " columns: was the run made on another data file?")
+    return np.array(alone, dtype=bool)
+
+
 def elements(positions, probability, mutation, deletion, threshold=THRESHOLD, min_gap=MIN_GAP,
-             min_length=MIN_LENGTH):
+             min_length=MIN_LENGTH, callable_columns=None):
     """The conserved elements: (first, last position (from 1, included), mean P, mean mutation rate, mean
-    deletion rate), the means over the element's modelled columns."""
+    deletion rate), the means over the element's modelled columns. Only callable columns (all by default;
+    see reference_only_columns) start or extend a run."""
     positions = np.asarray(positions, dtype=np.int64)
     inside = np.asarray(probability) >= threshold
+    if callable_columns is not None:
+        inside &= np.asarray(callable_columns, dtype=bool)
     if not inside.any():
         return []
     breaks = np.ones(len(positions), dtype=bool)

@@ -5,7 +5,8 @@ import math
 import os
 
 from alncommon.case import ToolError, run_tool, write_text
-from alncommon.conservation import CONSERVATION_KEYS, MIN_GAP, MIN_LENGTH, PATHS_FILE, RHO, THRESHOLD, read_paths
+from alncommon.conservation import (CONSERVATION_KEYS, MIN_GAP, MIN_LENGTH, PATHS_FILE, RHO, THRESHOLD, read_paths,
+                                    reference_only_columns)
 
 from . import plots, tables, tracks
 from .windows import check_layout, read_columns, read_summary, read_windows_table, summary_dir
@@ -74,9 +75,15 @@ def parse_arguments(argv):
 
 
 def read_window(window):
-    """The second pass's inputs of a window: its positions and kept draws (checked in the first pass)."""
+    """The second pass's inputs of a window: its positions, kept draws (checked in the first pass) and the
+    columns the conserved call may call (None: all; not those where only the reference is aligned)."""
     positions, _, _ = read_columns(window)
-    return positions, read_paths(os.path.join(window.folder, PATHS_FILE), window.columns)
+    draws = read_paths(os.path.join(window.folder, PATHS_FILE), window.columns)
+    reference_only = reference_only_columns(window.data_path, window.columns)
+    if reference_only is None:
+        return positions, draws, None
+    window.reference_only = int(reference_only.sum())
+    return positions, draws, ~reference_only
 
 
 def merge(arguments):

@@ -83,6 +83,12 @@ def report_lines(windows, thresholds, reference, options, found, out_dir, writte
              f"  reference rates (column-weighted means of every window): mutation {number_text(reference[0])},"
              f" deletion {number_text(reference[1])}"]
     lines += element_lines(found, options)
+    lone = [window for window in windows if window.reference_only]
+    if lone:
+        alone = sum(window.reference_only for window in lone)
+        empty = sum(window.reference_only == window.columns for window in lone)
+        lines.append(f"    {alone} of {columns} columns hold only the reference (no other sequence aligned;"
+                     f" {plural(empty, 'window')} wholly): never called conserved")
     stuck = [window for window in windows if not converged(window, thresholds)]
     capped = [window for window in windows if window.p_k_max > thresholds.max_p_k_max]
     warned = [window for window in windows if window.warnings]

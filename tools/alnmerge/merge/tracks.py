@@ -92,11 +92,13 @@ class ElementFinder:
         self.parts = []
         self.found = []
 
-    def add(self, positions, probability, mutation, deletion):
-        self.parts.append((positions, probability, mutation, deletion))
+    def add(self, positions, probability, mutation, deletion, callable_columns=None):
+        if callable_columns is None:
+            callable_columns = np.ones(len(positions), dtype=bool)
+        self.parts.append((positions, probability, mutation, deletion, callable_columns))
         joined = [np.concatenate(values) for values in zip(*self.parts)]
         threshold, min_gap, _ = self.calling
-        runs = elements(*joined, threshold, min_gap, 1)
+        runs = elements(*joined[:4], threshold, min_gap, 1, joined[4])
         keep_from = None
         # The last run goes on when a run of the next window can join it: when fewer than min_gap positions
         # (or, with min_gap 0, none) lie between it and the next window's first position.
@@ -109,14 +111,15 @@ class ElementFinder:
     def finish(self):
         if self.parts:
             joined = [np.concatenate(values) for values in zip(*self.parts)]
-            self.found += elements(*joined, *self.calling)
+            self.found += elements(*joined[:4], *self.calling, joined[4])
         self.parts = []
         return self.found
 
 
 def write_tracks(out_dir, windows, reference, options, read_window):
-    """Second pass: per window, its kept draws and positions (read_window(window) -> (positions, draws)), the
-    three tracks against the genome-wide `reference`, and the elements; returns {chromosome: elements}."""
+    """Second pass: per window, its positions, kept draws and callable columns (read_window(window) ->
+    (positions, draws, the columns that may be called conserved, or None for all)), the three tracks against
+    the genome-wide `reference`, and the elements; returns {chromosome: elements}."""
     description = (f"genome-wide reference mutation {reference[0]:.4g}, deletion {reference[1]:.4g},"
                    f" rho {options.rho:g}, by {options.conserved_by}")
     writer = TrackWriter(out_dir, chromosome_sizes(windows), description)
@@ -125,13 +128,13 @@ def write_tracks(out_dir, windows, reference, options, read_window):
         for chromosome, group in by_chromosome(windows):
             finder = ElementFinder((options.threshold, options.min_gap, options.min_length))
             for window in group:
-                positions, draws = read_window(window)
+                positions, draws, callable_columns = read_window(window)
                 probability = p_conserved(draws, window.columns, reference, options.rho, options.conserved_by)
                 mutation = np.mean([draw.column_values(draw.mutation, window.columns) for draw in draws], axis=0)
                 deletion = np.mean([draw.column_values(draw.deletion, window.columns) for draw in draws], axis=0)
                 writer.add(chromosome, positions, {"conservation": probability, "mutation_rate": mutation,
                                                    "deletion_rate": deletion})
-                finder.add(positions, probability, mutation, deletion)
+                finder.add(positions, probability, mutation, deletion, callable_columns)
                 window.means = (float(probability.mean()), float(mutation.mean()), float(deletion.mean()))
             found[chromosome] = finder.finish()
     finally:

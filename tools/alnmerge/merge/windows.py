@@ -52,6 +52,8 @@ class Window:
         self.empty_states = set()  # rate states holding no column in most kept draws
         self.rate_sums = (0.0, 0.0)  # the columns' mean mutation and deletion rates, summed
         self.means = (math.nan, math.nan, math.nan)  # mean P(conserved), mutation and deletion rate
+        self.data_path = None  # the case's alignment file
+        self.reference_only = None  # columns where only the reference is aligned (None: not known)
 
     def where(self):
         return f"{self.chromosome}:{self.first}-{self.last}"
@@ -143,6 +145,7 @@ def read_summary(window, folder, root_dir):
     """Check the window's summary against the table and its case, and read its diagnostics and rate sums
     (first pass)."""
     window.folder = folder
+    window.data_path = os.path.join(root_dir, "data", window.case, "data.txt")
     missing = [name for name in SUMMARY_FILES if not os.path.exists(os.path.join(folder, name))]
     if missing:
         raise window.fault(f"{folder} lacks {listing(missing)} (run alnsummarize --out on it first)")

@@ -140,6 +140,21 @@ def test_genome_tracks_use_the_genome_wide_reference_sorted_in_genome_coordinate
         ("a_w00001", "yes", "0.375"), ("a_w00002", "no", "0.833333"), ("b_w00001", "no", "0")]
 
 
+def test_columns_where_only_the_reference_is_aligned_are_never_called(merge):
+    # a_w00002's modelled rows (first value 1..4): position 11 has only the reference, 12 a gap in another
+    # sequence (aligned), 20 a residue; the unmodelled row is skipped. b_w00001 has nothing else aligned.
+    for case, text in (("a_w00002", "1 5 5\n0 1 1\n2 0 5\n3 5 3\n"), ("b_w00001", "1 5\n2 5\n")):
+        os.makedirs(merge.path("data", case))
+        write(merge.path("data", case, "data.txt"), text)
+    merge("--min-length", "1")
+    assert merge.read("conserved.bed").splitlines()[1] == "chrA\t11\t12\tmutation=0.1;deletion=0.1\t1000"
+    assert ("3 of 9 columns hold only the reference (no other sequence aligned; 1 window wholly): never called"
+            " conserved") in merge.read("report.txt")
+    write(merge.path("data", "b_w00001", "data.txt"), "1 5\n")
+    _, err = merge(status=1)
+    assert "data/b_w00001/data.txt has 1 modelled rows (first value 1..4) but the runs have 2 columns" in err
+
+
 def change(merge, case, name, old, new):
     path = merge.path("results", case, "summary", name)
     with open(path) as handle:

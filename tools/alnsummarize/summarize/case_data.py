@@ -7,23 +7,34 @@ import numpy as np
 from alncommon.case import (COLUMNS_FILE, LEAF_MAP_FILE, TREE_FILE, ToolError, content_lines, parse_float, parse_int,
                             read_columns, read_lines, read_sequence_names)
 from alncommon.case import read_chromosome
+from alncommon.conservation import reference_only_columns
 
 
 class Positions:
-    """Alignment position and reference coordinate (both from 1) of each modelled column."""
+    """Alignment position and reference coordinate (both from 1) of each modelled column, and whether
+    only the reference is aligned there (None when the alignment file is not at hand)."""
 
     def __init__(self, alignment, reference, source, from_columns_file):
         self.alignment = alignment
         self.reference = reference
         self.source = source
         self.from_columns_file = from_columns_file
+        self.reference_only = None
+
+    def callable_columns(self):
+        """The columns the conserved call may call (None: all)."""
+        return None if self.reference_only is None else ~self.reference_only
 
 
 def read_positions(data_dir, data_file, n_columns):
     columns_path = os.path.join(data_dir, COLUMNS_FILE)
+    data_path = os.path.join(data_dir, data_file)
     if os.path.exists(columns_path):
-        return _positions_from_columns_file(columns_path, n_columns)
-    return _positions_from_data(os.path.join(data_dir, data_file), n_columns)
+        positions = _positions_from_columns_file(columns_path, n_columns)
+    else:
+        positions = _positions_from_data(data_path, n_columns)
+    positions.reference_only = reference_only_columns(data_path, n_columns)
+    return positions
 
 
 def _positions_from_columns_file(path, n_columns):

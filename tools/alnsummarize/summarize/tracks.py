@@ -47,7 +47,7 @@ def write_tracks(out_dir, summary, positions, chrom, case, threshold=CONSERVED_T
 
 def summary_elements(summary, positions, threshold, min_gap, min_length):
     return elements(positions.reference, summary.p_conserved, summary.column_rates["mutation"],
-                    summary.column_rates["deletion"], threshold, min_gap, min_length)
+                    summary.column_rates["deletion"], threshold, min_gap, min_length, positions.callable_columns())
 
 
 def conserved_rule(summary):
@@ -66,7 +66,14 @@ def conserved_call_lines(summary, positions, threshold, min_gap, min_length):
     found = summary_elements(summary, positions, threshold, min_gap, min_length)
     lengths = [last - first + 1 for first, last, *_ in found]
     shape = (f", {min(lengths)} to {max(lengths)} positions (median {int(np.median(lengths))})" if lengths else "")
-    return [f"  conserved call: P(conserved) = share of kept draws with the column's {conserved_rule(summary)};"
-            f" {sum(summary.p_conserved >= threshold)} of {summary.n_columns} columns at P >= {threshold:g}",
-            f"  conserved.bed: {len(found)} elements (runs at P >= {threshold:g}, gaps under {min_gap} positions"
-            f" joined, at least {min_length} positions long){shape}"]
+    called = summary.p_conserved >= threshold
+    lone = positions.reference_only
+    lines = [f"  conserved call: P(conserved) = share of kept draws with the column's {conserved_rule(summary)};"
+             f" {int(called.sum())} of {summary.n_columns} columns at P >= {threshold:g}"]
+    if lone is not None and lone.any():
+        lines.append(f"  {int(lone.sum())} of {summary.n_columns} columns hold only the reference (no other sequence"
+                     f" aligned), which tells nothing of how the sequences evolved: never called conserved"
+                     f" ({int((called & lone).sum())} of them at P >= {threshold:g})")
+    return lines + [f"  conserved.bed: {len(found)} elements (runs at P >= {threshold:g} over columns with another"
+                    f" sequence aligned, gaps under {min_gap} positions joined, at least {min_length} positions"
+                    f" long){shape}"]

@@ -3,7 +3,9 @@
 import numpy as np
 import pytest
 
-from alncommon.conservation import Draw, conserved_states, elements, p_conserved, paths_text, read_paths
+from alncommon.case import ToolError
+from alncommon.conservation import (Draw, conserved_states, elements, p_conserved, paths_text, read_paths,
+                                    reference_only_columns)
 
 # Reference mutation 1.0, deletion 0.5; rho 0.3.
 STATE_RATES = (np.array([0.2, 0.1, 2.0, 0.5]), np.array([0.1, 0.4, 0.05, 0.29]))  # deletion, mutation
@@ -77,3 +79,17 @@ def test_elements_of_a_synthetic_track(threshold, min_gap, min_length, expected)
         inside = [i for i, position in enumerate(POSITIONS) if first <= position <= last]
         assert mean_p == pytest.approx(np.mean([P[i] for i in inside]))
         assert (mean_mutation, mean_deletion) == pytest.approx((np.mean(inside), np.mean(inside) / 10))
+
+
+def test_columns_where_only_the_reference_is_aligned_are_never_called(tmp_path):
+    data = tmp_path / "data.txt"
+    # Modelled rows (first value 1..4): 1, 3 and 5; a gap (0) in another sequence is aligned, 5 is absent.
+    data.write_text("2 5 5\n0 1 1\n3\t0 5\n\n4 5  5\n")
+    assert reference_only_columns(str(data), 3).tolist() == [True, False, True]
+    assert reference_only_columns(str(tmp_path / "none.txt"), 3) is None
+    with pytest.raises(ToolError, match="has 3 modelled rows .* but the runs have 4 columns"):
+        reference_only_columns(str(data), 4)
+    # Position 10 uncallable splits 6-15 in two runs shorter than 10.
+    callable_columns = [position != 10 for position in POSITIONS]
+    assert elements(POSITIONS, P, P, P, 0.5, 0, 10, callable_columns) == [] != elements(POSITIONS, P, P, P, 0.5, 0, 10)
+    assert [run[:2] for run in elements(POSITIONS, P, P, P, 0.5, 0, 4, callable_columns)] == [(6, 9), (11, 15), (21, 29)]

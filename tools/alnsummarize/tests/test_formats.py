@@ -94,6 +94,13 @@ def test_without_columns_tsv_positions_are_data_rows(case, run):
     case.write_data([[0, 1], [4, 4], [4, 4], [0, 0], [1, 1]], name="other.txt")
     run("--data-file", "other.txt")
     assert [row["alignment_position"] for row in case.table("columns.tsv")] == ["2", "3", "5"]
+    # Where no other sequence is aligned (line 1: the second sequence absent) nothing can be called
+    # conserved, however high P: only line 4 is left.
+    case.write_data([[1, 5], [0, 1], [5, 2], [2, 2], [3, 0], [0, 0]])
+    run("--min-gap", "0", "--min-length", "1")
+    assert [line.split("\t")[:3] for line in case.read_output("conserved.bed").splitlines()] == [["case", "3", "4"]]
+    assert ("1 of 3 columns hold only the reference (no other sequence aligned), which tells nothing of how the"
+            " sequences evolved: never called conserved (1 of them at P >= 0.5)") in case.read_output("report.txt")
 
 
 def test_summary_tsv_holds_one_row_per_quantity_and_the_warnings(case, run):
