@@ -226,6 +226,7 @@ def prepare_maf(arguments, case):
         return lines, warnings + written.folder_warnings() + report.report_warnings(written.modelled, missing)
     warnings += case_writer.finish_windows(arguments.root_dir, written.windows, table,
                                            windowing.windows_text(written.windows, None, None), written.notes)
+    warnings += written.reference_only_warnings(scan.reference)
     lines = report.maf_report(parts, table, arguments.root_dir, case, (arguments.window, short))
     return lines, warnings + report.report_warnings(None, missing)
 

@@ -192,9 +192,12 @@ class Written:
         self.notes = 0
         self.columns = self.modelled = self.cells = self.gaps = self.absent = 0
         self.modelled_by_chromosome = {}
+        self.reference_only = []  # windows where no other species is aligned anywhere
 
     def add(self, window, notes):
         self.notes += len(notes)
+        if all(set(line[1:].split()) <= {"5"} for line in window.data_lines):
+            self.reference_only.append(window.case.rstrip("/"))
         self.columns += len(window.data_lines)
         self.modelled += len(window.columns)
         self.modelled_by_chromosome[window.chromosome] = \
@@ -205,6 +208,16 @@ class Written:
             self.absent += line.count("5")
         window.data_lines = window.columns = None  # written: let the memory go
         self.windows.append(window)
+
+    def reference_only_warnings(self, reference):
+        """Windows that hold only the reference: nothing there tells how the sequences evolved."""
+        count = len(self.reference_only)
+        if not count:
+            return []
+        shown = ", ".join(self.reference_only[:3]) + (", ..." if count > 3 else "")
+        return [f"{count} of {plural(len(self.windows), 'window')} ({shown}) hold only the reference {reference!r},"
+                " no other species aligned anywhere in them: the sampler learns nothing of evolution there, and"
+                " alnsummarize and alnmerge call nothing conserved in them"]
 
     def folder_warnings(self):
         return [] if not self.notes else [

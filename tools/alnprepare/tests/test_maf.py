@@ -227,3 +227,15 @@ def test_gap_runs_found_piece_by_piece_code_as_the_whole_row(ws):
         assert coded == expected, (row, long_gap, terminal, long_)
         assert runs.terminal_gaps() == whole.terminal_cells and whole.long_cells == sum(
             end - start for start, end in runs.long_runs())
+
+
+def test_windows_that_hold_only_the_reference_are_named(ws):
+    # chr1: a block of hg and mm, then one of hg alone (as a TBA alignment has where nothing else aligns).
+    maf = HEADER + "a\ns hg.chr1 0 4 + 9 ACGT\ns mm.c 0 4 + 9 ACGA\n\na\ns hg.chr1 4 4 + 9 TTGA\n"
+    out, err = run_maf(ws, maf, "(hg:1,mm:1);", "--window", "4", "--min-columns", "3")
+    assert [line.split()[1] for line in data_lines(ws, "case_w00002")] == ["5"] * 4
+    assert "1 of 2 windows (case_w00002) hold only the reference 'hg', no other species aligned anywhere in" \
+           " them" in err
+    _, err = run_maf(ws, maf.replace("TTGA\n", "TTGA\ns mm.c 4 1 + 9 T---\n"), "(hg:1,mm:1);", "--window", "4",
+                     "--min-columns", "3", "--force")
+    assert "hold only the reference" not in err
