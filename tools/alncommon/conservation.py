@@ -28,7 +28,11 @@ absent) says nothing about how the sequences evolved: its rates are what the
 prior and the neighbouring columns make of them, and the prior puts most of
 its mass near 0, so such a column would look conserved.  It is never called
 conserved: stretches of a genome that no other species aligns to (a tenth of
-some fungal chromosomes) are not conserved elements.
+some fungal chromosomes) are not conserved elements.  Nor do such columns
+count towards the reference rates: where nothing tells a rate, it can be
+anything the prior allows (a mean mutation rate of 18 over a window that
+holds only the reference), and a few such windows would move the yardstick
+of every other.
 """
 
 import os
@@ -99,8 +103,11 @@ class ColumnSums:
         return self.mutation / self.draws, self.deletion / self.draws
 
 
-def column_weighted_reference(column_mutation, column_deletion):
-    """The reference rates of one case: the mean over its columns of the columns' mean rates."""
+def column_weighted_reference(column_mutation, column_deletion, callable_columns=None):
+    """The reference rates of one case: the mean over its columns of the columns' mean rates, over the
+    columns that may be called when there are any (see reference_only_columns)."""
+    if callable_columns is not None and np.any(callable_columns):
+        column_mutation, column_deletion = column_mutation[callable_columns], column_deletion[callable_columns]
     return float(np.mean(column_mutation)), float(np.mean(column_deletion))
 
 

@@ -91,7 +91,11 @@ def merge(arguments):
     windows = check_layout(windows)
     for window in windows:
         read_summary(window, summary_dir(arguments.root_dir, window, arguments.summary), arguments.root_dir)
-    columns = sum(window.columns for window in windows)
+    # The yardstick of every window: the mean rates over the columns where another sequence is aligned.
+    columns = sum(window.callable_columns for window in windows)
+    if columns == 0:
+        raise ToolError("no window has a column where a sequence other than the reference is aligned:"
+                        " nothing tells how the sequences evolved")
     reference = (sum(window.rate_sums[0] for window in windows) / columns,
                  sum(window.rate_sums[1] for window in windows) / columns)
     thresholds = tables.Thresholds(arguments.max_rhat, arguments.min_ess, arguments.max_p_kmax)

@@ -80,7 +80,8 @@ def report_lines(windows, thresholds, reference, options, found, out_dir, writte
     columns = sum(window.columns for window in windows)
     lines = [f"alnmerge: {plural(len(windows), 'window')} on {plural(len(chromosomes), 'chromosome')}"
              f" ({', '.join(chromosomes[:6])}{', ...' if len(chromosomes) > 6 else ''}), {columns} modelled columns",
-             f"  reference rates (column-weighted means of every window): mutation {number_text(reference[0])},"
+             f"  reference rates (column-weighted means of every window's columns with another sequence aligned):"
+             f" mutation {number_text(reference[0])},"
              f" deletion {number_text(reference[1])}"]
     lines += element_lines(found, options)
     lone = [window for window in windows if window.reference_only]

@@ -18,7 +18,7 @@ import re
 import numpy as np
 
 from alncommon.case import ToolError, listing, parse_float, parse_int, read_lines
-from alncommon.conservation import PATHS_FILE, ColumnSums, read_paths
+from alncommon.conservation import PATHS_FILE, ColumnSums, read_paths, reference_only_columns
 
 WINDOWS_HEADER = ("case", "chromosome", "first_position", "last_position", "modelled_columns")
 SIZE_FIELD = "chromosome_size"
@@ -50,7 +50,8 @@ class Window:
         self.kept_draws = 0
         self.warnings = None  # None: the summary has no warnings.txt
         self.empty_states = set()  # rate states holding no column in most kept draws
-        self.rate_sums = (0.0, 0.0)  # the columns' mean mutation and deletion rates, summed
+        self.rate_sums = (0.0, 0.0)  # the callable columns' mean mutation and deletion rates, summed
+        self.callable_columns = 0  # columns where a sequence other than the reference is aligned
         self.means = (math.nan, math.nan, math.nan)  # mean P(conserved), mutation and deletion rate
         self.data_path = None  # the case's alignment file
         self.reference_only = None  # columns where only the reference is aligned (None: not known)
@@ -167,7 +168,10 @@ def read_summary(window, folder, root_dir):
             raise window.fault(f"{path} line {far[0] + 2}: {name}_rate {listed[far[0]]!r}"
                                f" is not the mean of {PATHS_FILE} ({exact[far[0]]!r}): the files come from different"
                                " summaries")
-    window.rate_sums = (float(mean_mutation.sum()), float(mean_deletion.sum()))
+    reference_only = reference_only_columns(window.data_path, window.columns)
+    callable_columns = np.ones(window.columns, dtype=bool) if reference_only is None else ~reference_only
+    window.callable_columns = int(callable_columns.sum())
+    window.rate_sums = (float(mean_mutation[callable_columns].sum()), float(mean_deletion[callable_columns].sum()))
 
 
 def column_sums(window):

@@ -148,8 +148,16 @@ def test_columns_where_only_the_reference_is_aligned_are_never_called(merge):
         write(merge.path("data", case, "data.txt"), text)
     merge("--min-length", "1")
     assert merge.read("conserved.bed").splitlines()[1] == "chrA\t11\t12\tmutation=0.1;deletion=0.1\t1000"
+    report = merge.read("report.txt")
     assert ("3 of 9 columns hold only the reference (no other sequence aligned; 1 window wholly): never called"
-            " conserved") in merge.read("report.txt")
+            " conserved") in report
+    # The reference rates are the means over the other 6 columns: mutation (2.175 + 0.1 + 0.55) / 6.
+    assert "with another sequence aligned): mutation 0.470833, deletion 0.508333" in report
+    write(merge.path("data", "a_w00002", "data.txt"), "1 5 5\n2 5 5\n3 5 5\n")
+    os.makedirs(merge.path("data", "a_w00001"))
+    write(merge.path("data", "a_w00001", "data.txt"), "1 5\n2 5\n3 5\n4 5\n")
+    _, err = merge(status=1)
+    assert "no window has a column where a sequence other than the reference is aligned" in err
     write(merge.path("data", "b_w00001", "data.txt"), "1 5\n")
     _, err = merge(status=1)
     assert "data/b_w00001/data.txt has 1 modelled rows (first value 1..4) but the runs have 2 columns" in err

@@ -126,7 +126,7 @@ def summarise(arguments):
     chains = read_chains(results_dir, arguments.seeds, arguments.burnin)
     positions = read_positions(data_dir, arguments.data_file, chains[0].n_columns)
     summary = Summary(chains, relabel=not arguments.no_relabel, conserved_by=arguments.conserved_by,
-                      rho=arguments.rho)
+                      rho=arguments.rho, callable_columns=positions.callable_columns())
     tree, ancestors_warnings = read_ancestors(chains, summary, data_dir)
     if summary.ancestors is not None:
         n_internal = summary.ancestors.shape[0]

@@ -171,7 +171,7 @@ class Summary:
     does not depend on labels).
     """
 
-    def __init__(self, chains, relabel, conserved_by="mutation", rho=RHO):
+    def __init__(self, chains, relabel, conserved_by="mutation", rho=RHO, callable_columns=None):
         self.chains = chains
         self.rho = rho
         self.draws = []  # the kept draws' rates and run-coded paths (sampled labels), for the conserved call
@@ -191,7 +191,8 @@ class Summary:
         self.occupancy /= self.n_kept
         for kind in RATE_KINDS:
             self.column_rates[kind] /= self.n_kept
-        self.reference = column_weighted_reference(self.column_rates["mutation"], self.column_rates["deletion"])
+        self.reference = column_weighted_reference(self.column_rates["mutation"], self.column_rates["deletion"],
+                                                   callable_columns)
         self.p_conserved = p_conserved(self.draws, self.n_columns, self.reference, rho, conserved_by)
         self.start_probs = self._start_posterior()
         self.rates = self._rate_draws()

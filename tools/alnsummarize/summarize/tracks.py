@@ -72,7 +72,8 @@ def conserved_call_lines(summary, positions, threshold, min_gap, min_length):
              f" {int(called.sum())} of {summary.n_columns} columns at P >= {threshold:g}"]
     if lone is not None and lone.any():
         lines.append(f"  {int(lone.sum())} of {summary.n_columns} columns hold only the reference (no other sequence"
-                     f" aligned), which tells nothing of how the sequences evolved: never called conserved"
+                     f" aligned), which tells nothing of how the sequences evolved: never called conserved, nor counted in"
+                     f" the mean rates"
                      f" ({int((called & lone).sum())} of them at P >= {threshold:g})")
     return lines + [f"  conserved.bed: {len(found)} elements (runs at P >= {threshold:g} over columns with another"
                     f" sequence aligned, gaps under {min_gap} positions joined, at least {min_length} positions"

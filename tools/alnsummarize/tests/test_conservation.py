@@ -4,8 +4,8 @@ import numpy as np
 import pytest
 
 from alncommon.case import ToolError
-from alncommon.conservation import (Draw, conserved_states, elements, p_conserved, paths_text, read_paths,
-                                    reference_only_columns)
+from alncommon.conservation import (Draw, column_weighted_reference, conserved_states, elements, p_conserved,
+                                    paths_text, read_paths, reference_only_columns)
 
 # Reference mutation 1.0, deletion 0.5; rho 0.3.
 STATE_RATES = (np.array([0.2, 0.1, 2.0, 0.5]), np.array([0.1, 0.4, 0.05, 0.29]))  # deletion, mutation
@@ -89,6 +89,10 @@ def test_columns_where_only_the_reference_is_aligned_are_never_called(tmp_path):
     assert reference_only_columns(str(tmp_path / "none.txt"), 3) is None
     with pytest.raises(ToolError, match="has 3 modelled rows .* but the runs have 4 columns"):
         reference_only_columns(str(data), 4)
+    # Nor do they count towards the reference rates, unless no column may be called.
+    rates = (np.array([1.0, 2.0, 30.0]), np.array([0.0, 1.0, 5.0]))
+    assert column_weighted_reference(*rates, np.array([True, True, False])) == (1.5, 0.5)
+    assert column_weighted_reference(*rates, np.zeros(3, dtype=bool)) == column_weighted_reference(*rates) == (11, 2)
     # Position 10 uncallable splits 6-15 in two runs shorter than 10.
     callable_columns = [position != 10 for position in POSITIONS]
     assert elements(POSITIONS, P, P, P, 0.5, 0, 10, callable_columns) == [] != elements(POSITIONS, P, P, P, 0.5, 0, 10)

@@ -100,7 +100,7 @@ def test_without_columns_tsv_positions_are_data_rows(case, run):
     run("--min-gap", "0", "--min-length", "1")
     assert [line.split("\t")[:3] for line in case.read_output("conserved.bed").splitlines()] == [["case", "3", "4"]]
     assert ("1 of 3 columns hold only the reference (no other sequence aligned), which tells nothing of how the"
-            " sequences evolved: never called conserved (1 of them at P >= 0.5)") in case.read_output("report.txt")
+            " sequences evolved: never called conserved, nor counted in the mean rates (1 of them at P >= 0.5)") in case.read_output("report.txt")
 
 
 def test_summary_tsv_holds_one_row_per_quantity_and_the_warnings(case, run):
