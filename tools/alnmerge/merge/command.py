@@ -80,10 +80,7 @@ def read_window(window):
     positions, _, _ = read_columns(window)
     draws = read_paths(os.path.join(window.folder, PATHS_FILE), window.columns)
     reference_only = reference_only_columns(window.data_path, window.columns)
-    if reference_only is None:
-        return positions, draws, None
-    window.reference_only = int(reference_only.sum())
-    return positions, draws, ~reference_only
+    return positions, draws, None if reference_only is None else ~reference_only
 
 
 def merge(arguments):

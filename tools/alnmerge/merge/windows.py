@@ -171,6 +171,7 @@ def read_summary(window, folder, root_dir):
     reference_only = reference_only_columns(window.data_path, window.columns)
     callable_columns = np.ones(window.columns, dtype=bool) if reference_only is None else ~reference_only
     window.callable_columns = int(callable_columns.sum())
+    window.reference_only = None if reference_only is None else window.columns - window.callable_columns
     window.rate_sums = (float(mean_mutation[callable_columns].sum()), float(mean_deletion[callable_columns].sum()))
 
 
